@@ -1,0 +1,272 @@
+#pragma once
+
+// PrinterLink: everything of one printer on one serial port. The channel, the exchange, the
+// status words, the protocol log and the connection are defined in link/; the fiscal operations
+// (receipt, device control, reports, text document, queries) are declared here and defined in
+// fiscal/, one file per kind of operation.
+//
+// Threads: every operation runs on the calling thread under CommandMutex(), which the caller
+// (the Orbis object) takes; one operation at a time runs on a link. The reader thread only
+// moves bytes into the ReplyQueue and writes the received lines of the protocol log. The
+// snapshot readers (Sums(), Config(), LastErrorText()...) take only m_stateMutex and never wait
+// behind a running command.
+//
+// Lock order: a link's command mutex before its state mutex before its log mutex.
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#include "link/link_host.h"
+#include "link/link_stats.h"
+#include "link/link_timings.h"
+#include "link/printer_config.h"
+#include "link/reply_queue.h"
+#include "platform/clock.h"
+#include "platform/serial_port.h"
+
+namespace vekta {
+
+// The running totals of the open (or last) receipt, in kopecks.
+struct ReceiptSums {
+  std::int32_t salesSum = 0;
+  std::int32_t returnSum = 0;
+  std::int32_t onSaleTaxes = 0;
+  std::int32_t returnOnSaleTaxes = 0;
+  std::int32_t includedTaxes = 0;
+  std::int32_t returnIncludedTaxes = 0;
+  std::int32_t saleIncludedTaxes = 0;
+  std::int32_t returnSaleIncludedTaxes = 0;
+  std::array<std::int32_t, 8> groupSales{};
+  std::array<std::int32_t, 8> groupReturns{};
+
+  // sales + on-sale - sale-included - (returns + return on-sale - return sale-included),
+  // computed in 64 bits.
+  std::int64_t Total() const;
+};
+
+class PrinterLink {
+ public:
+  PrinterLink(std::int32_t portNumber, LinkHost& host, Clock& clock, LinkTimings timings = {});
+  ~PrinterLink();
+  PrinterLink(const PrinterLink&) = delete;
+  PrinterLink& operator=(const PrinterLink&) = delete;
+
+  std::int32_t PortNumber() const { return m_portNumber; }
+  LinkHost& Host() const { return m_host; }
+  Clock& GetClock() const { return m_clock; }
+  const LinkTimings& Timings() const { return m_timings; }
+  // Taken by the caller around every operation.
+  std::mutex& CommandMutex() { return m_commandMutex; }
+  LinkStats& Stats() { return m_stats; }
+  ReplyQueue& Queue() { return m_queue; }
+
+  // ---- serial channel (link/serial_channel.cpp) ----
+  // "COM3" is mapped to its device by the host. False when the device cannot be opened.
+  bool OpenPort(const std::string& portName);
+  void StartReader();
+  // -1 when no port is open; else closes it (ending documents first) and returns 0 after the
+  // close-port delay.
+  short ClosePort();
+  bool IsConnected() const { return m_portOpen.load(); }
+  // The device vanished (read gave EIO/ENODEV/hang-up). Waits report 1003 at once.
+  bool IsLost() const { return m_lost.load(); }
+  // After a loss: closes what is left, reopens the port and logs in again with the stored
+  // cashier, without prompts. True when logged in and configured again.
+  bool Reconnect();
+
+  // ---- protocol log (link/protocol_log.cpp) ----
+  void OpenLog();
+  void WriteLogLine(std::string_view text);
+  void LogMessageId(int id);
+  void LogError(std::string_view text);
+  void LogErrorId(int id);
+  void LogSent(std::string_view text);
+  void LogReceived(std::string_view text);
+  void CloseLog();
+  void PurgeOldLogs();
+  bool SaveToLog() const { return m_saveToLog; }
+  std::int32_t KeepLogFiles() const { return m_keepLogFiles; }
+  // The path of the open log file, empty when there is none.
+  std::string LogFilePath() const;
+
+  // ---- message exchange (link/message_exchange.cpp) ----
+  // Frames and writes the text. False, with nothing written, when the frame cannot carry it
+  // (over 251 bytes, or holding 0xFD or 0xFE) or the port is not open.
+  bool SendFrame(const std::string& text);
+  bool WaitReady();
+  bool PollStatus();
+  int ProbeReady();
+  std::string QueryPrinter(const std::string& command, const std::string& mnemonic);
+  std::string TakePendingMessage(int timeoutMs);
+  void DrainQueue() { m_queue.Drain(); }
+  // Step 1 of running a command: deletes the shown status window and, when status windows are
+  // enabled, shows a new one with the title `titleId` (plus `titleSuffix`) and empty lines.
+  void ReplaceStatusWindow(int titleId, const std::string& titleSuffix = "");
+  void DeleteStatusWindow();
+  StatusWindow* CurrentStatusWindow() { return m_statusWindow.get(); }
+
+  // ---- status words and errors (link/printer_status.cpp) ----
+  bool ReportPrinterStatus(const std::string& reply);
+  // Sets the last error text to the string-table text of `messageId` (plus `suffix`) and shows
+  // it with `style` while error messages are shown. Returns the button pressed (kCancel when
+  // nothing was shown).
+  MessageBoxResult RaiseError(int messageId, MessageBoxStyle style, const std::string& suffix = "");
+  void SetLastErrorText(std::string text);
+  std::string LastErrorText() const;
+  // Returns the last error text and empties it.
+  std::string TakeLastErrorText();
+  bool ShowErrorMessages() const { return m_showErrorMessages.load(); }
+  void SetShowErrorMessages(bool on) { m_showErrorMessages = on; }
+  bool ShowStatusWindows() const { return m_showStatusWindows.load(); }
+  void SetShowStatusWindows(bool on) { m_showStatusWindows = on; }
+
+  // ---- connection and login (link/printer_connection.cpp) ----
+  short Connect(const std::string& portName, const std::string& cashierName,
+                const std::string& password);
+  short Login(const std::string& cashierName, const std::string& password, bool& cancel);
+  bool ReadConfiguration();
+  void DetectModel(const PrinterConfig& config);
+  std::string GetConfigText();
+  PrinterConfig Config() const;
+  std::string SerialNumber() const;
+  int ModelGeneration() const { return m_modelGeneration.load(); }
+  int ModelVariant() const { return m_modelVariant.load(); }
+  // Head, bottom and free text line limit, and long name limit, by generation and variant.
+  int LineLimit() const;
+  int LongNameLimit() const;
+
+  // ---- receipt (fiscal/receipt.cpp) ----
+  short OpenCheck(const std::string& departmentName);
+  short OpenReturnCheck(const std::string& departmentName);
+  short SetCurrentCheckDirection(std::int32_t direction);
+  std::int32_t FiscalLineEx(const std::string& goodsName, std::int32_t quantity, std::int32_t price,
+                            std::int32_t divisible, std::int32_t taxIndex1, std::int32_t taxIndex2,
+                            std::int32_t article, std::int32_t discountDirection,
+                            const std::string& discountName, std::int32_t discount);
+  std::int32_t FiscalLine(const std::string& goodsName, std::int32_t quantity, std::int32_t price,
+                          std::int32_t divisible, std::int32_t taxIndex1, std::int32_t taxIndex2,
+                          std::int32_t article);
+  std::int32_t CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
+                            std::int32_t packing);
+  std::int32_t CloseCheck();
+  short AbortCheck();
+  // Snapshot readers.
+  ReceiptSums Sums() const;
+  std::int32_t GetCheckSum() const;
+  std::int32_t GetCheckOnSaleTaxes() const;
+  std::int32_t GetCheckReturnSum() const;
+  std::int32_t GetCheckReturnOnSaleTaxes() const;
+  std::string CheckResultText() const;
+  std::string CheckResultXml() const;
+  bool IsCheckOpen() const { return m_checkOpen.load(); }
+  bool IsReturnCheck() const { return m_returnCheck.load(); }
+  bool TaxesPerLine() const { return m_taxesPerLine.load(); }
+
+  // ---- device control (fiscal/device_control.cpp) ----
+  // Integer parameters are cut to their low 16 bits where the command takes 16-bit values.
+  short OpenCashBox();
+  short CheckCopy();
+  short CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn);
+  short Feed(std::int32_t linesToFeed);
+  short SetPrintingDoubleWidth(std::int32_t on);
+  short SetTableMode(std::int32_t on);
+  short SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode);
+  short SetTaxesCalcMode(std::int32_t saleTaxesOnTotal);
+  short MoveCash(std::int32_t moveDirection, std::int32_t cashSum);
+  short SetReturnCheckNumber(std::int32_t checkNumber);
+  short SetCheckMessagesMode(std::int32_t mode);
+  short SetDeptAlias(const std::string& alias);
+  short SetCheckHeadLine(const std::string& text);
+  short SetCheckBottomLine(const std::string& text);
+  short SetInternalTime(std::int32_t hours, std::int32_t minutes, std::int32_t seconds);
+  short LongName(const std::string& longName);
+  short PutToDisplay(const std::string& line1, const std::string& line2);
+
+  // ---- reports (fiscal/reports.cpp) ----
+  short XReport();
+  short XReportAsync();
+  short ZReport();
+  short ZReportAsync();
+  short ArticleReport();
+  short DiscountReport();
+  short PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport);
+  // OLE Automation dates.
+  short PeriodicalFiscalReportDate(double dateFrom, double dateTo);
+  short NullCheck();
+
+  // ---- text document (fiscal/text_document.cpp) ----
+  short OpenTextDocument();
+  short FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
+                     std::int32_t useBoldStyle, const std::string& textMessage);
+  short ClearFreeTextLines();
+  short CloseTextDocument(std::int32_t printOnJornal);
+  short EndTextDocument();
+  bool IsTextDocumentOpen() const { return m_textDocumentOpen.load(); }
+
+  // ---- information queries (fiscal/queries.cpp) ----
+  std::string GetArticleInfo(std::int32_t article);
+  std::string GetPrinterTime();
+  std::string GetCashInfo();
+  std::string GetFiscalInfo();
+  std::string GetTaxesInfo();
+  // 0 to 4, or -1 when the configuration cannot be read.
+  int GetPrinterKeyPosition();
+
+ private:
+  void ReceiveLoop();
+
+  const std::int32_t m_portNumber;
+  LinkHost& m_host;
+  Clock& m_clock;
+  const LinkTimings m_timings;
+  std::mutex m_commandMutex;
+  mutable std::mutex m_stateMutex;
+  LinkStats m_stats;
+
+  // ---- channel ----
+  std::unique_ptr<SerialPort> m_port;  // touched by the command thread; Read by the reader
+  std::atomic<bool> m_portOpen{false};
+  std::atomic<bool> m_lost{false};
+  std::atomic<bool> m_stopFlag{false};
+  std::thread m_reader;
+  ReplyQueue m_queue;
+  std::string m_storedPortName;  // for Reconnect, command thread only
+  std::string m_storedCashier;
+  std::string m_storedPassword;
+
+  // ---- log ----
+  mutable std::mutex m_logMutex;
+  std::FILE* m_logFile = nullptr;  // guarded by m_logMutex
+  std::string m_logPath;           // guarded by m_logMutex
+  bool m_saveToLog = false;
+  std::int32_t m_keepLogFiles = 3;
+
+  // ---- status and errors ----
+  std::string m_lastErrorText;  // guarded by m_stateMutex
+  std::atomic<bool> m_showErrorMessages{true};
+  std::atomic<bool> m_showStatusWindows{false};
+  std::unique_ptr<StatusWindow> m_statusWindow;  // command thread only
+
+  // ---- configuration ----
+  PrinterConfig m_config;  // guarded by m_stateMutex
+  std::atomic<int> m_modelGeneration{0};
+  std::atomic<int> m_modelVariant{0};
+
+  // ---- receipt and documents ----
+  ReceiptSums m_sums;             // guarded by m_stateMutex
+  std::string m_checkResultText;  // guarded by m_stateMutex
+  std::string m_checkResultXml;   // guarded by m_stateMutex
+  std::atomic<bool> m_checkOpen{false};
+  std::atomic<bool> m_returnCheck{false};
+  std::atomic<bool> m_taxesPerLine{false};
+  std::atomic<bool> m_textDocumentOpen{false};
+};
+
+}  // namespace vekta

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace vekta {
+
+// Outcome of one blocking read of the serial line.
+enum class ReadStatus {
+  kData,       // at least one byte arrived; the read ended after the inter-byte gap or a full buffer
+  kLineError,  // the line reported an error and no byte was read; the caller goes on reading
+  kStopped,    // Interrupt() was called: the reader must end
+  kLost,       // the device vanished (EIO, ENODEV, hang-up): the link is lost
+};
+
+// The serial line to one printer. The termios implementation owns a tty device; the fake one
+// (tests) is fed by hand. Every method but Read and Interrupt is called from the command thread;
+// Read runs on the reader thread, Interrupt from any thread.
+class SerialPort {
+ public:
+  virtual ~SerialPort() = default;
+
+  // Opens the device exclusively (a second open of a held device fails) and applies the
+  // printer's line settings: 57600 baud, 8 data bits, even parity, 2 stop bits, raw, no flow
+  // control, DTR on, RTS off; both directions purged. False when the device cannot be opened.
+  virtual bool Open(const std::string& devicePath) = 0;
+  virtual bool IsOpen() const = 0;
+  // Drops DTR, purges both directions and closes the device. Harmless when not open.
+  virtual void Close() = 0;
+
+  // Modem lines; false where the device does not have them (a pseudo-terminal).
+  virtual bool SetDtr(bool on) = 0;
+  virtual bool SetRts(bool on) = 0;
+  // Discards everything not yet sent and not yet read.
+  virtual void Purge() = 0;
+  // Writes every byte and waits until the line has sent them. False on a write error.
+  virtual bool WriteAll(const std::uint8_t* data, std::size_t size) = 0;
+
+  // Blocks until a byte arrives or Interrupt() is called (no time-out, no polling). After the
+  // first byte it keeps reading until interByteMs pass with no byte or `capacity` bytes are
+  // held. `received` is the number of bytes stored in `buffer`.
+  virtual ReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
+                          int interByteMs) = 0;
+  // Wakes a blocked Read, which returns kStopped; every later Read returns kStopped at once
+  // until the port is opened again.
+  virtual void Interrupt() = 0;
+
+  // The line errors counted since the last call, as the channel diagnostic names them:
+  // " CE_BREAK", " CE_FRAME", " CE_OVERRUN", " CE_RXOVER", " CE_RXPARITY" in that order,
+  // each with its leading blank. Empty when there were none or the device cannot count them.
+  virtual std::string TakeLineErrors() = 0;
+};
+
+// The termios implementation (platform/termios_serial_port.cpp).
+std::unique_ptr<SerialPort> MakeTermiosSerialPort();
+
+}  // namespace vekta

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vekta {
+
+// The INI settings file. Sections used: [CurrentConfig] (SaveToLog, KeepLogFiles), [Ports]
+// (COM3=/dev/ttyUSB0), [Server], [Remote]. Reads re-read the file, so a value written by the
+// options page reaches the next link created; a missing or malformed file or value gives the
+// caller's default. Writes are atomic (temp file, fsync, rename) and keep every other line.
+class SettingsStore {
+ public:
+  explicit SettingsStore(std::string path);
+
+  const std::string& Path() const { return m_path; }
+
+  // The stored number, or `defaultValue` when the value is missing or not a number in the
+  // unsigned 32-bit range.
+  std::uint32_t ReadConfigDword(const std::string& section, const std::string& name,
+                                std::uint32_t defaultValue) const;
+  bool WriteConfigDword(const std::string& section, const std::string& name, std::uint32_t value);
+
+  std::string ReadString(const std::string& section, const std::string& name,
+                         const std::string& defaultValue) const;
+  bool WriteString(const std::string& section, const std::string& name, const std::string& value);
+
+  // Device path of "COMn": [Ports] COMn=PATH, else /dev/ttyS<n-1>. Empty for a name that is
+  // not "COM" followed by a number from 1 on.
+  std::string PortDevicePath(const std::string& portName) const;
+  // The COM names 1 to 24 whose mapped device exists and is a character device (not opened).
+  std::vector<std::string> ExistingPorts() const;
+
+ private:
+  std::string m_path;
+  mutable std::mutex m_mutex;  // serialises writers of this process
+};
+
+// --config PATH, else $VEKTA_CONFIG, else /etc/vektamanager/vektamanager.ini for root and
+// $XDG_CONFIG_HOME/vektamanager/vektamanager.ini (default ~/.config/...) for others.
+std::string DefaultConfigPath(const std::string& commandLinePath = "");
+// [Server] LogDir, else /var/log/vektamanager for root, $XDG_STATE_HOME/vektamanager/log
+// (default ~/.local/state/...) for others.
+std::string DefaultLogDirectory(const SettingsStore& settings);
+
+// The link's reading of the two log settings: SaveToLog on when not 0 (default off);
+// KeepLogFiles default 3, and 0 or anything above 4096 reads as 3.
+bool ReadSaveToLog(const SettingsStore& settings);
+std::uint32_t ReadKeepLogFiles(const SettingsStore& settings);
+
+}  // namespace vekta
