@@ -1,0 +1,67 @@
+#pragma once
+
+// An in-memory serial line for unit tests of the protocol code. The link owns the port; the
+// test keeps the FakeLine it was made from and plays the printer through it.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/event.h"
+#include "platform/serial_port.h"
+
+namespace vekta {
+
+class FakeLine {
+ public:
+  // Answers each frame the link writes with the returned messages (Windows-1251 texts, framed
+  // and converted to 866 by the line). The wake-up byte 0x55 arrives as the command "\x55".
+  using Responder = std::function<std::vector<std::string>(const std::string& command1251)>;
+
+  // Bytes delivered to the link by one Read each (a chunk is never merged with the next).
+  void Feed(std::vector<std::uint8_t> chunk);
+  // A whole frame around the text: 0xFD, text in 866, length byte, 0xFE; one Read.
+  void FeedFrame(const std::string& text1251);
+  void SetResponder(Responder responder);
+
+  // Everything the link wrote, and the texts of the frames among it (back in 1251).
+  std::vector<std::uint8_t> Written() const;
+  std::vector<std::string> SentCommands() const;
+  void ClearSent();
+
+  // Line state as the link left it.
+  bool Dtr() const;
+  bool Rts() const;
+  int Purges() const;
+  bool IsOpen() const;
+  std::string OpenedPath() const;
+
+  // Faults: the next Open fails; line errors reported by the next TakeLineErrors (and a Read
+  // that returns kLineError); the device vanishes (Read returns kLost).
+  void FailNextOpen();
+  void InjectLineErrors(std::string names);
+  void Vanish();
+
+ private:
+  friend class FakeSerialPort;
+  mutable std::mutex m_mutex;
+  std::vector<std::vector<std::uint8_t>> m_pending;  // guarded by m_mutex
+  std::vector<std::uint8_t> m_written;                // guarded by m_mutex
+  std::vector<std::string> m_sent;                    // guarded by m_mutex
+  Responder m_responder;                              // guarded by m_mutex
+  bool m_dtr = false, m_rts = false, m_open = false, m_failOpen = false, m_vanished = false;
+  bool m_interrupted = false;
+  int m_purges = 0;
+  int m_lineErrorReads = 0;
+  std::string m_lineErrors;
+  std::string m_openedPath;
+  std::vector<std::uint8_t> m_partialFrame;  // bytes of a frame not yet complete
+  Event m_readable;                          // set while m_pending holds chunks or a stop
+};
+
+std::unique_ptr<SerialPort> MakeFakeSerialPort(std::shared_ptr<FakeLine> line);
+
+}  // namespace vekta

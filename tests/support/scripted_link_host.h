@@ -1,0 +1,65 @@
+#pragma once
+
+// A LinkHost for tests: records every call as a line of text and answers prompts from a script.
+
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "link/link_host.h"
+#include "platform/fake_serial_port.h"
+
+namespace vekta {
+
+class ScriptedLinkHost : public LinkHost {
+ public:
+  // Serial ports are fake ports on `line` unless a device path map is used (UseRealPorts).
+  explicit ScriptedLinkHost(std::shared_ptr<FakeLine> line = std::make_shared<FakeLine>());
+
+  // Real termios ports; "COMn" maps to devicePaths[n] (for tests against orbis-sim on a pty).
+  void UseRealPorts(std::vector<std::pair<std::string, std::string>> portToDevice);
+  void SetLogDirectory(std::string dir);
+  void SetSetting(const std::string& name, std::uint32_t value);  // [CurrentConfig]
+
+  // Answers in order; when a queue is empty: message box OK (Cancel for Retry/Cancel), connect
+  // dialog Cancel.
+  void QueueMessageBoxAnswer(MessageBoxResult answer);
+  void QueueConnectAnswer(bool ok, ConnectDialogData data = {});
+
+  // Every call, in order: "status.create", "status.title:TEXT", "status.goods:TEXT",
+  // "status.sum:TEXT", "status.show", "status.destroy", "box:STYLE:TEXT" (STYLE stop, excl or
+  // retry), "connect:PORT:CASHIER", "info", "top". Texts in UTF-8.
+  std::vector<std::string> Calls() const;
+  std::vector<std::string> CallsStartingWith(const std::string& prefix) const;
+  void ClearCalls();
+  std::shared_ptr<FakeLine> Line() const { return m_line; }
+
+  std::unique_ptr<StatusWindow> CreateStatusWindow(const PrinterLink& link) override;
+  bool ShowConnectDialog(const PrinterLink& link, ConnectDialogData& data) override;
+  void ShowPrinterInfo(const PrinterLink& link) override;
+  MessageBoxResult ShowMessageBox(const std::string& text1251, MessageBoxStyle style) override;
+  void BringMainWindowToTop() override;
+  std::string LoadString(int id) override;
+  std::uint32_t ReadConfigDword(const std::string& section, const std::string& name,
+                                std::uint32_t defaultValue) override;
+  std::string PortDevicePath(const std::string& portName) override;
+  std::string LogDirectory() override;
+  std::unique_ptr<SerialPort> CreateSerialPort() override;
+
+  void Record(std::string call);
+
+ private:
+  mutable std::mutex m_mutex;
+  std::shared_ptr<FakeLine> m_line;
+  bool m_realPorts = false;
+  std::vector<std::pair<std::string, std::string>> m_portMap;
+  std::string m_logDirectory;
+  std::vector<std::pair<std::string, std::uint32_t>> m_settings;
+  std::deque<MessageBoxResult> m_boxAnswers;
+  std::deque<std::pair<bool, ConnectDialogData>> m_connectAnswers;
+  std::vector<std::string> m_calls;
+};
+
+}  // namespace vekta
