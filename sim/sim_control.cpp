@@ -1,0 +1,191 @@
+#include "sim/sim_control.h"
+
+#include <cstdlib>
+#include <sstream>
+#include <vector>
+
+#include "sim/sim_printer.h"
+#include "sim/sim_text.h"
+
+namespace vekta {
+
+namespace {
+
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream in(line);
+  std::vector<std::string> words;
+  std::string word;
+  while (in >> word) words.push_back(word);
+  return words;
+}
+
+// The text after the first word, as typed.
+std::string Rest(const std::string& line) {
+  auto start = line.find_first_not_of(" \t");
+  if (start == std::string::npos) return {};
+  auto space = line.find_first_of(" \t", start);
+  if (space == std::string::npos) return {};
+  auto text = line.find_first_not_of(" \t", space);
+  return text == std::string::npos ? std::string() : line.substr(text);
+}
+
+bool OnOff(const std::string& word, bool& value) {
+  if (word == "on" || word == "1" || word == "out" || word == "off-line") {
+    value = true;
+  } else if (word == "off" || word == "0" || word == "in") {
+    value = false;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// Bytes that would end or restart a frame cannot travel inside one.
+std::string FrameSafe(std::string text) {
+  for (char& c : text) {
+    auto b = static_cast<unsigned char>(c);
+    if (b == 0xFD || b == 0xFE) c = '?';
+  }
+  if (text.size() > 251) text.resize(251);
+  return text;
+}
+
+}  // namespace
+
+std::string RunSimControl(SimPrinter& printer, const std::string& line, bool* quit) {
+  auto words = Words(line);
+  if (words.empty()) return "ok";
+  const std::string& command = words[0];
+  PrinterModel& model = printer.Model();
+  bool flag = false;
+  if (command == "help")
+    return "commands: " + std::string(
+                              "garbage split silence unsolicited status "
+                              "status-first paper key power unplug "
+                              "replug clock registers quit");
+  if (command == "quit" || command == "exit") {
+    if (quit != nullptr) *quit = true;
+    return "ok";
+  }
+  if (command == "garbage") {
+    std::string bytes;
+    if (words.size() == 1) {
+      bytes = std::string("\x01\x41\x42\x13\x80\xFE\x00\xFF", 8);
+    }
+    for (std::size_t i = 1; i < words.size(); ++i) {
+      char* end = nullptr;
+      long value = std::strtol(words[i].c_str(), &end, 16);
+      if (end == words[i].c_str() || *end != '\0' || value < 0 || value > 255) {
+        return "error: garbage takes hexadecimal bytes, e.g. garbage 41 42 fe";
+      }
+      bytes += static_cast<char>(value);
+    }
+    printer.SendGarbage(bytes);
+    return "ok";
+  }
+  if (command == "split" && words.size() == 2 && OnOff(words[1], flag)) {
+    printer.SetSplitFrames(flag);
+    return "ok";
+  }
+  if (command == "silence" && words.size() == 2 && OnOff(words[1], flag)) {
+    model.SetSilent(flag);
+    return "ok";
+  }
+  if (command == "unsolicited" && words.size() >= 2) {
+    printer.SendUnsolicited(FrameSafe(SimUtf8ToCp866(Rest(line))));
+    return "ok";
+  }
+  if ((command == "status" || command == "status-first") && words.size() == 2) {
+    model.InjectStatus(FrameSafe(SimUtf8ToCp866(words[1])), command == "status-first");
+    return "ok";
+  }
+  if (command == "paper" && words.size() == 2 && (words[1] == "out" || words[1] == "in")) {
+    model.SetPaperOut(words[1] == "out");
+    return "ok";
+  }
+  if (command == "key" && words.size() == 2 && words[1].size() == 1 &&
+      std::string("RXZPO").find(words[1][0]) != std::string::npos) {
+    model.SetKeyPosition(words[1][0]);
+    return "ok";
+  }
+  if (command == "power" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
+    model.SetPower(words[1] == "on");
+    return "ok";
+  }
+  if (command == "unplug") {
+    printer.Unplug();
+    return "ok";
+  }
+  if (command == "replug") {
+    std::string error;
+    if (!printer.Replug(&error)) return "error: " + error;
+    return printer.SlavePath();
+  }
+  if (command == "clock" && words.size() == 2) {
+    char* end = nullptr;
+    long long seconds = std::strtoll(words[1].c_str(), &end, 10);
+    if (end == words[1].c_str() || *end != '\0')
+      return "error: clock takes seconds, e.g. clock +3600";
+    model.AdvanceClock(std::chrono::seconds(seconds));
+    return "ok";
+  }
+  if (command == "registers") {
+    SimRegisters r = model.Registers();
+    std::ostringstream out;
+    out << "checks=" << r.checkNumber << " z=" << r.zNumber << " cash=" << r.cashRest
+        << " sales=" << r.daySales << " returns=" << r.dayReturns << " receipts=" << r.receiptsToday
+        << " cancelled=" << r.cancelledToday;
+    return out.str();
+  }
+  return "error: unknown or malformed control command (try help): " + line;
+}
+
+std::string SimHelpText() {
+  return R"(orbis-sim: a simulated Orbis fiscal printer on a pseudo-terminal.
+
+The first line written to standard output is the path of the slave side; open it as the
+printer's serial device (or use --link). Control commands are read from standard input, one
+per line; each is answered with one line: "ok", data, or "error: REASON".
+
+Options:
+  --link PATH        make PATH a symlink to the slave side (e.g. for [Ports] COM1=PATH)
+  --model G.V        printer generation and variant: 0.0, 0.1, 1.2, 1.3 (default), 1.4
+  --serial TEXT      serial number (10 characters; default: the model's own)
+  --firmware TEXT    firmware id (4 characters; default: the model's own)
+  --password TEXT    the cashier password the printer accepts (default 7777777777)
+  --key R|X|Z|P|O    mode key position at start (default R, registration)
+  --baud N           emulate the line: 12 bits per byte at N baud (default 0: no delay)
+  --print-ms N       time to print one line (default 20 with --baud, else 0)
+  --tape FILE        append the control tape (every printed document, UTF-8) to FILE
+  --replay LOG       answer with the replies recorded in a protocol log instead of the model
+  --help             this text
+
+Control commands:
+  garbage [HEX...]   write bytes outside any frame (default: a few bytes of line noise)
+  split on|off       send every reply frame in two writes 150 ms apart
+  silence on|off     take commands and answer nothing
+  unsolicited TEXT   send TEXT now as a message of its own
+  status WORD        answer the next command with WORD only (it is not carried out)
+  status-first WORD  send WORD before the next command's own replies
+  paper out|in       paper out: printing commands get HARDPAPER until paper is in again
+  key R|X|Z|P|O      turn the mode key
+  power off|on       off: silence; on: a fresh session (logged out, open receipt lost)
+  unplug             close the pseudo-terminal, as a pulled cable
+  replug             open a new pseudo-terminal (and move --link); prints its path
+  clock SECONDS      move the printer clock (e.g. clock 90000 passes the 24 hour limit)
+  registers          print the check and Z numbers, cash and day totals
+  quit               end the simulator
+
+Printer behaviour worth knowing:
+  - The wake-up byte 0x55 outside a frame is answered "READY".
+  - Every command but the cashier login "UPAS" is refused with "SOFTPROTOC" until a cashier
+    has logged in; a wrong password gets "SOFTUPAS". Any cashier name is accepted.
+  - Unknown commands get "SOFTCOMMAN"; a frame whose length byte does not match its text gets
+    "SOFTBLOCK"; empty frames are ignored.
+  - Status words and data replies go out as messages of their own, the status word last.
+  - Receipts need the key in R (else "SOFTSLWORK"), the X report X ("SOFTSLZREP"), the Z report
+    Z ("SOFTSLNREP"); with the key at O every command gets "SOFTSYSLOCK".
+)";
+}
+
+}  // namespace vekta

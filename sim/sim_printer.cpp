@@ -1,0 +1,244 @@
+#include "sim/sim_printer.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+namespace vekta {
+
+namespace {
+
+void SetError(std::string* error, const std::string& text) {
+  if (error != nullptr) *error = text + ": " + std::strerror(errno);
+}
+
+}  // namespace
+
+SimPrinter::SimPrinter(SimOptions options)
+    : m_options(std::move(options)), m_model(std::make_unique<PrinterModel>(m_options)) {}
+
+SimPrinter::~SimPrinter() {
+  Stop();
+  if (!m_options.linkPath.empty()) unlink(m_options.linkPath.c_str());
+}
+
+bool SimPrinter::Start(std::string* error) {
+  if (m_thread.joinable()) return true;
+  if (!OpenPty(error)) return false;
+  m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (m_stopFd < 0) {
+    SetError(error, "eventfd");
+    ClosePty();
+    return false;
+  }
+  m_stop = false;
+  m_thread = std::thread([this] { Run(); });
+  return true;
+}
+
+void SimPrinter::Stop() {
+  if (m_thread.joinable()) {
+    m_stop = true;
+    std::uint64_t one = 1;
+    [[maybe_unused]] auto written = write(m_stopFd, &one, sizeof one);
+    m_thread.join();
+  }
+  if (m_stopFd >= 0) {
+    close(m_stopFd);
+    m_stopFd = -1;
+  }
+  ClosePty();
+}
+
+bool SimPrinter::OpenPty(std::string* error) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) {
+    SetError(error, "posix_openpt");
+    return false;
+  }
+  if (grantpt(master) != 0 || unlockpt(master) != 0) {
+    SetError(error, "grantpt/unlockpt");
+    close(master);
+    return false;
+  }
+  char name[128] = {};
+  if (ptsname_r(master, name, sizeof name) != 0) {
+    SetError(error, "ptsname");
+    close(master);
+    return false;
+  }
+  // Holding the slave open keeps the master readable between host sessions: with no slave
+  // open a read of the master fails with EIO at once and the reader would spin.
+  int slave = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave < 0) {
+    SetError(error, std::string("open ") + name);
+    close(master);
+    return false;
+  }
+  // Raw at once: a cooked slave would echo our own replies back to us as commands.
+  termios tio{};
+  if (tcgetattr(slave, &tio) == 0) {
+    cfmakeraw(&tio);
+    tcsetattr(slave, TCSANOW, &tio);
+  }
+  if (tcgetattr(master, &tio) == 0) {
+    cfmakeraw(&tio);
+    tcsetattr(master, TCSANOW, &tio);
+  }
+  fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+  if (!m_options.linkPath.empty()) {
+    unlink(m_options.linkPath.c_str());
+    if (symlink(name, m_options.linkPath.c_str()) != 0) {
+      SetError(error, "symlink " + m_options.linkPath);
+      close(slave);
+      close(master);
+      return false;
+    }
+  }
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  m_master = master;
+  m_slaveHold = slave;
+  m_slavePath = name;
+  return true;
+}
+
+void SimPrinter::ClosePty() {
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  if (m_master >= 0) close(m_master);
+  if (m_slaveHold >= 0) close(m_slaveHold);
+  m_master = -1;
+  m_slaveHold = -1;
+}
+
+std::string SimPrinter::SlavePath() const {
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  return m_slavePath;
+}
+
+bool SimPrinter::Unplugged() const {
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  return m_master < 0;
+}
+
+void SimPrinter::Unplug() {
+  Stop();
+}
+
+bool SimPrinter::Replug(std::string* error) {
+  Stop();
+  return Start(error);
+}
+
+void SimPrinter::SetSplitFrames(bool on) {
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  m_split = on;
+}
+
+void SimPrinter::SendGarbage(const std::string& bytes) {
+  LineDelay(bytes.size());
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  WriteBytes(bytes);
+}
+
+void SimPrinter::SendUnsolicited(const std::string& text) {
+  if (!m_model->PoweredOn()) return;
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  WriteFrame(text);
+}
+
+void SimPrinter::LineDelay(std::size_t bytes) const {
+  if (m_options.baud <= 0 || bytes == 0) return;
+  // 1 start, 8 data, parity and 2 stop bits: 12 bits per byte
+  auto micros = static_cast<long long>(bytes) * 12 * 1000000 / m_options.baud;
+  std::this_thread::sleep_for(std::chrono::microseconds(micros));
+}
+
+void SimPrinter::Run() {
+  int master = -1;
+  {
+    std::lock_guard<std::mutex> lock(m_lineMutex);
+    master = m_master;
+  }
+  std::vector<char> buffer(4096);
+  std::vector<SimInput> inputs;
+  while (!m_stop) {
+    pollfd fds[2] = {{master, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+    int ready = poll(fds, 2, -1);
+    if (ready < 0) {
+      if (errno == EINTR) continue;
+      break;
+    }
+    if (fds[1].revents != 0 || m_stop) break;
+    if ((fds[0].revents & POLLIN) == 0) {
+      // hang-up without data cannot happen while we hold the slave; do not spin if it does
+      if (fds[0].revents != 0) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    ssize_t got = read(master, buffer.data(), buffer.size());
+    if (got <= 0) {
+      if (got < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      continue;
+    }
+    LineDelay(static_cast<std::size_t>(got));
+    inputs.clear();
+    m_parser.Feed(buffer.data(), static_cast<std::size_t>(got), inputs);
+    for (const auto& input : inputs) Answer(input);
+  }
+}
+
+void SimPrinter::Answer(const SimInput& input) {
+  SimReply reply = m_model->HandleInput(input);
+  if (reply.messages.empty()) return;
+  int lineMs = m_options.printLineMs >= 0 ? m_options.printLineMs : (m_options.baud > 0 ? 20 : 0);
+  if (reply.printedLines > 0 && lineMs > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(lineMs * reply.printedLines));
+  }
+  for (const auto& message : reply.messages) {
+    std::size_t size = message.size() + 3;
+    LineDelay(size);
+    std::lock_guard<std::mutex> lock(m_lineMutex);
+    WriteFrame(message);
+  }
+}
+
+void SimPrinter::WriteFrame(const std::string& text) {
+  std::string frame = SimFrame(text);
+  if (m_split && frame.size() > 1) {
+    std::size_t half = frame.size() / 2;
+    WriteBytes(frame.substr(0, half));
+    // long enough for the host's inter-byte gap to end its read between the two halves
+    std::this_thread::sleep_for(std::chrono::milliseconds(150));
+    WriteBytes(frame.substr(half));
+    return;
+  }
+  WriteBytes(frame);
+}
+
+void SimPrinter::WriteBytes(const std::string& bytes) {
+  std::size_t done = 0;
+  while (m_master >= 0 && done < bytes.size()) {
+    ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
+    if (n > 0) {
+      done += static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // nobody reads the slave: give the host a second, then drop the rest as a line would
+      pollfd fd{m_master, POLLOUT, 0};
+      if (poll(&fd, 1, 1000) > 0) continue;
+    }
+    return;
+  }
+}
+
+}  // namespace vekta

@@ -1,0 +1,175 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "sim/frame_parser.h"
+#include "tests/sim/test_wire.h"
+#include "tests/support/sim_harness.h"
+
+namespace vekta {
+namespace {
+
+using Kind = SimInput::Kind;
+
+std::vector<SimInput> FeedAll(SimFrameParser& parser, const std::string& bytes) {
+  std::vector<SimInput> out;
+  parser.Feed(bytes.data(), bytes.size(), out);
+  return out;
+}
+
+TEST(SimFrameParser, CutsFramesFromNoiseAndAnswersOnlyTheBareWakeUpByte) {
+  SimFrameParser parser;
+  // noise before a frame, a wake-up byte, a frame holding "U" that is not a wake-up
+  auto out = FeedAll(parser, std::string("AB\x55") + SimFrame("UPAS") + "\x13");
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].kind, Kind::kWakeUp);
+  EXPECT_EQ(out[1].kind, Kind::kCommand);
+  EXPECT_EQ(out[1].text, "UPAS");
+
+  // a frame split in three writes gives one command after the last
+  std::string frame = SimFrame("CONf");
+  EXPECT_TRUE(FeedAll(parser, frame.substr(0, 2)).empty());
+  EXPECT_TRUE(FeedAll(parser, frame.substr(2, 2)).empty());
+  out = FeedAll(parser, frame.substr(4));
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].text, "CONf");
+
+  // two frames in one write, in order
+  out = FeedAll(parser, SimFrame("KASS") + SimFrame("FEED3"));
+  ASSERT_EQ(out.size(), 2u);
+  EXPECT_EQ(out[0].text, "KASS");
+  EXPECT_EQ(out[1].text, "FEED3");
+
+  // empty frames and a frame of only its length byte carry nothing
+  EXPECT_TRUE(FeedAll(parser, "\xFD\xFE\xFD\x01\xFE").empty());
+
+  // a start byte inside a frame restarts it: the cut frame is lost, the next one survives
+  out = FeedAll(parser, "\xFDKA" + SimFrame("GETD"));
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].text, "GETD");
+}
+
+TEST(SimFrameParser, LengthByteIsCheckedInBytesAndLongRepliesCarryZero) {
+  SimFrameParser parser;
+  // Cyrillic in 866 is one byte per letter: "PREP" + two letters is 6 bytes, length 7
+  auto out = FeedAll(parser, SimFrame("PREP\x80\x81"));
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].kind, Kind::kCommand);
+  EXPECT_EQ(static_cast<unsigned char>(SimFrame("PREP\x80\x81")[7]), 7);
+
+  // a length counted in UTF-8 bytes, as a host that forgot the conversion would send
+  out = FeedAll(parser, std::string("\xFDPREP\x80\x81\x09\xFE"));
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].kind, Kind::kBadFrame);
+
+  EXPECT_EQ(SimLengthByte(250), 251);
+  EXPECT_EQ(SimLengthByte(264 + 4), 0);
+
+  // noise longer than any frame is dropped and the parser finds the next frame
+  std::string noise = "\xFD" + std::string(SimFrameParser::kMaxFrame + 10, 'x');
+  EXPECT_TRUE(FeedAll(parser, noise).empty());
+  out = FeedAll(parser, SimFrame("KASS"));
+  ASSERT_EQ(out.size(), 1u);
+  EXPECT_EQ(out[0].text, "KASS");
+}
+
+TEST(SimPty, AnswersWakeUpAndFramesOverThePseudoTerminal) {
+  SimHarness sim;
+  test::TestWire wire(sim.DevicePath());
+  ASSERT_TRUE(wire.IsOpen());
+
+  wire.SendRaw("\x55");
+  auto replies = wire.Receive();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "READY");
+
+  // garbage around a frame is ignored; a bad length byte is refused as a damaged frame
+  wire.SendRaw("\x01\x02zz");
+  wire.SendRaw("\xFDKASS\x09\xFE");
+  replies = wire.Receive();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "SOFTBLOCK");
+
+  // a frame written in two pieces is one command
+  wire.SendRaw("\xFDGE");
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  wire.SendRaw("TD\x05\xFE");
+  replies = wire.Receive();
+  EXPECT_FALSE(replies.empty());
+  ASSERT_FALSE(sim.Model().Commands().empty());
+  EXPECT_EQ(sim.Model().Commands().back(), "GETD");
+}
+
+TEST(SimPty, LineFaultsReachTheHost) {
+  SimHarness sim;
+  test::TestWire wire(sim.DevicePath());
+  ASSERT_TRUE(wire.IsOpen());
+
+  // split replies arrive whole once both halves are in
+  sim.Printer().SetSplitFrames(true);
+  wire.SendRaw("\x55");
+  auto replies = wire.Receive(std::chrono::milliseconds(400));
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "READY");
+  sim.Printer().SetSplitFrames(false);
+
+  sim.Printer().SendGarbage("\x01\x02\x03");
+  sim.Printer().SendUnsolicited("HARDPAPER");
+  replies = wire.Receive();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "HARDPAPER");
+
+  // silence: bytes are taken, nothing comes back; power off likewise
+  sim.Model().SetSilent(true);
+  wire.SendRaw("\x55");
+  EXPECT_TRUE(wire.Receive().empty());
+  sim.Model().SetSilent(false);
+  sim.Model().SetPower(false);
+  wire.SendRaw("\x55");
+  EXPECT_TRUE(wire.Receive().empty());
+  sim.Model().SetPower(true);
+  wire.SendRaw("\x55");
+  EXPECT_EQ(wire.Receive().size(), 1u);
+
+  // unplugged: the host's reads fail as with a vanished device
+  sim.Printer().Unplug();
+  wire.Receive();
+  EXPECT_TRUE(wire.Lost());
+  EXPECT_TRUE(sim.Printer().Unplugged());
+}
+
+TEST(SimProcessTest, BinaryServesAPtyAndTakesControlLines) {
+  std::string link = ::testing::TempDir() + "orbis-sim-link-" + std::to_string(getpid());
+  SimProcess sim({"--link", link});
+  ASSERT_TRUE(sim.Running());
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), sim.DevicePath());
+
+  test::TestWire wire(link);
+  ASSERT_TRUE(wire.IsOpen());
+  wire.SendRaw("\x55");
+  auto replies = wire.Receive();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "READY");
+
+  EXPECT_TRUE(sim.SendControl("unsolicited SOFTNREP"));
+  replies = wire.Receive();
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "SOFTNREP");
+
+  EXPECT_FALSE(sim.SendControl("no such thing"));
+  EXPECT_EQ(sim.LastReply().rfind("error", 0), 0u);
+  EXPECT_FALSE(sim.SendControl("key Q"));
+
+  EXPECT_TRUE(sim.SendControl("unplug"));
+  wire.Receive();
+  EXPECT_TRUE(wire.Lost());
+  sim.Kill();
+  EXPECT_FALSE(sim.Running());
+}
+
+}  // namespace
+}  // namespace vekta
