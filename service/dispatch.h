@@ -27,7 +27,12 @@ struct OrbisCallResult {
   std::map<std::string, Value> outs;
 };
 
-// `args` holds the [in] arguments in parameter order.
+// S_OK when `args` fits the member's [in] parameters; else DISP_E_BADPARAMCOUNT or
+// DISP_E_TYPEMISMATCH.
+HRESULT CheckArguments(const MemberInfo& member, const std::vector<Value>& args);
+
+// `args` holds the [in] arguments in parameter order. Arguments that do not fit give the
+// protocol error code and reach no object; so does a member that is not IOrbis's.
 OrbisCallResult InvokeOrbis(IOrbis& object, const MemberInfo& member,
                             const std::vector<Value>& args);
 

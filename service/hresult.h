@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <stdexcept>
 #include <string>
 
 namespace vekta {
@@ -26,12 +27,27 @@ constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
 constexpr HRESULT DISP_E_BADPARAMCOUNT = static_cast<HRESULT>(0x8002000Eu);
 constexpr HRESULT RPC_E_DISCONNECTED = static_cast<HRESULT>(0x80010108u);
 
-inline bool Succeeded(HRESULT hr) { return hr >= 0; }
-inline bool Failed(HRESULT hr) { return hr < 0; }
+inline bool Succeeded(HRESULT hr) {
+  return hr >= 0;
+}
+inline bool Failed(HRESULT hr) {
+  return hr < 0;
+}
 
 // "0x80004005" style text.
 std::string HresultHex(HRESULT hr);
 // The symbolic name ("E_FAIL"), or empty for a code without one.
 std::string HresultName(HRESULT hr);
+
+// Raised by a remote object when the call could not be carried out at all (the server went away,
+// refused the token, timed out); never raised across the printer link.
+class ComError : public std::runtime_error {
+ public:
+  explicit ComError(HRESULT hr) : std::runtime_error(HresultHex(hr)), m_hr(hr) {}
+  HRESULT Code() const { return m_hr; }
+
+ private:
+  HRESULT m_hr;
+};
 
 }  // namespace vekta

@@ -1,0 +1,585 @@
+#include "service/orbis.h"
+
+#include <new>
+#include <string>
+
+#include "fiscal/xml_documents.h"
+#include "platform/codepage.h"
+
+namespace vekta {
+
+namespace {
+
+// A command frame carries at most 251 bytes, and the printer cuts frames at 0xFD and 0xFE
+// wherever they stand: such a text would reach the printer as something else.
+constexpr std::size_t kMaxFrameText = 251;
+
+bool FrameCanCarry(const std::string& text1251) {
+  const std::string wire = Cp1251ToCp866(text1251);
+  if (wire.size() > kMaxFrameText) return false;
+  for (char c : wire) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == 0xFD || byte == 0xFE) return false;
+  }
+  return true;
+}
+
+std::string In(const std::string& utf8) {
+  return Utf8ToCp1251(utf8);
+}
+
+template <class T>
+void SetOut(T* out, T value) {
+  if (out != nullptr) *out = std::move(value);
+}
+
+// Runs an operation that talks to the printer: one at a time per port, and a link whose device
+// vanished is reopened first.
+template <class Op>
+auto Talk(PrinterLink& link, Op&& op) {
+  std::lock_guard<std::mutex> lock(link.CommandMutex());
+  if (link.IsLost()) link.Reconnect();
+  return op(link);
+}
+
+// A command that reports success as non-zero.
+template <class Op>
+HRESULT Command(const std::shared_ptr<PrinterLink>& link, Op&& op) {
+  if (!link) return E_FAIL;
+  try {
+    return Talk(*link, op) != 0 ? S_OK : E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+// A text result: E_FAIL with the out value untouched when the text is empty.
+template <class Make>
+HRESULT TextResult(Make&& make, std::string* out) {
+  try {
+    std::string text = make();
+    if (text.empty()) return E_FAIL;
+    SetOut(out, Cp1251ToUtf8(text));
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+template <class Op>
+HRESULT PrinterText(const std::shared_ptr<PrinterLink>& link, Op&& op, std::string* out) {
+  if (!link) return E_FAIL;
+  return TextResult([&] { return Talk(*link, op); }, out);
+}
+
+// A printer query whose reply data is turned into a document; no document without data.
+template <class Op, class Build>
+HRESULT PrinterXml(const std::shared_ptr<PrinterLink>& link, Op&& op, Build&& build,
+                   std::string* out) {
+  if (!link) return E_FAIL;
+  return TextResult(
+      [&]() -> std::string {
+        const std::string data = Talk(*link, op);
+        if (data.empty()) return {};
+        return build(data);
+      },
+      out);
+}
+
+// A running sum of the receipt: 0 in the out value when the object is detached.
+template <class Read>
+HRESULT SumResult(const std::shared_ptr<PrinterLink>& link, Read&& read, std::int32_t* out) {
+  if (!link) {
+    SetOut(out, std::int32_t{0});
+    return E_FAIL;
+  }
+  SetOut(out, read(*link));
+  return S_OK;
+}
+
+}  // namespace
+
+Orbis::Orbis(PrinterRegistry& registry) : m_registry(registry) {}
+
+Orbis::~Orbis() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  DetachLocked();
+}
+
+std::shared_ptr<PrinterEntry> Orbis::Entry() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_client.entry;
+}
+
+std::shared_ptr<PrinterLink> Orbis::AttachedLink() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_client.portNumber <= 0 || !m_client.entry) return nullptr;
+  return m_client.entry->Link();  // none once the registry has closed the port
+}
+
+void Orbis::DetachLocked() {
+  if (m_client.portNumber > 0) {
+    if (m_client.entry) m_client.entry->ReleaseAll(this);
+    m_registry.DetachClient(static_cast<std::uint32_t>(m_client.portNumber), m_client.callerName);
+  }
+  m_client.portNumber = 0;
+  m_client.entry.reset();
+}
+
+HRESULT Orbis::Init(std::int32_t portNumber, const std::string& cashierName,
+                    const std::string& cashierPassword, std::int32_t showStatusDialogs,
+                    const std::string& callerApplicationName) {
+  if (portNumber <= 0 || callerApplicationName.empty()) return E_INVALIDARG;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  try {
+    // A second Init would otherwise leave the first attachment counted, and its port open,
+    // until the process ends.
+    if (m_client.portNumber > 0 && m_client.entry) DetachLocked();
+
+    m_client.portNumber = portNumber;
+    m_client.callerName = In(callerApplicationName);
+    const auto port = static_cast<std::uint32_t>(portNumber);
+    PrinterRegistry::Attachment attachment =
+        m_registry.AttachClient(port, m_client.callerName, this);
+    m_client.entry = attachment.entry;
+    if (!attachment.created) return S_OK;
+
+    // The registry created the entry locked for this object, so that no other client's
+    // LockPrinter gets in while the printer connects.
+    std::shared_ptr<PrinterLink> link = m_client.entry->Link();
+    if (!link || !m_client.entry->GetLock().IsHeldBy(this)) {
+      m_registry.DetachClient(port, m_client.callerName);
+      m_client.portNumber = 0;
+      m_client.entry.reset();
+      return E_FAIL;
+    }
+    link->SetShowStatusWindows(showStatusDialogs != 0);
+    short connected = 0;
+    {
+      std::lock_guard<std::mutex> command(link->CommandMutex());
+      connected =
+          link->Connect("COM" + std::to_string(portNumber), In(cashierName), In(cashierPassword));
+    }
+    m_client.entry->Unlock(this);
+    if (connected > 0) return S_OK;
+    link.reset();
+    DetachLocked();
+    return E_FAIL;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT Orbis::GetPortNumber(std::int32_t* pPortNumber) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  SetOut(pPortNumber, m_client.portNumber);
+  return S_OK;
+}
+
+HRESULT Orbis::Done() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  DetachLocked();
+  return S_OK;
+}
+
+HRESULT Orbis::LockPrinter(std::int32_t timeoutInMilliseconds) {
+  std::shared_ptr<PrinterEntry> entry;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_client.portNumber <= 0 || !m_client.entry || !m_client.entry->Link()) return E_FAIL;
+    entry = m_client.entry;
+  }
+  // The time-out is unsigned: -1 waits without limit.
+  const auto timeout = static_cast<std::uint32_t>(timeoutInMilliseconds);
+  return entry->Lock(this, timeout) ? S_OK : CONTEXT_E_SYNCH_TIMEOUT;
+}
+
+HRESULT Orbis::UnlockPrinter() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_client.portNumber <= 0 || !m_client.entry || !m_client.entry->Link()) return E_FAIL;
+  m_client.entry->Unlock(this);
+  return S_OK;
+}
+
+HRESULT Orbis::LowSendMessageToPrinter(const std::string& textMessage) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  const std::string text = In(textMessage);
+  if (!FrameCanCarry(text)) return E_INVALIDARG;
+  // Nothing written (no open port) is a failure, not a sent message.
+  return Command(link, [&](PrinterLink& l) { return l.SendFrame(text); });
+}
+
+HRESULT Orbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
+                                               std::string* textMessage) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  try {
+    // The reply queue has one consumer: take it under the command mutex like every command.
+    std::string message =
+        Talk(*link, [&](PrinterLink& l) { return l.TakePendingMessage(timeoutMilliseconds); });
+    SetOut(textMessage, Cp1251ToUtf8(message));
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT Orbis::SetShowPrinterStatus(std::int32_t showStatusDialogs) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  link->SetShowStatusWindows(showStatusDialogs != 0);
+  return S_OK;
+}
+
+HRESULT Orbis::GetPrinterSerialNumber(std::string* serialNumber) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  try {
+    SetOut(serialNumber, Cp1251ToUtf8(link->SerialNumber()));
+    return S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT Orbis::GetPrinterConfigXML(std::int32_t refreshFromPrinter,
+                                   std::string* vektaPrinterConfigXML) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  // A failed refresh is reported by the link; the document then shows what is stored.
+  if (refreshFromPrinter != 0) Talk(*link, [](PrinterLink& l) { return l.ReadConfiguration(); });
+  return TextResult([&] { return BuildConfigXml(link->Config()); }, vektaPrinterConfigXML);
+}
+
+HRESULT Orbis::SetCheckMessagesMode(std::int32_t checkMessagesMode) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.SetCheckMessagesMode(checkMessagesMode); });
+}
+
+HRESULT Orbis::OpenCheck(const std::string& departmentName) {
+  const std::string name = In(departmentName);
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.OpenCheck(name); });
+}
+
+HRESULT Orbis::SetReturnCheckNumber(std::int32_t returnCheckNumber) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.SetReturnCheckNumber(returnCheckNumber); });
+}
+
+HRESULT Orbis::OpenReturnCheck(const std::string& departmentName) {
+  const std::string name = In(departmentName);
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.OpenReturnCheck(name); });
+}
+
+HRESULT Orbis::LongName(const std::string& longName) {
+  const std::string name = In(longName);
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.LongName(name); });
+}
+
+HRESULT Orbis::SetCurrentCheckDirection(std::int32_t checkDirection) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  return Command(link, [&](PrinterLink& l) -> short {
+    if (!l.IsCheckOpen()) return 0;
+    l.SetCurrentCheckDirection(checkDirection);
+    return 1;  // a sales receipt is now a return one; a return one stays so
+  });
+}
+
+HRESULT Orbis::FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price,
+                          std::int32_t goodsDividual, std::int32_t tax1Index,
+                          std::int32_t tax2Index, std::int32_t article, std::int32_t* thisLineSum) {
+  return FiscalLineEx(goodsName, qty, price, goodsDividual, tax1Index, tax2Index, article, 0, "", 0,
+                      thisLineSum);
+}
+
+HRESULT Orbis::FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price,
+                            std::int32_t goodsDividual, std::int32_t tax1Index,
+                            std::int32_t tax2Index, std::int32_t article,
+                            std::int32_t discountDirection, const std::string& discountName,
+                            std::int32_t discountValue, std::int32_t* thisLineSum) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  try {
+    const std::string name = In(goodsName);
+    const std::string discount = In(discountName);
+    // 0 is a line the operation turned down without an error: S_OK with 0.
+    const std::int32_t sum = Talk(*link, [&](PrinterLink& l) {
+      return l.FiscalLineEx(name, qty, price, goodsDividual, tax1Index, tax2Index, article,
+                            discountDirection, discount, discountValue);
+    });
+    SetOut(thisLineSum, sum);
+    return sum < 0 ? E_FAIL : S_OK;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_FAIL;
+  }
+}
+
+HRESULT Orbis::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
+                            std::int32_t useBoldStyle, const std::string& textMessage) {
+  const std::string text = In(textMessage);
+  return Command(AttachedLink(), [&](PrinterLink& l) {
+    return l.FreeTextLine(placeBeforeFiscalPart, printOnJornal, useBoldStyle, text);
+  });
+}
+
+HRESULT Orbis::GetCheckSum(std::int32_t* checkSum) {
+  return SumResult(
+      AttachedLink(), [](PrinterLink& l) { return l.GetCheckSum(); }, checkSum);
+}
+
+HRESULT Orbis::GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) {
+  return SumResult(
+      AttachedLink(), [](PrinterLink& l) { return l.GetCheckOnSaleTaxes(); }, checkOnSaleTaxes);
+}
+
+HRESULT Orbis::GetCheckReturnSum(std::int32_t* checkReturnSum) {
+  return SumResult(
+      AttachedLink(), [](PrinterLink& l) { return l.GetCheckReturnSum(); }, checkReturnSum);
+}
+
+HRESULT Orbis::GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) {
+  return SumResult(
+      AttachedLink(), [](PrinterLink& l) { return l.GetCheckReturnOnSaleTaxes(); },
+      checkReturnOnSaleTaxes);
+}
+
+HRESULT Orbis::ClearFreeTextLines() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.ClearFreeTextLines(); });
+}
+
+HRESULT Orbis::CloseCheck(std::int32_t* checkSum) {
+  // S_OK whatever the printer said: the out value carries the operation's result.
+  return SumResult(
+      AttachedLink(),
+      [](PrinterLink& l) { return Talk(l, [](PrinterLink& t) { return t.CloseCheck(); }); },
+      checkSum);
+}
+
+HRESULT Orbis::CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
+                            std::int32_t packing, std::int32_t* checkSum) {
+  return SumResult(
+      AttachedLink(),
+      [&](PrinterLink& l) {
+        return Talk(
+            l, [&](PrinterLink& t) { return t.CloseCheckEx(cash, payCheck, credit, packing); });
+      },
+      checkSum);
+}
+
+HRESULT Orbis::AbortCheck() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.AbortCheck(); });
+}
+
+HRESULT Orbis::GetCheckResult(std::string* checkResult) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  return TextResult([&] { return link->CheckResultText(); }, checkResult);
+}
+
+HRESULT Orbis::CheckCopy() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.CheckCopy(); });
+}
+
+HRESULT Orbis::SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.SetOnSaleTaxesPrintMode(taxesPrintMode); });
+}
+
+HRESULT Orbis::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.MoveCash(moveDirection, cashSum); });
+}
+
+HRESULT Orbis::GetPrinterConfig(std::string* config) {
+  return PrinterText(
+      AttachedLink(), [](PrinterLink& l) { return l.GetConfigText(); }, config);
+}
+
+HRESULT Orbis::GetPrinterKeyPosition(std::int32_t* keyPosition) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  const int position = Talk(*link, [](PrinterLink& l) { return l.GetPrinterKeyPosition(); });
+  if (position < 0) return E_FAIL;
+  SetOut(keyPosition, static_cast<std::int32_t>(position));
+  return S_OK;
+}
+
+HRESULT Orbis::GetArticleInfo(std::int32_t article, std::string* articleInfo) {
+  return PrinterText(
+      AttachedLink(), [&](PrinterLink& l) { return l.GetArticleInfo(article); }, articleInfo);
+}
+
+HRESULT Orbis::GetArticleInfoXML(std::int32_t article, std::string* articleInfo) {
+  return PrinterXml(
+      AttachedLink(), [&](PrinterLink& l) { return l.GetArticleInfo(article); },
+      [](const std::string& data) { return BuildArticleXml(data); }, articleInfo);
+}
+
+HRESULT Orbis::GetPrinterTime(std::string* printerTime) {
+  return PrinterText(
+      AttachedLink(), [](PrinterLink& l) { return l.GetPrinterTime(); }, printerTime);
+}
+
+HRESULT Orbis::GetCashInfo(std::string* cashInfo) {
+  return PrinterText(
+      AttachedLink(), [](PrinterLink& l) { return l.GetCashInfo(); }, cashInfo);
+}
+
+HRESULT Orbis::GetCashInfoXML(std::string* cashInfo) {
+  return PrinterXml(
+      AttachedLink(), [](PrinterLink& l) { return l.GetCashInfo(); },
+      [](const std::string& data) { return BuildCashInfoXml(data); }, cashInfo);
+}
+
+HRESULT Orbis::GetFiscalInfo(std::string* fiscalInfo) {
+  return PrinterText(
+      AttachedLink(), [](PrinterLink& l) { return l.GetFiscalInfo(); }, fiscalInfo);
+}
+
+HRESULT Orbis::GetFiscalInfoXML(std::string* fiscalInfo) {
+  return PrinterXml(
+      AttachedLink(), [](PrinterLink& l) { return l.GetFiscalInfo(); },
+      [](const std::string& data) { return BuildFiscalInfoXml(data); }, fiscalInfo);
+}
+
+HRESULT Orbis::GetTaxesInfo(std::string* taxesInfo) {
+  return PrinterText(
+      AttachedLink(), [](PrinterLink& l) { return l.GetTaxesInfo(); }, taxesInfo);
+}
+
+HRESULT Orbis::GetTaxesInfoXML(std::string* taxesInfo) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  return TextResult([&] { return BuildTaxesXml(link->Config()); }, taxesInfo);
+}
+
+HRESULT Orbis::OpenTextDocument() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.OpenTextDocument(); });
+}
+
+HRESULT Orbis::CloseTextDocument(std::int32_t printOnJornal) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.CloseTextDocument(printOnJornal); });
+}
+
+HRESULT Orbis::NullCheck() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.NullCheck(); });
+}
+
+HRESULT Orbis::XReport() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.XReport(); });
+}
+
+HRESULT Orbis::ZReport() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.ZReport(); });
+}
+
+HRESULT Orbis::ArticleReport() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.ArticleReport(); });
+}
+
+HRESULT Orbis::DiscountReport() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.DiscountReport(); });
+}
+
+HRESULT Orbis::PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport) {
+  return Command(AttachedLink(), [&](PrinterLink& l) {
+    return l.PeriodicalFiscalReport(firstZReport, lastZReport);
+  });
+}
+
+HRESULT Orbis::PeriodicalFiscalReportDate(double dateFrom, double dateTo) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.PeriodicalFiscalReportDate(dateFrom, dateTo); });
+}
+
+HRESULT Orbis::Feed(std::int32_t linesToFeed) {
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.Feed(linesToFeed); });
+}
+
+HRESULT Orbis::SetPrintingDoubleWidth(std::int32_t on) {
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.SetPrintingDoubleWidth(on); });
+}
+
+HRESULT Orbis::SetTableMode(std::int32_t on) {
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.SetTableMode(on); });
+}
+
+HRESULT Orbis::PutToDisplay(const std::string& line1, const std::string& line2) {
+  const std::string text1 = In(line1);
+  const std::string text2 = In(line2);
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.PutToDisplay(text1, text2); });
+}
+
+HRESULT Orbis::OpenCashBox() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.OpenCashBox(); });
+}
+
+HRESULT Orbis::CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) {
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.CutAndBeep(cutterOn, beepOn); });
+}
+
+HRESULT Orbis::SetInternalTime(std::int32_t hours, std::int32_t minutes, std::int32_t seconds) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.SetInternalTime(hours, minutes, seconds); });
+}
+
+HRESULT Orbis::SetDeptAlias(const std::string& deptAlias) {
+  const std::string alias = In(deptAlias);
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.SetDeptAlias(alias); });
+}
+
+HRESULT Orbis::SetCheckHeadLine(const std::string& checkText) {
+  const std::string text = In(checkText);
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.SetCheckHeadLine(text); });
+}
+
+HRESULT Orbis::SetCheckBottomLine(const std::string& checkLine) {
+  const std::string text = In(checkLine);
+  return Command(AttachedLink(), [&](PrinterLink& l) { return l.SetCheckBottomLine(text); });
+}
+
+HRESULT Orbis::GetCheckResultXML(std::string* checkResult) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  return TextResult([&] { return link->CheckResultXml(); }, checkResult);
+}
+
+HRESULT Orbis::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
+  return Command(AttachedLink(),
+                 [&](PrinterLink& l) { return l.SetTaxesCalcMode(saleTaxesOnTotal); });
+}
+
+HRESULT Orbis::SetShowErrorMessages(std::int32_t showErrorMessages) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  link->SetShowErrorMessages(showErrorMessages != 0);
+  return S_OK;
+}
+
+HRESULT Orbis::GetLastErrorMessage(std::string* errorMessage) {
+  auto link = AttachedLink();
+  if (!link) return E_FAIL;
+  // Reading consumes the text for every client of the port.
+  return TextResult([&] { return link->TakeLastErrorText(); }, errorMessage);
+}
+
+HRESULT Orbis::ZReportAsync() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.ZReportAsync(); });
+}
+
+HRESULT Orbis::XReportAsync() {
+  return Command(AttachedLink(), [](PrinterLink& l) { return l.XReportAsync(); });
+}
+
+}  // namespace vekta

@@ -1,0 +1,129 @@
+#pragma once
+
+// Orbis: the printer object that point-of-sale programs call. A thin handle: it holds which port
+// it is attached to and the caller's name; all printer state lives in the port's PrinterLink,
+// shared by every object attached to that port.
+//
+// Threads: calls that talk to the printer run under the link's command mutex (one at a time per
+// port, ports in parallel); calls that only read what the link stores do not take it. Lock
+// order: the object's mutex, then the registry mutex, then the link's command mutex.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "service/i_orbis.h"
+#include "service/printer_registry.h"
+
+namespace vekta {
+
+// The state of one Orbis object.
+struct OrbisClient {
+  std::int32_t portNumber = -1;  // -1 new, the port of the last good Init, 0 after Done
+  std::shared_ptr<PrinterEntry> entry;
+  std::string callerName;  // Windows-1251, as the connection list shows it
+};
+
+class Orbis final : public IOrbis {
+ public:
+  explicit Orbis(PrinterRegistry& registry);
+  // The final release: detaches, giving up any printer lock the object holds.
+  ~Orbis() override;
+  Orbis(const Orbis&) = delete;
+  Orbis& operator=(const Orbis&) = delete;
+
+  // The entry the object is attached to, or none.
+  std::shared_ptr<PrinterEntry> Entry() const;
+
+  HRESULT Init(std::int32_t portNumber, const std::string& cashierName,
+               const std::string& cashierPassword, std::int32_t showStatusDialogs,
+               const std::string& callerApplicationName) override;
+  HRESULT GetPortNumber(std::int32_t* pPortNumber) override;
+  HRESULT Done() override;
+  HRESULT LockPrinter(std::int32_t timeoutInMilliseconds) override;
+  HRESULT UnlockPrinter() override;
+  HRESULT LowSendMessageToPrinter(const std::string& textMessage) override;
+  HRESULT LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
+                                          std::string* textMessage) override;
+  HRESULT SetShowPrinterStatus(std::int32_t showStatusDialogs) override;
+  HRESULT GetPrinterSerialNumber(std::string* serialNumber) override;
+  HRESULT GetPrinterConfigXML(std::int32_t refreshFromPrinter,
+                              std::string* vektaPrinterConfigXML) override;
+  HRESULT SetCheckMessagesMode(std::int32_t checkMessagesMode) override;
+  HRESULT OpenCheck(const std::string& departmentName) override;
+  HRESULT SetReturnCheckNumber(std::int32_t returnCheckNumber) override;
+  HRESULT OpenReturnCheck(const std::string& departmentName) override;
+  HRESULT LongName(const std::string& longName) override;
+  HRESULT SetCurrentCheckDirection(std::int32_t checkDirection) override;
+  HRESULT FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price,
+                     std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
+                     std::int32_t article, std::int32_t* thisLineSum) override;
+  HRESULT FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price,
+                       std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
+                       std::int32_t article, std::int32_t discountDirection,
+                       const std::string& discountName, std::int32_t discountValue,
+                       std::int32_t* thisLineSum) override;
+  HRESULT FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
+                       std::int32_t useBoldStyle, const std::string& textMessage) override;
+  HRESULT GetCheckSum(std::int32_t* checkSum) override;
+  HRESULT GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) override;
+  HRESULT GetCheckReturnSum(std::int32_t* checkReturnSum) override;
+  HRESULT GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) override;
+  HRESULT ClearFreeTextLines() override;
+  HRESULT CloseCheck(std::int32_t* checkSum) override;
+  HRESULT CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
+                       std::int32_t packing, std::int32_t* checkSum) override;
+  HRESULT AbortCheck() override;
+  HRESULT GetCheckResult(std::string* checkResult) override;
+  HRESULT CheckCopy() override;
+  HRESULT SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) override;
+  HRESULT MoveCash(std::int32_t moveDirection, std::int32_t cashSum) override;
+  HRESULT GetPrinterConfig(std::string* config) override;
+  HRESULT GetPrinterKeyPosition(std::int32_t* keyPosition) override;
+  HRESULT GetArticleInfo(std::int32_t article, std::string* articleInfo) override;
+  HRESULT GetArticleInfoXML(std::int32_t article, std::string* articleInfo) override;
+  HRESULT GetPrinterTime(std::string* printerTime) override;
+  HRESULT GetCashInfo(std::string* cashInfo) override;
+  HRESULT GetCashInfoXML(std::string* cashInfo) override;
+  HRESULT GetFiscalInfo(std::string* fiscalInfo) override;
+  HRESULT GetFiscalInfoXML(std::string* fiscalInfo) override;
+  HRESULT GetTaxesInfo(std::string* taxesInfo) override;
+  HRESULT GetTaxesInfoXML(std::string* taxesInfo) override;
+  HRESULT OpenTextDocument() override;
+  HRESULT CloseTextDocument(std::int32_t printOnJornal) override;
+  HRESULT NullCheck() override;
+  HRESULT XReport() override;
+  HRESULT ZReport() override;
+  HRESULT ArticleReport() override;
+  HRESULT DiscountReport() override;
+  HRESULT PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport) override;
+  HRESULT PeriodicalFiscalReportDate(double dateFrom, double dateTo) override;
+  HRESULT Feed(std::int32_t linesToFeed) override;
+  HRESULT SetPrintingDoubleWidth(std::int32_t on) override;
+  HRESULT SetTableMode(std::int32_t on) override;
+  HRESULT PutToDisplay(const std::string& line1, const std::string& line2) override;
+  HRESULT OpenCashBox() override;
+  HRESULT CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) override;
+  HRESULT SetInternalTime(std::int32_t hours, std::int32_t minutes, std::int32_t seconds) override;
+  HRESULT SetDeptAlias(const std::string& deptAlias) override;
+  HRESULT SetCheckHeadLine(const std::string& checkText) override;
+  HRESULT SetCheckBottomLine(const std::string& checkLine) override;
+  HRESULT GetCheckResultXML(std::string* checkResult) override;
+  HRESULT SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) override;
+  HRESULT SetShowErrorMessages(std::int32_t showErrorMessages) override;
+  HRESULT GetLastErrorMessage(std::string* errorMessage) override;
+  HRESULT ZReportAsync() override;
+  HRESULT XReportAsync() override;
+
+ private:
+  // The link of the attached object, or none.
+  std::shared_ptr<PrinterLink> AttachedLink() const;
+  void DetachLocked();  // m_mutex held
+
+  PrinterRegistry& m_registry;
+  mutable std::mutex m_mutex;
+  OrbisClient m_client;  // guarded by m_mutex
+};
+
+}  // namespace vekta

@@ -1,0 +1,162 @@
+#include "service/printer_registry.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace vekta {
+
+bool PrinterLock::Lock(const void* owner, std::uint32_t timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  auto free = [&] { return m_owner == nullptr || m_owner == owner; };
+  if (timeoutMs == kInfinite) {
+    m_released.wait(lock, free);
+  } else if (!m_released.wait_for(lock, std::chrono::milliseconds(timeoutMs), free)) {
+    return false;
+  }
+  m_owner = owner;
+  ++m_depth;
+  ++m_lockCount;
+  return true;
+}
+
+bool PrinterLock::Unlock(const void* owner) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_owner != owner || m_depth == 0) return true;
+  --m_lockCount;
+  if (--m_depth == 0) {
+    m_owner = nullptr;
+    m_released.notify_all();
+  }
+  return true;
+}
+
+void PrinterLock::ReleaseAll(const void* owner) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_owner != owner || m_depth == 0) return;
+  m_lockCount -= m_depth;
+  m_depth = 0;
+  m_owner = nullptr;
+  m_released.notify_all();
+}
+
+bool PrinterLock::IsHeldBy(const void* owner) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_depth > 0 && m_owner == owner;
+}
+
+PrinterEntry::PrinterEntry(std::uint32_t portNumber, std::shared_ptr<PrinterLink> link)
+    : m_portNumber(portNumber), m_link(std::move(link)) {}
+
+std::shared_ptr<PrinterLink> PrinterEntry::Link() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_link;
+}
+
+std::vector<std::string> PrinterEntry::ClientNames() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_clientNames;
+}
+
+PrinterRegistry::PrinterRegistry(LinkHost& host, Clock& clock, LinkTimings timings)
+    : m_host(host), m_clock(clock), m_timings(timings) {}
+
+PrinterRegistry::~PrinterRegistry() {
+  std::vector<std::shared_ptr<PrinterLink>> links;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& [port, entry] : m_entries) {
+      std::lock_guard<std::mutex> entryLock(entry->m_mutex);
+      if (entry->m_link) {
+        m_closing.insert(port);
+        links.push_back(std::move(entry->m_link));
+      }
+    }
+    m_entries.clear();
+  }
+  links.clear();  // closes every port no call is using
+  // A call still running on a link closes its port when it ends; the registry outlives it.
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_portClosed.wait(lock, [&] { return m_closing.empty(); });
+}
+
+PrinterRegistry::Attachment PrinterRegistry::AttachClient(std::uint32_t portNumber,
+                                                          const std::string& callerName,
+                                                          const void* lockOwner) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  Attachment result;
+  auto found = m_entries.find(portNumber);
+  if (found != m_entries.end()) {
+    result.entry = found->second;
+  } else {
+    // The old link of this port may still be closing it: the new one could not open it.
+    m_portClosed.wait(lock, [&] { return m_closing.count(portNumber) == 0; });
+    found = m_entries.find(portNumber);  // another attach may have created it meanwhile
+    if (found != m_entries.end()) {
+      result.entry = found->second;
+    } else {
+      // The deleter marks the port closed once the link (and with it the port) is gone,
+      // wherever the last reference is dropped.
+      auto* link =
+          new PrinterLink(static_cast<std::int32_t>(portNumber), m_host, m_clock, m_timings);
+      std::shared_ptr<PrinterLink> shared(link, [this, portNumber](PrinterLink* p) {
+        p->ClosePort();
+        delete p;
+        LinkClosed(portNumber);
+      });
+      result.entry = std::make_shared<PrinterEntry>(portNumber, std::move(shared));
+      if (lockOwner != nullptr) result.entry->Lock(lockOwner, 0);
+      m_entries.emplace(portNumber, result.entry);
+      result.created = true;
+    }
+  }
+  {
+    std::lock_guard<std::mutex> entryLock(result.entry->m_mutex);
+    result.entry->m_clientNames.push_back(callerName);
+  }
+  ++result.entry->m_referenceCount;
+  return result;
+}
+
+bool PrinterRegistry::DetachClient(std::uint32_t portNumber, const std::string& callerName) {
+  std::shared_ptr<PrinterLink> link;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto found = m_entries.find(portNumber);
+    if (found == m_entries.end()) return false;
+    PrinterEntry& entry = *found->second;
+    {
+      std::lock_guard<std::mutex> entryLock(entry.m_mutex);
+      auto name = std::find(entry.m_clientNames.begin(), entry.m_clientNames.end(), callerName);
+      if (name != entry.m_clientNames.end()) entry.m_clientNames.erase(name);
+    }
+    if (entry.m_referenceCount.load() >= 1) --entry.m_referenceCount;
+    if (entry.m_referenceCount.load() != 0) return false;
+    {
+      std::lock_guard<std::mutex> entryLock(entry.m_mutex);
+      link = std::move(entry.m_link);
+    }
+    if (link) m_closing.insert(portNumber);
+    m_entries.erase(found);
+  }
+  link.reset();  // closes the port unless a running call still holds the link
+  return true;
+}
+
+void PrinterRegistry::LinkClosed(std::uint32_t portNumber) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto found = m_closing.find(portNumber);
+  if (found != m_closing.end()) m_closing.erase(found);
+  m_portClosed.notify_all();
+}
+
+void PrinterRegistry::ForEachEntry(const Visitor& visitor) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const auto& [port, entry] : m_entries) visitor(port, *entry);
+}
+
+std::size_t PrinterRegistry::EntryCount() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_entries.size();
+}
+
+}  // namespace vekta
