@@ -12,8 +12,8 @@ namespace vekta {
 // Counters of one link for /metrics. Written by the link's threads, read by anyone.
 struct LinkStats {
   // Upper bounds of the command latency histogram, in milliseconds (the last bucket is +Inf).
-  static constexpr std::array<int, 10> kLatencyBoundsMs = {5,    10,   25,   50,    100,
-                                                           250,  500,  1000, 3000,  10000};
+  static constexpr std::array<int, 10> kLatencyBoundsMs = {5,   10,  25,   50,   100,
+                                                           250, 500, 1000, 3000, 10000};
 
   std::atomic<std::uint64_t> commandsSent{0};
   std::atomic<std::uint64_t> repliesReceived{0};

@@ -1,15 +1,186 @@
-// Placeholder definitions; replaced by the real ones.
+#include <vector>
+
 #include "link/printer_link.h"
+#include "link/status_table.h"
+#include "platform/codepage.h"
 
 namespace vekta {
 
-bool PrinterLink::SendFrame(const std::string&) { return false; }
-bool PrinterLink::WaitReady() { return false; }
-bool PrinterLink::PollStatus() { return false; }
-int PrinterLink::ProbeReady() { return 0; }
-std::string PrinterLink::QueryPrinter(const std::string&, const std::string&) { return {}; }
-std::string PrinterLink::TakePendingMessage(int) { return {}; }
-void PrinterLink::ReplaceStatusWindow(int, const std::string&) { }
-void PrinterLink::DeleteStatusWindow() { }
+namespace {
+
+constexpr std::uint8_t kFrameStart = 0xFD;
+constexpr std::uint8_t kFrameEnd = 0xFE;
+// The length byte is text + 1: beyond 251 bytes it would read as 0xFD, 0xFE or overflow, and the
+// printer would cut the frame in the wrong place.
+constexpr std::size_t kMaxCommand = 251;
+
+constexpr int kReadyWaitMs = 3000;
+constexpr int kPollWaitMs = 5;
+constexpr int kProbeWaitMs = 200;
+constexpr int kQueryWaitMs = 1000;
+
+bool Holds(std::string_view text, std::string_view word) {
+  return text.find(word) != std::string_view::npos;
+}
+
+}  // namespace
+
+bool PrinterLink::SendFrame(const std::string& text) {
+  if (!m_portOpen.load() || m_lost.load() || text.size() > kMaxCommand) return false;
+  const std::string oem = Cp1251ToCp866(text);
+  for (const char c : oem) {
+    const auto byte = static_cast<std::uint8_t>(c);
+    if (byte == kFrameStart || byte == kFrameEnd) return false;
+  }
+  LogSent(text);
+  std::vector<std::uint8_t> frame;
+  frame.reserve(oem.size() + 3);
+  frame.push_back(kFrameStart);
+  frame.insert(frame.end(), oem.begin(), oem.end());
+  frame.push_back(static_cast<std::uint8_t>(oem.size() + 1));
+  frame.push_back(kFrameEnd);
+  m_sentAt = m_clock.Now();
+  ++m_stats.commandsSent;
+  return m_port->WriteAll(frame.data(), frame.size());
+}
+
+bool PrinterLink::WaitForMessage(int timeoutMs) {
+  const Clock::TimePoint deadline = m_clock.Now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    if (m_lost.load()) return false;
+    if (!m_queue.IsEmpty()) return true;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - m_clock.Now());
+    if (left.count() <= 0) return false;
+    if (!m_clock.WaitFor(m_queue.MessageEvent(), left)) return !m_lost.load() && !m_queue.IsEmpty();
+    if (m_queue.IsEmpty() && !m_lost.load()) m_queue.Rearm();  // a stale wake from a lost device
+  }
+}
+
+void PrinterLink::ReportNoAnswer() {
+  ++m_stats.timeouts;
+  RaiseError(1003, MessageBoxStyle::kStopOk);
+}
+
+void PrinterLink::NoteLatency() {
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::milliseconds>(m_clock.Now() - m_sentAt);
+  m_stats.AddLatency(static_cast<std::uint64_t>(spent.count() < 0 ? 0 : spent.count()));
+}
+
+bool PrinterLink::WaitReady() {
+  for (;;) {
+    if (!WaitForMessage(kReadyWaitMs)) {
+      ReportNoAnswer();
+      return false;
+    }
+    const std::string message(m_queue.Peek());
+    if (IsErrorStatus(message)) {
+      if (!ReportPrinterStatus(message)) {
+        m_queue.Drain();
+        NoteLatency();
+        return false;
+      }
+      m_queue.Pop();
+      continue;
+    }
+    if (Holds(message, "READY")) {
+      m_queue.Drain();
+      NoteLatency();
+      return true;
+    }
+    m_queue.Pop();  // a data reply or an unsolicited message
+  }
+}
+
+bool PrinterLink::PollStatus() {
+  for (;;) {
+    if (!WaitForMessage(kPollWaitMs)) {
+      if (!m_lost.load()) return true;
+      ReportNoAnswer();
+      return false;
+    }
+    const std::string message(m_queue.Peek());
+    if (IsErrorStatus(message) && !ReportPrinterStatus(message)) {
+      m_queue.Drain();
+      return false;
+    }
+    m_queue.Pop();
+  }
+}
+
+int PrinterLink::ProbeReady() {
+  for (;;) {
+    if (!WaitForMessage(kProbeWaitMs)) return m_lost.load() ? -1 : 0;
+    const std::string message(m_queue.Peek());
+    // A refused command ("SOFT...") left over from before the wake-up does not stop the probe.
+    if (Holds(message, "HARD") || Holds(message, "SHUTDOWN")) {
+      if (!ReportPrinterStatus(message)) {
+        m_queue.Drain();
+        return -1;
+      }
+      m_queue.Pop();
+      continue;
+    }
+    if (Holds(message, "READY")) {
+      m_queue.Drain();
+      return 1;
+    }
+    m_queue.Pop();
+  }
+}
+
+std::string PrinterLink::QueryPrinter(const std::string& command, const std::string& mnemonic) {
+  if (!SendFrame(command)) {
+    if (!m_portOpen.load() || m_lost.load()) ReportNoAnswer();
+    return {};
+  }
+  for (;;) {
+    if (!WaitForMessage(kQueryWaitMs)) {
+      ReportNoAnswer();
+      return {};
+    }
+    const std::string message(m_queue.Peek());
+    if (IsErrorStatus(message)) {
+      // A refused query is not reported: the caller only learns that there is no data.
+      m_queue.Drain();
+      NoteLatency();
+      return {};
+    }
+    if (Holds(message, mnemonic)) {
+      std::string data = message.size() > 4 ? message.substr(4) : std::string();
+      m_queue.Drain();
+      NoteLatency();
+      return data;
+    }
+    m_queue.Pop();
+  }
+}
+
+std::string PrinterLink::TakePendingMessage(int timeoutMs) {
+  if (m_queue.IsEmpty() && !WaitForMessage(timeoutMs < 0 ? 0 : timeoutMs)) {
+    if (m_lost.load()) SetLastErrorText(m_host.LoadString(1003));
+    return {};
+  }
+  std::string message(m_queue.Peek());
+  m_queue.Pop();
+  return message;
+}
+
+void PrinterLink::ReplaceStatusWindow(int titleId, const std::string& titleSuffix) {
+  DeleteStatusWindow();
+  if (!ShowStatusWindows()) return;
+  std::unique_ptr<StatusWindow> window = m_host.CreateStatusWindow(*this);
+  if (!window) return;
+  window->SetTitleLine(m_host.LoadString(titleId) + titleSuffix);
+  window->SetGoodsLine("");
+  window->SetSumLine("");
+  window->Show();
+  m_statusWindow = std::move(window);
+}
+
+void PrinterLink::DeleteStatusWindow() {
+  m_statusWindow.reset();
+}
 
 }  // namespace vekta

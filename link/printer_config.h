@@ -19,13 +19,13 @@ struct PrinterConfig {
   std::string serialNumber;
   std::string fiscalNumber;
   std::string owner;
-  std::string date;        // local date form ("%x")
-  std::string time;        // local time form ("%X")
+  std::string date;  // local date form ("%x")
+  std::string time;  // local time form ("%X")
   std::string firmwareId;
   std::string secondDate;  // local date form
   char keyPosition = 0;    // 'R', 'X', 'Z', 'P' or 'O'
   std::int32_t maxArticles = 0;
-  std::string moneyDate;   // local date form
+  std::string moneyDate;  // local date form
   std::int32_t decPointPosition = 0;
   std::string moneyName;
   std::array<TaxEntry, 8> taxes;

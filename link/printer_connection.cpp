@@ -1,16 +1,376 @@
-// Placeholder definitions; replaced by the real ones.
+#include <locale.h>
+
+#include <cctype>
+#include <ctime>
+#include <initializer_list>
+
 #include "link/printer_link.h"
+#include "link/status_table.h"
 
 namespace vekta {
 
-short PrinterLink::Connect(const std::string&, const std::string&, const std::string&) { return 0; }
-short PrinterLink::Login(const std::string&, const std::string&, bool&) { return 0; }
-bool PrinterLink::ReadConfiguration() { return false; }
-void PrinterLink::DetectModel(const PrinterConfig&) { }
-std::string PrinterLink::GetConfigText() { return {}; }
-PrinterConfig PrinterLink::Config() const { return {}; }
-std::string PrinterLink::SerialNumber() const { return {}; }
-int PrinterLink::LineLimit() const { return 0; }
-int PrinterLink::LongNameLimit() const { return 0; }
+namespace {
+
+constexpr std::size_t kCashierLimit = 9;
+constexpr std::size_t kPasswordSize = 10;
+constexpr int kLoginStepMs = 1000;
+constexpr int kConfigWaitMs = 1000;
+constexpr int kWakeUpTries = 4;
+constexpr int kLoginStepsAfterTimeout = 3;
+constexpr std::uint8_t kWakeUp = 0x55;
+
+bool Holds(std::string_view text, std::string_view word) {
+  return text.find(word) != std::string_view::npos;
+}
+
+// The characters at [pos, pos + count) of a reply, cut short where the reply ends.
+std::string Field(const std::string& text, std::size_t pos, std::size_t count) {
+  return pos < text.size() ? text.substr(pos, count) : std::string();
+}
+
+locale_t CLocale() {
+  static const locale_t locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(0));
+  return locale;
+}
+
+std::string Format(const char* format, const std::tm& when) {
+  char text[64];
+  const std::size_t n = strftime_l(text, sizeof text, format, &when, CLocale());
+  return std::string(text, n);
+}
+
+std::tm LocalNow(const Clock& clock) {
+  const std::time_t now = std::chrono::system_clock::to_time_t(clock.WallNow());
+  std::tm local{};
+  localtime_r(&now, &local);
+  return local;
+}
+
+bool Digits(const std::string& text, std::size_t count, int* values) {
+  if (text.size() != count) return false;
+  for (std::size_t i = 0; i < count; ++i) {
+    if (!std::isdigit(static_cast<unsigned char>(text[i]))) return false;
+    values[i] = text[i] - '0';
+  }
+  return true;
+}
+
+// YYYYMMDD as "%x" of the C locale; digits that make no date give today. A field the reply
+// does not reach stays empty.
+std::string ConvertDate(const std::string& yyyymmdd, const Clock& clock) {
+  if (yyyymmdd.empty()) return {};
+  int d[8];
+  std::tm date = LocalNow(clock);
+  if (Digits(yyyymmdd, 8, d)) {
+    std::tm day{};
+    day.tm_year = d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3] - 1900;
+    day.tm_mon = d[4] * 10 + d[5] - 1;
+    day.tm_mday = d[6] * 10 + d[7];
+    day.tm_isdst = -1;
+    const int year = day.tm_year, month = day.tm_mon, mday = day.tm_mday;
+    if (month >= 0 && month < 12 && mday >= 1 && mday <= 31 && std::mktime(&day) != -1 &&
+        day.tm_year == year && day.tm_mon == month && day.tm_mday == mday) {
+      date = day;
+    }
+  }
+  return Format("%x", date);
+}
+
+// HHMMSS as "%X" of the C locale; digits that make no time give the time now.
+std::string ConvertTime(const std::string& hhmmss, const Clock& clock) {
+  if (hhmmss.empty()) return {};
+  int d[6];
+  std::tm when = LocalNow(clock);
+  if (Digits(hhmmss, 6, d)) {
+    const int hour = d[0] * 10 + d[1], minute = d[2] * 10 + d[3], second = d[4] * 10 + d[5];
+    if (hour < 24 && minute < 60 && second < 60) {
+      when.tm_hour = hour;
+      when.tm_min = minute;
+      when.tm_sec = second;
+    }
+  }
+  return Format("%X", when);
+}
+
+char KeyPosition(char digit) {
+  switch (digit) {
+    case '1':
+      return 'R';
+    case '2':
+      return 'X';
+    case '4':
+      return 'Z';
+    case '8':
+      return 'P';
+    default:
+      return 'O';
+  }
+}
+
+std::int32_t MaxArticlesOf(int generation, int variant) {
+  if (generation == 0) return variant == 0 ? 0 : 1999;
+  return variant == 2 ? 1999 : 9999;
+}
+
+TaxEntry ParseTaxRecord(const std::string& reply, std::size_t index, const Clock& clock) {
+  const std::string record = Field(reply, 4 + 14 * index, 14);
+  TaxEntry entry;
+  if (record.empty() || record[0] == '\0' || record[0] == '0') return entry;
+  entry.date = ConvertDate(Field(record, 0, 8), clock);
+  entry.type = record.size() > 9 ? record[9] : 0;
+  entry.rawValue = Field(record, 10, 4);
+  entry.value = entry.rawValue.size() > 2
+                    ? entry.rawValue.substr(0, 2) + "." + entry.rawValue.substr(2)
+                    : entry.rawValue;
+  return entry;
+}
+
+}  // namespace
+
+short PrinterLink::Connect(const std::string& portName, const std::string& cashierName,
+                           const std::string& password) {
+  if (IsConnected()) ClosePort();
+  DeleteStatusWindow();
+  ReplaceStatusWindow(3001);
+
+  std::string port = portName;
+  std::string cashier = cashierName.substr(0, kCashierLimit);
+  std::string pass = password.substr(0, kPasswordSize);
+  bool cancel = false;
+  bool loggedIn = false;
+  short result = 0;
+
+  while (!loggedIn && !cancel) {
+    if (port == "NONE") port.clear();
+    if (port.empty() || cashier.empty() || pass.size() < kPasswordSize) {
+      ConnectDialogData data{port, cashier, pass};
+      if (!m_host.ShowConnectDialog(*this, data)) {
+        DeleteStatusWindow();
+        ClosePort();  // nothing stays open behind a cancelled connection
+        return 0;
+      }
+      if (!data.portName.empty()) port = data.portName;
+      cashier = data.cashierName.substr(0, kCashierLimit);
+      pass = data.password.substr(0, kPasswordSize);
+      pass.resize(kPasswordSize, ' ');
+    }
+    if (port.empty() || port == "NONE") continue;
+
+    if (!IsConnected()) {
+      if (!OpenPort(port)) {
+        if (RaiseError(3012, MessageBoxStyle::kStopRetryCancel, port) != MessageBoxResult::kRetry) {
+          cancel = true;
+        }
+        port.clear();  // the next attempt lets the user pick the port
+        continue;
+      }
+      StartReader();
+    }
+
+    result = Login(cashier, pass, cancel);
+    if (result == -2) {
+      cashier.clear();
+      pass.clear();
+      ClosePort();
+    } else if (result == -1 && !cancel) {
+      // A printer that keeps refusing (key switched off, paper out) would hold the caller
+      // forever: ask as after a time-out, and without anyone to ask give up.
+      const std::string reason = LastErrorText();
+      if (!BoxesShown() || m_host.ShowMessageBox(reason, MessageBoxStyle::kStopRetryCancel) !=
+                               MessageBoxResult::kRetry) {
+        cancel = true;
+      }
+    }
+    loggedIn = result > 0;
+  }
+
+  DeleteStatusWindow();
+  if (loggedIn) {
+    m_storedPortName = port;
+    m_storedCashier = cashier;
+    m_storedPassword = pass;
+    if (!ReadConfiguration()) {
+      ClosePort();
+    } else if (ShowStatusWindows()) {
+      m_host.ShowPrinterInfo(*this);
+    }
+  } else {
+    ClosePort();
+  }
+  return result;
+}
+
+short PrinterLink::Login(const std::string& cashierName, const std::string& password,
+                         bool& cancel) {
+  if (!IsConnected()) return 0;
+  int counter = 1;
+  bool loggedIn = false;
+  while (!loggedIn) {
+    if (cancel) return 0;
+
+    int probe = 0;
+    for (int i = 0; i < kWakeUpTries && probe == 0; ++i) {
+      const std::uint8_t wakeUp = kWakeUp;
+      m_port->WriteAll(&wakeUp, 1);
+      m_clock.SleepFor(m_timings.afterWakeUp);
+      probe = ProbeReady();
+    }
+    if (probe != 1) {
+      m_port->SetDtr(false);
+      if (RaiseError(1003, MessageBoxStyle::kStopRetryCancel) != MessageBoxResult::kRetry) {
+        cancel = true;
+      }
+      m_clock.SleepFor(m_timings.dtrDrop);
+      m_port->SetDtr(true);
+      continue;
+    }
+
+    // "UPAS%-10s%s": the name left-aligned in 10 characters, then the password.
+    std::string login = "UPAS" + cashierName;
+    if (cashierName.size() < 10) login.append(10 - cashierName.size(), ' ');
+    SendFrame(login + password);
+
+    for (;;) {
+      if (!WaitForMessage(kLoginStepMs)) {
+        if (--counter > 0 && !m_lost.load()) continue;
+        ++m_stats.timeouts;
+        if (RaiseError(1003, MessageBoxStyle::kStopRetryCancel) != MessageBoxResult::kRetry) {
+          cancel = true;
+        }
+        counter = kLoginStepsAfterTimeout;
+        break;
+      }
+      while (!m_queue.IsEmpty()) {
+        const std::string message(m_queue.Peek());
+        if (Holds(message, "READY")) {
+          loggedIn = true;
+          m_queue.Pop();
+        } else if (Holds(message, "SOFTUPAS")) {
+          RaiseError(1004, MessageBoxStyle::kExclamationOk);
+          m_queue.Drain();
+          return -2;
+        } else if (IsErrorStatus(message) && !ReportPrinterStatus(message)) {
+          m_queue.Drain();
+          return -1;
+        } else {
+          m_queue.Pop();
+        }
+      }
+      if (loggedIn) break;
+    }
+  }
+  SendFrame("PPMD1");
+  WaitReady();
+  return 1;
+}
+
+bool PrinterLink::RequestConfigReply(const std::string& command, std::string_view mnemonic1,
+                                     std::string_view mnemonic2, std::string& reply) {
+  if (!SendFrame(command)) {
+    ReportNoAnswer();
+    return false;
+  }
+  for (;;) {
+    if (!WaitForMessage(kConfigWaitMs)) {
+      ReportNoAnswer();
+      return false;
+    }
+    const std::string message(m_queue.Peek());
+    if (IsErrorStatus(message) && !ReportPrinterStatus(message)) {
+      m_queue.Drain();
+      return false;
+    }
+    if (Holds(message, mnemonic1) || Holds(message, mnemonic2)) {
+      reply = message;
+      m_queue.Drain();
+      NoteLatency();
+      return true;
+    }
+    m_queue.Pop();
+  }
+}
+
+bool PrinterLink::ReadConfiguration() {
+  std::string conf;
+  if (!RequestConfigReply("CONf", "CONf", "CONF", conf)) return false;
+
+  PrinterConfig config = Config();
+  config.serialNumber = Field(conf, 4, 10);
+  config.fiscalNumber = Field(conf, 14, 10);
+  config.owner = Field(conf, 24, 36);
+  config.date = ConvertDate(Field(conf, 60, 8), m_clock);
+  config.time = ConvertTime(Field(conf, 68, 6), m_clock);
+  config.keyPosition = KeyPosition(conf.size() > 74 ? conf[74] : '\0');
+  config.firmwareId = Field(conf, 110, 4);
+  config.secondDate = ConvertDate(Field(conf, 114, 8), m_clock);
+  config.moneyDate = ConvertDate(Field(conf, 140, 8), m_clock);
+  const char point = conf.size() > 148 ? conf[148] : '0';
+  config.decPointPosition = std::isdigit(static_cast<unsigned char>(point)) ? point - '0' : 0;
+  config.moneyName = Field(conf, 149, 3);
+  DetectModel(config);
+  config.maxArticles = MaxArticlesOf(ModelGeneration(), ModelVariant());
+  {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_config = config;
+  }
+
+  std::string taxes;
+  if (!RequestConfigReply("CNAL", "CNAL", "CNAL", taxes)) return false;
+  for (std::size_t i = 0; i < config.taxes.size(); ++i) {
+    config.taxes[i] = ParseTaxRecord(taxes, i, m_clock);
+  }
+  std::lock_guard<std::mutex> lock(m_stateMutex);
+  m_config.taxes = config.taxes;
+  return true;
+}
+
+void PrinterLink::DetectModel(const PrinterConfig& config) {
+  const std::string& serial = config.serialNumber;
+  const std::string code = !serial.empty() && std::isdigit(static_cast<unsigned char>(serial[0]))
+                               ? serial.substr(0, 3)
+                               : Field(serial, 2, 3);
+  const std::string& firmware = config.firmwareId;
+  int generation = 1;
+  int variant = 4;
+  if (code == "040" || code == "041" || code == "042") {
+    generation = 0;
+    variant = 0;
+  } else if (code == "440" || code == "441") {
+    generation = 0;
+    variant = 1;
+  } else if ((code == "450" || code == "460") && firmware == "vTTs") {
+    variant = 2;
+  } else if ((code == "500" || code == "460") && (firmware == "UMTM" || firmware == "NFPR")) {
+    variant = 3;
+  }
+  m_modelGeneration = generation;
+  m_modelVariant = variant;
+}
+
+std::string PrinterLink::GetConfigText() {
+  std::string conf;
+  if (!RequestConfigReply("CONf", "CONF", "CONf", conf)) return {};
+  return conf.size() > 4 ? conf.substr(4) : std::string();
+}
+
+PrinterConfig PrinterLink::Config() const {
+  std::lock_guard<std::mutex> lock(m_stateMutex);
+  return m_config;
+}
+
+std::string PrinterLink::SerialNumber() const {
+  std::lock_guard<std::mutex> lock(m_stateMutex);
+  return m_config.serialNumber;
+}
+
+int PrinterLink::LineLimit() const {
+  if (ModelGeneration() == 0) return 18;
+  return ModelVariant() >= 3 ? 43 : 36;
+}
+
+int PrinterLink::LongNameLimit() const {
+  if (ModelGeneration() == 0) return ModelVariant() == 0 ? 18 : 54;
+  return ModelVariant() >= 3 ? 86 : 72;
+}
 
 }  // namespace vekta

@@ -221,6 +221,16 @@ class PrinterLink {
 
  private:
   void ReceiveLoop();
+  // True when a message is queued within the time-out; false on time-out or a lost link.
+  bool WaitForMessage(int timeoutMs);
+  // A reply wait ran out (or the link is lost): message 1003 with a stop box.
+  void ReportNoAnswer();
+  // Sends `command` and waits for the message holding one of the mnemonics, 1000 ms a message.
+  bool RequestConfigReply(const std::string& command, std::string_view mnemonic1,
+                          std::string_view mnemonic2, std::string& reply);
+  void NoteLatency();
+  // Message boxes are shown: error messages are on and no silent reconnect runs.
+  bool BoxesShown() const { return m_showErrorMessages.load() && !m_quiet.load(); }
 
   const std::int32_t m_portNumber;
   LinkHost& m_host;
@@ -236,7 +246,9 @@ class PrinterLink {
   std::atomic<bool> m_lost{false};
   std::atomic<bool> m_stopFlag{false};
   std::thread m_reader;
+  std::atomic<bool> m_readerRunning{false};
   ReplyQueue m_queue;
+  Clock::TimePoint m_sentAt{};   // when the last frame went out, command thread only
   std::string m_storedPortName;  // for Reconnect, command thread only
   std::string m_storedCashier;
   std::string m_storedPassword;
@@ -247,11 +259,13 @@ class PrinterLink {
   std::string m_logPath;           // guarded by m_logMutex
   bool m_saveToLog = false;
   std::int32_t m_keepLogFiles = 3;
+  std::string m_logDate;  // "%Y%m%d" of the link's creation
 
   // ---- status and errors ----
   std::string m_lastErrorText;  // guarded by m_stateMutex
   std::atomic<bool> m_showErrorMessages{true};
   std::atomic<bool> m_showStatusWindows{false};
+  std::atomic<bool> m_quiet{false};              // set while Reconnect runs: it asks nobody
   std::unique_ptr<StatusWindow> m_statusWindow;  // command thread only
 
   // ---- configuration ----

@@ -39,6 +39,11 @@ bool ReplyQueue::Pop() {
   return true;
 }
 
+void ReplyQueue::Rearm() {
+  m_event.Reset();
+  if (!IsEmpty()) m_event.Set();  // a push that raced with the Reset
+}
+
 void ReplyQueue::Drain() {
   while (Pop()) {
   }

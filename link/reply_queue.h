@@ -30,6 +30,11 @@ class ReplyQueue {
   // Pops until empty.
   void Drain();
   std::size_t Size() const;
+  // Signals MessageEvent with no message, so that a waiting command looks at its link again
+  // (the device vanished). Any thread.
+  void WakeWaiters() { m_event.Set(); }
+  // Consumer only: MessageEvent signalled exactly while messages are held again, after a wake.
+  void Rearm();
   // Signalled while the queue holds messages.
   const Event& MessageEvent() const { return m_event; }
 

@@ -1,16 +1,121 @@
-// Placeholder definitions; replaced by the real ones.
+#include <ctime>
+
+#include "link/frame_cutter.h"
 #include "link/printer_link.h"
+#include "platform/codepage.h"
 
 namespace vekta {
 
 PrinterLink::PrinterLink(std::int32_t portNumber, LinkHost& host, Clock& clock, LinkTimings timings)
-    : m_portNumber(portNumber), m_host(host), m_clock(clock), m_timings(timings) {}
-PrinterLink::~PrinterLink() = default;
-void PrinterLink::ReceiveLoop() {}
+    : m_portNumber(portNumber), m_host(host), m_clock(clock), m_timings(timings) {
+  m_saveToLog = m_host.ReadConfigDword("CurrentConfig", "SaveToLog", 0) != 0;
+  const std::uint32_t keep = m_host.ReadConfigDword("CurrentConfig", "KeepLogFiles", 3);
+  m_keepLogFiles = (keep < 1 || keep > 4096) ? 3 : static_cast<std::int32_t>(keep);
 
-bool PrinterLink::OpenPort(const std::string&) { return false; }
-void PrinterLink::StartReader() { }
-short PrinterLink::ClosePort() { return 0; }
-bool PrinterLink::Reconnect() { return false; }
+  const std::time_t now = std::chrono::system_clock::to_time_t(m_clock.WallNow());
+  std::tm local{};
+  localtime_r(&now, &local);
+  char date[16];
+  std::strftime(date, sizeof date, "%Y%m%d", &local);  // digits only: no locale involved
+  m_logDate = date;
+
+  OpenLog();
+  LogMessageId(1000);
+}
+
+PrinterLink::~PrinterLink() {
+  // The port goes first, so that a receipt or document ended on the way still gets logged.
+  ClosePort();
+  LogMessageId(1001);
+  CloseLog();
+}
+
+bool PrinterLink::OpenPort(const std::string& portName) {
+  if (m_portOpen.load()) return true;
+  const std::string device = m_host.PortDevicePath(portName);
+  if (device.empty()) return false;
+  std::unique_ptr<SerialPort> port = m_host.CreateSerialPort();
+  if (!port || !port->Open(device)) return false;
+  if (m_reader.joinable()) m_reader.join();  // a reader that ended after a lost device
+  m_port = std::move(port);
+  m_lost = false;
+  m_portOpen = true;
+  return true;
+}
+
+void PrinterLink::StartReader() {
+  if (!m_portOpen.load() || m_readerRunning.load()) return;
+  if (m_reader.joinable()) m_reader.join();
+  m_stopFlag = false;
+  m_readerRunning = true;
+  m_reader = std::thread([this] { ReceiveLoop(); });
+}
+
+void PrinterLink::ReceiveLoop() {
+  FrameCutter cutter;
+  auto deliver = [this](std::string_view oem) {
+    const std::string text = Cp866ToCp1251(oem);
+    LogReceived(text);
+    if (m_queue.Push(text)) {
+      ++m_stats.repliesReceived;
+    } else {
+      ++m_stats.queueDrops;  // the consumer is 63 messages behind: nothing waits for this one
+    }
+  };
+  while (!m_stopFlag.load()) {
+    std::size_t received = 0;
+    const ReadStatus status =
+        m_port->Read(cutter.Space(), cutter.Room(), received, m_timings.interByteMs);
+    if (status == ReadStatus::kStopped) break;
+    if (status == ReadStatus::kLost) {
+      m_lost = true;
+      m_queue.WakeWaiters();
+      break;
+    }
+    if (status == ReadStatus::kLineError) {
+      WriteLogLine("Printer channel error: " + m_port->TakeLineErrors());
+      continue;
+    }
+    cutter.Commit(received, deliver);
+  }
+  m_readerRunning = false;
+}
+
+short PrinterLink::ClosePort() {
+  if (IsTextDocumentOpen()) EndTextDocument();
+  if (IsCheckOpen()) AbortCheck();
+  DeleteStatusWindow();
+  if (!m_portOpen.load()) return -1;
+
+  m_stopFlag = true;
+  m_port->Interrupt();
+  if (m_reader.joinable()) m_reader.join();
+  m_readerRunning = false;
+
+  m_port->SetDtr(false);
+  m_port->Purge();
+  m_port->Close();
+  m_portOpen = false;
+
+  m_clock.SleepFor(m_timings.closePortDelay);  // the printer needs it before the port reopens
+  return 0;
+}
+
+bool PrinterLink::Reconnect() {
+  if (m_storedPortName.empty()) return false;
+  m_quiet = true;
+  ClosePort();
+  bool ok = false;
+  if (OpenPort(m_storedPortName)) {
+    StartReader();
+    bool cancel = false;
+    if (Login(m_storedCashier, m_storedPassword, cancel) > 0) ok = ReadConfiguration();
+    if (!ok) ClosePort();
+  } else {
+    RaiseError(3012, MessageBoxStyle::kStopRetryCancel, m_storedPortName);
+  }
+  m_quiet = false;
+  return ok;
+}
 
 }  // namespace vekta

@@ -3,6 +3,7 @@
 // An in-memory serial line for unit tests of the protocol code. The link owns the port; the
 // test keeps the FakeLine it was made from and plays the printer through it.
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,8 @@ class FakeLine {
   using Responder = std::function<std::vector<std::string>(const std::string& command1251)>;
 
   // Bytes delivered to the link by one Read each (a chunk is never merged with the next).
+  // While the port is open, returns only once the reader has taken the chunk and come back for
+  // more, so a test (or a FakeClock action) sees the messages queued when Feed returns.
   void Feed(std::vector<std::uint8_t> chunk);
   // A whole frame around the text: 0xFD, text in 866, length byte, 0xFE; one Read.
   void FeedFrame(const std::string& text1251);
@@ -47,11 +50,12 @@ class FakeLine {
 
  private:
   friend class FakeSerialPort;
+  void WaitDelivered(std::unique_lock<std::mutex>& lock);
   mutable std::mutex m_mutex;
   std::vector<std::vector<std::uint8_t>> m_pending;  // guarded by m_mutex
-  std::vector<std::uint8_t> m_written;                // guarded by m_mutex
-  std::vector<std::string> m_sent;                    // guarded by m_mutex
-  Responder m_responder;                              // guarded by m_mutex
+  std::vector<std::uint8_t> m_written;               // guarded by m_mutex
+  std::vector<std::string> m_sent;                   // guarded by m_mutex
+  Responder m_responder;                             // guarded by m_mutex
   bool m_dtr = false, m_rts = false, m_open = false, m_failOpen = false, m_vanished = false;
   bool m_interrupted = false;
   int m_purges = 0;
@@ -60,6 +64,10 @@ class FakeLine {
   std::string m_openedPath;
   std::vector<std::uint8_t> m_partialFrame;  // bytes of a frame not yet complete
   Event m_readable;                          // set while m_pending holds chunks or a stop
+  bool m_readerActive = false;               // a reader has called Read since the port was opened
+  bool m_readerWaiting = false;              // the reader is blocked in Read with nothing pending
+  std::condition_variable m_delivered;       // signalled when the reader comes back to wait
+  void* m_holder = nullptr;                  // the open port object, for exclusive use
 };
 
 std::unique_ptr<SerialPort> MakeFakeSerialPort(std::shared_ptr<FakeLine> line);

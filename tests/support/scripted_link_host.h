@@ -24,7 +24,8 @@ class ScriptedLinkHost : public LinkHost {
   void SetSetting(const std::string& name, std::uint32_t value);  // [CurrentConfig]
 
   // Answers in order; when a queue is empty: message box OK (Cancel for Retry/Cancel), connect
-  // dialog Cancel.
+  // dialog Cancel. Queued box answers are taken only by Retry/Cancel boxes: an OK box has no
+  // other answer.
   void QueueMessageBoxAnswer(MessageBoxResult answer);
   void QueueConnectAnswer(bool ok, ConnectDialogData data = {});
 

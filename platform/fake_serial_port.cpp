@@ -1,0 +1,301 @@
+#include "platform/fake_serial_port.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+
+#include "platform/codepage.h"
+
+namespace vekta {
+
+namespace {
+
+constexpr std::uint8_t kFrameStart = 0xFD;
+constexpr std::uint8_t kFrameEnd = 0xFE;
+constexpr std::uint8_t kWakeUp = 0x55;
+// A reader that does not come back within this time is stuck; the test fails on its own.
+constexpr std::chrono::seconds kDeliveryLimit{5};
+
+std::vector<std::uint8_t> FrameOf(const std::string& text1251) {
+  const std::string oem = Cp1251ToCp866(text1251);
+  std::vector<std::uint8_t> frame;
+  frame.reserve(oem.size() + 3);
+  frame.push_back(kFrameStart);
+  frame.insert(frame.end(), oem.begin(), oem.end());
+  frame.push_back(static_cast<std::uint8_t>(oem.size() + 1));
+  frame.push_back(kFrameEnd);
+  return frame;
+}
+
+}  // namespace
+
+class FakeSerialPort final : public SerialPort {
+ public:
+  explicit FakeSerialPort(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
+  ~FakeSerialPort() override { Close(); }
+
+  bool Open(const std::string& devicePath) override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    if (m_line->m_failOpen) {
+      m_line->m_failOpen = false;
+      return false;
+    }
+    if (m_line->m_holder != nullptr && m_line->m_holder != this) return false;  // held elsewhere
+    m_line->m_holder = this;
+    m_line->m_open = true;
+    m_line->m_openedPath = devicePath;
+    m_line->m_vanished = false;
+    m_line->m_interrupted = false;
+    m_line->m_readerActive = false;
+    m_line->m_readerWaiting = false;
+    m_line->m_dtr = true;
+    m_line->m_rts = false;
+    PurgeLocked();
+    return true;
+  }
+
+  bool IsOpen() const override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    return m_line->m_holder == this;
+  }
+
+  void Close() override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    if (m_line->m_holder != this) return;
+    m_line->m_dtr = false;
+    PurgeLocked();
+    m_line->m_open = false;
+    m_line->m_holder = nullptr;
+    m_line->m_readerActive = false;
+    m_line->m_delivered.notify_all();
+  }
+
+  bool SetDtr(bool on) override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    m_line->m_dtr = on;
+    return true;
+  }
+
+  bool SetRts(bool on) override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    m_line->m_rts = on;
+    return true;
+  }
+
+  void Purge() override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    PurgeLocked();
+  }
+
+  bool WriteAll(const std::uint8_t* data, std::size_t size) override {
+    std::vector<std::string> commands;
+    {
+      std::lock_guard<std::mutex> lock(m_line->m_mutex);
+      if (m_line->m_holder != this || m_line->m_vanished) return false;
+      m_line->m_written.insert(m_line->m_written.end(), data, data + size);
+      std::vector<std::uint8_t>& partial = m_line->m_partialFrame;
+      for (std::size_t i = 0; i < size; ++i) {
+        const std::uint8_t byte = data[i];
+        if (partial.empty()) {
+          if (byte == kFrameStart) {
+            partial.push_back(byte);
+          } else if (byte == kWakeUp) {
+            commands.emplace_back(1, static_cast<char>(kWakeUp));
+          }
+          continue;
+        }
+        if (byte == kFrameStart) {  // a new frame cuts an unfinished one, as a printer would
+          partial.assign(1, byte);
+          continue;
+        }
+        if (byte != kFrameEnd) {
+          partial.push_back(byte);
+          continue;
+        }
+        // Content without its length byte.
+        std::string oem;
+        if (partial.size() > 2) oem.assign(partial.begin() + 1, partial.end() - 1);
+        partial.clear();
+        std::string text = Cp866ToCp1251(oem);
+        m_line->m_sent.push_back(text);
+        commands.push_back(std::move(text));
+      }
+    }
+    // The responder may feed the line, so it runs without the line's lock.
+    FakeLine::Responder responder;
+    {
+      std::lock_guard<std::mutex> lock(m_line->m_mutex);
+      responder = m_line->m_responder;
+    }
+    if (responder) {
+      for (const std::string& command : commands) {
+        for (const std::string& reply : responder(command)) m_line->FeedFrame(reply);
+      }
+    }
+    return true;
+  }
+
+  ReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
+                  int /*interByteMs*/) override {
+    received = 0;
+    for (;;) {
+      {
+        std::lock_guard<std::mutex> lock(m_line->m_mutex);
+        FakeLine& line = *m_line;
+        if (line.m_interrupted || line.m_holder != this) {
+          line.m_readerActive = false;
+          line.m_delivered.notify_all();
+          return ReadStatus::kStopped;
+        }
+        if (line.m_vanished) {
+          line.m_readerActive = false;
+          line.m_delivered.notify_all();
+          return ReadStatus::kLost;
+        }
+        line.m_readerActive = true;
+        if (line.m_lineErrorReads > 0) {
+          --line.m_lineErrorReads;
+          line.m_readerWaiting = false;
+          return ReadStatus::kLineError;
+        }
+        if (!line.m_pending.empty()) {
+          std::vector<std::uint8_t>& chunk = line.m_pending.front();
+          const std::size_t n = std::min(capacity, chunk.size());
+          std::memcpy(buffer, chunk.data(), n);
+          received = n;
+          if (n == chunk.size()) {
+            line.m_pending.erase(line.m_pending.begin());
+          } else {
+            chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+          }
+          line.m_readerWaiting = false;
+          return ReadStatus::kData;
+        }
+        line.m_readerWaiting = true;
+        line.m_readable.Reset();
+        line.m_delivered.notify_all();
+      }
+      m_line->m_readable.Wait();
+    }
+  }
+
+  void Interrupt() override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    m_line->m_interrupted = true;
+    m_line->m_readable.Set();
+  }
+
+  std::string TakeLineErrors() override {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    std::string names;
+    names.swap(m_line->m_lineErrors);
+    return names;
+  }
+
+ private:
+  void PurgeLocked() {
+    ++m_line->m_purges;
+    m_line->m_pending.clear();
+    m_line->m_partialFrame.clear();
+    if (!m_line->m_interrupted && !m_line->m_vanished && m_line->m_lineErrorReads == 0) {
+      m_line->m_readable.Reset();
+    }
+  }
+
+  std::shared_ptr<FakeLine> m_line;
+};
+
+void FakeLine::Feed(std::vector<std::uint8_t> chunk) {
+  if (chunk.empty()) return;
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_pending.push_back(std::move(chunk));
+  m_readerWaiting = false;
+  m_readable.Set();
+  WaitDelivered(lock);
+}
+
+void FakeLine::WaitDelivered(std::unique_lock<std::mutex>& lock) {
+  if (m_holder == nullptr) return;  // nobody reads a closed line
+  m_delivered.wait_for(lock, kDeliveryLimit, [this] {
+    return m_holder == nullptr || m_interrupted || m_vanished ||
+           (m_pending.empty() && m_lineErrorReads == 0 && m_readerWaiting);
+  });
+}
+
+void FakeLine::FeedFrame(const std::string& text1251) {
+  Feed(FrameOf(text1251));
+}
+
+void FakeLine::SetResponder(Responder responder) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_responder = std::move(responder);
+}
+
+std::vector<std::uint8_t> FakeLine::Written() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_written;
+}
+
+std::vector<std::string> FakeLine::SentCommands() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_sent;
+}
+
+void FakeLine::ClearSent() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_sent.clear();
+  m_written.clear();
+}
+
+bool FakeLine::Dtr() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_dtr;
+}
+
+bool FakeLine::Rts() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_rts;
+}
+
+int FakeLine::Purges() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_purges;
+}
+
+bool FakeLine::IsOpen() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_open;
+}
+
+std::string FakeLine::OpenedPath() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_openedPath;
+}
+
+void FakeLine::FailNextOpen() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_failOpen = true;
+}
+
+void FakeLine::InjectLineErrors(std::string names) {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_lineErrors += names;
+  ++m_lineErrorReads;
+  m_readerWaiting = false;
+  m_readable.Set();
+  WaitDelivered(lock);
+}
+
+void FakeLine::Vanish() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_vanished = true;
+  m_readable.Set();
+  if (!m_readerActive) return;
+  m_delivered.wait_for(lock, kDeliveryLimit, [this] { return !m_readerActive; });
+}
+
+std::unique_ptr<SerialPort> MakeFakeSerialPort(std::shared_ptr<FakeLine> line) {
+  return std::make_unique<FakeSerialPort>(std::move(line));
+}
+
+}  // namespace vekta

@@ -1,0 +1,170 @@
+#include "tests/support/scripted_link_host.h"
+
+#include "platform/codepage.h"
+#include "platform/string_table.h"
+
+namespace vekta {
+
+namespace {
+
+class ScriptedStatusWindow final : public StatusWindow {
+ public:
+  explicit ScriptedStatusWindow(ScriptedLinkHost& host) : m_host(host) {
+    m_host.Record("status.create");
+  }
+  ~ScriptedStatusWindow() override { m_host.Record("status.destroy"); }
+  void SetTitleLine(const std::string& text1251) override {
+    m_host.Record("status.title:" + Cp1251ToUtf8(text1251));
+  }
+  void SetGoodsLine(const std::string& text1251) override {
+    m_host.Record("status.goods:" + Cp1251ToUtf8(text1251));
+  }
+  void SetSumLine(const std::string& text1251) override {
+    m_host.Record("status.sum:" + Cp1251ToUtf8(text1251));
+  }
+  void Show() override { m_host.Record("status.show"); }
+
+ private:
+  ScriptedLinkHost& m_host;
+};
+
+const char* StyleName(MessageBoxStyle style) {
+  switch (style) {
+    case MessageBoxStyle::kStopOk:
+      return "stop";
+    case MessageBoxStyle::kExclamationOk:
+      return "excl";
+    case MessageBoxStyle::kStopRetryCancel:
+      return "retry";
+  }
+  return "?";
+}
+
+}  // namespace
+
+ScriptedLinkHost::ScriptedLinkHost(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
+
+void ScriptedLinkHost::UseRealPorts(std::vector<std::pair<std::string, std::string>> portToDevice) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_realPorts = true;
+  m_portMap = std::move(portToDevice);
+}
+
+void ScriptedLinkHost::SetLogDirectory(std::string dir) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_logDirectory = std::move(dir);
+}
+
+void ScriptedLinkHost::SetSetting(const std::string& name, std::uint32_t value) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (auto& setting : m_settings) {
+    if (setting.first == name) {
+      setting.second = value;
+      return;
+    }
+  }
+  m_settings.emplace_back(name, value);
+}
+
+void ScriptedLinkHost::QueueMessageBoxAnswer(MessageBoxResult answer) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_boxAnswers.push_back(answer);
+}
+
+void ScriptedLinkHost::QueueConnectAnswer(bool ok, ConnectDialogData data) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_connectAnswers.emplace_back(ok, std::move(data));
+}
+
+std::vector<std::string> ScriptedLinkHost::Calls() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_calls;
+}
+
+std::vector<std::string> ScriptedLinkHost::CallsStartingWith(const std::string& prefix) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<std::string> found;
+  for (const std::string& call : m_calls) {
+    if (call.compare(0, prefix.size(), prefix) == 0) found.push_back(call);
+  }
+  return found;
+}
+
+void ScriptedLinkHost::ClearCalls() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_calls.clear();
+}
+
+std::unique_ptr<StatusWindow> ScriptedLinkHost::CreateStatusWindow(const PrinterLink&) {
+  return std::make_unique<ScriptedStatusWindow>(*this);
+}
+
+bool ScriptedLinkHost::ShowConnectDialog(const PrinterLink&, ConnectDialogData& data) {
+  Record("connect:" + Cp1251ToUtf8(data.portName) + ":" + Cp1251ToUtf8(data.cashierName));
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_connectAnswers.empty()) return false;
+  auto [ok, answer] = std::move(m_connectAnswers.front());
+  m_connectAnswers.pop_front();
+  if (ok) data = std::move(answer);
+  return ok;
+}
+
+void ScriptedLinkHost::ShowPrinterInfo(const PrinterLink&) {
+  Record("info");
+}
+
+MessageBoxResult ScriptedLinkHost::ShowMessageBox(const std::string& text1251,
+                                                  MessageBoxStyle style) {
+  Record(std::string("box:") + StyleName(style) + ":" + Cp1251ToUtf8(text1251));
+  if (style != MessageBoxStyle::kStopRetryCancel) return MessageBoxResult::kOk;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_boxAnswers.empty()) return MessageBoxResult::kCancel;
+  const MessageBoxResult answer = m_boxAnswers.front();
+  m_boxAnswers.pop_front();
+  return answer;
+}
+
+void ScriptedLinkHost::BringMainWindowToTop() {
+  Record("top");
+}
+
+std::string ScriptedLinkHost::LoadString(int id) {
+  return LoadString1251(id);
+}
+
+std::uint32_t ScriptedLinkHost::ReadConfigDword(const std::string& section, const std::string& name,
+                                                std::uint32_t defaultValue) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (section != "CurrentConfig") return defaultValue;
+  for (const auto& setting : m_settings) {
+    if (setting.first == name) return setting.second;
+  }
+  return defaultValue;
+}
+
+std::string ScriptedLinkHost::PortDevicePath(const std::string& portName) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (!m_realPorts) return portName.empty() ? std::string() : "/dev/fake/" + portName;
+  for (const auto& [port, device] : m_portMap) {
+    if (port == portName) return device;
+  }
+  return {};
+}
+
+std::string ScriptedLinkHost::LogDirectory() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_logDirectory;
+}
+
+std::unique_ptr<SerialPort> ScriptedLinkHost::CreateSerialPort() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_realPorts) return MakeTermiosSerialPort();
+  return MakeFakeSerialPort(m_line);
+}
+
+void ScriptedLinkHost::Record(std::string call) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_calls.push_back(std::move(call));
+}
+
+}  // namespace vekta
