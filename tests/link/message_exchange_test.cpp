@@ -1,0 +1,171 @@
+#include "platform/codepage.h"
+#include "platform/string_table.h"
+#include "tests/link/link_fixture.h"
+
+namespace vekta {
+namespace {
+
+using std::chrono::milliseconds;
+
+TEST_F(LinkTest, SendFrameFramesTheTextAndRefusesWhatTheFrameCannotCarry) {
+  OpenLink();
+  EXPECT_TRUE(m_link->SendFrame("KASS"));
+  EXPECT_EQ(m_line->Written(), (std::vector<std::uint8_t>{0xFD, 'K', 'A', 'S', 'S', 5, 0xFE}));
+
+  // Cyrillic goes out in 866 and the length byte counts bytes. 1251 "э" and "ю" are 0xFD and
+  // 0xFE, but in 866 they are ordinary letters.
+  m_line->ClearSent();
+  const std::string text = "TEXT\xD2\xE5\xF1\xF2\xFD\xFE";  // "TEXTТестэю"
+  EXPECT_TRUE(m_link->SendFrame(text));
+  const std::string oem = Cp1251ToCp866(text);
+  std::vector<std::uint8_t> expected{0xFD};
+  expected.insert(expected.end(), oem.begin(), oem.end());
+  expected.push_back(11);
+  expected.push_back(0xFE);
+  EXPECT_EQ(m_line->Written(), expected);
+  EXPECT_EQ(m_line->SentCommands(), std::vector<std::string>{text});
+
+  m_line->ClearSent();
+  EXPECT_TRUE(m_link->SendFrame(std::string(251, 'A')));
+  EXPECT_EQ(m_line->Written()[252], 252);
+  m_line->ClearSent();
+  EXPECT_FALSE(m_link->SendFrame(std::string(252, 'A')));
+  EXPECT_FALSE(m_link->SendFrame("TEXT\xA4"));  // "¤" is 0xFD in 866
+  EXPECT_TRUE(m_line->Written().empty());
+  EXPECT_EQ(m_link->Stats().commandsSent.load(), 3u);
+}
+
+TEST_F(LinkTest, WaitReadyTakesEachMessageInTurn) {
+  OpenLink();
+  AnswerAll({"SOFTPARAM"});
+  m_link->SendFrame("KASS");
+  EXPECT_FALSE(m_link->WaitReady());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2008));
+  EXPECT_TRUE(m_link->Queue().IsEmpty());
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"box:stop:" + Text(2008)});
+
+  m_host.ClearCalls();
+  AnswerAll({"HARDSENSOR", "READY"});
+  m_link->SendFrame("KASS");
+  EXPECT_TRUE(m_link->WaitReady());
+  EXPECT_TRUE(Boxes().empty());
+
+  AnswerAll({"KASS0001", "xxREADYxx", "LATE"});
+  m_link->SendFrame("KASS");
+  EXPECT_TRUE(m_link->WaitReady());
+  EXPECT_TRUE(m_link->Queue().IsEmpty());  // a successful wait drains
+
+  // Silence: 1003 after 3000 ms, and the queue is left alone.
+  AnswerAll({});
+  m_link->SetLastErrorText("");
+  auto before = m_clock.Now();
+  EXPECT_FALSE(m_link->WaitReady());
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(3000));
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"box:stop:" + Text(1003)});
+  EXPECT_EQ(m_link->Stats().timeouts.load(), 1u);
+
+  // The 3000 ms run per message: a printer that keeps talking keeps the wait alive.
+  before = m_clock.Now();
+  for (int i = 1; i <= 4; ++i) {
+    m_clock.At(milliseconds(2900 * i), [this] { m_line->FeedFrame("DISP"); });
+  }
+  m_clock.At(milliseconds(2900 * 5), [this] { m_line->FeedFrame("READY"); });
+  EXPECT_TRUE(m_link->WaitReady());
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(2900 * 5));
+
+  // With error messages off nothing is shown, but the text is kept.
+  m_host.ClearCalls();
+  m_link->SetShowErrorMessages(false);
+  AnswerAll({"SOFTNREP"});
+  m_link->SendFrame("KASS");
+  EXPECT_FALSE(m_link->WaitReady());
+  EXPECT_EQ(m_link->TakeLastErrorText(), LoadString1251(2001));
+  EXPECT_EQ(m_link->LastErrorText(), "");
+  EXPECT_TRUE(Boxes().empty());
+}
+
+TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
+  OpenLink();
+  auto before = m_clock.Now();
+  EXPECT_TRUE(m_link->PollStatus());
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(5));
+  m_line->FeedFrame("READY");
+  m_line->FeedFrame("DISP");
+  EXPECT_TRUE(m_link->PollStatus());
+  EXPECT_TRUE(m_link->Queue().IsEmpty());
+  m_line->FeedFrame("HARDPAPER");
+  EXPECT_FALSE(m_link->PollStatus());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2020));
+
+  // The probe: 0 after 200 ms of silence without touching the last error; "SOFT" is no error
+  // here, "HARD" and "SHUTDOWN" are.
+  before = m_clock.Now();
+  EXPECT_EQ(m_link->ProbeReady(), 0);
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(200));
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2020));
+  m_line->FeedFrame("SOFTPROTOC");
+  m_line->FeedFrame("READY");
+  EXPECT_EQ(m_link->ProbeReady(), 1);
+  m_line->FeedFrame("SHUTDOWN");
+  EXPECT_EQ(m_link->ProbeReady(), -1);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2040));
+  m_line->FeedFrame("HARDSENSOR");
+  m_line->FeedFrame("READY");
+  EXPECT_EQ(m_link->ProbeReady(), 1);
+
+  // A data reply and "READY" in one read: the data after the mnemonic, nothing left behind.
+  std::vector<std::uint8_t> both;
+  for (const std::string text : {"ARTD0001COFFEE", "READY"}) {
+    both.push_back(0xFD);
+    both.insert(both.end(), text.begin(), text.end());
+    both.push_back(static_cast<std::uint8_t>(text.size() + 1));
+    both.push_back(0xFE);
+  }
+  m_line->SetResponder([&](const std::string& command) {
+    if (command.rfind("ARTD", 0) == 0) m_line->Feed(both);
+    return std::vector<std::string>{};
+  });
+  EXPECT_EQ(m_link->QueryPrinter("ARTD0001", "ARTD"), "0001COFFEE");
+  EXPECT_TRUE(m_link->Queue().IsEmpty());
+
+  // A refused query changes no error and shows nothing; silence is 1003 after 1000 ms.
+  m_host.ClearCalls();
+  m_link->SetLastErrorText("before");
+  AnswerAll({"SOFTBADART"});
+  EXPECT_EQ(m_link->QueryPrinter("ARTD9999", "ARTD"), "");
+  EXPECT_EQ(m_link->LastErrorText(), "before");
+  EXPECT_TRUE(m_link->Queue().IsEmpty());
+  AnswerAll({});
+  before = m_clock.Now();
+  EXPECT_EQ(m_link->QueryPrinter("ARTD0001", "ARTD"), "");
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(1000));
+  EXPECT_EQ(Boxes(), std::vector<std::string>{"box:stop:" + Text(1003)});
+
+  before = m_clock.Now();
+  EXPECT_EQ(m_link->TakePendingMessage(700), "");
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(700));
+  m_line->FeedFrame("SOFTANYTHING");
+  EXPECT_EQ(m_link->TakePendingMessage(700), "SOFTANYTHING");
+  EXPECT_TRUE(m_link->Queue().IsEmpty());
+}
+
+TEST_F(LinkTest, StatusWindowOnlyWhileEnabled) {
+  MakeLink();
+  m_link->ReplaceStatusWindow(3005);
+  EXPECT_TRUE(m_host.Calls().empty());
+  EXPECT_EQ(m_link->CurrentStatusWindow(), nullptr);
+
+  m_link->SetShowStatusWindows(true);
+  m_link->ReplaceStatusWindow(3005, " 1");
+  m_link->ReplaceStatusWindow(3005);
+  m_link->DeleteStatusWindow();
+  EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{
+                                "status.create", "status.title:" + Text(3005) + " 1",
+                                "status.goods:", "status.sum:", "status.show", "status.destroy",
+                                "status.create", "status.title:" + Text(3005),
+                                "status.goods:", "status.sum:", "status.show", "status.destroy"}));
+}
+
+}  // namespace
+}  // namespace vekta
