@@ -1,0 +1,162 @@
+#include "service/printer_registry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/clock.h"
+#include "tests/support/scripted_link_host.h"
+
+namespace vekta {
+namespace {
+
+using namespace std::chrono_literals;
+
+TEST(PrinterLock, CountsRecursiveLocksOfItsOwnerAndExcludesOthers) {
+  PrinterLock lock;
+  int a = 0;
+  int b = 0;
+  EXPECT_TRUE(lock.Lock(&a, 0));
+  EXPECT_EQ(lock.LockCount(), 1);
+  EXPECT_TRUE(lock.Lock(&a, 1000));  // recursive for its owner: no wait
+  EXPECT_EQ(lock.LockCount(), 2);
+
+  EXPECT_FALSE(lock.Lock(&b, 0));
+  EXPECT_FALSE(lock.Lock(&b, 20));
+  EXPECT_EQ(lock.LockCount(), 2);  // a failed Lock counts nothing
+  EXPECT_TRUE(lock.Unlock(&b));    // not the owner: no effect
+  EXPECT_EQ(lock.LockCount(), 2);
+  EXPECT_TRUE(lock.IsHeldBy(&a));
+
+  EXPECT_TRUE(lock.Unlock(&a));
+  EXPECT_EQ(lock.LockCount(), 1);
+  EXPECT_FALSE(lock.Lock(&b, 0));  // one level is still held
+  EXPECT_TRUE(lock.Unlock(&a));
+  EXPECT_EQ(lock.LockCount(), 0);
+  EXPECT_TRUE(lock.Unlock(&a));  // an Unlock too many leaves 0
+  EXPECT_EQ(lock.LockCount(), 0);
+
+  EXPECT_TRUE(lock.Lock(&b, 0));
+  EXPECT_TRUE(lock.Lock(&b, 0));
+  lock.ReleaseAll(&a);  // not the owner
+  EXPECT_EQ(lock.LockCount(), 2);
+  lock.ReleaseAll(&b);
+  EXPECT_EQ(lock.LockCount(), 0);
+  EXPECT_TRUE(lock.Lock(&a, 0));
+}
+
+TEST(PrinterLock, WaiterGetsTheLockWhenTheOwnerLetsGo) {
+  PrinterLock lock;
+  int a = 0;
+  int b = 0;
+  ASSERT_TRUE(lock.Lock(&a, 0));
+  std::atomic<bool> got{false};
+  std::thread waiter([&] { got = lock.Lock(&b, PrinterLock::kInfinite); });
+  std::this_thread::sleep_for(30ms);
+  EXPECT_FALSE(got.load());
+  lock.ReleaseAll(&a);
+  waiter.join();
+  EXPECT_TRUE(got.load());
+  EXPECT_TRUE(lock.IsHeldBy(&b));
+  EXPECT_EQ(lock.LockCount(), 1);
+}
+
+struct FakeRegistry {
+  ScriptedLinkHost host;
+  RealClock clock;
+  PrinterRegistry registry{host, clock, LinkTimings::Short()};
+};
+
+TEST(PrinterRegistry, AttachAndDetachCountClientsAndNames) {
+  FakeRegistry f;
+  auto a = f.registry.AttachClient(3, "A");
+  auto b = f.registry.AttachClient(3, "B");
+  auto c = f.registry.AttachClient(12, "A");
+  EXPECT_TRUE(a.created);
+  EXPECT_FALSE(b.created);
+  EXPECT_TRUE(c.created);
+  EXPECT_EQ(a.entry, b.entry);
+  EXPECT_EQ(a.entry->ReferenceCount(), 2);
+  EXPECT_EQ(a.entry->ClientNames(), (std::vector<std::string>{"A", "B"}));
+  ASSERT_NE(a.entry->Link(), nullptr);
+  EXPECT_EQ(a.entry->Link()->PortNumber(), 3);
+
+  std::vector<std::uint32_t> ports;
+  f.registry.ForEachEntry([&](std::uint32_t port, const PrinterEntry&) { ports.push_back(port); });
+  EXPECT_EQ(ports, (std::vector<std::uint32_t>{3, 12}));
+
+  // The same name twice: one detachment removes one of them.
+  f.registry.AttachClient(3, "A");
+  EXPECT_EQ(a.entry->ClientNames(), (std::vector<std::string>{"A", "B", "A"}));
+  EXPECT_FALSE(f.registry.DetachClient(3, "A"));
+  EXPECT_EQ(a.entry->ClientNames(), (std::vector<std::string>{"B", "A"}));
+  // A name that is not listed still drops a reference.
+  EXPECT_FALSE(f.registry.DetachClient(3, "nobody"));
+  EXPECT_EQ(a.entry->ReferenceCount(), 1);
+  EXPECT_EQ(a.entry->ClientNames(), (std::vector<std::string>{"B", "A"}));
+  EXPECT_TRUE(f.registry.DetachClient(3, "B"));
+  EXPECT_EQ(a.entry->Link(), nullptr);  // the entry is gone, its link destroyed
+  EXPECT_EQ(f.registry.EntryCount(), 1u);
+  EXPECT_FALSE(f.registry.DetachClient(3, "B"));  // no entry any more
+  EXPECT_FALSE(f.registry.DetachClient(4, "A"));
+
+  // A fresh attach makes a fresh link.
+  auto again = f.registry.AttachClient(3, "C");
+  EXPECT_TRUE(again.created);
+  EXPECT_NE(again.entry, a.entry);
+}
+
+TEST(PrinterRegistry, NewEntryIsLockedForItsCreatorOnly) {
+  FakeRegistry f;
+  int first = 0;
+  int second = 0;
+  auto a = f.registry.AttachClient(5, "A", &first);
+  EXPECT_TRUE(a.entry->GetLock().IsHeldBy(&first));
+  EXPECT_EQ(a.entry->LockCount(), 1);
+  auto b = f.registry.AttachClient(5, "B", &second);  // not created: not locked for B
+  EXPECT_FALSE(b.entry->GetLock().IsHeldBy(&second));
+  EXPECT_FALSE(b.entry->Lock(&second, 0));
+  a.entry->Unlock(&first);
+  EXPECT_EQ(a.entry->LockCount(), 0);
+}
+
+TEST(PrinterRegistry, AttachOfAClosingPortWaitsUntilItIsClosed) {
+  FakeRegistry f;
+  auto a = f.registry.AttachClient(7, "A");
+  f.registry.AttachClient(8, "B");
+  // A call still running on the link keeps it (and its port) alive past the detachment.
+  std::shared_ptr<PrinterLink> running = a.entry->Link();
+  EXPECT_TRUE(f.registry.DetachClient(7, "A"));
+
+  std::atomic<bool> attached{false};
+  std::thread reattach([&] {
+    f.registry.AttachClient(7, "C");
+    attached = true;
+  });
+  // Another port is not held back meanwhile.
+  EXPECT_FALSE(f.registry.AttachClient(8, "D").created);
+  EXPECT_FALSE(f.registry.DetachClient(8, "B"));
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(attached.load());
+  running.reset();  // the call ends: the old port closes
+  reattach.join();
+  EXPECT_TRUE(attached.load());
+}
+
+TEST(PrinterRegistry, DestructionDestroysEveryEntryWhateverIsAttachedOrLocked) {
+  std::shared_ptr<PrinterEntry> kept;
+  {
+    FakeRegistry f;
+    int owner = 0;
+    kept = f.registry.AttachClient(1, "A", &owner).entry;
+    f.registry.AttachClient(1, "B");
+    f.registry.AttachClient(2, "C");
+  }
+  // An object that outlives the registry finds its entry without a link: detached.
+  EXPECT_EQ(kept->Link(), nullptr);
+}
+
+}  // namespace
+}  // namespace vekta
