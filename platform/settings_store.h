@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -34,10 +35,28 @@ class SettingsStore {
   // The COM names 1 to 24 whose mapped device exists and is a character device (not opened).
   std::vector<std::string> ExistingPorts() const;
 
+  // Runs inside every write once the new contents sit complete and synced in the temporary
+  // file, just before it replaces the settings file: a test ends the process there to show
+  // that an interrupted write leaves the old file whole.
+  void SetBeforeReplaceHook(std::function<void()> hook);
+
  private:
+  bool WriteValue(const std::string& section, const std::string& name, const std::string& value);
+
   std::string m_path;
-  mutable std::mutex m_mutex;  // serialises writers of this process
+  mutable std::mutex m_mutex;             // serialises writers of this process
+  std::function<void()> m_beforeReplace;  // guarded by m_mutex
 };
+
+// Replaces the file at `path` with `content` so that a reader sees either the old or the new
+// file, never a part: temporary file in the same directory, fsync, rename, fsync of the
+// directory. Creates missing directories; keeps the mode of a file it replaces (new files
+// get `newFileMode`). `beforeReplace` runs after the temporary file is synced.
+bool ReplaceFileAtomically(const std::string& path, const std::string& content,
+                           unsigned newFileMode = 0644,
+                           const std::function<void()>& beforeReplace = {});
+// Creates the directory and its missing parents (like mkdir -p). True when it exists after.
+bool MakeDirectories(const std::string& path, unsigned mode = 0755);
 
 // --config PATH, else $VEKTA_CONFIG, else /etc/vektamanager/vektamanager.ini for root and
 // $XDG_CONFIG_HOME/vektamanager/vektamanager.ini (default ~/.config/...) for others.

@@ -1,0 +1,260 @@
+#include "platform/settings_store.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace vekta {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/vekta-settings-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    m_dir = pattern;
+    m_path = m_dir + "/vektamanager.ini";
+  }
+  void TearDown() override { fs::remove_all(m_dir); }
+
+  void WriteFile(const std::string& content) {
+    std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
+    out << content;
+  }
+  std::string ReadFile() const {
+    std::ifstream in(m_path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+  }
+
+  std::string m_dir;
+  std::string m_path;
+};
+
+TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaults) {
+  SettingsStore store(m_path);
+  EXPECT_FALSE(ReadSaveToLog(store));
+  EXPECT_EQ(ReadKeepLogFiles(store), 3u);
+  EXPECT_EQ(store.ReadConfigDword("CurrentConfig", "KeepLogFiles", 77), 77u);
+  EXPECT_EQ(store.ReadString("Server", "Listen", "127.0.0.1:8460"), "127.0.0.1:8460");
+  // Reading creates nothing.
+  EXPECT_FALSE(fs::exists(m_path));
+
+  WriteFile(std::string("\x00\xFF\xFE garbage\n[[[\n=5\n", 19));
+  EXPECT_EQ(ReadKeepLogFiles(store), 3u);
+  EXPECT_FALSE(ReadSaveToLog(store));
+
+  struct Case {
+    const char* text;
+    std::uint32_t expected;
+  };
+  const Case cases[] = {
+      {"abc", 9},   {"-1", 9},    {"4294967296", 9}, {"", 9},
+      {"12abc", 9}, {"1 2", 9},   {"+5", 9},         {"0x", 9},
+      {"  7  ", 7}, {"0x10", 16}, {"0", 0},          {"4294967295", 4294967295u},
+  };
+  for (const Case& c : cases) {
+    WriteFile(std::string("[CurrentConfig]\nValue=") + c.text + "\n");
+    EXPECT_EQ(store.ReadConfigDword("CurrentConfig", "Value", 9), c.expected) << c.text;
+  }
+
+  // A directory where the file should be: defaults, and a write does not destroy it.
+  fs::remove(m_path);
+  fs::create_directory(m_path);
+  EXPECT_EQ(ReadKeepLogFiles(store), 3u);
+  EXPECT_FALSE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 5));
+  EXPECT_TRUE(fs::is_directory(m_path));
+}
+
+TEST_F(SettingsStoreTest, LogSettingsKeepTheirRanges) {
+  SettingsStore store(m_path);
+  struct Case {
+    const char* stored;
+    std::uint32_t days;
+  };
+  const Case cases[] = {{"0", 3}, {"1", 1}, {"2", 2}, {"4096", 4096}, {"4097", 3}, {"5000", 3}};
+  for (const Case& c : cases) {
+    WriteFile(std::string("[CurrentConfig]\nKeepLogFiles=") + c.stored + "\n");
+    EXPECT_EQ(ReadKeepLogFiles(store), c.days) << c.stored;
+  }
+  WriteFile("[CurrentConfig]\nSaveToLog=5\n");
+  EXPECT_TRUE(ReadSaveToLog(store));
+  WriteFile("[CurrentConfig]\nSaveToLog=0\n");
+  EXPECT_FALSE(ReadSaveToLog(store));
+  // Names and sections compare without case, as the registry did; another section's value
+  // does not count.
+  WriteFile("[currentconfig]\nsavetolog=1\n[Other]\nKeepLogFiles=9\n");
+  EXPECT_TRUE(ReadSaveToLog(store));
+  EXPECT_EQ(ReadKeepLogFiles(store), 3u);
+
+  // A value written is read back by a store made later (as by the next link).
+  ASSERT_TRUE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 30));
+  EXPECT_EQ(ReadKeepLogFiles(SettingsStore(m_path)), 30u);
+}
+
+TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
+  const std::string before =
+      "; settings of the printer service\n"
+      "[Server]\n"
+      "Listen = 127.0.0.1:8460\n"
+      "this line is not ours\n"
+      "\n"
+      "[CurrentConfig]\r\n"
+      "  SaveToLog = 0\r\n"
+      "# kept comment\n"
+      "\n"
+      "[Ports]\n"
+      "COM3=/dev/ttyUSB0";
+  WriteFile(before);
+  ::chmod(m_path.c_str(), 0600);
+  SettingsStore store(m_path);
+
+  ASSERT_TRUE(store.WriteConfigDword("CurrentConfig", "SaveToLog", 1));
+  ASSERT_TRUE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 10));
+  ASSERT_TRUE(store.WriteString("Remote", "Token", "secret value"));
+  ASSERT_TRUE(store.WriteString("Ports", "COM4", "/dev/ttyUSB1"));
+  EXPECT_EQ(ReadFile(),
+            "; settings of the printer service\n"
+            "[Server]\n"
+            "Listen = 127.0.0.1:8460\n"
+            "this line is not ours\n"
+            "\n"
+            "[CurrentConfig]\r\n"
+            "  SaveToLog =1\r\n"
+            "# kept comment\n"
+            "KeepLogFiles=10\n"
+            "\n"
+            "[Ports]\n"
+            "COM3=/dev/ttyUSB0\n"
+            "COM4=/dev/ttyUSB1\n"
+            "\n"
+            "[Remote]\n"
+            "Token=secret value\n");
+  EXPECT_EQ(fs::status(m_path).permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(store.ReadString("Remote", "Token", ""), "secret value");
+  EXPECT_EQ(store.ReadString("Server", "Listen", ""), "127.0.0.1:8460");
+
+  // What would break the file's lines is refused and changes nothing.
+  const std::string after = ReadFile();
+  EXPECT_FALSE(store.WriteString("Server", "Listen", "1.2.3.4:1\n[Ports]\nCOM1=/dev/mem"));
+  EXPECT_FALSE(store.WriteString("Server", "A=B", "x"));
+  EXPECT_FALSE(store.WriteString("Se]rver", "A", "x"));
+  EXPECT_FALSE(store.WriteString("", "A", "x"));
+  EXPECT_EQ(ReadFile(), after);
+
+  // No temporary file is left behind.
+  int files = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
+  EXPECT_EQ(files, 1);
+
+  // A write creates the file and its missing directories.
+  SettingsStore fresh(m_dir + "/a/b/vektamanager.ini");
+  ASSERT_TRUE(fresh.WriteConfigDword("CurrentConfig", "KeepLogFiles", 7));
+  EXPECT_EQ(ReadKeepLogFiles(fresh), 7u);
+}
+
+TEST_F(SettingsStoreTest, InterruptedWriteLeavesTheOldFileWhole) {
+  const std::string before = "[CurrentConfig]\nSaveToLog=1\nKeepLogFiles=20\n[Server]\nWorkers=8\n";
+  WriteFile(before);
+
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    SettingsStore store(m_path);
+    store.SetBeforeReplaceHook([] { ::_exit(42); });
+    store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 99);
+    ::_exit(1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 42) << "the writer did not reach the replace step";
+
+  EXPECT_EQ(ReadFile(), before);
+  SettingsStore store(m_path);
+  EXPECT_EQ(ReadKeepLogFiles(store), 20u);
+  EXPECT_TRUE(ReadSaveToLog(store));
+
+  // The next write goes through in spite of the leftover temporary file.
+  ASSERT_TRUE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 21));
+  EXPECT_EQ(ReadKeepLogFiles(store), 21u);
+  EXPECT_EQ(store.ReadConfigDword("Server", "Workers", 0), 8u);
+}
+
+TEST_F(SettingsStoreTest, PortNamesMapOnlyToConfiguredOrSerialDevices) {
+  const std::string regular = m_dir + "/plain-file";
+  WriteFile("");
+  fs::copy_file(m_path, regular);
+  fs::create_symlink("/dev/null", m_dir + "/printer-link");
+  std::string ports = "[Ports]\nCOM1=/dev/null\nCOM2=" + regular + "\nCOM3=" + m_dir +
+                      "/printer-link\nCOM5=ttyUSB1\ncom7 = /dev/ttyUSB7\n";
+  for (int n = 8; n <= 24; ++n) ports += "COM" + std::to_string(n) + "=/nonexistent/tty\n";
+  ports += "COM4=/nonexistent/tty\nCOM6=/nonexistent/tty\n";
+  WriteFile(ports);
+  SettingsStore store(m_path);
+
+  EXPECT_EQ(store.PortDevicePath("COM1"), "/dev/null");
+  EXPECT_EQ(store.PortDevicePath("COM7"), "/dev/ttyUSB7");
+  EXPECT_EQ(store.PortDevicePath("COM25"), "/dev/ttyS24");
+  EXPECT_EQ(store.PortDevicePath("COM5"), "") << "a relative mapping opens nothing";
+  for (const char* bad : {"COM0", "COM", "LPT1", "COM3x", "COM03", "COM-1", "COM+2", " COM1",
+                          "/dev/ttyS0", "COM99999999999", "COM1\n"}) {
+    EXPECT_EQ(store.PortDevicePath(bad), "") << bad;
+  }
+  EXPECT_EQ(store.ExistingPorts(), (std::vector<std::string>{"COM1", "COM3"}));
+
+  fs::remove(m_path);
+  EXPECT_EQ(store.PortDevicePath("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(store.PortDevicePath("COM24"), "/dev/ttyS23");
+}
+
+TEST(SettingsPathsTest, ConfigAndLogLocations) {
+  const char* saved[] = {"VEKTA_CONFIG", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "HOME"};
+  std::vector<std::pair<std::string, std::string>> restore;
+  for (const char* name : saved) {
+    if (const char* value = std::getenv(name)) restore.emplace_back(name, value);
+    ::unsetenv(name);
+  }
+  const bool root = ::geteuid() == 0;
+
+  ::setenv("HOME", "/home/cashier", 1);
+  EXPECT_EQ(DefaultConfigPath("/opt/v.ini"), "/opt/v.ini");
+  EXPECT_EQ(DefaultConfigPath(), root ? "/etc/vektamanager/vektamanager.ini"
+                                      : "/home/cashier/.config/vektamanager/vektamanager.ini");
+  ::setenv("XDG_CONFIG_HOME", "/xdg/config", 1);
+  ::setenv("XDG_STATE_HOME", "relative/ignored", 1);
+  if (!root) {
+    EXPECT_EQ(DefaultConfigPath(), "/xdg/config/vektamanager/vektamanager.ini");
+  }
+  ::setenv("VEKTA_CONFIG", "/env/v.ini", 1);
+  EXPECT_EQ(DefaultConfigPath(), "/env/v.ini");
+  EXPECT_EQ(DefaultConfigPath("/opt/v.ini"), "/opt/v.ini");
+
+  SettingsStore none("/nonexistent/vektamanager.ini");
+  EXPECT_EQ(DefaultLogDirectory(none),
+            root ? "/var/log/vektamanager" : "/home/cashier/.local/state/vektamanager/log");
+
+  char pattern[] = "/tmp/vekta-logdir-XXXXXX";
+  ASSERT_NE(::mkdtemp(pattern), nullptr);
+  SettingsStore configured(std::string(pattern) + "/v.ini");
+  ASSERT_TRUE(configured.WriteString("Server", "LogDir", "/srv/logs"));
+  EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
+  fs::remove_all(pattern);
+
+  for (const char* name : saved) ::unsetenv(name);
+  for (const auto& [name, value] : restore) ::setenv(name.c_str(), value.c_str(), 1);
+}
+
+}  // namespace
+}  // namespace vekta
