@@ -9,7 +9,7 @@ namespace vekta {
 
 // Outcome of one blocking read of the serial line.
 enum class ReadStatus {
-  kData,       // at least one byte arrived; the read ended after the inter-byte gap or a full buffer
+  kData,  // at least one byte arrived; the read ended after the inter-byte gap or a full buffer
   kLineError,  // the line reported an error and no byte was read; the caller goes on reading
   kStopped,    // Interrupt() was called: the reader must end
   kLost,       // the device vanished (EIO, ENODEV, hang-up): the link is lost
@@ -52,6 +52,17 @@ class SerialPort {
   // each with its leading blank. Empty when there were none or the device cannot count them.
   virtual std::string TakeLineErrors() = 0;
 };
+
+// Line error counters as a serial driver keeps them (they only grow, and may wrap).
+struct LineErrorCounts {
+  std::uint32_t brk = 0;
+  std::uint32_t frame = 0;
+  std::uint32_t overrun = 0;
+  std::uint32_t bufferOverrun = 0;
+  std::uint32_t parity = 0;
+};
+// The names TakeLineErrors gives for the counters that moved between two readings.
+std::string LineErrorNames(const LineErrorCounts& before, const LineErrorCounts& after);
 
 // The termios implementation (platform/termios_serial_port.cpp).
 std::unique_ptr<SerialPort> MakeTermiosSerialPort();

@@ -1,0 +1,261 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <future>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/serial_port.h"
+
+namespace vekta {
+namespace {
+
+using namespace std::chrono_literals;
+
+// The printer's end of a pseudo-terminal; the port under test opens the other end.
+class PtyTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_master = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(m_master, 0);
+    ASSERT_EQ(::grantpt(m_master), 0);
+    ASSERT_EQ(::unlockpt(m_master), 0);
+    m_slavePath = ::ptsname(m_master);
+  }
+  void TearDown() override { CloseMaster(); }
+
+  void CloseMaster() {
+    if (m_master >= 0) ::close(m_master);
+    m_master = -1;
+  }
+
+  void SendFromPrinter(const std::string& bytes) {
+    ASSERT_EQ(::write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+
+  // Reads from the printer's end until `size` bytes came or nothing came for two seconds.
+  std::string ReceiveAtPrinter(std::size_t size) {
+    std::string bytes;
+    char buffer[4096];
+    while (bytes.size() < size) {
+      pollfd in{m_master, POLLIN, 0};
+      if (::poll(&in, 1, 2000) <= 0) break;
+      ssize_t n = ::read(m_master, buffer, sizeof buffer);
+      if (n <= 0) break;
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    }
+    return bytes;
+  }
+
+  struct Chunk {
+    ReadStatus status;
+    std::string bytes;
+  };
+  static Chunk ReadChunk(SerialPort& port, std::size_t capacity = 4096, int interByteMs = 150) {
+    std::vector<std::uint8_t> buffer(capacity);
+    std::size_t received = 0;
+    ReadStatus status = port.Read(buffer.data(), capacity, received, interByteMs);
+    return {status, std::string(buffer.begin(), buffer.begin() + received)};
+  }
+
+  int m_master = -1;
+  std::string m_slavePath;
+};
+
+TEST_F(PtyTest, OpenAppliesThePrinterLineSettings) {
+  auto port = MakeTermiosSerialPort();
+  ASSERT_TRUE(port->Open(m_slavePath));
+  EXPECT_TRUE(port->IsOpen());
+
+  // The master reports the settings of the device end.
+  termios tio{};
+  ASSERT_EQ(::tcgetattr(m_master, &tio), 0);
+  EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_TRUE(tio.c_cflag & CSTOPB);
+  EXPECT_TRUE(tio.c_cflag & CLOCAL);
+  EXPECT_TRUE(tio.c_cflag & CREAD);
+  EXPECT_FALSE(tio.c_cflag & CRTSCTS);
+  EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B57600));
+  EXPECT_EQ(::cfgetispeed(&tio), static_cast<speed_t>(B57600));
+  EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN), 0u);
+  EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK), 0u);
+  EXPECT_TRUE(tio.c_iflag & INPCK);
+  EXPECT_FALSE(tio.c_oflag & OPOST);
+
+  // A pseudo-terminal has no modem lines and no error counters: that is no failure.
+  EXPECT_FALSE(port->SetDtr(true));
+  EXPECT_EQ(port->TakeLineErrors(), "");
+  port->Purge();
+  EXPECT_TRUE(port->IsOpen());
+
+  port->Close();
+  EXPECT_FALSE(port->IsOpen());
+  port->Close();
+
+  // Only a terminal can have a printer behind it.
+  EXPECT_FALSE(port->Open("/dev/null"));
+  EXPECT_FALSE(port->Open("/nonexistent/ttyS0"));
+  EXPECT_FALSE(port->Open(""));
+  EXPECT_FALSE(port->IsOpen());
+}
+
+TEST_F(PtyTest, PortIsHeldExclusively) {
+  auto first = MakeTermiosSerialPort();
+  auto second = MakeTermiosSerialPort();
+  ASSERT_TRUE(first->Open(m_slavePath));
+  EXPECT_FALSE(second->Open(m_slavePath));
+
+  // Also through another name of the same device, as a [Ports] symlink gives.
+  char dir[] = "/tmp/vekta-pty-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string link = std::string(dir) + "/printer";
+  std::filesystem::create_symlink(m_slavePath, link);
+  EXPECT_FALSE(second->Open(link));
+
+  // And from another process.
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    auto other = MakeTermiosSerialPort();
+    ::_exit(other->Open(m_slavePath) ? 1 : 0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened it";
+
+  first->Close();
+  EXPECT_TRUE(second->Open(link));
+  EXPECT_FALSE(first->Open(m_slavePath));
+  second->Close();
+  EXPECT_TRUE(first->Open(m_slavePath));
+  std::filesystem::remove_all(dir);
+}
+
+TEST_F(PtyTest, ReadCutsChunksAtTheInterByteGap) {
+  auto port = MakeTermiosSerialPort();
+  ASSERT_TRUE(port->Open(m_slavePath));
+
+  std::thread printer([this] {
+    SendFromPrinter(
+        "\xFD"
+        "AB");
+    std::this_thread::sleep_for(20ms);
+    SendFromPrinter("CD\xFE");
+    std::this_thread::sleep_for(600ms);
+    SendFromPrinter("EF");
+  });
+  Chunk first = ReadChunk(*port);
+  Chunk second = ReadChunk(*port);
+  printer.join();
+  EXPECT_EQ(first.status, ReadStatus::kData);
+  EXPECT_EQ(first.bytes,
+            "\xFD"
+            "ABCD\xFE");
+  EXPECT_EQ(second.status, ReadStatus::kData);
+  EXPECT_EQ(second.bytes, "EF");
+
+  // A full buffer ends the chunk at once; the rest comes with the next read.
+  SendFromPrinter("123456");
+  std::this_thread::sleep_for(20ms);
+  Chunk partial = ReadChunk(*port, 4);
+  EXPECT_EQ(partial.bytes, "1234");
+  EXPECT_EQ(ReadChunk(*port).bytes, "56");
+
+  // Every byte value passes unchanged: no line editing, no flow control characters, no CR/LF
+  // translation.
+  std::string all;
+  for (int i = 0; i < 256; ++i) all += static_cast<char>(i);
+  SendFromPrinter(all);
+  std::string got;
+  while (got.size() < all.size()) {
+    Chunk chunk = ReadChunk(*port);
+    ASSERT_EQ(chunk.status, ReadStatus::kData);
+    got += chunk.bytes;
+  }
+  EXPECT_EQ(got, all);
+}
+
+TEST_F(PtyTest, InterruptWakesABlockedReadAndStopsLaterOnes) {
+  auto port = MakeTermiosSerialPort();
+  ASSERT_TRUE(port->Open(m_slavePath));
+
+  auto reader = std::async(std::launch::async, [&] { return ReadChunk(*port).status; });
+  EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout) << "Read did not block";
+  port->Interrupt();
+  ASSERT_EQ(reader.wait_for(2s), std::future_status::ready) << "Interrupt did not wake Read";
+  EXPECT_EQ(reader.get(), ReadStatus::kStopped);
+
+  // Stopped stays stopped, even with bytes waiting, until the port is opened again.
+  SendFromPrinter("READY");
+  EXPECT_EQ(ReadChunk(*port).status, ReadStatus::kStopped);
+  port->Close();
+  ASSERT_TRUE(port->Open(m_slavePath));
+  SendFromPrinter("READY");
+  Chunk chunk = ReadChunk(*port);
+  EXPECT_EQ(chunk.status, ReadStatus::kData);
+  EXPECT_EQ(chunk.bytes, "READY");
+
+  // An Interrupt that comes before the Read still stops it.
+  port->Interrupt();
+  EXPECT_EQ(ReadChunk(*port).status, ReadStatus::kStopped);
+}
+
+TEST_F(PtyTest, VanishedDeviceIsLost) {
+  auto port = MakeTermiosSerialPort();
+  ASSERT_TRUE(port->Open(m_slavePath));
+  auto reader = std::async(std::launch::async, [&] { return ReadChunk(*port).status; });
+  EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout);
+  CloseMaster();
+  ASSERT_EQ(reader.wait_for(2s), std::future_status::ready) << "hang-up did not wake Read";
+  EXPECT_EQ(reader.get(), ReadStatus::kLost);
+  EXPECT_EQ(ReadChunk(*port).status, ReadStatus::kLost);
+  const std::uint8_t byte = 0x55;
+  EXPECT_FALSE(port->WriteAll(&byte, 1));
+  port->Close();
+}
+
+TEST_F(PtyTest, WriteAllDeliversEveryByte) {
+  auto port = MakeTermiosSerialPort();
+  ASSERT_TRUE(port->Open(m_slavePath));
+  // More than the pseudo-terminal buffers, so the write has to wait for room.
+  std::vector<std::uint8_t> data(10 * 1024);
+  for (std::size_t i = 0; i < data.size(); ++i)
+    data[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
+
+  auto printer = std::async(std::launch::async, [&] { return ReceiveAtPrinter(data.size()); });
+  EXPECT_TRUE(port->WriteAll(data.data(), data.size()));
+  EXPECT_EQ(printer.get(), std::string(data.begin(), data.end()));
+
+  port->Close();
+  EXPECT_FALSE(port->WriteAll(data.data(), 1));
+}
+
+TEST(LineErrorNamesTest, NamesMovedCountersInFixedOrder) {
+  LineErrorCounts before;
+  EXPECT_EQ(LineErrorNames(before, before), "");
+  LineErrorCounts after = before;
+  after.parity = 2;
+  after.brk = 1;
+  after.bufferOverrun = 5;
+  EXPECT_EQ(LineErrorNames(before, after), " CE_BREAK CE_RXOVER CE_RXPARITY");
+  after = before;
+  after.frame = 1;
+  after.overrun = 1;
+  EXPECT_EQ(LineErrorNames(before, after), " CE_FRAME CE_OVERRUN");
+  // A counter that wrapped around still moved.
+  before.frame = 0xFFFFFFFFu;
+  after = before;
+  after.frame = 0;
+  EXPECT_EQ(LineErrorNames(before, after), " CE_FRAME");
+}
+
+}  // namespace
+}  // namespace vekta
