@@ -1,0 +1,318 @@
+#include <ctime>
+
+#include "platform/string_table.h"
+#include "tests/link/link_fixture.h"
+
+namespace vekta {
+namespace {
+
+using std::chrono::milliseconds;
+
+std::string Pad(std::string text, std::size_t size, char fill = ' ') {
+  text.resize(size, fill);
+  return text;
+}
+
+// A "CONf" reply laid out at the positions the link reads.
+std::string ConfReply(const std::string& serial, const std::string& firmware, char key = '1') {
+  std::string conf = "CONf" + Pad(serial, 10) + Pad("3000012345", 10) + Pad("TOV ROMASHKA", 36);
+  conf += "20261205";  // 60: date
+  conf += "215805";    // 68: time
+  conf += key;         // 74
+  conf = Pad(conf, 110, '0');
+  conf += Pad(firmware, 4);  // 110
+  conf += "20250131";        // 114: second date
+  conf = Pad(conf, 140, '0');
+  conf += "20240229";  // 140: money date
+  conf += "2";         // 148: decimal point
+  conf += "UAH";       // 149
+  return conf;
+}
+
+std::string CnalReply() {
+  std::string cnal = "CNAL";
+  cnal += "20261201 12000";  // group 1: on-sale 20.00
+  cnal += "20261201 00700";  // group 2: included 7.00
+  cnal += "0000000000000";   // empty
+  cnal += "0";               // short and empty
+  cnal = Pad(cnal, 4 + 14 * 3, '0');
+  cnal += "2026130102";  // month 13: today's date; cut short
+  return cnal;
+}
+
+// A printer on the fake line: wakes up, takes the password, answers the configuration.
+struct Printer {
+  bool awake = true;
+  std::string password = "1234567890";
+  std::string loginStatus;  // instead of "READY" to UPAS
+  std::string conf = ConfReply("4410012345", "vTTs");
+  bool answerConf = true;
+  int wakeUps = 0;
+
+  std::vector<std::string> operator()(const std::string& command) {
+    if (command == "\x55") {
+      ++wakeUps;
+      return awake ? std::vector<std::string>{"READY"} : std::vector<std::string>{};
+    }
+    if (!awake) return {};
+    if (command.rfind("UPAS", 0) == 0) {
+      if (!loginStatus.empty()) return {loginStatus};
+      return {command.substr(14) == password ? "READY" : "SOFTUPAS"};
+    }
+    if (command == "CONf")
+      return answerConf ? std::vector<std::string>{conf, "READY"} : std::vector<std::string>{};
+    if (command == "CNAL") return {CnalReply(), "READY"};
+    return {"READY"};
+  }
+};
+
+class ConnectionTest : public LinkTest {
+ protected:
+  ConnectionTest() {
+    m_line->SetResponder([this](const std::string& command) { return m_printer(command); });
+    MakeLink(LinkTimings{});
+  }
+  std::vector<std::string> Commands() const {
+    std::vector<std::string> commands;
+    for (const std::string& sent : m_line->SentCommands()) commands.push_back(sent);
+    return commands;
+  }
+  Printer m_printer;
+};
+
+TEST_F(ConnectionTest, ConnectLogsInSelectsTaxModeAndReadsTheConfiguration) {
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR123", "1234567890"), 1);
+  EXPECT_TRUE(m_link->IsConnected());
+  EXPECT_EQ(Commands(),
+            (std::vector<std::string>{"UPASKASIR123  1234567890", "PPMD1", "CONf", "CNAL"}));
+  EXPECT_EQ(m_printer.wakeUps, 1);
+  EXPECT_TRUE(m_host.Calls().empty());  // no dialog, no box, no window
+
+  const PrinterConfig config = m_link->Config();
+  EXPECT_EQ(config.serialNumber, "4410012345");
+  EXPECT_EQ(m_link->SerialNumber(), "4410012345");
+  EXPECT_EQ(config.fiscalNumber, "3000012345");
+  EXPECT_EQ(config.owner, Pad("TOV ROMASHKA", 36));
+  EXPECT_EQ(config.date, "12/05/26");
+  EXPECT_EQ(config.time, "21:58:05");
+  EXPECT_EQ(config.keyPosition, 'R');
+  EXPECT_EQ(config.firmwareId, "vTTs");
+  EXPECT_EQ(config.secondDate, "01/31/25");
+  EXPECT_EQ(config.moneyDate, "02/29/24");
+  EXPECT_EQ(config.decPointPosition, 2);
+  EXPECT_EQ(config.moneyName, "UAH");
+  EXPECT_EQ(m_link->ModelGeneration(), 0);
+  EXPECT_EQ(m_link->ModelVariant(), 1);
+  EXPECT_EQ(config.maxArticles, 1999);
+
+  EXPECT_EQ(config.taxes[0].date, "12/01/26");
+  EXPECT_EQ(config.taxes[0].type, '1');
+  EXPECT_EQ(config.taxes[0].rawValue, "2000");
+  EXPECT_EQ(config.taxes[0].value, "20.00");
+  EXPECT_EQ(config.taxes[1].type, '0');
+  EXPECT_EQ(config.taxes[1].value, "07.00");
+  for (int i : {2, 4, 7}) {
+    EXPECT_EQ(config.taxes[i].type, 0) << i;
+    EXPECT_EQ(config.taxes[i].date, "") << i;
+    EXPECT_EQ(config.taxes[i].value, "") << i;
+  }
+  // A record with an impossible date gets today's; the reply ends inside its value.
+  const std::time_t now = std::chrono::system_clock::to_time_t(m_clock.WallNow());
+  std::tm today{};
+  localtime_r(&now, &today);
+  char expected[16];
+  std::strftime(expected, sizeof expected, "%m/%d/%y", &today);
+  EXPECT_EQ(config.taxes[3].date, expected);
+  EXPECT_EQ(config.taxes[3].type, '2');
+  EXPECT_EQ(config.taxes[3].rawValue, "");
+
+  EXPECT_EQ(m_link->GetConfigText(), m_printer.conf.substr(4));
+}
+
+TEST_F(ConnectionTest, ConfigurationFieldsModelsAndLimits) {
+  struct Case {
+    std::string serial, firmware;
+    int generation, variant, maxArticles, lineLimit, longNameLimit;
+  };
+  const std::vector<Case> cases = {
+      {"0401234567", "UMTM", 0, 0, 0, 18, 18},    {"0421234567", "vTTs", 0, 0, 0, 18, 18},
+      {"4411234567", "UMTM", 0, 1, 1999, 18, 54}, {"AB44012345", "vTTs", 0, 1, 1999, 18, 54},
+      {"4501234567", "vTTs", 1, 2, 1999, 36, 72}, {"AB46012345", "vTTs", 1, 2, 1999, 36, 72},
+      {"AB46012345", "UMTM", 1, 3, 9999, 43, 86}, {"5001234567", "NFPR", 1, 3, 9999, 43, 86},
+      {"4501234567", "UMTM", 1, 4, 9999, 43, 86}, {"5001234567", "vTTs", 1, 4, 9999, 43, 86},
+      {"XY04012345", "", 0, 0, 0, 18, 18},        {"", "", 1, 4, 9999, 43, 86},
+  };
+  ASSERT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 1);
+  for (const Case& c : cases) {
+    m_printer.conf = ConfReply(c.serial, c.firmware, '3');
+    ASSERT_TRUE(m_link->ReadConfiguration()) << c.serial;
+    EXPECT_EQ(m_link->ModelGeneration(), c.generation) << c.serial << c.firmware;
+    EXPECT_EQ(m_link->ModelVariant(), c.variant) << c.serial << c.firmware;
+    EXPECT_EQ(m_link->Config().maxArticles, c.maxArticles) << c.serial;
+    EXPECT_EQ(m_link->LineLimit(), c.lineLimit) << c.serial;
+    EXPECT_EQ(m_link->LongNameLimit(), c.longNameLimit) << c.serial;
+    EXPECT_EQ(m_link->Config().keyPosition, 'O');
+  }
+  for (const auto& [digit, key] : std::vector<std::pair<char, char>>{
+           {'1', 'R'}, {'2', 'X'}, {'4', 'Z'}, {'8', 'P'}, {'0', 'O'}, {'9', 'O'}}) {
+    m_printer.conf = ConfReply("4410012345", "vTTs", digit);
+    ASSERT_TRUE(m_link->ReadConfiguration());
+    EXPECT_EQ(m_link->Config().keyPosition, key) << digit;
+  }
+
+  // A short reply leaves what it does not reach empty, or cut short.
+  m_printer.conf = ConfReply("4410012345", "vTTs").substr(0, 40);
+  ASSERT_TRUE(m_link->ReadConfiguration());
+  PrinterConfig config = m_link->Config();
+  EXPECT_EQ(config.serialNumber, "4410012345");
+  EXPECT_EQ(config.owner, Pad("TOV ROMASHKA", 16));
+  EXPECT_EQ(config.date, "");
+  EXPECT_EQ(config.firmwareId, "");
+  EXPECT_EQ(config.moneyName, "");
+  EXPECT_EQ(config.keyPosition, 'O');
+
+  // A "CONF" reply counts too, and an error status before it is reported.
+  m_printer.conf = "CONF" + ConfReply("5001234567", "NFPR").substr(4);
+  ASSERT_TRUE(m_link->ReadConfiguration());
+  EXPECT_EQ(m_link->ModelVariant(), 3);
+}
+
+TEST_F(ConnectionTest, ShortPasswordBringsTheDialogAndIsPaddedWithBlanks) {
+  m_printer.password = "123456    ";
+  m_host.QueueConnectAnswer(true, {"COM3", "IVANENKO_LONG", "123456"});
+  EXPECT_EQ(m_link->Connect("COM3", "IVAN", "123456"), 1);
+  EXPECT_EQ(m_host.Calls().front(), "connect:COM3:IVAN");
+  EXPECT_EQ(Commands().front(), "UPASIVANENKO_ 123456    ");
+
+  // "NONE" counts as no port: the dialog again; its Cancel ends the connection.
+  EXPECT_EQ(m_link->Connect("NONE", "IVAN", "1234567890"), 0);
+  EXPECT_EQ(m_host.Calls().back(), "connect::IVAN");
+  EXPECT_FALSE(m_link->IsConnected());
+  EXPECT_FALSE(m_line->IsOpen());
+}
+
+TEST_F(ConnectionTest, RefusedPasswordReturnsToTheDialogWithEmptyNameAndPassword) {
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "0000000000"), 0);
+  EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{"box:excl:" + Text(1004), "connect:COM3:"}));
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1004));
+  EXPECT_FALSE(m_link->IsConnected());
+
+  // Entered right the second time.
+  m_host.ClearCalls();
+  m_host.QueueConnectAnswer(true, {"", "KASIR", "1234567890"});
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "0000000000"), 1);
+  EXPECT_EQ(m_host.CallsStartingWith("connect:"), std::vector<std::string>{"connect:COM3:"});
+}
+
+TEST_F(ConnectionTest, SilentPrinterAsksRetryThenCancelAndDropsDtrBetween) {
+  m_printer.awake = false;
+  m_host.QueueMessageBoxAnswer(MessageBoxResult::kRetry);
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 0);
+  EXPECT_EQ(Boxes(),
+            (std::vector<std::string>{"box:retry:" + Text(1003), "box:retry:" + Text(1003)}));
+  EXPECT_EQ(m_printer.wakeUps, 8);
+  EXPECT_EQ(m_clock.Slept(), milliseconds(8 * 10 + 2 * 2000 + 2500));
+  EXPECT_FALSE(m_link->IsConnected());
+  EXPECT_FALSE(m_line->IsOpen());
+  EXPECT_TRUE(Commands().empty());
+
+  // Awake but silent after the password: the first wait lasts 1000 ms, later ones 3000 ms.
+  m_host.ClearCalls();
+  m_printer.awake = true;
+  m_printer.loginStatus = "DISP";  // something that is neither READY nor an error
+  m_host.QueueMessageBoxAnswer(MessageBoxResult::kRetry);
+  const auto before = m_clock.Now();
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 0);
+  EXPECT_EQ(Boxes().size(), 2u);
+  EXPECT_EQ(m_clock.Now() - before,
+            milliseconds(10 + 1000 + 10 + 3000 + 2500));  // wake, wait, wake, wait, close
+
+  // With error messages off nothing is asked: the first failure ends it.
+  m_host.ClearCalls();
+  m_printer.awake = false;
+  m_link->SetShowErrorMessages(false);
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 0);
+  EXPECT_TRUE(m_host.Calls().empty());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+}
+
+TEST_F(ConnectionTest, PortThatCannotBeOpenedNamesThePort) {
+  m_line->FailNextOpen();
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 0);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(3012) + "COM3");
+  EXPECT_EQ(m_host.Calls(), std::vector<std::string>{"box:retry:" + Text(3012) + "COM3"});
+
+  // Retry lets the user pick the port again in the dialog.
+  m_host.ClearCalls();
+  m_line->FailNextOpen();
+  m_host.QueueMessageBoxAnswer(MessageBoxResult::kRetry);
+  m_host.QueueConnectAnswer(true, {"COM4", "KASIR", "1234567890"});
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 1);
+  EXPECT_EQ(m_host.CallsStartingWith("connect:"), std::vector<std::string>{"connect::KASIR"});
+  EXPECT_EQ(m_line->OpenedPath(), "/dev/fake/COM4");
+}
+
+TEST_F(ConnectionTest, LoginRefusedWithAnErrorStatusAsksInsteadOfLoopingForever) {
+  m_printer.loginStatus = "SOFTSYSLOCK";
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), -1);
+  EXPECT_EQ(Boxes(),
+            (std::vector<std::string>{"box:stop:" + Text(2002), "box:retry:" + Text(2002)}));
+  EXPECT_FALSE(m_link->IsConnected());
+
+  // Retry once the key is turned.
+  m_host.ClearCalls();
+  m_host.QueueMessageBoxAnswer(MessageBoxResult::kRetry);
+  m_line->SetResponder([this](const std::string& command) {
+    auto replies = m_printer(command);
+    if (command.rfind("UPAS", 0) == 0) m_printer.loginStatus.clear();
+    return replies;
+  });
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 1);
+  EXPECT_EQ(Boxes().size(), 2u);
+}
+
+TEST_F(ConnectionTest, UnansweredConfigurationClosesThePortButKeepsTheLoginResult) {
+  m_link->SetShowStatusWindows(true);
+  m_printer.answerConf = false;
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 1);
+  EXPECT_FALSE(m_link->IsConnected());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+  EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{"status.create", "status.title:" + Text(3001),
+                                                      "status.goods:", "status.sum:", "status.show",
+                                                      "status.destroy", "box:stop:" + Text(1003)}));
+
+  m_host.ClearCalls();
+  m_printer.answerConf = true;
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 1);
+  EXPECT_EQ(m_host.Calls().back(), "info");
+}
+
+TEST_F(ConnectionTest, ReconnectAfterTheDeviceVanishedAsksNobody) {
+  EXPECT_FALSE(m_link->Reconnect());  // never connected: nothing stored
+  ASSERT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 1);
+  m_line->Vanish();
+  WaitLost();
+  EXPECT_FALSE(m_link->WaitReady());
+  m_host.ClearCalls();
+  m_line->ClearSent();
+
+  EXPECT_TRUE(m_link->Reconnect());
+  EXPECT_FALSE(m_link->IsLost());
+  EXPECT_TRUE(m_link->IsConnected());
+  EXPECT_EQ(Commands().front(), "UPASKASIR     1234567890");
+  EXPECT_TRUE(m_host.Calls().empty());
+  EXPECT_TRUE(m_link->SendFrame("KASS"));
+  EXPECT_TRUE(m_link->WaitReady());
+
+  // A printer that stays silent: false, no prompt, and boxes are back afterwards.
+  m_line->Vanish();
+  WaitLost();
+  m_printer.awake = false;
+  EXPECT_FALSE(m_link->Reconnect());
+  EXPECT_FALSE(m_link->IsConnected());
+  EXPECT_TRUE(m_host.Calls().empty());
+  EXPECT_TRUE(m_link->ShowErrorMessages());
+}
+
+}  // namespace
+}  // namespace vekta
