@@ -1,0 +1,218 @@
+#include "app/application.h"
+
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <iostream>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "app/command_line.h"
+#include "app/daemon_link_host.h"
+#include "app/http_server.h"
+#include "app/object_table.h"
+#include "app/registration.h"
+#include "app/server_config.h"
+#include "app/service_backend.h"
+#include "client/remote_orbis_factory.h"
+#include "platform/clock.h"
+#include "platform/settings_store.h"
+#include "platform/string_table.h"
+#include "service/printer_registry.h"
+#include "sim/sim_printer.h"
+
+namespace vekta {
+
+namespace {
+
+constexpr int kMessageSocketsFailed = 103;
+constexpr auto kOnDemandIdleLimit = std::chrono::seconds(30);
+
+// Why the process is asked to end.
+class StopSignal {
+ public:
+  void Request(const std::string& reason) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_reason.empty()) m_reason = reason;
+    m_cv.notify_all();
+  }
+  bool Requested() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return !m_reason.empty();
+  }
+  // False when the time ran out first.
+  bool WaitFor(std::chrono::steady_clock::duration d) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    return m_cv.wait_for(lock, d, [this] { return !m_reason.empty(); });
+  }
+
+ private:
+  mutable std::mutex m_mutex;
+  std::condition_variable m_cv;
+  std::string m_reason;
+};
+
+std::string SocketsMessage() {
+  std::string text = LoadStringUtf8(kMessageSocketsFailed);
+  return text.empty() ? "Не вдається іниціалізувати Windows sockets." : text;
+}
+
+const char* RunModeName(RunMode mode) {
+  switch (mode) {
+    case RunMode::kEmbedding:
+      return "embedding";
+    case RunMode::kAutomation:
+      return "automation";
+    default:
+      return "normal";
+  }
+}
+
+}  // namespace
+
+int RunApplication(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) args.emplace_back(argv[i]);
+  return RunApplication(args);
+}
+
+int RunApplication(const std::vector<std::string>& args) {
+  const CommandLine cl = ParseCommandLine(args);
+  if (!cl.error.empty()) {
+    std::cerr << "vektamanager: " << cl.error << "\n\n" << UsageText();
+    return 2;
+  }
+  if (cl.mode == RunMode::kHelp) {
+    std::cout << UsageText();
+    return 0;
+  }
+
+  SettingsStore settings(DefaultConfigPath(cl.configPath));
+  const RegistrationPaths regPaths = DefaultRegistrationPaths(cl.registrationDir, cl.systemdDir);
+  std::string error;
+  auto config = LoadServerConfig(settings, cl.listen, error);
+
+  if (cl.mode == RunMode::kUnregister) {
+    if (!Unregister(regPaths, error)) {
+      std::cerr << "vektamanager: unregistration incomplete: " << error << "\n";
+      return 1;
+    }
+    return 0;
+  }
+  const std::string listenText =
+      config ? (config->listen.host.find(':') != std::string::npos ? "[" + config->listen.host + "]"
+                                                                   : config->listen.host) +
+                   ":" + std::to_string(config->listen.port)
+             : "127.0.0.1:8460";
+  const RegistrationInfo regInfo{ExecutablePath(), listenText, cl.serverArguments};
+  if (cl.mode == RunMode::kRegister) {
+    if (!Register(regPaths, regInfo, error)) {
+      std::cerr << "vektamanager: registration failed: " << error << "\n";
+      return 1;
+    }
+    return 0;
+  }
+  if (!config) {
+    std::cerr << "vektamanager: " << error << "\n";
+    return 1;
+  }
+  if (cl.mode == RunMode::kNormal) {
+    std::string ignored;
+    Register(regPaths, regInfo, ignored);  // a normal start refreshes it; failures do not matter
+  }
+
+  // Signals are taken by one thread with sigwait; every other thread has them blocked.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  StopSignal stop;
+  const std::string logDirectory = config->logDirectory;
+  DaemonLinkHost host(settings, logDirectory);
+
+  std::vector<std::unique_ptr<SimPrinter>> simulators;
+  for (int port : cl.simulatePorts) {
+    SimOptions options;
+    if (!cl.simTapeDir.empty()) {
+      MakeDirectories(cl.simTapeDir);
+      options.tapePath = cl.simTapeDir + "/COM" + std::to_string(port) + ".tape";
+    }
+    auto sim = std::make_unique<SimPrinter>(options);
+    std::string simError;
+    if (!sim->Start(&simError)) {
+      std::cerr << "vektamanager: the simulated printer on COM" << port
+                << " cannot start: " << simError << "\n";
+      return 1;
+    }
+    host.MapPort(port, sim->SlavePath());
+    simulators.push_back(std::move(sim));
+  }
+
+  RealClock clock;
+  auto registry = std::make_unique<PrinterRegistry>(host, clock);
+  RemoteOrbisFactory::Options remoteOptions;
+  remoteOptions.token = settings.ReadString("Remote", "Token", "");
+  remoteOptions.startOnDemand = false;
+  DaemonOrbisFactory factory(*registry, std::make_unique<RemoteOrbisFactory>(remoteOptions));
+  ServiceBackend backend(*registry, factory, host);
+  auto objects = std::make_unique<ObjectTable>();
+  if (cl.StartedOnDemand()) objects->SetOnEmpty([&stop] { stop.Request("last object released"); });
+
+  ServerContext context;
+  context.config = *config;
+  context.backend = &backend;
+  context.objects = objects.get();
+  context.settings = &settings;
+  context.startedOnDemand = cl.StartedOnDemand();
+  context.runMode = RunModeName(cl.mode);
+  context.requestExit = [&stop] { stop.Request("exit"); };
+  context.status = [&host] { return host.StatusDocument(); };
+  context.ports = [&host] { return host.Ports(); };
+  auto server = std::make_unique<HttpServer>(context);
+  if (!server->Bind()) {
+    std::cerr << SocketsMessage() << "\n";
+    return 1;
+  }
+  std::thread serving([&server] { server->Serve(); });
+  std::cerr << "vektamanager: serving " << (server->Tls() ? "https://" : "http://")
+            << config->listen.host << ":" << server->Port() << " (" << RunModeName(cl.mode)
+            << ")\n";
+
+  std::thread signalWaiter([&signals, &stop] {
+    timespec step{0, 200'000'000};
+    while (!stop.Requested()) {
+      const int sig = sigtimedwait(&signals, nullptr, &step);
+      if (sig == SIGINT || sig == SIGTERM) stop.Request(sig == SIGINT ? "SIGINT" : "SIGTERM");
+    }
+  });
+
+  if (cl.StartedOnDemand()) {
+    // Started for a client that did not come: do not stay around for nothing.
+    if (!stop.WaitFor(kOnDemandIdleLimit) && objects->CreatedCount() == 0) {
+      stop.Request("no object within 30 s");
+    }
+  }
+  while (!stop.WaitFor(std::chrono::hours(1))) {
+  }
+
+  // Every object's final release, then the registry (every port closed), then the listener.
+  server->BeginClosing();
+  objects->ReleaseAll();
+  server->WaitForCalls();
+  registry.reset();
+  server->Stop();
+  serving.join();
+  signalWaiter.join();
+  server.reset();
+  objects.reset();
+  simulators.clear();
+  return 0;
+}
+
+}  // namespace vekta

@@ -1,0 +1,166 @@
+#include "app/object_table.h"
+
+#include <random>
+
+namespace vekta {
+
+std::string NewObjectId() {
+  static thread_local std::random_device device;
+  static thread_local std::mt19937_64 engine{(static_cast<std::uint64_t>(device()) << 32) ^
+                                             device()};
+  static const char* kHex = "0123456789abcdef";
+  std::string id;
+  for (int half = 0; half < 2; ++half) {
+    // Each half is reseeded from the device so that ids do not follow from earlier ones.
+    std::uint64_t bits = (static_cast<std::uint64_t>(device()) << 32) ^ device() ^ engine();
+    for (int i = 0; i < 16; ++i) {
+      id.push_back(kHex[bits & 0xF]);
+      bits >>= 4;
+    }
+  }
+  return id;
+}
+
+ObjectTable::ObjectTable() : m_reaper([this] { ReaperLoop(); }) {}
+
+ObjectTable::~ObjectTable() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
+    m_onEmpty = nullptr;
+  }
+  m_wake.notify_all();
+  m_reaper.join();
+  ReleaseAll();
+}
+
+void ObjectTable::SetOnEmpty(std::function<void()> onEmpty) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_onEmpty = std::move(onEmpty);
+}
+
+std::string ObjectTable::Add(std::unique_ptr<ServedObject> object, std::int64_t leaseMs) {
+  auto entry = std::make_shared<Entry>();
+  entry->object = std::move(object);
+  entry->leaseMs = leaseMs;
+  std::string id;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    do {
+      id = NewObjectId();
+    } while (m_entries.count(id));
+    entry->id = id;
+    entry->deadline = Clock::now() + std::chrono::milliseconds(leaseMs);
+    m_entries.emplace(id, entry);
+    ++m_created;
+  }
+  m_wake.notify_all();
+  return id;
+}
+
+std::shared_ptr<ObjectTable::Entry> ObjectTable::BeginCall(const std::string& id) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return nullptr;
+  it->second->deadline = Clock::now() + std::chrono::milliseconds(it->second->leaseMs);
+  ++it->second->callsInFlight;
+  return it->second;
+}
+
+void ObjectTable::EndCall(const std::shared_ptr<Entry>& entry) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  --entry->callsInFlight;
+  entry->deadline = Clock::now() + std::chrono::milliseconds(entry->leaseMs);
+}
+
+bool ObjectTable::Renew(const std::string& id) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return false;
+  it->second->deadline = Clock::now() + std::chrono::milliseconds(it->second->leaseMs);
+  return true;
+}
+
+bool ObjectTable::Release(const std::string& id) {
+  std::shared_ptr<Entry> gone;
+  bool wasLast = false;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_entries.find(id);
+    if (it == m_entries.end()) return false;
+    gone = std::move(it->second);
+    m_entries.erase(it);
+    wasLast = m_entries.empty();
+  }
+  // The object is destroyed here, or when a call still running on it returns.
+  gone.reset();
+  NotifyIfEmpty(wasLast);
+  return true;
+}
+
+void ObjectTable::ReleaseAll() {
+  std::map<std::string, std::shared_ptr<Entry>> gone;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    gone.swap(m_entries);
+  }
+  const bool any = !gone.empty();
+  gone.clear();
+  NotifyIfEmpty(any);
+}
+
+std::size_t ObjectTable::Count() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_entries.size();
+}
+
+std::uint64_t ObjectTable::CreatedCount() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_created;
+}
+
+void ObjectTable::NotifyIfEmpty(bool wasLast) {
+  if (!wasLast) return;
+  std::function<void()> onEmpty;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (!m_entries.empty()) return;
+    onEmpty = m_onEmpty;
+  }
+  if (onEmpty) onEmpty();
+}
+
+void ObjectTable::ReaperLoop() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  while (!m_stopping) {
+    auto next = Clock::time_point::max();
+    std::vector<std::shared_ptr<Entry>> expired;
+    const auto now = Clock::now();
+    for (auto it = m_entries.begin(); it != m_entries.end();) {
+      Entry& e = *it->second;
+      if (e.callsInFlight == 0 && e.deadline <= now) {
+        expired.push_back(std::move(it->second));
+        it = m_entries.erase(it);
+      } else {
+        // An entry with a call running is looked at again soon after the call.
+        next = std::min(next, e.callsInFlight ? now + std::chrono::seconds(1) : e.deadline);
+        ++it;
+      }
+    }
+    if (!expired.empty()) {
+      const bool wasLast = m_entries.empty();
+      lock.unlock();
+      expired.clear();  // the final release of each, outside the lock
+      NotifyIfEmpty(wasLast);
+      lock.lock();
+      continue;
+    }
+    if (next == Clock::time_point::max()) {
+      m_wake.wait(lock);
+    } else {
+      m_wake.wait_until(lock, next);
+    }
+  }
+}
+
+}  // namespace vekta

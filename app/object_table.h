@@ -1,0 +1,90 @@
+#pragma once
+
+// The live objects of the object protocol with their leases. An object lives until DELETE or
+// until its lease runs out; both are its final release (the object is destroyed, which
+// detaches it from its port). A call in progress keeps the object alive until it returns.
+//
+// Lock order: an entry's call mutex before the table mutex.
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "app/object_backend.h"
+
+namespace vekta {
+
+constexpr std::int64_t kDefaultLeaseMs = 300'000;
+constexpr std::int64_t kMaxLeaseMs = 24LL * 3600 * 1000;
+
+// A stored answer for a repeated Idempotency-Key.
+struct StoredResponse {
+  int status = 200;
+  std::string body;
+};
+
+class ObjectTable {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  struct Entry {
+    std::string id;
+    std::unique_ptr<ServedObject> object;
+    std::int64_t leaseMs = kDefaultLeaseMs;
+    // Calls on one object run one at a time, in arrival order, as on the object's own thread.
+    std::mutex callMutex;
+    // guarded by callMutex
+    std::map<std::string, StoredResponse> idempotent;
+    std::deque<std::string> idempotentOrder;
+
+    Clock::time_point deadline;  // guarded by the table mutex
+    int callsInFlight = 0;       // guarded by the table mutex
+  };
+
+  ObjectTable();
+  ~ObjectTable();  // releases every object still alive
+  ObjectTable(const ObjectTable&) = delete;
+  ObjectTable& operator=(const ObjectTable&) = delete;
+
+  // Called (outside the table's lock) whenever the last object has gone.
+  void SetOnEmpty(std::function<void()> onEmpty);
+
+  std::string Add(std::unique_ptr<ServedObject> object, std::int64_t leaseMs);
+  // Null for an unknown or released id. A found entry counts as a call in flight (its lease
+  // does not run out) until EndCall; the lease is renewed at both ends.
+  std::shared_ptr<Entry> BeginCall(const std::string& id);
+  void EndCall(const std::shared_ptr<Entry>& entry);
+  bool Renew(const std::string& id);
+  bool Release(const std::string& id);
+  void ReleaseAll();
+  std::size_t Count() const;
+  // Objects created since the start; tells an on-demand process whether any ever came.
+  std::uint64_t CreatedCount() const;
+
+  // Idempotency keys kept per object; the oldest go first.
+  static constexpr std::size_t kMaxStoredResponses = 256;
+
+ private:
+  void ReaperLoop();
+  void NotifyIfEmpty(bool wasLast);
+
+  mutable std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::map<std::string, std::shared_ptr<Entry>> m_entries;  // guarded by m_mutex
+  std::uint64_t m_created = 0;                              // guarded by m_mutex
+  bool m_stopping = false;                                  // guarded by m_mutex
+  std::function<void()> m_onEmpty;                          // guarded by m_mutex
+  std::thread m_reaper;
+};
+
+// 128 random bits as 32 lower-case hex digits.
+std::string NewObjectId();
+
+}  // namespace vekta

@@ -1,0 +1,176 @@
+#include "app/server_config.h"
+
+#include <algorithm>
+#include <cctype>
+#include <sstream>
+
+#include "platform/settings_store.h"
+
+namespace vekta {
+
+namespace {
+
+std::string Trim(const std::string& text) {
+  const auto b = text.find_first_not_of(" \t");
+  if (b == std::string::npos) return "";
+  const auto e = text.find_last_not_of(" \t");
+  return text.substr(b, e - b + 1);
+}
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    item = Trim(item);
+    if (!item.empty()) items.push_back(item);
+  }
+  return items;
+}
+
+std::string Lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  return text;
+}
+
+// The host part of a Host header: "name:port", "[::1]:port", "name".
+std::string HostPart(const std::string& header) {
+  if (auto ep = ParseEndpoint(header)) return Lower(ep->host);
+  return Lower(header);
+}
+
+}  // namespace
+
+std::optional<Endpoint> ParseEndpoint(const std::string& text, int defaultPort) {
+  Endpoint ep;
+  ep.port = defaultPort;
+  std::string rest;
+  if (text.empty()) return std::nullopt;
+  if (text[0] == '[') {
+    const auto close = text.find(']');
+    if (close == std::string::npos || close == 1) return std::nullopt;
+    ep.host = text.substr(1, close - 1);
+    rest = text.substr(close + 1);
+    if (!rest.empty() && rest[0] != ':') return std::nullopt;
+  } else {
+    const auto colon = text.find(':');
+    // A bare IPv6 address has several colons and no port.
+    if (colon != std::string::npos && text.find(':', colon + 1) == std::string::npos) {
+      ep.host = text.substr(0, colon);
+      rest = text.substr(colon);
+    } else {
+      ep.host = text;
+    }
+  }
+  if (ep.host.empty()) return std::nullopt;
+  for (char c : ep.host) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == ':' ||
+          c == '_')) {
+      return std::nullopt;
+    }
+  }
+  if (!rest.empty()) {
+    const std::string digits = rest.substr(1);
+    if (digits.empty() || digits.size() > 5 ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    ep.port = std::stoi(digits);
+    if (ep.port < 1 || ep.port > 65535) return std::nullopt;
+  }
+  return ep;
+}
+
+bool IsLoopbackHost(const std::string& host) {
+  const std::string h = Lower(host);
+  return h == "localhost" || h == "::1" || h.rfind("127.", 0) == 0;
+}
+
+bool IsLoopbackPeer(const std::string& address) {
+  if (address == "::1") return true;
+  if (address.rfind("127.", 0) == 0) return true;
+  return address.rfind("::ffff:127.", 0) == 0;
+}
+
+std::string ServerConfig::OwnOrigin() const {
+  const std::string host =
+      listen.host.find(':') != std::string::npos ? "[" + listen.host + "]" : listen.host;
+  return std::string(Tls() ? "https://" : "http://") + host + ":" + std::to_string(listen.port);
+}
+
+std::optional<ServerConfig> LoadServerConfig(const SettingsStore& settings,
+                                             const std::string& listenOverride,
+                                             std::string& error) {
+  ServerConfig config;
+  const std::string listen = listenOverride.empty()
+                                 ? settings.ReadString("Server", "Listen", "127.0.0.1:8460")
+                                 : listenOverride;
+  auto ep = ParseEndpoint(listen);
+  if (!ep) {
+    error = "cannot parse the listen address \"" + listen + "\"";
+    return std::nullopt;
+  }
+  config.listen = *ep;
+  config.token = settings.ReadString("Server", "Token", "");
+  config.allowedHosts = SplitList(settings.ReadString("Server", "AllowedHosts", ""));
+  config.allowedOrigins = SplitList(settings.ReadString("Server", "AllowedOrigins", ""));
+  config.certFile = settings.ReadString("Server", "CertFile", "");
+  config.keyFile = settings.ReadString("Server", "KeyFile", "");
+  const std::uint32_t workers = settings.ReadConfigDword("Server", "Workers", 64);
+  config.workers = workers < 1 ? 1 : workers > 1024 ? 1024 : static_cast<int>(workers);
+  config.logDirectory = DefaultLogDirectory(settings);
+  if (!IsLoopbackHost(config.listen.host) && config.token.empty()) {
+    error =
+        "listening on " + config.listen.host + " lets other computers in; set [Server] Token first";
+    return std::nullopt;
+  }
+  return config;
+}
+
+bool ConstantTimeEquals(const std::string& a, const std::string& b) {
+  unsigned char diff = a.size() == b.size() ? 0 : 1;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    diff |= static_cast<unsigned char>(a[i] ^ (i < b.size() ? b[i] : 0));
+  }
+  return diff == 0;
+}
+
+RequestCheck CheckRequest(const ServerConfig& config, const std::string& peerAddress,
+                          const std::string& authorization, const std::string& host,
+                          const std::string& origin) {
+  bool validToken = false;
+  if (!config.token.empty()) {
+    const std::string kBearer = "Bearer ";
+    if (!authorization.empty()) {
+      validToken = authorization.rfind(kBearer, 0) == 0 &&
+                   ConstantTimeEquals(authorization.substr(kBearer.size()), config.token);
+      if (!validToken) return {401, "wrong token"};
+    } else if (!IsLoopbackPeer(peerAddress)) {
+      return {401, "a token is needed"};
+    }
+  }
+  if (!validToken && !host.empty()) {
+    const std::string h = HostPart(host);
+    bool allowed = h == Lower(config.listen.host) || h == "localhost" || IsLoopbackHost(h);
+    for (const auto& name : config.allowedHosts) allowed = allowed || h == Lower(name);
+    if (!allowed) return {403, "Host " + host + " is not served here"};
+  }
+  if (!origin.empty()) {
+    bool allowed = false;
+    const std::string o = Lower(origin);
+    if (config.allowedOrigins.empty()) {
+      const std::string scheme = config.Tls() ? "https://" : "http://";
+      const std::string port = ":" + std::to_string(config.listen.port);
+      allowed = o == Lower(config.OwnOrigin()) || o == scheme + "localhost" + port ||
+                o == scheme + "127.0.0.1" + port || o == scheme + "[::1]" + port;
+    }
+    for (const auto& allowedOrigin : config.allowedOrigins) {
+      allowed = allowed || o == Lower(allowedOrigin);
+    }
+    if (!allowed) return {403, "Origin " + origin + " may not call this server"};
+  }
+  return {};
+}
+
+}  // namespace vekta

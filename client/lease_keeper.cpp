@@ -1,0 +1,87 @@
+#include "client/lease_keeper.h"
+
+#include <vector>
+
+#include "client/object_connection.h"
+
+namespace vekta {
+
+LeaseKeeper::LeaseKeeper() : m_thread([this] { Run(); }) {}
+
+LeaseKeeper::~LeaseKeeper() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stop = true;
+  }
+  m_wake.notify_all();
+  m_thread.join();
+}
+
+std::shared_ptr<LeaseKeeper> LeaseKeeper::Shared() {
+  static std::mutex mutex;
+  static std::weak_ptr<LeaseKeeper> shared;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto keeper = shared.lock();
+  if (!keeper) {
+    keeper = std::make_shared<LeaseKeeper>();
+    shared = keeper;
+  }
+  return keeper;
+}
+
+std::uint64_t LeaseKeeper::Keep(std::shared_ptr<ObjectConnection> connection, std::string objectId,
+                                std::chrono::milliseconds lease) {
+  const auto interval = std::max(std::chrono::milliseconds(50), lease / 3);
+  std::uint64_t ticket = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ticket = m_nextTicket++;
+    m_leases[ticket] = Lease{std::move(connection), std::move(objectId), interval,
+                             std::chrono::steady_clock::now() + interval};
+  }
+  m_wake.notify_all();
+  return ticket;
+}
+
+void LeaseKeeper::Forget(std::uint64_t ticket) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_leases.erase(ticket);
+}
+
+std::size_t LeaseKeeper::Count() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_leases.size();
+}
+
+std::uint64_t LeaseKeeper::PingsSent() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_pings;
+}
+
+void LeaseKeeper::Run() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  while (!m_stop) {
+    const auto now = std::chrono::steady_clock::now();
+    auto next = now + std::chrono::hours(1);
+    std::vector<std::pair<std::shared_ptr<ObjectConnection>, std::string>> due;
+    for (auto& [ticket, lease] : m_leases) {
+      if (lease.next <= now) {
+        due.emplace_back(lease.connection, lease.objectId);
+        lease.next = now + lease.interval;
+      }
+      next = std::min(next, lease.next);
+    }
+    if (!due.empty()) {
+      m_pings += due.size();
+      lock.unlock();
+      // A ping waits behind a call running on the same connection; the call renews the
+      // lease itself when it ends.
+      for (auto& [connection, id] : due) connection->Ping(id);
+      lock.lock();
+      continue;
+    }
+    m_wake.wait_until(lock, next);
+  }
+}
+
+}  // namespace vekta

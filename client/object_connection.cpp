@@ -1,0 +1,195 @@
+#include "client/object_connection.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <cctype>
+
+namespace vekta {
+
+namespace {
+
+std::string Dump(const nlohmann::json& j) {
+  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+HRESULT ParseHresult(const nlohmann::json& value, HRESULT fallback) {
+  if (!value.is_string()) return fallback;
+  const std::string text = value.get<std::string>();
+  try {
+    return static_cast<HRESULT>(static_cast<std::uint32_t>(std::stoul(text, nullptr, 16)));
+  } catch (...) {
+    return fallback;
+  }
+}
+
+}  // namespace
+
+std::string ServerAddress::Url() const {
+  const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
+  return std::string(tls ? "https://" : "http://") + h + ":" + std::to_string(port);
+}
+
+std::optional<ServerAddress> ParseServerName(const std::string& text, int defaultPort) {
+  ServerAddress address;
+  address.port = defaultPort;
+  std::string rest = text;
+  while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\\')) rest.erase(0, 1);
+  while (!rest.empty() && rest.back() == ' ') rest.pop_back();
+  if (rest.rfind("https://", 0) == 0) {
+    address.tls = true;
+    rest = rest.substr(8);
+  } else if (rest.rfind("http://", 0) == 0) {
+    rest = rest.substr(7);
+  }
+  while (!rest.empty() && rest.back() == '/') rest.pop_back();
+  if (rest.empty()) return std::nullopt;
+  std::string portText;
+  if (rest.front() == '[') {
+    const auto close = rest.find(']');
+    if (close == std::string::npos) return std::nullopt;
+    address.host = rest.substr(1, close - 1);
+    if (close + 1 < rest.size()) {
+      if (rest[close + 1] != ':') return std::nullopt;
+      portText = rest.substr(close + 2);
+    }
+  } else if (std::count(rest.begin(), rest.end(), ':') == 1) {
+    const auto colon = rest.find(':');
+    address.host = rest.substr(0, colon);
+    portText = rest.substr(colon + 1);
+  } else {
+    address.host = rest;
+  }
+  if (address.host.empty()) return std::nullopt;
+  for (char c : address.host) {
+    if (!(std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_' ||
+          c == ':')) {
+      return std::nullopt;
+    }
+  }
+  if (!portText.empty() || rest.back() == ':') {
+    if (portText.empty() || portText.size() > 5 ||
+        !std::all_of(portText.begin(), portText.end(),
+                     [](char c) { return c >= '0' && c <= '9'; })) {
+      return std::nullopt;
+    }
+    address.port = std::stoi(portText);
+    if (address.port < 1 || address.port > 65535) return std::nullopt;
+  }
+  return address;
+}
+
+ObjectConnection::ObjectConnection(ServerAddress address, std::chrono::seconds callTimeout)
+    : m_address(std::move(address)), m_callTimeout(callTimeout) {
+  m_client = std::make_unique<httplib::Client>(m_address.Url());
+  m_client->set_connection_timeout(3, 0);
+  m_client->set_read_timeout(static_cast<time_t>(m_callTimeout.count()), 0);
+  m_client->set_write_timeout(10, 0);
+  m_client->set_keep_alive(true);
+  if (m_address.tls) m_client->enable_server_certificate_verification(false);
+  if (!m_address.token.empty()) m_client->set_bearer_token_auth(m_address.token.c_str());
+}
+
+ObjectConnection::~ObjectConnection() = default;
+
+HttpAnswer ObjectConnection::Finish(const void* resultPtr,
+                                    std::chrono::steady_clock::time_point started) {
+  const auto& result = *static_cast<const httplib::Result*>(resultPtr);
+  HttpAnswer answer;
+  if (!result) {
+    const httplib::Error err = result.error();
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    answer.error = httplib::to_string(err);
+    if (err == httplib::Error::ConnectionTimeout ||
+        (err == httplib::Error::Read && elapsed >= m_callTimeout - std::chrono::seconds(1))) {
+      answer.hr = ERROR_TIMEOUT_HR;
+    } else {
+      answer.hr = RPC_S_SERVER_UNAVAILABLE;
+    }
+    return answer;
+  }
+  answer.status = result->status;
+  answer.body = nlohmann::json::parse(result->body, nullptr, false);
+  if (answer.body.is_discarded()) answer.body = result->body;
+  if (answer.status >= 200 && answer.status < 300) return answer;
+  HRESULT fallback = E_FAIL;
+  if (answer.status == 401 || answer.status == 403) fallback = E_ACCESSDENIED;
+  if (answer.status == 404) fallback = RPC_E_DISCONNECTED;
+  if (answer.body.is_object()) {
+    answer.hr = ParseHresult(answer.body.value("hresult", nlohmann::json()), fallback);
+    answer.error = answer.body.value("error", "");
+  } else {
+    answer.hr = fallback;
+    answer.error = "HTTP " + std::to_string(answer.status);
+  }
+  if (answer.status == 401) answer.hr = E_ACCESSDENIED;
+  return answer;
+}
+
+HttpAnswer ObjectConnection::Get(const std::string& path) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const auto started = std::chrono::steady_clock::now();
+  auto result = m_client->Get(path.c_str());
+  return Finish(&result, started);
+}
+
+HttpAnswer ObjectConnection::Send(const std::string& method, const std::string& path,
+                                  const nlohmann::json& body, const std::string& idempotencyKey) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  httplib::Headers headers;
+  if (!idempotencyKey.empty()) headers.emplace("Idempotency-Key", idempotencyKey);
+  const std::string text = body.is_null() ? "" : Dump(body);
+  const auto started = std::chrono::steady_clock::now();
+  if (method == "DELETE") {
+    auto result = m_client->Delete(path.c_str(), headers);
+    return Finish(&result, started);
+  }
+  if (method == "PUT") {
+    auto result = m_client->Put(path.c_str(), headers, text, "application/json");
+    return Finish(&result, started);
+  }
+  auto result = m_client->Post(path.c_str(), headers, text, "application/json");
+  return Finish(&result, started);
+}
+
+bool ObjectConnection::Healthy(std::chrono::milliseconds timeout) {
+  httplib::Client probe(m_address.Url());
+  const auto sec = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+  const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(timeout - sec);
+  probe.set_connection_timeout(static_cast<time_t>(sec.count()), static_cast<time_t>(usec.count()));
+  probe.set_read_timeout(static_cast<time_t>(sec.count()), static_cast<time_t>(usec.count()));
+  if (m_address.tls) probe.enable_server_certificate_verification(false);
+  if (!m_address.token.empty()) probe.set_bearer_token_auth(m_address.token.c_str());
+  auto result = probe.Get("/healthz");
+  return result && result->status == 200;
+}
+
+HRESULT ObjectConnection::CreateObject(const std::string& progid, std::int64_t leaseMs,
+                                       std::string& objectId, std::int64_t* grantedLeaseMs) {
+  nlohmann::json body = {{"progid", progid}};
+  if (leaseMs > 0) body["leaseMs"] = leaseMs;
+  HttpAnswer answer = Send("POST", "/api/v1/objects", body);
+  if (Failed(answer.hr)) return answer.hr;
+  if (!answer.body.is_object() || !answer.body.contains("object") ||
+      !answer.body["object"].is_string()) {
+    return E_UNEXPECTED;
+  }
+  objectId = answer.body["object"].get<std::string>();
+  if (grantedLeaseMs) *grantedLeaseMs = answer.body.value("leaseMs", leaseMs);
+  return S_OK;
+}
+
+HttpAnswer ObjectConnection::Call(const std::string& objectId, const std::string& member,
+                                  const nlohmann::json& args, const std::string& idempotencyKey) {
+  return Send("POST", "/api/v1/objects/" + objectId + "/call/" + member, args, idempotencyKey);
+}
+
+HRESULT ObjectConnection::Ping(const std::string& objectId) {
+  return Send("POST", "/api/v1/objects/" + objectId + "/ping", nullptr).hr;
+}
+
+HRESULT ObjectConnection::Release(const std::string& objectId) {
+  return Send("DELETE", "/api/v1/objects/" + objectId, nullptr).hr;
+}
+
+}  // namespace vekta

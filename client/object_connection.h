@@ -1,0 +1,76 @@
+#pragma once
+
+// One HTTP connection to a VektaManager server and the object protocol requests on it. Every
+// failure becomes the HRESULT a COM client would see: no server 0x800706BA, refused token
+// 0x80070005, time-out 0x800705B4, a released object 0x80010108, and the server's own code for
+// a refused request.
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+
+#include "service/hresult.h"
+
+namespace httplib {
+class Client;
+}
+
+namespace vekta {
+
+struct ServerAddress {
+  std::string host = "127.0.0.1";
+  int port = 8460;
+  bool tls = false;
+  std::string token;  // sent as Authorization: Bearer when set
+
+  std::string Url() const;
+};
+
+// "name", "name:port", "\\name", "\\name:port", "http://name:port", "https://name:port";
+// the backslashes are dropped. Nullopt for an empty or malformed name.
+std::optional<ServerAddress> ParseServerName(const std::string& text, int defaultPort = 8460);
+
+struct HttpAnswer {
+  HRESULT hr = S_OK;  // transport or protocol failure; S_OK when the server answered 2xx
+  int status = 0;
+  nlohmann::json body;
+  std::string error;  // the server's error text, or what went wrong on the way
+};
+
+class ObjectConnection {
+ public:
+  explicit ObjectConnection(ServerAddress address,
+                            std::chrono::seconds callTimeout = std::chrono::seconds(180));
+  ~ObjectConnection();
+  ObjectConnection(const ObjectConnection&) = delete;
+  ObjectConnection& operator=(const ObjectConnection&) = delete;
+
+  const ServerAddress& Address() const { return m_address; }
+
+  HttpAnswer Get(const std::string& path);
+  HttpAnswer Send(const std::string& method, const std::string& path, const nlohmann::json& body,
+                  const std::string& idempotencyKey = "");
+  // The answer of GET /healthz within `timeout`.
+  bool Healthy(std::chrono::milliseconds timeout);
+
+  // The object protocol.
+  HRESULT CreateObject(const std::string& progid, std::int64_t leaseMs, std::string& objectId,
+                       std::int64_t* grantedLeaseMs = nullptr);
+  HttpAnswer Call(const std::string& objectId, const std::string& member,
+                  const nlohmann::json& args, const std::string& idempotencyKey = "");
+  HRESULT Ping(const std::string& objectId);
+  HRESULT Release(const std::string& objectId);
+
+ private:
+  HttpAnswer Finish(const void* result, std::chrono::steady_clock::time_point started);
+
+  ServerAddress m_address;
+  std::chrono::seconds m_callTimeout;
+  std::mutex m_mutex;                         // one request at a time on the connection
+  std::unique_ptr<httplib::Client> m_client;  // guarded by m_mutex
+};
+
+}  // namespace vekta

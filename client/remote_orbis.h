@@ -1,0 +1,136 @@
+#pragma once
+
+// RemoteOrbis: an Orbis object of a server reached over HTTP, with the same results as the
+// object in the server's process. Texts are UTF-8 both ways. Destroying it is the final release
+// of the server's object.
+//
+// Calls that change the printer's state carry an Idempotency-Key; when the answer is lost on
+// the way (the connection drops, the server is slow to answer), the call is sent once more with
+// the same key, and the server answers from what it stored instead of printing again.
+
+#include <cstdint>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "client/object_connection.h"
+#include "service/i_orbis.h"
+
+namespace vekta {
+
+class LeaseKeeper;
+
+class RemoteOrbis final : public IOrbis {
+ public:
+  // Creates the object on the server ("VektaManager.Orbis"). `keeper` pings it while it lives
+  // (none: no pings; the lease then runs from each call).
+  static HRESULT Create(std::shared_ptr<ObjectConnection> connection,
+                        std::unique_ptr<RemoteOrbis>& object,
+                        std::shared_ptr<LeaseKeeper> keeper = nullptr, std::int64_t leaseMs = 0);
+  ~RemoteOrbis() override;
+  RemoteOrbis(const RemoteOrbis&) = delete;
+  RemoteOrbis& operator=(const RemoteOrbis&) = delete;
+
+  const std::string& ObjectId() const { return m_objectId; }
+  ObjectConnection& Connection() { return *m_connection; }
+  // Why the last call failed on the way (empty after a completed call).
+  const std::string& LastTransportError() const { return m_lastTransportError; }
+
+  // A call by member name with JSON arguments; the [out] value, if any, in `out`.
+  HRESULT CallMember(const std::string& member, const nlohmann::json& args,
+                     nlohmann::json* out = nullptr);
+
+  HRESULT Init(std::int32_t portNumber, const std::string& cashierName,
+               const std::string& cashierPassword, std::int32_t showStatusDialogs,
+               const std::string& callerApplicationName) override;
+  HRESULT GetPortNumber(std::int32_t* pPortNumber) override;
+  HRESULT Done() override;
+  HRESULT LockPrinter(std::int32_t timeoutInMilliseconds) override;
+  HRESULT UnlockPrinter() override;
+  HRESULT LowSendMessageToPrinter(const std::string& textMessage) override;
+  HRESULT LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
+                                          std::string* textMessage) override;
+  HRESULT SetShowPrinterStatus(std::int32_t showStatusDialogs) override;
+  HRESULT GetPrinterSerialNumber(std::string* serialNumber) override;
+  HRESULT GetPrinterConfigXML(std::int32_t refreshFromPrinter,
+                              std::string* vektaPrinterConfigXML) override;
+  HRESULT SetCheckMessagesMode(std::int32_t checkMessagesMode) override;
+  HRESULT OpenCheck(const std::string& departmentName) override;
+  HRESULT SetReturnCheckNumber(std::int32_t returnCheckNumber) override;
+  HRESULT OpenReturnCheck(const std::string& departmentName) override;
+  HRESULT LongName(const std::string& longName) override;
+  HRESULT SetCurrentCheckDirection(std::int32_t checkDirection) override;
+  HRESULT FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price,
+                     std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
+                     std::int32_t article, std::int32_t* thisLineSum) override;
+  HRESULT FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price,
+                       std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
+                       std::int32_t article, std::int32_t discountDirection,
+                       const std::string& discountName, std::int32_t discountValue,
+                       std::int32_t* thisLineSum) override;
+  HRESULT FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
+                       std::int32_t useBoldStyle, const std::string& textMessage) override;
+  HRESULT GetCheckSum(std::int32_t* checkSum) override;
+  HRESULT GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) override;
+  HRESULT GetCheckReturnSum(std::int32_t* checkReturnSum) override;
+  HRESULT GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) override;
+  HRESULT ClearFreeTextLines() override;
+  HRESULT CloseCheck(std::int32_t* checkSum) override;
+  HRESULT CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
+                       std::int32_t packing, std::int32_t* checkSum) override;
+  HRESULT AbortCheck() override;
+  HRESULT GetCheckResult(std::string* checkResult) override;
+  HRESULT CheckCopy() override;
+  HRESULT SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) override;
+  HRESULT MoveCash(std::int32_t moveDirection, std::int32_t cashSum) override;
+  HRESULT GetPrinterConfig(std::string* config) override;
+  HRESULT GetPrinterKeyPosition(std::int32_t* keyPosition) override;
+  HRESULT GetArticleInfo(std::int32_t article, std::string* articleInfo) override;
+  HRESULT GetArticleInfoXML(std::int32_t article, std::string* articleInfo) override;
+  HRESULT GetPrinterTime(std::string* printerTime) override;
+  HRESULT GetCashInfo(std::string* cashInfo) override;
+  HRESULT GetCashInfoXML(std::string* cashInfo) override;
+  HRESULT GetFiscalInfo(std::string* fiscalInfo) override;
+  HRESULT GetFiscalInfoXML(std::string* fiscalInfo) override;
+  HRESULT GetTaxesInfo(std::string* taxesInfo) override;
+  HRESULT GetTaxesInfoXML(std::string* taxesInfo) override;
+  HRESULT OpenTextDocument() override;
+  HRESULT CloseTextDocument(std::int32_t printOnJornal) override;
+  HRESULT NullCheck() override;
+  HRESULT XReport() override;
+  HRESULT ZReport() override;
+  HRESULT ArticleReport() override;
+  HRESULT DiscountReport() override;
+  HRESULT PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport) override;
+  HRESULT PeriodicalFiscalReportDate(double dateFrom, double dateTo) override;
+  HRESULT Feed(std::int32_t linesToFeed) override;
+  HRESULT SetPrintingDoubleWidth(std::int32_t on) override;
+  HRESULT SetTableMode(std::int32_t on) override;
+  HRESULT PutToDisplay(const std::string& line1, const std::string& line2) override;
+  HRESULT OpenCashBox() override;
+  HRESULT CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) override;
+  HRESULT SetInternalTime(std::int32_t hours, std::int32_t minutes, std::int32_t seconds) override;
+  HRESULT SetDeptAlias(const std::string& deptAlias) override;
+  HRESULT SetCheckHeadLine(const std::string& checkText) override;
+  HRESULT SetCheckBottomLine(const std::string& checkLine) override;
+  HRESULT GetCheckResultXML(std::string* checkResult) override;
+  HRESULT SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) override;
+  HRESULT SetShowErrorMessages(std::int32_t showErrorMessages) override;
+  HRESULT GetLastErrorMessage(std::string* errorMessage) override;
+  HRESULT ZReportAsync() override;
+  HRESULT XReportAsync() override;
+
+ private:
+  RemoteOrbis(std::shared_ptr<ObjectConnection> connection, std::string objectId,
+              std::shared_ptr<LeaseKeeper> keeper, std::int64_t leaseMs);
+  HRESULT Long(const char* member, const nlohmann::json& args, std::int32_t* out);
+  HRESULT Text(const char* member, const nlohmann::json& args, std::string* out);
+
+  std::shared_ptr<ObjectConnection> m_connection;
+  std::string m_objectId;
+  std::shared_ptr<LeaseKeeper> m_keeper;
+  std::uint64_t m_leaseTicket = 0;
+  std::string m_lastTransportError;
+};
+
+}  // namespace vekta

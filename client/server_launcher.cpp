@@ -1,0 +1,125 @@
+#include "client/server_launcher.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+namespace vekta {
+
+namespace {
+
+bool IsLoopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+}  // namespace
+
+std::vector<std::string> ManifestDirectories() {
+  std::vector<std::string> dirs;
+  if (const char* dir = std::getenv("VEKTA_REGISTRATION_DIR"); dir && *dir) dirs.push_back(dir);
+  if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg) {
+    dirs.push_back(std::string(xdg) + "/vektamanager");
+  } else if (const char* home = std::getenv("HOME"); home && *home) {
+    dirs.push_back(std::string(home) + "/.config/vektamanager");
+  }
+  dirs.push_back("/etc/vektamanager");
+  return dirs;
+}
+
+bool ReadServerManifest(const std::string& directory, ServerManifest& manifest) {
+  std::ifstream in(directory + "/registration.json");
+  if (!in) return false;
+  std::stringstream text;
+  text << in.rdbuf();
+  const auto doc = nlohmann::json::parse(text.str(), nullptr, false);
+  if (!doc.is_object() || !doc.contains("LocalServer32") || !doc["LocalServer32"].is_string()) {
+    return false;
+  }
+  std::string exe = doc["LocalServer32"].get<std::string>();
+  if (exe.size() >= 2 && exe.front() == '"' && exe.back() == '"')
+    exe = exe.substr(1, exe.size() - 2);
+  if (exe.empty() || exe.front() != '/') return false;
+  manifest.executable = exe;
+  manifest.arguments.clear();
+  if (doc.contains("serverArguments") && doc["serverArguments"].is_array()) {
+    for (const auto& a : doc["serverArguments"]) {
+      if (a.is_string()) manifest.arguments.push_back(a.get<std::string>());
+    }
+  }
+  manifest.listen = doc.value("listen", "");
+  return true;
+}
+
+ServerLauncher::ServerLauncher(std::vector<std::string> manifestDirectories,
+                               std::chrono::milliseconds wait)
+    : m_directories(std::move(manifestDirectories)), m_wait(wait) {
+  if (m_directories.empty()) m_directories = ManifestDirectories();
+}
+
+bool ServerLauncher::EnsureServer(const ServerAddress& address, std::string& error) {
+  ObjectConnection probe(address);
+  if (probe.Healthy(std::chrono::milliseconds(1000))) return true;
+  if (!IsLoopback(address.host)) {
+    error = "no server at " + address.Url();
+    return false;
+  }
+  ServerManifest manifest;
+  bool found = false;
+  for (const auto& dir : m_directories) {
+    if (ReadServerManifest(dir, manifest)) {
+      found = true;
+      break;
+    }
+  }
+  if (!found) {
+    error = "no server at " + address.Url() + " and none registered";
+    return false;
+  }
+  if (!Start(manifest, error)) return false;
+  const auto deadline = std::chrono::steady_clock::now() + m_wait;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (probe.Healthy(std::chrono::milliseconds(500))) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  error = "the server started on demand did not answer within " +
+          std::to_string(m_wait.count() / 1000) + " s";
+  return false;
+}
+
+bool ServerLauncher::Start(const ServerManifest& manifest, std::string& error) {
+  std::vector<std::string> args = {manifest.executable, "/Embedding"};
+  args.insert(args.end(), manifest.arguments.begin(), manifest.arguments.end());
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const pid_t child = ::fork();
+  if (child < 0) {
+    error = "cannot start " + manifest.executable;
+    return false;
+  }
+  if (child == 0) {
+    // Detached: a grandchild in its own session, so that it outlives the client and is not
+    // a zombie of it.
+    ::setsid();
+    if (::fork() != 0) ::_exit(0);
+    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    if (null >= 0) {
+      ::dup2(null, 0);
+      ::dup2(null, 1);
+      ::dup2(null, 2);
+    }
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return true;
+}
+
+}  // namespace vekta
