@@ -1,24 +1,212 @@
-// Placeholder definitions; replaced by the real ones.
+// Device control: display, drawer, cutter, feed, print and receipt modes, head and bottom lines,
+// cash movements, clock, return check number and long names. One command each, "READY" ends it.
+
+#include <cstdint>
+
+#include "fiscal/command_helpers.h"
 #include "link/printer_link.h"
+#include "platform/codepage.h"
 
 namespace vekta {
 
-short PrinterLink::OpenCashBox() { return 0; }
-short PrinterLink::CheckCopy() { return 0; }
-short PrinterLink::CutAndBeep(std::int32_t, std::int32_t) { return 0; }
-short PrinterLink::Feed(std::int32_t) { return 0; }
-short PrinterLink::SetPrintingDoubleWidth(std::int32_t) { return 0; }
-short PrinterLink::SetTableMode(std::int32_t) { return 0; }
-short PrinterLink::SetOnSaleTaxesPrintMode(std::int32_t) { return 0; }
-short PrinterLink::SetTaxesCalcMode(std::int32_t) { return 0; }
-short PrinterLink::MoveCash(std::int32_t, std::int32_t) { return 0; }
-short PrinterLink::SetReturnCheckNumber(std::int32_t) { return 0; }
-short PrinterLink::SetCheckMessagesMode(std::int32_t) { return 0; }
-short PrinterLink::SetDeptAlias(const std::string&) { return 0; }
-short PrinterLink::SetCheckHeadLine(const std::string&) { return 0; }
-short PrinterLink::SetCheckBottomLine(const std::string&) { return 0; }
-short PrinterLink::SetInternalTime(std::int32_t, std::int32_t, std::int32_t) { return 0; }
-short PrinterLink::LongName(const std::string&) { return 0; }
-short PrinterLink::PutToDisplay(const std::string&, const std::string&) { return 0; }
+using fiscal::CutTo;
+using fiscal::SendCommand;
+using fiscal::Text1251;
+using fiscal::ZeroPadded;
+
+namespace {
+
+constexpr int kBadTimeMessage = 3015;
+constexpr std::size_t kDisplayLineGen0 = 16;
+constexpr std::size_t kDisplayNumberWidth = 10;
+
+std::int16_t Low16(std::int32_t value) {
+  return static_cast<std::int16_t>(value);
+}
+
+short Run(PrinterLink& link, const std::string& command) {
+  if (!SendCommand(link, command)) return 0;
+  return link.WaitReady() ? 1 : 0;
+}
+
+// An open receipt is aborted and an open text document ended before a command that must not
+// land inside them.
+void ClearOpenDocuments(PrinterLink& link) {
+  if (link.IsCheckOpen()) link.AbortCheck();
+  if (link.IsTextDocumentOpen()) link.EndTextDocument();
+}
+
+std::string TwoDigits(std::int16_t value) {
+  return ZeroPadded(value, 2);
+}
+
+bool IsNumberChar(char c) {
+  return (c >= '0' && c <= '9') || c == '.';
+}
+
+// The label code of the generation 1 indicator: 1 price, 2 sum, 3 change, 0 none. The I of
+// "ВАРТIСТЬ" and "ЦIНА" is the Latin capital I, as the indicator firmware expects.
+char DisplayLabel(const std::string& upper1251) {
+  static const std::string kGroups[3][5] = {
+      {Text1251("ВАРТIСТЬ"), Text1251("СТОИМОСТЬ"), "PRICE", Text1251("ЦIНА"), Text1251("ЦЕНА")},
+      {Text1251("СУМА"), Text1251("СУММА"), "SUM", "", ""},
+      {Text1251("ЗДАЧА"), Text1251("СДАЧА"), "CASH", "", ""},
+  };
+  for (int group = 0; group < 3; ++group) {
+    for (const std::string& word : kGroups[group]) {
+      if (!word.empty() && upper1251.find(word) != std::string::npos) {
+        return static_cast<char>('1' + group);
+      }
+    }
+  }
+  return '0';
+}
+
+}  // namespace
+
+short PrinterLink::OpenCashBox() {
+  return Run(*this, "KASS");
+}
+
+short PrinterLink::CheckCopy() {
+  if (IsCheckOpen() || IsTextDocumentOpen()) return 0;
+  return Run(*this, "COPY");
+}
+
+short PrinterLink::CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) {
+  if (ModelGeneration() != 1) return 0;
+  return Run(*this, std::string("CUTR") + (Low16(cutterOn) != 0 ? '1' : '0') +
+                        (Low16(beepOn) != 0 ? '1' : '0'));
+}
+
+short PrinterLink::Feed(std::int32_t linesToFeed) {
+  std::int16_t lines = Low16(linesToFeed);
+  if (lines < 0 || lines > 255) lines = 0;
+  return Run(*this, "FEED" + std::to_string(lines));
+}
+
+short PrinterLink::SetPrintingDoubleWidth(std::int32_t on) {
+  return Run(*this, Low16(on) != 0 ? "DSTR1" : "DSTR0");
+}
+
+short PrinterLink::SetTableMode(std::int32_t on) {
+  return Run(*this, Low16(on) > 0 ? "TABL1" : "TABL");
+}
+
+short PrinterLink::SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) {
+  return Run(*this, Low16(taxesPrintMode) != 0 ? "PPOD1" : "PPOD");
+}
+
+short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
+  // The flag follows the command actually sent, so that a negative value (sent as "PPMD", per
+  // line) does not leave the link recomputing taxes on the totals behind the printer's back.
+  const bool onTotal = saleTaxesOnTotal > 0;
+  const short result = Run(*this, onTotal ? "PPMD1" : "PPMD");
+  if (result != 0) m_taxesPerLine = !onTotal;
+  return result;
+}
+
+short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
+  // The direction travels in its own letter; a negative sum would put a sign inside the
+  // zero-padded field, so its magnitude is sent.
+  const std::int64_t magnitude = cashSum < 0 ? -static_cast<std::int64_t>(cashSum) : cashSum;
+  return Run(*this, std::string("CAIO") + (Low16(moveDirection) > 0 ? 'I' : 'O') +
+                        ZeroPadded(magnitude, 10));
+}
+
+short PrinterLink::SetReturnCheckNumber(std::int32_t checkNumber) {
+  return Run(*this, "BCHN" + std::to_string(checkNumber));
+}
+
+short PrinterLink::SetCheckMessagesMode(std::int32_t mode) {
+  std::int16_t value = Low16(mode);
+  if (value < 0 || value > 3) value = 0;
+  ClearOpenDocuments(*this);
+  return Run(*this, "TMOD" + std::to_string(value));
+}
+
+short PrinterLink::SetDeptAlias(const std::string& alias) {
+  return Run(*this, "DEPT" + CutTo(alias, 5));
+}
+
+short PrinterLink::SetCheckHeadLine(const std::string& text) {
+  return Run(*this, "HEAD" + CutTo(text, LineLimit()));
+}
+
+short PrinterLink::SetCheckBottomLine(const std::string& text) {
+  return Run(*this, "BOTM" + CutTo(text, LineLimit()));
+}
+
+short PrinterLink::SetInternalTime(std::int32_t hours32, std::int32_t minutes32,
+                                   std::int32_t seconds32) {
+  const std::int16_t hours = Low16(hours32);
+  const std::int16_t minutes = Low16(minutes32);
+  const std::int16_t seconds = Low16(seconds32);
+  if (hours < 0 || hours > 23 || minutes < 0 || minutes > 59 || seconds < 0 || seconds > 59) {
+    RaiseError(kBadTimeMessage, MessageBoxStyle::kExclamationOk);
+    return 0;
+  }
+  ClearOpenDocuments(*this);
+  return Run(*this, "CTIM" + TwoDigits(hours) + TwoDigits(minutes) + TwoDigits(seconds));
+}
+
+short PrinterLink::LongName(const std::string& longName) {
+  if (!IsCheckOpen()) return 0;
+  if (!PollStatus()) return 0;
+  return Run(*this, "FINF" + CutTo(longName, LongNameLimit()));
+}
+
+short PrinterLink::PutToDisplay(const std::string& line1, const std::string& line2) {
+  if (ModelGeneration() == 0) {
+    auto fit = [](const std::string& line) {
+      std::string text = CutTo(line, kDisplayLineGen0);
+      if (!text.empty()) text.append(kDisplayLineGen0 - text.size(), ' ');
+      return text;
+    };
+    const std::string first = fit(line1);
+    const std::string second = fit(line2);
+    if (first.empty() && second.empty()) return Run(*this, "DISP");
+    short result = 0;
+    if (!first.empty()) {
+      result = Run(*this, "DISP1" + first);
+      if (result == 0) return 0;
+    }
+    if (!second.empty()) result = Run(*this, "DISP2" + second);
+    return result;
+  }
+
+  if (line1.empty() && line2.empty()) return Run(*this, "DISp");
+  std::string joined = ToUpper1251(line1 + line2);
+  for (char& c : joined) {
+    if (c == ',') c = '.';
+  }
+
+  std::string number;
+  const std::size_t start = joined.find_first_of("0123456789.");
+  if (start != std::string::npos) {
+    bool seenPoint = false;
+    for (std::size_t i = start; i < joined.size() && IsNumberChar(joined[i]); ++i) {
+      if (joined[i] == '.') {
+        if (seenPoint) break;
+        seenPoint = true;
+      }
+      number.push_back(joined[i]);
+    }
+  }
+  if (number.size() > kDisplayNumberWidth) number.resize(kDisplayNumberWidth);
+
+  int pointIndicator = 0;
+  const std::size_t point = number.find('.');
+  if (point != std::string::npos) {
+    number.insert(0, kDisplayNumberWidth + 1 - number.size(), ' ');
+    const std::size_t padded = number.find('.');
+    pointIndicator = static_cast<int>(kDisplayNumberWidth + 1 - padded);
+    number.erase(padded, 1);
+  } else {
+    number.insert(0, kDisplayNumberWidth - number.size(), ' ');
+  }
+  return Run(*this,
+             std::string("DISp") + DisplayLabel(joined) + std::to_string(pointIndicator) + number);
+}
 
 }  // namespace vekta

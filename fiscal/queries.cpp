@@ -1,13 +1,49 @@
-// Placeholder definitions; replaced by the real ones.
+// Information queries: one command each, answered by a data reply that QueryPrinter takes.
+
+#include <cstdint>
+
+#include "fiscal/command_helpers.h"
 #include "link/printer_link.h"
 
 namespace vekta {
 
-std::string PrinterLink::GetArticleInfo(std::int32_t) { return {}; }
-std::string PrinterLink::GetPrinterTime() { return {}; }
-std::string PrinterLink::GetCashInfo() { return {}; }
-std::string PrinterLink::GetFiscalInfo() { return {}; }
-std::string PrinterLink::GetTaxesInfo() { return {}; }
-int PrinterLink::GetPrinterKeyPosition() { return 0; }
+std::string PrinterLink::GetArticleInfo(std::int32_t article32) {
+  const std::int16_t article = static_cast<std::int16_t>(article32);
+  if (article < 1 || article > Config().maxArticles) return {};
+  const std::string number = fiscal::ZeroPadded(article, 4).substr(0, 4);
+  return QueryPrinter("ARTD" + number, "ARTD");
+}
+
+std::string PrinterLink::GetPrinterTime() {
+  return QueryPrinter("GETD", "GETD");
+}
+
+std::string PrinterLink::GetCashInfo() {
+  return QueryPrinter("CCAS", "CCAS");
+}
+
+std::string PrinterLink::GetFiscalInfo() {
+  return QueryPrinter("CFIS", "CFIS");
+}
+
+std::string PrinterLink::GetTaxesInfo() {
+  return QueryPrinter("CNAL", "CNAL");
+}
+
+int PrinterLink::GetPrinterKeyPosition() {
+  if (!ReadConfiguration()) return -1;
+  switch (Config().keyPosition) {
+    case 'R':
+      return 1;
+    case 'X':
+      return 2;
+    case 'Z':
+      return 3;
+    case 'P':
+      return 4;
+    default:
+      return 0;
+  }
+}
 
 }  // namespace vekta

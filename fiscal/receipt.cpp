@@ -1,24 +1,579 @@
-// Placeholder definitions; replaced by the real ones.
+// The receipt: open, fiscal lines with their taxes, close with the payments, abort.
+//
+// Money is kept in kopecks. Every intermediate is 64-bit and the tax rules are computed in
+// integers on the group's four-digit raw rate R (rate r = R / 10000), so that no binary
+// rounding can move a kopeck:
+//   on-sale and sale-included tax of a line   floor(sum * R / 10000)
+//   included tax of a line                    ceil(sum * R / (10000 + R))
+//                                             (= ceil(sum * (1 - 1 / (1 + r))))
+//   on-sale and sale-included tax of a group  floor(group * R / 10000 + 1/2), at close
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include "fiscal/command_helpers.h"
+#include "fiscal/xml_documents.h"
 #include "link/printer_link.h"
+#include "platform/codepage.h"
 
 namespace vekta {
 
-std::int64_t ReceiptSums::Total() const { return 0; }
+using fiscal::AwaitMessage;
+using fiscal::Contains;
+using fiscal::CutTo;
+using fiscal::IsErrorStatus;
+using fiscal::PeekMessage;
+using fiscal::SendCommand;
+using fiscal::Text1251;
+using fiscal::ZeroPadded;
 
-short PrinterLink::OpenCheck(const std::string&) { return 0; }
-short PrinterLink::OpenReturnCheck(const std::string&) { return 0; }
-short PrinterLink::SetCurrentCheckDirection(std::int32_t) { return 0; }
-std::int32_t PrinterLink::FiscalLineEx(const std::string&, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, const std::string&, std::int32_t) { return 0; }
-std::int32_t PrinterLink::FiscalLine(const std::string&, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
-std::int32_t PrinterLink::CloseCheckEx(std::int32_t, std::int32_t, std::int32_t, std::int32_t) { return 0; }
-std::int32_t PrinterLink::CloseCheck() { return 0; }
-short PrinterLink::AbortCheck() { return 0; }
-ReceiptSums PrinterLink::Sums() const { return {}; }
-std::int32_t PrinterLink::GetCheckSum() const { return 0; }
-std::int32_t PrinterLink::GetCheckOnSaleTaxes() const { return 0; }
-std::int32_t PrinterLink::GetCheckReturnSum() const { return 0; }
-std::int32_t PrinterLink::GetCheckReturnOnSaleTaxes() const { return 0; }
-std::string PrinterLink::CheckResultText() const { return {}; }
-std::string PrinterLink::CheckResultXml() const { return {}; }
+namespace {
+
+constexpr int kOpenCheckTitle = 3000;
+constexpr int kFiscalLineTitle = 3002;
+constexpr int kCloseCheckTitle = 3003;
+constexpr int kAbortCheckTitle = 3004;
+constexpr int kNoLinkMessage = 1003;
+constexpr int kQuantityTooLargeMessage = 3013;
+constexpr int kPaymentShortMessage = 3014;
+
+constexpr int kOpenWaitMs = 2000;
+constexpr int kReceiptWaitMs = 3000;
+
+constexpr std::int32_t kMaxQuantity = 99999;
+constexpr std::int64_t kMaxLineField = 999999999;  // the 9-digit fields of a fiscal line
+constexpr std::int64_t kMaxSum = std::numeric_limits<std::int32_t>::max();
+// The printer's tax figure replaces a computed line tax at most this far from it.
+constexpr std::int64_t kPrinterFigureTolerance = 3;
+
+std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
+  std::int64_t q = a / b;
+  if ((a % b != 0) && ((a < 0) != (b < 0))) --q;
+  return q;
+}
+
+std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
+  return -FloorDiv(-a, b);
+}
+
+// The four-digit raw rate of a tax group ("2000" is 20.00 per cent); 0 when it is not digits.
+std::int64_t RawRate(const TaxEntry& tax) {
+  std::int64_t rate = 0;
+  for (char c : tax.rawValue) {
+    if (c < '0' || c > '9') return 0;
+    rate = rate * 10 + (c - '0');
+  }
+  return rate;
+}
+
+std::int64_t LineTaxFloor(std::int64_t sum, std::int64_t rate) {
+  return FloorDiv(sum * rate, 10000);
+}
+
+std::int64_t LineTaxIncluded(std::int64_t sum, std::int64_t rate) {
+  return CeilDiv(sum * rate, 10000 + rate);
+}
+
+std::int64_t GroupTaxRounded(std::int64_t sum, std::int64_t rate) {
+  return FloorDiv(2 * sum * rate + 10000, 20000);
+}
+
+// Reads a number as strtoll does: leading blanks, an optional sign, digits.
+std::int64_t LeadingInteger(std::string_view text) {
+  std::size_t i = 0;
+  while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+  std::int64_t value = 0;
+  for (int digits = 0; i < text.size() && text[i] >= '0' && text[i] <= '9' && digits < 18;
+       ++i, ++digits) {
+    value = value * 10 + (text[i] - '0');
+  }
+  return negative ? -value : value;
+}
+
+std::int32_t ClampToInt32(std::int64_t value) {
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(), kMaxSum));
+}
+
+std::string PadRight(std::string text, std::size_t width) {
+  if (text.size() < width) text.append(width - text.size(), ' ');
+  return text;
+}
+
+// "1.500" for 1500 thousandths, "10.50" for 1050 kopecks.
+std::string FixedPoint(std::int64_t value, std::int64_t scale, std::size_t decimals) {
+  std::string sign = value < 0 ? "-" : "";
+  const std::int64_t magnitude = value < 0 ? -value : value;
+  return sign + std::to_string(magnitude / scale) + "." + ZeroPadded(magnitude % scale, decimals);
+}
+
+}  // namespace
+
+std::int64_t ReceiptSums::Total() const {
+  return static_cast<std::int64_t>(salesSum) + onSaleTaxes - saleIncludedTaxes -
+         (static_cast<std::int64_t>(returnSum) + returnOnSaleTaxes - returnSaleIncludedTaxes);
+}
+
+namespace {
+
+// Opens a receipt; shared by the sale and the return form.
+short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isReturn,
+                  ReceiptSums& sums, std::string& resultText, std::string& resultXml,
+                  std::mutex& stateMutex, std::atomic<bool>& checkOpen,
+                  std::atomic<bool>& returnCheck) {
+  if (checkOpen.load()) link.AbortCheck();
+  if (link.IsTextDocumentOpen()) link.EndTextDocument();
+  // Set after the abort above, which clears it: a return receipt opened over an open receipt
+  // must still take its lines as returns.
+  returnCheck = isReturn;
+  if (!link.PollStatus()) return 0;
+
+  const std::string name = CutTo(departmentName, link.ModelGeneration() == 1 ? 15 : 2);
+  link.ReplaceStatusWindow(kOpenCheckTitle, name);
+  const bool sent = SendCommand(link, "PREP" + name);
+  if (sent && link.ModelGeneration() == 0) {
+    link.GetClock().SleepFor(link.Timings().afterPrepGen0);
+  }
+  auto fail = [&]() -> short {
+    link.DeleteStatusWindow();
+    returnCheck = false;
+    return 0;
+  };
+  if (!sent) return fail();
+  for (;;) {
+    if (!AwaitMessage(link, kOpenWaitMs)) {
+      link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      return fail();
+    }
+    const std::string message = PeekMessage(link);
+    if (IsErrorStatus(message)) {
+      if (!link.ReportPrinterStatus(message)) {
+        link.DrainQueue();
+        return fail();
+      }
+      link.Queue().Pop();
+      continue;
+    }
+    if (Contains(message, "READY")) {
+      {
+        std::lock_guard<std::mutex> lock(stateMutex);
+        sums = ReceiptSums{};
+        resultText.clear();
+        resultXml.clear();
+      }
+      link.DrainQueue();
+      checkOpen = true;
+      return 1;
+    }
+    link.Queue().Pop();
+  }
+}
+
+}  // namespace
+
+short PrinterLink::OpenCheck(const std::string& departmentName) {
+  return OpenReceipt(*this, departmentName, false, m_sums, m_checkResultText, m_checkResultXml,
+                     m_stateMutex, m_checkOpen, m_returnCheck);
+}
+
+short PrinterLink::OpenReturnCheck(const std::string& departmentName) {
+  return OpenReceipt(*this, departmentName, true, m_sums, m_checkResultText, m_checkResultXml,
+                     m_stateMutex, m_checkOpen, m_returnCheck);
+}
+
+short PrinterLink::SetCurrentCheckDirection(std::int32_t /*direction*/) {
+  if (!m_checkOpen.load()) return 0;
+  m_returnCheck = true;
+  return 1;
+}
+
+std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_t quantity,
+                                       std::int32_t price, std::int32_t divisible32,
+                                       std::int32_t taxIndex1_32, std::int32_t taxIndex2_32,
+                                       std::int32_t article, std::int32_t discountDirection32,
+                                       const std::string& discountName, std::int32_t discount) {
+  const std::int16_t divisible = static_cast<std::int16_t>(divisible32);
+  const std::int16_t taxIndexes[2] = {static_cast<std::int16_t>(taxIndex1_32),
+                                      static_cast<std::int16_t>(taxIndex2_32)};
+  const std::int16_t discountDirection = static_cast<std::int16_t>(discountDirection32);
+
+  if (!m_checkOpen.load()) return -1;
+  if (!PollStatus()) {
+    AbortCheck();
+    return -1;
+  }
+  if (quantity > kMaxQuantity) {
+    RaiseError(kQuantityTooLargeMessage, MessageBoxStyle::kStopOk);
+    AbortCheck();
+    return 0;
+  }
+
+  const std::int64_t quantityForSum = quantity < 1 ? 1 : quantity;
+  const std::int64_t lineSum =
+      divisible != 0 ? (quantityForSum * price + 500) / 1000 : quantityForSum * price;
+  const bool hasDiscount = discountDirection >= 0 && discount >= 1;
+  std::int64_t discountAmount = hasDiscount ? discount : 0;
+  if (hasDiscount && discountDirection == 0 && discountAmount > lineSum) discountAmount = lineSum;
+  const std::int64_t amount =
+      !hasDiscount ? lineSum
+                   : (discountDirection == 0 ? lineSum - discountAmount : lineSum + discountAmount);
+
+  const PrinterConfig config = Config();
+  const bool isReturn = m_returnCheck.load();
+
+  // What the line adds to the receipt, before the printer's own figure is known.
+  std::int64_t included = 0;
+  std::int64_t onSale = 0;
+  std::int64_t saleIncluded = 0;
+  bool hasOnSale = false;
+  bool hasSaleIncluded = false;
+  for (std::int16_t index : taxIndexes) {
+    if (index < 1 || index > 8) continue;
+    const TaxEntry& tax = config.taxes[index - 1];
+    const std::int64_t rate = RawRate(tax);
+    if (tax.type == '0') {
+      included += LineTaxIncluded(amount, rate);
+    } else if (tax.type == '1') {
+      onSale += LineTaxFloor(amount, rate);
+      hasOnSale = true;
+    } else if (tax.type == '2') {
+      saleIncluded += LineTaxFloor(amount, rate);
+      hasSaleIncluded = true;
+    }
+  }
+
+  // A number that does not fit its field would shift every later field of the command, and
+  // the printer would book a different line than the one asked for.
+  {
+    const ReceiptSums current = Sums();
+    const std::int64_t directionSum = isReturn ? current.returnSum : current.salesSum;
+    const std::int64_t directionTaxes = isReturn ? current.returnOnSaleTaxes : current.onSaleTaxes;
+    const bool fieldOverflow = price < 0 || price > kMaxLineField || lineSum > kMaxLineField ||
+                               discountAmount > kMaxLineField || amount > kMaxLineField;
+    const bool sumOverflow =
+        directionSum + amount + directionTaxes + onSale + kPrinterFigureTolerance > kMaxSum;
+    if (fieldOverflow || sumOverflow) {
+      SetLastErrorText(Text1251(fieldOverflow
+                                    ? "Сума або ціна рядка чека не вміщується в поле команди ЕККР "
+                                      "(від 0 до 999999999 копійок). Рядок не надруковано."
+                                    : "Сума чека перевищує допустиму. Рядок не надруковано."));
+      if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
+      return -1;
+    }
+  }
+
+  if (StatusWindow* window = CurrentStatusWindow()) {
+    window->SetTitleLine(Host().LoadString(kFiscalLineTitle));
+    const std::string quantityText =
+        divisible != 0 ? FixedPoint(quantity, 1000, 3) : std::to_string(quantity);
+    window->SetGoodsLine("\"" + goodsName + "\"" + Text1251(" - Кол-во: ") + quantityText +
+                         Text1251(", Цена: ") + FixedPoint(price, 100, 2));
+    window->Show();
+  }
+
+  std::string command = isReturn ? "BFIS" : "FISC";
+  command += PadRight(CutTo(goodsName, 12), 12);
+  command += ZeroPadded(lineSum, 9);
+  command += ZeroPadded(price, 9);
+  command += ZeroPadded(quantity < 0 ? 0 : quantity, 5);
+  command += divisible != 0 ? '0' : '1';
+  command += '0';
+  for (int group = 1; group <= 8; ++group) {
+    if (group != taxIndexes[0] && group != taxIndexes[1]) {
+      command += "000000";
+      continue;
+    }
+    const TaxEntry& tax = config.taxes[group - 1];
+    command += static_cast<char>(0xC0 + group - 1);  // А to З in Windows-1251
+    // An unprogrammed group still takes its six characters, or every later field would shift.
+    command += tax.type != '\0' ? tax.type : '0';
+    command += tax.rawValue.size() == 4 ? tax.rawValue : ZeroPadded(RawRate(tax) % 10000, 4);
+  }
+  command += article >= 1 && article <= config.maxArticles ? ZeroPadded(article, 4) : "0000";
+  if (hasDiscount) {
+    command += discountDirection == 0 ? '-' : '+';
+    command += PadRight(CutTo(discountName, 13), 13);
+    command += ZeroPadded(discountAmount, 9);
+  }
+  if (ModelGeneration() == 1 && goodsName.size() > 12) {
+    if (!hasDiscount) command += "0" + std::string(13, '0') + std::string(9, '0');
+    command += CutTo(goodsName.substr(12), ModelVariant() >= 3 ? 31 : 24);
+  }
+  if (!SendCommand(*this, command)) return -1;
+
+  bool hasPrinterFigure = false;
+  std::int64_t printerFigure = 0;
+  for (;;) {
+    if (!AwaitMessage(*this, kReceiptWaitMs)) {
+      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      return -1;
+    }
+    const std::string message = PeekMessage(*this);
+    if (Contains(message, "SOFTCOPY")) {
+      // The copy buffer is full: only a later "COPY" is affected, the line itself is booked.
+      m_queue.Pop();
+      continue;
+    }
+    if (IsErrorStatus(message)) {
+      if (!ReportPrinterStatus(message)) {
+        DrainQueue();
+        return -1;
+      }
+      m_queue.Pop();
+      continue;
+    }
+    if (Contains(message, "FISC")) {
+      printerFigure = LeadingInteger(std::string_view(message).substr(4));
+      hasPrinterFigure = printerFigure != 0;
+      m_queue.Pop();
+      continue;
+    }
+    if (Contains(message, "READY")) break;
+    m_queue.Pop();
+  }
+
+  std::int64_t extra = onSale - saleIncluded;
+  if (hasPrinterFigure) {
+    // Only a tax the line carries is corrected: a line without on-sale tax keeps 0 even when
+    // the printer's figure is a few kopecks.
+    if (hasOnSale && std::llabs(onSale - printerFigure) <= kPrinterFigureTolerance) {
+      onSale = printerFigure;
+    }
+    if (hasSaleIncluded && std::llabs(saleIncluded - printerFigure) <= kPrinterFigureTolerance) {
+      saleIncluded = printerFigure;
+    }
+    extra = printerFigure;
+  }
+
+  std::int64_t total = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    ReceiptSums& s = m_sums;
+    auto& groups = isReturn ? s.groupReturns : s.groupSales;
+    for (std::int16_t index : taxIndexes) {
+      if (index >= 1 && index <= 8) groups[index - 1] = ClampToInt32(groups[index - 1] + amount);
+    }
+    if (isReturn) {
+      s.returnSum = ClampToInt32(s.returnSum + amount);
+      s.returnIncludedTaxes = ClampToInt32(s.returnIncludedTaxes + included);
+      s.returnOnSaleTaxes = ClampToInt32(s.returnOnSaleTaxes + onSale);
+      s.returnSaleIncludedTaxes = ClampToInt32(s.returnSaleIncludedTaxes + saleIncluded);
+    } else {
+      s.salesSum = ClampToInt32(s.salesSum + amount);
+      s.includedTaxes = ClampToInt32(s.includedTaxes + included);
+      s.onSaleTaxes = ClampToInt32(s.onSaleTaxes + onSale);
+      s.saleIncludedTaxes = ClampToInt32(s.saleIncludedTaxes + saleIncluded);
+    }
+    total = s.Total();
+  }
+  if (StatusWindow* window = CurrentStatusWindow()) {
+    window->SetSumLine(Text1251("Сумма: ") + std::to_string(total));
+    window->Show();
+  }
+  DrainQueue();
+  return ClampToInt32(amount + extra);
+}
+
+std::int32_t PrinterLink::FiscalLine(const std::string& goodsName, std::int32_t quantity,
+                                     std::int32_t price, std::int32_t divisible,
+                                     std::int32_t taxIndex1, std::int32_t taxIndex2,
+                                     std::int32_t article) {
+  return FiscalLineEx(goodsName, quantity, price, divisible, taxIndex1, taxIndex2, article, 0, "",
+                      0);
+}
+
+std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payCheck,
+                                       std::int32_t credit, std::int32_t packing) {
+  if (!m_checkOpen.load()) return 0;
+  if (!PollStatus()) {
+    AbortCheck();
+    return 0;
+  }
+
+  const PrinterConfig config = Config();
+  std::int64_t total = 0;
+  ReceiptSums sums;
+  {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    if (!m_taxesPerLine.load()) {
+      std::int64_t onSale = 0, returnOnSale = 0, saleIncluded = 0, returnSaleIncluded = 0;
+      for (std::size_t g = 0; g < 8; ++g) {
+        const TaxEntry& tax = config.taxes[g];
+        const std::int64_t rate = RawRate(tax);
+        if (tax.type == '1') {
+          onSale += GroupTaxRounded(m_sums.groupSales[g], rate);
+          returnOnSale += GroupTaxRounded(m_sums.groupReturns[g], rate);
+        } else if (tax.type == '2') {
+          saleIncluded += GroupTaxRounded(m_sums.groupSales[g], rate);
+          returnSaleIncluded += GroupTaxRounded(m_sums.groupReturns[g], rate);
+        }
+      }
+      m_sums.onSaleTaxes = ClampToInt32(onSale);
+      m_sums.returnOnSaleTaxes = ClampToInt32(returnOnSale);
+      m_sums.saleIncludedTaxes = ClampToInt32(saleIncluded);
+      m_sums.returnSaleIncludedTaxes = ClampToInt32(returnSaleIncluded);
+    }
+    total = m_sums.Total();
+    sums = m_sums;
+  }
+
+  std::int64_t cash = cash32;
+  const std::int64_t paid = cash + payCheck + credit + packing;
+  if (std::llabs(paid - total) < 2) cash = total - payCheck - credit - packing;
+
+  if (cash == 0 && payCheck == 0 && credit == 0 && packing == 0) {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    m_sums.salesSum = m_sums.returnSum = 0;
+    m_sums.onSaleTaxes = m_sums.returnOnSaleTaxes = 0;
+    m_sums.includedTaxes = m_sums.returnIncludedTaxes = 0;
+    m_sums.saleIncludedTaxes = m_sums.returnSaleIncludedTaxes = 0;
+    sums = m_sums;
+  } else if (cash + payCheck + credit + packing < total) {
+    RaiseError(kPaymentShortMessage, MessageBoxStyle::kExclamationOk);
+    DeleteStatusWindow();
+    return -1;
+  }
+  // The six fields are unsigned 10-digit numbers; a sign would shift the fields after it.
+  if (payCheck < 0 || credit < 0 || packing < 0 || std::llabs(cash) > kMaxSum) {
+    SetLastErrorText(
+        Text1251("Сума оплати чека не може бути від'ємною (безготівкова оплата, кредит, тара)."));
+    if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
+    DeleteStatusWindow();
+    return -1;
+  }
+
+  if (StatusWindow* window = CurrentStatusWindow()) {
+    window->SetTitleLine(Host().LoadString(kCloseCheckTitle));
+    window->SetGoodsLine("");
+    window->SetSumLine("");
+    window->Show();
+  }
+
+  const std::string command = "COMP" + ZeroPadded(sums.salesSum, 10) +
+                              ZeroPadded(sums.returnSum, 10) + ZeroPadded(packing, 10) +
+                              ZeroPadded(payCheck, 10) + ZeroPadded(credit, 10) +
+                              ZeroPadded(std::llabs(cash), 10);
+  const bool sent = SendCommand(*this, command);
+  m_returnCheck = false;
+
+  std::int32_t result = -1;
+  while (sent) {
+    if (!AwaitMessage(*this, kReceiptWaitMs)) {
+      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      break;
+    }
+    const std::string message = PeekMessage(*this);
+    if (Contains(message, "HARDPAPER")) {
+      // The receipt is booked; the paper runs out while it is being printed.
+      m_queue.Pop();
+      continue;
+    }
+    if (IsErrorStatus(message)) {
+      if (!ReportPrinterStatus(message)) {
+        DrainQueue();
+        break;
+      }
+      m_queue.Pop();
+      continue;
+    }
+    if (Contains(message, "COMP")) {
+      const CheckResultFields fields = ParseCheckResultFields(std::string_view(message).substr(4));
+      std::string text = FormatCheckResultText(fields);
+      std::string xml = BuildCheckResultXml(fields);
+      {
+        std::lock_guard<std::mutex> lock(m_stateMutex);
+        m_checkResultText = std::move(text);
+        m_checkResultXml = std::move(xml);
+      }
+      m_queue.Pop();
+      continue;
+    }
+    if (Contains(message, "READY")) {
+      DrainQueue();
+      m_checkOpen = false;
+      result = ClampToInt32(total);
+      break;
+    }
+    m_queue.Pop();
+  }
+  DeleteStatusWindow();
+  return result;
+}
+
+std::int32_t PrinterLink::CloseCheck() {
+  return CloseCheckEx(ClampToInt32(Sums().Total()), 0, 0, 0);
+}
+
+short PrinterLink::AbortCheck() {
+  if (StatusWindow* window = CurrentStatusWindow()) {
+    window->SetTitleLine(Host().LoadString(kAbortCheckTitle));
+    window->SetGoodsLine("");
+    window->SetSumLine("");
+    window->Show();
+  }
+  if (ModelGeneration() == 0) GetClock().SleepFor(Timings().beforeCancGen0);
+  const bool sent = SendCommand(*this, "CANC");
+  m_returnCheck = false;
+
+  short result = 0;
+  while (sent) {
+    if (!AwaitMessage(*this, kReceiptWaitMs)) {
+      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      break;
+    }
+    const std::string message = PeekMessage(*this);
+    if (IsErrorStatus(message)) {
+      if (!ReportPrinterStatus(message)) {
+        DrainQueue();
+        break;
+      }
+      m_queue.Pop();
+      continue;
+    }
+    if (Contains(message, "READY")) {
+      DrainQueue();
+      m_checkOpen = false;
+      result = 1;
+      break;
+    }
+    m_queue.Pop();
+  }
+  DeleteStatusWindow();
+  return result;
+}
+
+ReceiptSums PrinterLink::Sums() const {
+  std::lock_guard<std::mutex> lock(m_stateMutex);
+  return m_sums;
+}
+
+std::int32_t PrinterLink::GetCheckSum() const {
+  return Sums().salesSum;
+}
+
+std::int32_t PrinterLink::GetCheckOnSaleTaxes() const {
+  return Sums().onSaleTaxes;
+}
+
+std::int32_t PrinterLink::GetCheckReturnSum() const {
+  return Sums().returnSum;
+}
+
+std::int32_t PrinterLink::GetCheckReturnOnSaleTaxes() const {
+  return Sums().returnOnSaleTaxes;
+}
+
+std::string PrinterLink::CheckResultText() const {
+  std::lock_guard<std::mutex> lock(m_stateMutex);
+  return m_checkResultText;
+}
+
+std::string PrinterLink::CheckResultXml() const {
+  std::lock_guard<std::mutex> lock(m_stateMutex);
+  return m_checkResultXml;
+}
 
 }  // namespace vekta

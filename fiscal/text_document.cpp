@@ -1,12 +1,75 @@
-// Placeholder definitions; replaced by the real ones.
+// The non-fiscal text document: the printer keeps the lines in its text buffer ("CTXT" empties
+// it, "TEXT" adds a line), "DBEG" begins a document and "PRTX" prints the buffered lines into it.
+
+#include <cstdint>
+
+#include "fiscal/command_helpers.h"
 #include "link/printer_link.h"
 
 namespace vekta {
 
-short PrinterLink::OpenTextDocument() { return 0; }
-short PrinterLink::FreeTextLine(std::int32_t, std::int32_t, std::int32_t, const std::string&) { return 0; }
-short PrinterLink::ClearFreeTextLines() { return 0; }
-short PrinterLink::CloseTextDocument(std::int32_t) { return 0; }
-short PrinterLink::EndTextDocument() { return 0; }
+using fiscal::CutTo;
+using fiscal::SendCommand;
+
+namespace {
+
+constexpr int kEndTextDocumentTitle = 3010;
+
+bool On(std::int32_t flag) {
+  return static_cast<std::int16_t>(flag) != 0;
+}
+
+// The text document is ended before the receipt is aborted here; receipts and reports clear in
+// the other order.
+void ClearOpenDocuments(PrinterLink& link) {
+  if (link.IsTextDocumentOpen()) link.EndTextDocument();
+  if (link.IsCheckOpen()) link.AbortCheck();
+}
+
+bool Run(PrinterLink& link, const std::string& command) {
+  return SendCommand(link, command) && link.WaitReady();
+}
+
+}  // namespace
+
+short PrinterLink::OpenTextDocument() {
+  ClearOpenDocuments(*this);
+  return ClearFreeTextLines();
+}
+
+short PrinterLink::ClearFreeTextLines() {
+  return Run(*this, "CTXT") ? 1 : 0;
+}
+
+short PrinterLink::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
+                                std::int32_t useBoldStyle, const std::string& textMessage) {
+  if (!PollStatus()) return 0;
+  std::string command = "TEXT";
+  command += On(placeBeforeFiscalPart) ? '0' : '1';  // the digit means "after the fiscal part"
+  command += On(printOnJornal) ? '1' : '0';
+  command += On(useBoldStyle) ? '1' : '0';
+  command += CutTo(textMessage, LineLimit());
+  return Run(*this, command) ? 1 : 0;
+}
+
+short PrinterLink::CloseTextDocument(std::int32_t printOnJornal) {
+  ClearOpenDocuments(*this);
+  if (Run(*this, On(printOnJornal) ? "DBEG1" : "DBEG0")) {
+    DeleteStatusWindow();
+    m_textDocumentOpen = true;
+  }
+  if (!m_textDocumentOpen.load()) return 0;
+  m_textDocumentOpen = false;
+  return Run(*this, "PRTX") ? 1 : 0;
+}
+
+short PrinterLink::EndTextDocument() {
+  if (!m_textDocumentOpen.load()) return 0;
+  ReplaceStatusWindow(kEndTextDocumentTitle);
+  const bool ok = Run(*this, "DEND");
+  if (ok) m_textDocumentOpen = false;
+  DeleteStatusWindow();
+  return ok ? 1 : 0;
+}
 
 }  // namespace vekta

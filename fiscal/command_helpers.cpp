@@ -1,0 +1,66 @@
+#include "fiscal/command_helpers.h"
+
+#include <algorithm>
+#include <chrono>
+
+#include "link/printer_link.h"
+#include "platform/codepage.h"
+
+namespace vekta::fiscal {
+
+namespace {
+
+constexpr int kNoLinkMessage = 1003;
+
+}  // namespace
+
+std::string ZeroPadded(std::int64_t value, std::size_t width) {
+  std::string text = std::to_string(value);
+  if (text.size() < width) text.insert(0, width - text.size(), '0');
+  return text;
+}
+
+std::string Text1251(std::string_view utf8) {
+  return Utf8ToCp1251(utf8);
+}
+
+bool AwaitMessage(PrinterLink& link, int timeoutMs) {
+  ReplyQueue& queue = link.Queue();
+  Clock& clock = link.GetClock();
+  const auto deadline = clock.Now() + std::chrono::milliseconds(timeoutMs);
+  while (queue.IsEmpty()) {
+    if (link.IsLost()) break;
+    const auto now = clock.Now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::duration_cast<Clock::Duration>(deadline - now);
+    // The event may be set for a moment without a message (a pop racing a push): wait again
+    // for what is left of the time-out.
+    if (!clock.WaitFor(queue.MessageEvent(), std::max(left, Clock::Duration(1)))) break;
+    // Signalled with nothing queued: the reader woke us (the device may have vanished), or a
+    // pop raced a push. Re-arm the event and look again.
+    if (queue.IsEmpty()) queue.Rearm();
+  }
+  if (!queue.IsEmpty()) return true;
+  ++link.Stats().timeouts;
+  return false;
+}
+
+bool SendCommand(PrinterLink& link, const std::string& text) {
+  if (link.SendFrame(text)) return true;
+  if (!link.IsConnected() || link.IsLost()) {
+    link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+  } else {
+    link.SetLastErrorText(
+        Text1251("Команду не можна передати ЕККР: вона задовга або містить байти 0xFD чи 0xFE."));
+    if (link.ShowErrorMessages()) {
+      link.Host().ShowMessageBox(link.LastErrorText(), MessageBoxStyle::kStopOk);
+    }
+  }
+  return false;
+}
+
+std::string PeekMessage(PrinterLink& link) {
+  return std::string(link.Queue().Peek());
+}
+
+}  // namespace vekta::fiscal

@@ -1,0 +1,47 @@
+#pragma once
+
+// Small helpers shared by the fiscal operations (fiscal/ only).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vekta {
+
+class PrinterLink;
+
+namespace fiscal {
+
+inline bool Contains(std::string_view text, std::string_view word) {
+  return text.find(word) != std::string_view::npos;
+}
+
+inline bool IsErrorStatus(std::string_view message) {
+  return Contains(message, "SOFT") || Contains(message, "HARD") || Contains(message, "SHUTDOWN");
+}
+
+// The decimal text of `value` with '0' put in front up to `width` characters; never cut.
+std::string ZeroPadded(std::int64_t value, std::size_t width);
+
+// The first `limit` bytes of `text` (all of it when shorter or when limit is negative).
+inline std::string CutTo(const std::string& text, int limit) {
+  if (limit < 0 || text.size() <= static_cast<std::size_t>(limit)) return text;
+  return text.substr(0, static_cast<std::size_t>(limit));
+}
+
+// A UTF-8 literal of the source in the link's code page.
+std::string Text1251(std::string_view utf8);
+
+// Waits until the link's reply queue holds a message, up to `timeoutMs`. False on time-out, at
+// once when the device has vanished. Counts the time-out in the link's statistics.
+bool AwaitMessage(PrinterLink& link, int timeoutMs);
+
+// Sends the command; when the frame cannot carry it or the port is gone, reports 1003 as the
+// reply wait would and returns false, so that the caller fails without waiting.
+bool SendCommand(PrinterLink& link, const std::string& text);
+
+// The oldest queued message, copied.
+std::string PeekMessage(PrinterLink& link);
+
+}  // namespace fiscal
+}  // namespace vekta

@@ -1,0 +1,393 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <thread>
+
+#include "platform/string_table.h"
+#include "tests/fiscal/fiscal_fixture.h"
+
+namespace vekta::testing_fiscal {
+namespace {
+
+const std::string kNoTax = "000000";
+
+std::string Zeros(std::size_t n) {
+  return std::string(n, '0');
+}
+
+std::string CompReply(const std::vector<std::string>& fields) {
+  std::string reply = "COMP";
+  for (const std::string& field : fields)
+    reply += Pad(std::string(10 - field.size(), '0') + field, 10);
+  return reply;
+}
+
+class ReceiptTest : public FiscalFixture {
+ protected:
+  // Answers "FISC"/"BFIS" with `figure` (when not empty) before "READY".
+  void AnswerLinesWith(std::string figure) {
+    OnCommand([figure](const std::string& command) -> std::vector<std::string> {
+      if (!figure.empty() && (command.rfind("FISC", 0) == 0 || command.rfind("BFIS", 0) == 0)) {
+        return {"FISC" + figure, "READY"};
+      }
+      return {"READY"};
+    });
+  }
+};
+
+TEST_F(ReceiptTest, FiscalLineCommandIsBuiltFieldByField) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  Reset();
+
+  // Whole goods: 3 x 10.50, on-sale group А (20 %), article 7.
+  EXPECT_EQ(Link().FiscalLine(W("Хліб"), 3, 1050, 0, 1, 0, 7), 3150 + 630);
+  // Divisible goods: 1.500 x 19.99 = (2998500 + 500) / 1000; included group Б.
+  EXPECT_EQ(Link().FiscalLine(W("Сир"), 1500, 1999, 1, 2, 0, 0), 2999);
+  // Tax index 8 counts like the others; an article above MaxArticles is sent as 0000; a
+  // negative quantity goes out as 0 but counts as 1.
+  EXPECT_EQ(Link().FiscalLine(W("Сіль"), -2, 500, 0, 8, 0, 10000), 500 - 50);
+  // A name of 20 characters on generation 1 sends its last 8 as the long name, after an empty
+  // discount field.
+  EXPECT_EQ(Link().FiscalLine(W("Молоко пастеризоване"), 1, 100, 0, 0, 0, 0), 100);
+  // A discount larger than the line is cut to the line sum.
+  EXPECT_EQ(Link().FiscalLineEx(W("Чай"), 1, 3000, 0, 0, 0, 0, 0, W("Знижка"), 5000), 0);
+  // A surcharge is added before the taxes are taken.
+  EXPECT_EQ(
+      Link().FiscalLineEx(W("Кава"), 1, 1000, 0, 1, 0, 0, 1, W("Надбавка за обслуговування"), 100),
+      1100 + 220);
+
+  const std::vector<std::string> expected = {
+      "FISCХлiб        000003150000001050000031"
+      "0"
+      "А12000" +
+          kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + "0007",
+      "FISCСир         000002999000001999015000"
+      "0" +
+          kNoTax + "Б02000" + kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + "0000",
+      "FISCСiль        000000500000000500000001"
+      "0" +
+          kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + kNoTax + "З21000" + "0000",
+      "FISCМолоко пасте000000100000000100000011"
+      "0" +
+          Zeros(48) + "0000" + "0" + Zeros(13) + Zeros(9) + "ризоване",
+      "FISCЧай         000003000000003000000011"
+      "0" +
+          Zeros(48) + "0000" + "-Знижка       " + "000003000",
+      "FISCКава        000001000000001000000011"
+      "0"
+      "А12000" +
+          Zeros(42) + "0000" + "+Надбавка за о" + "000000100",
+  };
+  EXPECT_EQ(Sent(), expected);
+
+  const ReceiptSums sums = Link().Sums();
+  EXPECT_EQ(sums.salesSum, 3150 + 2999 + 500 + 100 + 0 + 1100);
+  EXPECT_EQ(sums.onSaleTaxes, 630 + 220);
+  EXPECT_EQ(sums.includedTaxes, 500);  // ceil(2999 x 0.2 / 1.2)
+  EXPECT_EQ(sums.saleIncludedTaxes, 50);
+  EXPECT_EQ(sums.groupSales[0], 3150 + 1100);
+  EXPECT_EQ(sums.groupSales[7], 500);
+}
+
+TEST_F(ReceiptTest, LongNameAndOpenCutsFollowTheModel) {
+  PrinterSetup gen0;
+  gen0.serialNumber = "0401234567";
+  Connect(gen0);
+  ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
+  // Generation 0: the department is cut to 2 characters and no long name field is sent.
+  EXPECT_EQ(Link().FiscalLine(W("Молоко пастеризоване"), 1, 100, 0, 0, 0, 5), 100);
+  const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0], "PREPВi");
+  EXPECT_EQ(sent[1],
+            "FISCМолоко пасте000000100000000100000011"
+            "0" +
+                Zeros(48) + "0000");
+}
+
+TEST_F(ReceiptTest, LongNameOnVariant2IsCutTo24) {
+  PrinterSetup variant2;
+  variant2.serialNumber = "4501234567";
+  variant2.firmwareId = "vTTs";
+  Connect(variant2);
+  ASSERT_EQ(Link().OpenCheck(W("Відділ продуктів харчування")), 1);
+  const std::string name = "123456789012" + std::string(40, 'x');
+  Link().FiscalLine(name, 1, 100, 0, 0, 0, 0);
+  const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 2u);
+  EXPECT_EQ(sent[0], "PREPВiддiл продуктi");
+  EXPECT_EQ(sent[1].substr(sent[1].size() - 25), "0" + std::string(24, 'x'));
+}
+
+TEST_F(ReceiptTest, TaxesAreExactInIntegers) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  // 29.00 % of 1.00 is exactly 0.29; in binary floating point 100 * 0.29 is 28.999...
+  EXPECT_EQ(Link().FiscalLine("A", 1, 100, 0, 4, 0, 0), 129);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 29);
+  // Included 20 %: ceil(1000 x (1 - 1 / 1.2)) = 167.
+  EXPECT_EQ(Link().FiscalLine("B", 1, 1000, 0, 2, 0, 0), 1000);
+  EXPECT_EQ(Link().Sums().includedTaxes, 167);
+  // Included 7 % of 1.07: exactly 7, not 8.
+  EXPECT_EQ(Link().FiscalLine("C", 1, 107, 0, 5, 0, 0), 107);
+  EXPECT_EQ(Link().Sums().includedTaxes, 167 + 7);
+  // Both indexes: on-sale 20 % and sale-included 10 % of 10.00.
+  EXPECT_EQ(Link().FiscalLine("D", 1, 1000, 0, 1, 8, 0), 1000 + 200 - 100);
+  const ReceiptSums sums = Link().Sums();
+  EXPECT_EQ(sums.onSaleTaxes, 29 + 200);
+  EXPECT_EQ(sums.saleIncludedTaxes, 100);
+  EXPECT_EQ(sums.groupSales[0], 1000);
+  EXPECT_EQ(sums.groupSales[7], 1000);
+  EXPECT_EQ(sums.Total(), 100 + 1000 + 107 + 1000 + 29 + 200 - 100);
+}
+
+TEST_F(ReceiptTest, PrinterTaxFigureCorrectsOnlyTaxesTheLineCarries) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  // Within 3 kopecks: the printer's figure replaces the computed on-sale tax.
+  AnswerLinesWith("000000201");
+  EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1201);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 201);
+  // Further away: the computed tax stays, the line amount takes the printer's figure.
+  AnswerLinesWith("000000500");
+  EXPECT_EQ(Link().FiscalLine("B", 1, 1000, 0, 1, 0, 0), 1500);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 201 + 200);
+  // A line with only an included tax has no on-sale tax to correct, whatever the figure.
+  AnswerLinesWith("000000002");
+  EXPECT_EQ(Link().FiscalLine("C", 1, 10, 0, 2, 0, 0), 12);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 401);
+  EXPECT_EQ(Link().Sums().saleIncludedTaxes, 0);
+}
+
+TEST_F(ReceiptTest, CloseRecomputesGroupTaxesAndSendsThePayments) {
+  Connect();
+  OnCommand([](const std::string& command) -> std::vector<std::string> {
+    if (command.rfind("COMP", 0) == 0) {
+      return {"HARDPAPER", CompReply({"125", "1061", "51", "0", "0", "0", "0", "0", "0"}), "READY"};
+    }
+    return {"READY"};
+  });
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  // 5 % of 10.10 is 50.5: 50 for the line, 51 rounded half up on the group at close.
+  EXPECT_EQ(Link().FiscalLine("A", 1, 1010, 0, 7, 0, 0), 1060);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 50);
+  EXPECT_EQ(Link().CheckResultText(), "");
+  Reset();
+  // Short by one kopeck: the cash is adjusted and the receipt closes; paper out during the
+  // close does not fail it.
+  EXPECT_EQ(Link().CloseCheckEx(1000, 40, 20, 0), 1061);
+  EXPECT_FALSE(Link().IsCheckOpen());
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 51);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"COMP"
+                                             "0000001010"
+                                             "0000000000"
+                                             "0000000000"
+                                             "0000000040"
+                                             "0000000020"
+                                             "0000001001"});
+  EXPECT_EQ(Link().CheckResultText(), "125;1061;51;0;0;0;0;0;0");
+  EXPECT_NE(Link().CheckResultXml().find("<check_info check_number=\"125\" total=\"1061\" "
+                                         "onsale_taxes=\"51\" included_taxes=\"0\""),
+            std::string::npos);
+  // The totals stay readable after the close, until the next receipt opens.
+  EXPECT_EQ(Link().GetCheckSum(), 1010);
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  EXPECT_EQ(Link().GetCheckSum(), 0);
+  EXPECT_EQ(Link().CheckResultText(), "");
+  EXPECT_EQ(Link().CheckResultXml(), "");
+}
+
+TEST_F(ReceiptTest, TaxesPerLineKeepTheLineTaxesAtClose) {
+  Connect();
+  ASSERT_EQ(Link().SetTaxesCalcMode(0), 1);
+  ASSERT_TRUE(Link().TaxesPerLine());
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  EXPECT_EQ(Link().FiscalLine("A", 1, 1010, 0, 7, 0, 0), 1060);
+  EXPECT_EQ(Link().CloseCheck(), 1060);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 50);
+}
+
+TEST_F(ReceiptTest, PaymentsShortOrSignedAreRefusedAndTheReceiptStaysOpen) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  ASSERT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1200);
+  Reset();
+  EXPECT_EQ(Link().CloseCheckEx(1198, 0, 0, 0), -1);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3014));
+  EXPECT_EQ(m_host.CallsStartingWith("box:excl:").size(), 1u);
+  // A negative card payment would put a sign into a 10-digit field.
+  EXPECT_EQ(Link().CloseCheckEx(1300, -100, 0, 0), -1);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(Link().IsCheckOpen());
+  // All payments 0: six zero fields, and the sums are cleared.
+  EXPECT_EQ(Link().CloseCheckEx(0, 0, 0, 0), 1200);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"COMP" + Zeros(60)});
+  EXPECT_EQ(Link().GetCheckSum(), 0);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 0);
+}
+
+TEST_F(ReceiptTest, ReturnReceiptsAndDirectionChange) {
+  Connect();
+  EXPECT_EQ(Link().SetCurrentCheckDirection(1), 0);
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  ASSERT_EQ(Link().FiscalLine("A", 1, 2000, 0, 1, 0, 0), 2400);
+  // Opening a return receipt over the open sale aborts the sale and keeps the new receipt a
+  // return one: its lines go out as "BFIS".
+  Reset();
+  ASSERT_EQ(Link().OpenReturnCheck("1"), 1);
+  EXPECT_TRUE(Link().IsReturnCheck());
+  EXPECT_EQ(Link().FiscalLine("B", 1, 1000, 0, 1, 0, 0), 1200);
+  const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 3u);
+  EXPECT_EQ(sent[0], "CANC");
+  EXPECT_EQ(sent[1], "PREP1");
+  EXPECT_EQ(sent[2].substr(0, 4), "BFIS");
+  EXPECT_EQ(Link().GetCheckSum(), 0);
+  EXPECT_EQ(Link().GetCheckReturnSum(), 1000);
+  EXPECT_EQ(Link().GetCheckReturnOnSaleTaxes(), 200);
+  // The total is negative; the cash goes out as its magnitude.
+  Reset();
+  EXPECT_EQ(Link().CloseCheck(), -1200);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"COMP"
+                                             "0000000000"
+                                             "0000001000" +
+                                             Zeros(30) + "0000001200"});
+  EXPECT_FALSE(Link().IsReturnCheck());
+
+  // A sale turned into its return part mid-receipt.
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  ASSERT_EQ(Link().FiscalLine("A", 2, 1000, 0, 0, 0, 0), 2000);
+  EXPECT_EQ(Link().SetCurrentCheckDirection(0), 1);
+  ASSERT_EQ(Link().FiscalLine("A", 1, 1000, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(Link().Sums().Total(), 1000);
+  EXPECT_EQ(Link().CloseCheck(), 1000);
+}
+
+TEST_F(ReceiptTest, LinesThatCannotBeSentAreRefusedBeforeSending) {
+  Connect();
+  EXPECT_EQ(Link().FiscalLine("A", 1, 100, 0, 0, 0, 0), -1);  // no receipt
+  EXPECT_EQ(Link().CloseCheckEx(100, 0, 0, 0), 0);
+  EXPECT_TRUE(Sent().empty());
+
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  Reset();
+  // 3 x 9 999 999.99 does not fit the 9-digit sum field.
+  EXPECT_EQ(Link().FiscalLine("A", 3, 999999999, 0, 0, 0, 0), -1);
+  EXPECT_FALSE(LastErrorUtf8().empty());
+  EXPECT_EQ(Link().FiscalLine("A", 1, -100, 0, 0, 0, 0), -1);
+  EXPECT_EQ(Link().FiscalLineEx("A", 1, 100, 0, 0, 0, 0, 1, "", 1000000000), -1);
+  // The running sums must stay within the receipt's 32-bit totals.
+  for (int i = 0; i < 2; ++i)
+    EXPECT_EQ(Link().FiscalLine("A", 1, 999999999, 0, 0, 0, 0), 999999999);
+  EXPECT_EQ(Link().FiscalLine("A", 1, 999999999, 0, 0, 0, 0), -1);
+  EXPECT_EQ(Sent().size(), 2u);
+  EXPECT_TRUE(Link().IsCheckOpen());
+  EXPECT_EQ(Link().GetCheckSum(), 1999999998);
+
+  // A quantity above 99999 aborts the receipt.
+  Reset();
+  EXPECT_EQ(Link().FiscalLine("A", 100000, 1, 1, 0, 0, 0), 0);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3013));
+  EXPECT_EQ(Sent(), std::vector<std::string>{"CANC"});
+  EXPECT_FALSE(Link().IsCheckOpen());
+}
+
+TEST_F(ReceiptTest, ErrorsDuringALine) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  // A full copy buffer does not fail the line.
+  OnCommand([](const std::string& command) -> std::vector<std::string> {
+    if (command.rfind("FISC", 0) == 0) return {"SOFTCOPY", "FISC000000200", "READY"};
+    return {"READY"};
+  });
+  EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1200);
+  EXPECT_EQ(LastErrorUtf8(), "");
+
+  // A refused line fails; the receipt stays open and its sums unchanged.
+  OnCommand([](const std::string& command) -> std::vector<std::string> {
+    if (command.rfind("FISC", 0) == 0) return {"SOFTPARAM"};
+    return {"READY"};
+  });
+  EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), -1);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2008));
+  EXPECT_TRUE(Link().IsCheckOpen());
+  EXPECT_EQ(Link().GetCheckSum(), 1000);
+
+  // A status word that arrived unasked before the line aborts the receipt.
+  OnCommand([](const std::string&) { return std::vector<std::string>{"READY"}; });
+  Reset();
+  m_line->FeedFrame("SOFTSYSLOCK");
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), -1);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"CANC"});
+  EXPECT_FALSE(Link().IsCheckOpen());
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2002));
+}
+
+TEST_F(ReceiptTest, SilenceDuringALineReportsNoLink) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  OnCommand([](const std::string& command) -> std::vector<std::string> {
+    if (command.rfind("FISC", 0) == 0) return {};
+    return {"READY"};
+  });
+  EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), -1);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(1003));
+  EXPECT_EQ(m_host.CallsStartingWith("box:stop:").size(), 1u);
+  EXPECT_EQ(Link().GetCheckSum(), 0);
+}
+
+TEST_F(ReceiptTest, OpenAndAbortOutcomes) {
+  Connect();
+  OnCommand([](const std::string& command) -> std::vector<std::string> {
+    if (command.rfind("PREP", 0) == 0) return {"SOFTSLWORK"};
+    return {"READY"};
+  });
+  EXPECT_EQ(Link().OpenReturnCheck("1"), 0);
+  EXPECT_FALSE(Link().IsCheckOpen());
+  EXPECT_FALSE(Link().IsReturnCheck());
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2012));
+
+  OnCommand([](const std::string& command) -> std::vector<std::string> {
+    if (command == "CANC") return {"SOFTPROTOC"};
+    return {"READY"};
+  });
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  EXPECT_EQ(Link().AbortCheck(), 0);
+  EXPECT_TRUE(Link().IsCheckOpen());
+  OnCommand([](const std::string&) { return std::vector<std::string>{"READY"}; });
+  EXPECT_EQ(Link().AbortCheck(), 1);
+  EXPECT_FALSE(Link().IsCheckOpen());
+}
+
+TEST_F(ReceiptTest, StatusWindowFollowsTheReceipt) {
+  Connect();
+  Link().SetShowStatusWindows(true);
+  ASSERT_EQ(Link().OpenCheck(W("Каса")), 1);
+  Link().FiscalLine(W("Сир"), 1500, 1999, 1, 0, 0, 0);
+  Link().CloseCheck();
+  const auto calls = m_host.Calls();
+  auto has = [&](const std::string& call) {
+    return std::find(calls.begin(), calls.end(), call) != calls.end();
+  };
+  EXPECT_EQ(calls.front(), "status.create");
+  EXPECT_TRUE(has("status.title:Відкривання чека для відділка:Каса"));
+  EXPECT_TRUE(has("status.title:Друкування чека..."));
+  EXPECT_TRUE(has("status.goods:\"Сир\" - Кол-во: 1.500, Цена: 19.99"));
+  EXPECT_TRUE(has("status.sum:Сумма: 2999"));
+  EXPECT_TRUE(has("status.title:Закривання чека..."));
+  EXPECT_EQ(calls.back(), "status.destroy");
+  EXPECT_EQ(m_host.CallsStartingWith("status.create").size(), 1u);
+
+  // Without the flag no window service is called at all.
+  Link().SetShowStatusWindows(false);
+  Reset();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  Link().FiscalLine("A", 1, 100, 0, 0, 0, 0);
+  Link().AbortCheck();
+  EXPECT_TRUE(m_host.CallsStartingWith("status.").empty());
+}
+
+}  // namespace
+}  // namespace vekta::testing_fiscal
