@@ -59,9 +59,17 @@ RemoteOrbis::RemoteOrbis(std::shared_ptr<ObjectConnection> connection, std::stri
   }
 }
 
+std::unique_ptr<RemoteOrbis> RemoteOrbis::AttachExisting(
+    std::shared_ptr<ObjectConnection> connection, std::string objectId) {
+  std::unique_ptr<RemoteOrbis> object(
+      new RemoteOrbis(std::move(connection), std::move(objectId), nullptr, 0));
+  object->m_owned = false;
+  return object;
+}
+
 RemoteOrbis::~RemoteOrbis() {
   if (m_keeper) m_keeper->Forget(m_leaseTicket);
-  m_connection->Release(m_objectId);
+  if (m_owned) m_connection->Release(m_objectId);
 }
 
 HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, json* out) {

@@ -27,6 +27,9 @@ class RemoteOrbis final : public IOrbis {
   static HRESULT Create(std::shared_ptr<ObjectConnection> connection,
                         std::unique_ptr<RemoteOrbis>& object,
                         std::shared_ptr<LeaseKeeper> keeper = nullptr, std::int64_t leaseMs = 0);
+  // An object created earlier (by another process): not released when this one goes.
+  static std::unique_ptr<RemoteOrbis> AttachExisting(std::shared_ptr<ObjectConnection> connection,
+                                                     std::string objectId);
   ~RemoteOrbis() override;
   RemoteOrbis(const RemoteOrbis&) = delete;
   RemoteOrbis& operator=(const RemoteOrbis&) = delete;
@@ -131,6 +134,7 @@ class RemoteOrbis final : public IOrbis {
   std::shared_ptr<LeaseKeeper> m_keeper;
   std::uint64_t m_leaseTicket = 0;
   std::string m_lastTransportError;
+  bool m_owned = true;
 };
 
 }  // namespace vekta

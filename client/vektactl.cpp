@@ -1,3 +1,613 @@
-int main() {
+// vektactl: the command-line client of a VektaManager server.
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "client/lease_keeper.h"
+#include "client/object_connection.h"
+#include "client/remote_orbis.h"
+#include "client/server_launcher.h"
+#include "service/member_table.h"
+
+namespace vekta {
+namespace {
+
+using nlohmann::json;
+
+constexpr const char* kUsage =
+    "Usage: vektactl [OPTIONS] COMMAND [ARGS...]\n"
+    "\n"
+    "Options:\n"
+    "  --server NAME     the server: \"name\", \"name:port\", \"\\\\name\" or a URL\n"
+    "                    (default $VEKTA_SERVER, else 127.0.0.1:8460)\n"
+    "  --token TOKEN     bearer token for a server on another computer ($VEKTA_TOKEN)\n"
+    "  --json            print whole JSON answers\n"
+    "  --help            this text\n"
+    "\n"
+    "Objects:\n"
+    "  create [Orbis|VektaManager] [--lease MS]   create an object, print its id\n"
+    "  call [--class Orbis|VektaManager] [--object ID] [--key KEY] MEMBER [ARG...]\n"
+    "                    call any member; ARG is a value in parameter order or NAME=VALUE;\n"
+    "                    without --object a new object is made for the one call.\n"
+    "                    A VektaManager property is read without ARG, set with one\n"
+    "  release ID        final release of an object\n"
+    "  ping ID           renew an object's lease\n"
+    "  members [Orbis|VektaManager]   the members with their parameters\n"
+    "\n"
+    "Test client (cashier \"Kassir123456789\", password \"7777777777\", caller "
+    "\"VektaManTester\"):\n"
+    "  connect [--port N]                 create an object, Init it, print its id\n"
+    "  show-port --object ID              \"Port number is N\"\n"
+    "  send [--object ID|--port N] TEXT   send a raw command, print replies until READY\n"
+    "  fetch-xml [--object ID|--port N]   the printer configuration as XML\n"
+    "  test-receipt [--object ID|--port N]   the test receipt (two lines of \"Колбаска\")\n"
+    "  connect-print-disconnect [--port N]   a receipt of one line, its sum on the display\n"
+    "  disconnect --object ID             release the object\n"
+    "\n"
+    "Operator:\n"
+    "  connections       the connection list\n"
+    "  ports             the COM ports that exist\n"
+    "  status            status windows and recent messages\n"
+    "  about             product, version and run mode\n"
+    "  settings [SaveToLog=0|1] [KeepLogFiles=DAYS]   show or set the log settings (2-4096 days)\n"
+    "  typelib           the type library\n"
+    "  health            exit 0 when the server answers\n"
+    "  exit              end the server (\"Вихід з програми\")\n";
+
+struct Options {
+  std::string server;
+  std::string token;
+  bool json = false;
+};
+
+std::string Dump(const json& j, int indent = -1) {
+  return j.dump(indent, ' ', false, json::error_handler_t::replace);
+}
+
+// The test client's message boxes, on standard output.
+void Box(const std::string& text) {
+  std::cout << text << std::endl;
+}
+
+std::string Hex(HRESULT hr) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof(buffer), "0x%X", static_cast<unsigned>(hr));
+  return buffer;
+}
+
+class Ctl {
+ public:
+  Ctl(Options options, std::vector<std::string> args)
+      : m_options(std::move(options)), m_args(std::move(args)) {}
+
+  int Run();
+
+ private:
+  std::optional<ServerAddress> Address(const std::string& name) {
+    auto address = ParseServerName(name.empty() ? "127.0.0.1" : name);
+    if (address) address->token = m_options.token;
+    return address;
+  }
+  std::shared_ptr<ObjectConnection> Connect(bool startOnDemand);
+  // Takes "--name VALUE" out of the arguments.
+  std::optional<std::string> TakeOption(const std::string& name);
+  int PrintAnswer(const HttpAnswer& answer);
+  int Fail(const HttpAnswer& answer);
+
+  int Create();
+  int Call();
+  int Members();
+  int Settings();
+  int Simple(const std::string& method, const std::string& path);
+
+  // Test client.
+  HRESULT CreateTestObject(const std::string& server, std::unique_ptr<RemoteOrbis>& object);
+  std::unique_ptr<RemoteOrbis> Attach(bool& ok);
+  int TestConnect();
+  int ShowPort();
+  int SendRaw();
+  int FetchXml();
+  int TestReceipt();
+  int ConnectPrintDisconnect();
+
+  Options m_options;
+  std::vector<std::string> m_args;
+};
+
+std::optional<std::string> Ctl::TakeOption(const std::string& name) {
+  for (std::size_t i = 0; i < m_args.size(); ++i) {
+    if (m_args[i] == name && i + 1 < m_args.size()) {
+      std::string value = m_args[i + 1];
+      m_args.erase(m_args.begin() + static_cast<long>(i),
+                   m_args.begin() + static_cast<long>(i) + 2);
+      return value;
+    }
+    if (m_args[i].rfind(name + "=", 0) == 0) {
+      std::string value = m_args[i].substr(name.size() + 1);
+      m_args.erase(m_args.begin() + static_cast<long>(i));
+      return value;
+    }
+  }
+  return std::nullopt;
+}
+
+std::shared_ptr<ObjectConnection> Ctl::Connect(bool startOnDemand) {
+  auto address = Address(m_options.server);
+  if (!address) {
+    std::cerr << "vektactl: cannot read the server name \"" << m_options.server << "\"\n";
+    return nullptr;
+  }
+  if (startOnDemand) {
+    std::string error;
+    ServerLauncher launcher;
+    launcher.EnsureServer(*address, error);  // a failure shows in the request that follows
+  }
+  return std::make_shared<ObjectConnection>(*address);
+}
+
+int Ctl::Fail(const HttpAnswer& answer) {
+  std::cerr << "vektactl: " << (answer.error.empty() ? "failed" : answer.error) << " ("
+            << Hex(answer.hr) << ")\n";
+  return 1;
+}
+
+int Ctl::PrintAnswer(const HttpAnswer& answer) {
+  if (answer.status == 0 || answer.status >= 300) return Fail(answer);
+  if (m_options.json || !answer.body.is_object()) {
+    std::cout << (answer.body.is_string() ? answer.body.get<std::string>() : Dump(answer.body, 2))
+              << std::endl;
+    return 0;
+  }
+  const json& b = answer.body;
+  if (b.contains("value")) {
+    const json& v = b["value"];
+    if (v.is_string()) {
+      std::cout << v.get<std::string>() << std::endl;
+    } else if (!v.is_null()) {
+      std::cout << Dump(v) << std::endl;
+    }
+    return 0;
+  }
+  if (b.contains("hresult") && b.contains("ok")) {
+    std::cout << b.value("hresultName", b.value("hresult", "")) << std::endl;
+    for (auto it = b["out"].begin(); it != b["out"].end(); ++it) {
+      std::cout << it.key() << "=" << (it->is_string() ? it->get<std::string>() : Dump(*it))
+                << std::endl;
+    }
+    return b["ok"].get<bool>() ? 0 : 1;
+  }
+  std::cout << Dump(b, 2) << std::endl;
   return 0;
+}
+
+int Ctl::Simple(const std::string& method, const std::string& path) {
+  auto connection = Connect(false);
+  if (!connection) return 2;
+  if (method == "GET") return PrintAnswer(connection->Get(path));
+  return PrintAnswer(connection->Send(method, path, nullptr));
+}
+
+int Ctl::Create() {
+  const auto lease = TakeOption("--lease");
+  const std::string cls = m_args.empty() ? "Orbis" : m_args[0];
+  auto connection = Connect(true);
+  if (!connection) return 2;
+  json body = {{"class", cls}};
+  if (cls.find('.') != std::string::npos) body = {{"progid", cls}};
+  if (lease) body["leaseMs"] = std::atoll(lease->c_str());
+  HttpAnswer answer = connection->Send("POST", "/api/v1/objects", body);
+  if (answer.status != 201) return Fail(answer);
+  if (m_options.json) return PrintAnswer(answer);
+  std::cout << answer.body["object"].get<std::string>() << std::endl;
+  return 0;
+}
+
+// A command-line word as the parameter's type wants it.
+std::optional<json> TypedArgument(const ParamInfo& param, const std::string& text) {
+  switch (param.type) {
+    case VarType::kLong: {
+      if (text == "true") return json(1);
+      if (text == "false") return json(0);
+      char* end = nullptr;
+      const long long v = std::strtoll(text.c_str(), &end, 10);
+      if (text.empty() || *end != '\0') return std::nullopt;
+      return json(v);
+    }
+    case VarType::kDate: {
+      char* end = nullptr;
+      const double v = std::strtod(text.c_str(), &end);
+      if (!text.empty() && *end == '\0') return json(v);
+      return json(text);
+    }
+    default:
+      return json(text);
+  }
+}
+
+int Ctl::Call() {
+  const std::string cls = TakeOption("--class").value_or("Orbis");
+  auto objectId = TakeOption("--object");
+  const std::string key = TakeOption("--key").value_or("");
+  if (m_args.empty()) {
+    std::cerr << "vektactl: call needs a member name\n";
+    return 2;
+  }
+  const bool orbis = cls == "Orbis" || cls.rfind("VektaManager.Orbis", 0) == 0;
+  const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
+  const std::string name = m_args[0];
+  const MemberInfo* member = info.FindByName(name);
+  if (!member) {
+    std::cerr << "vektactl: " << info.name << " has no member " << name << "\n";
+    return 2;
+  }
+  std::vector<ParamInfo> params;
+  if (member->kind == MemberKind::kProperty) {
+    if (m_args.size() > 1) params.push_back({"value", member->valueType, ParamDir::kIn});
+  } else {
+    for (const auto& p : member->params) {
+      if (p.dir == ParamDir::kIn) params.push_back(p);
+    }
+  }
+  json args = json::array();
+  json named = json::object();
+  for (std::size_t i = 1; i < m_args.size(); ++i) {
+    const std::string& word = m_args[i];
+    const auto eq = word.find('=');
+    const ParamInfo* param = nullptr;
+    std::string value = word;
+    if (eq != std::string::npos) {
+      for (const auto& p : params) {
+        if (p.name == word.substr(0, eq)) param = &p;
+      }
+      if (param) value = word.substr(eq + 1);
+    }
+    if (!param && args.size() < params.size() && named.empty()) param = &params[args.size()];
+    if (!param) {
+      std::cerr << "vektactl: " << name << " takes " << params.size() << " arguments\n";
+      return 2;
+    }
+    auto typed = TypedArgument(*param, value);
+    if (!typed) {
+      std::cerr << "vektactl: " << param->name << " is a whole number, not \"" << value << "\"\n";
+      return 2;
+    }
+    if (param->name == params[std::min(args.size(), params.size() - 1)].name && named.empty() &&
+        eq == std::string::npos) {
+      args.push_back(*typed);
+    } else {
+      named[param->name] = *typed;
+    }
+  }
+  if (!named.empty()) {
+    for (std::size_t i = 0; i < args.size(); ++i) named[params[i].name] = args[i];
+    args = named;
+  }
+  auto connection = Connect(true);
+  if (!connection) return 2;
+  bool own = false;
+  if (!objectId) {
+    std::string id;
+    const HRESULT hr =
+        connection->CreateObject(orbis ? "VektaManager.Orbis" : "VektaManager.Application", 0, id);
+    if (Failed(hr)) {
+      std::cerr << "vektactl: cannot create the object (" << Hex(hr) << ")\n";
+      return 1;
+    }
+    objectId = id;
+    own = true;
+  }
+  const int rc = PrintAnswer(connection->Call(*objectId, name, args, key));
+  if (own) connection->Release(*objectId);
+  return rc;
+}
+
+int Ctl::Members() {
+  const bool orbis = m_args.empty() || m_args[0] == "Orbis";
+  const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
+  for (const MemberInfo& m : info.members) {
+    char dispid[16];
+    std::snprintf(dispid, sizeof(dispid), "0x%02x", m.dispid);
+    std::cout << dispid << " " << m.name;
+    if (m.kind == MemberKind::kProperty) {
+      std::cout << " (property " << VarTypeName(m.valueType) << ")";
+    } else {
+      std::cout << "(";
+      bool first = true;
+      for (const auto& p : m.params) {
+        std::cout << (first ? "" : ", ") << (p.dir == ParamDir::kIn ? "" : "[out] ")
+                  << VarTypeName(p.type) << " " << p.name;
+        first = false;
+      }
+      std::cout << ")";
+    }
+    std::cout << "  " << m.help << "\n";
+  }
+  return 0;
+}
+
+int Ctl::Settings() {
+  auto connection = Connect(false);
+  if (!connection) return 2;
+  if (m_args.empty()) return PrintAnswer(connection->Get("/api/v1/settings"));
+  json body = json::object();
+  for (const auto& word : m_args) {
+    const auto eq = word.find('=');
+    const std::string name = word.substr(0, eq);
+    const std::string value = eq == std::string::npos ? "" : word.substr(eq + 1);
+    char* end = nullptr;
+    const long long v = std::strtoll(value.c_str(), &end, 10);
+    if (eq == std::string::npos || value.empty() || *end != '\0' ||
+        (name != "SaveToLog" && name != "KeepLogFiles")) {
+      std::cerr << "vektactl: settings take SaveToLog=0|1 and KeepLogFiles=DAYS\n";
+      return 2;
+    }
+    if (name == "KeepLogFiles" && (v < 2 || v > 4096)) {
+      std::cerr << "vektactl: KeepLogFiles must be a whole number of days from 2 to 4096\n";
+      return 2;
+    }
+    if (name == "SaveToLog") {
+      body[name] = v != 0;
+    } else {
+      body[name] = v;
+    }
+  }
+  return PrintAnswer(connection->Send("PUT", "/api/v1/settings", body));
+}
+
+HRESULT Ctl::CreateTestObject(const std::string& server, std::unique_ptr<RemoteOrbis>& object) {
+  auto address = Address(server);
+  if (!address) return RPC_S_SERVER_UNAVAILABLE;
+  return RemoteOrbis::Create(std::make_shared<ObjectConnection>(*address), object,
+                             LeaseKeeper::Shared());
+}
+
+// The object of --object ID, or a new one connected as "Підключитися до ЕККР" does.
+std::unique_ptr<RemoteOrbis> Ctl::Attach(bool& ok) {
+  ok = false;
+  const auto portText = TakeOption("--port");
+  if (auto id = TakeOption("--object")) {
+    // The object of an earlier connect: it stays on the server after this command.
+    auto address = Address(m_options.server);
+    if (!address) return nullptr;
+    ok = true;
+    return RemoteOrbis::AttachExisting(std::make_shared<ObjectConnection>(*address), *id);
+  }
+  const long port = portText ? std::atol(portText->c_str()) : 1;
+  if (port < 1 || port > 16) {
+    Box("Please enter an integer between 1 and 16.");
+    return nullptr;
+  }
+  std::unique_ptr<RemoteOrbis> object;
+  const HRESULT hr = CreateTestObject(m_options.server, object);
+  if (Failed(hr)) {
+    Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
+    return nullptr;
+  }
+  if (Failed(object->Init(static_cast<std::int32_t>(port), "Kassir123456789", "7777777777", 0,
+                          "VektaManTester"))) {
+    Box("Init failed");
+  }
+  ok = true;
+  return object;
+}
+
+int Ctl::TestConnect() {
+  const auto portText = TakeOption("--port");
+  const long port = portText ? std::atol(portText->c_str()) : 1;
+  if (port < 1 || port > 16) {
+    Box("Please enter an integer between 1 and 16.");
+    return 2;
+  }
+  auto address = Address(m_options.server);
+  if (!address) return 2;
+  auto connection = std::make_shared<ObjectConnection>(*address);
+  std::string id;
+  const HRESULT hr = connection->CreateObject("VektaManager.Orbis", 0, id);
+  if (Failed(hr)) {
+    Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
+    return 1;
+  }
+  HttpAnswer answer = connection->Call(
+      id, "Init", json::array({port, "Kassir123456789", "7777777777", 0, "VektaManTester"}));
+  if (answer.status != 200 || !answer.body.value("ok", false)) Box("Init failed");
+  // Connected: the object lives on the server until disconnect or the end of its lease.
+  std::cout << id << std::endl;
+  return 0;
+}
+
+int Ctl::ShowPort() {
+  const auto id = TakeOption("--object");
+  if (!id) {
+    std::cerr << "vektactl: show-port needs --object ID (from connect)\n";
+    return 2;
+  }
+  auto connection = Connect(false);
+  if (!connection) return 2;
+  HttpAnswer answer = connection->Call(*id, "GetPortNumber", nullptr);
+  if (answer.status == 0 || answer.status >= 300) return Fail(answer);
+  long port = 0;
+  if (answer.body.contains("out") && answer.body["out"].contains("pPortNumber")) {
+    port = answer.body["out"]["pPortNumber"].get<long>();
+  } else if (answer.body.contains("out") && !answer.body["out"].empty()) {
+    port = answer.body["out"].begin()->get<long>();
+  }
+  Box("Port number is " + std::to_string(port));
+  return 0;
+}
+
+int Ctl::SendRaw() {
+  bool ok = false;
+  auto object = Attach(ok);
+  if (!ok) return 1;
+  if (m_args.empty()) {
+    std::cerr << "vektactl: send needs the command text\n";
+    return 2;
+  }
+  const std::string command = m_args[0];
+  if (command.size() > 100) {
+    Box("Enter no more than 100 characters.");
+    return 2;
+  }
+  if (Failed(object->LockPrinter(3000))) {
+    Box("Unable to lock printer. Printer is locked by another application");
+    return 1;
+  }
+  if (Failed(object->LowSendMessageToPrinter(command))) {
+    Box("Unable to send message to printer");
+  } else {
+    for (;;) {
+      std::string reply;
+      if (Failed(object->LowGetNextPendingPrinterMessage(3000, &reply))) {
+        reply.clear();
+        Box("[ERROR] Faled to retrieve LowGetNextPendingPrinterMessage");
+      }
+      if (!reply.empty()) std::cout << reply << "\r\n" << std::flush;
+      std::string upper = reply;
+      std::transform(upper.begin(), upper.end(), upper.begin(),
+                     [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+      if (reply.empty() || upper == "READY") break;
+    }
+  }
+  object->UnlockPrinter();
+  return 0;
+}
+
+int Ctl::FetchXml() {
+  bool ok = false;
+  auto object = Attach(ok);
+  if (!ok) return 1;
+  if (Failed(object->LockPrinter(3000))) {
+    Box("Unable to lock printer. Printer is locked by another application");
+    return 1;
+  }
+  std::string xml;
+  int rc = 0;
+  if (Succeeded(object->GetPrinterConfigXML(0, &xml))) {
+    if (!xml.empty()) std::cout << xml << "\r\n";
+  } else {
+    Box("[ERROR] Faled to retrieve GetPrinterConfigXML");
+    rc = 1;
+  }
+  object->UnlockPrinter();
+  return rc;
+}
+
+int Ctl::TestReceipt() {
+  bool ok = false;
+  auto object = Attach(ok);
+  if (!ok) return 1;
+  if (Failed(object->LockPrinter(3000))) {
+    Box("Unable to lock printer. Printer is locked by another application");
+    return 1;
+  }
+  std::int32_t sum = 0;
+  // The results are not looked at: the server reports printer errors itself.
+  object->OpenCheck("Бакалея");
+  object->FiscalLineEx("Колбаска", 2, 123, 0, 1, 0, 100, 0, "", 0, &sum);
+  object->SetCurrentCheckDirection(0);
+  object->FiscalLineEx("Колбаска", 1, 123, 0, 1, 0, 100, 0, "", 0, &sum);
+  object->CloseCheck(&sum);
+  object->UnlockPrinter();
+  return 0;
+}
+
+int Ctl::ConnectPrintDisconnect() {
+  const auto portText = TakeOption("--port");
+  const std::int32_t port = portText ? std::atoi(portText->c_str()) : 1;
+  std::unique_ptr<RemoteOrbis> object;
+  if (Failed(CreateTestObject(m_options.server, object))) return 1;
+  int rc = 0;
+  if (Failed(object->Init(port, "Test", "7777777777", 1, "Test App"))) {
+    Box("Init failed");
+    return 1;
+  }
+  if (Failed(object->LockPrinter(3000))) {
+    Box("Принтер занят другим приложением");
+    return 1;
+  }
+  std::int32_t sum = 0;
+  if (Succeeded(object->OpenCheck("Бакалея"))) {
+    std::int32_t line = 0;
+    object->FiscalLineEx("Колбаска", 1, 123, 0, 1, 0, 100, 0, "", 0, &line);
+    object->CloseCheck(&sum);
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.2f", sum * 0.01);
+    object->PutToDisplay("СУМА", text);
+    std::cout << "СУМА " << text << std::endl;
+  } else {
+    rc = 1;
+  }
+  object->UnlockPrinter();
+  return rc;
+}
+
+int Ctl::Run() {
+  if (m_args.empty()) {
+    std::cerr << kUsage;
+    return 2;
+  }
+  const std::string command = m_args[0];
+  m_args.erase(m_args.begin());
+  if (command == "create") return Create();
+  if (command == "call") return Call();
+  if (command == "members") return Members();
+  if (command == "release" || command == "disconnect") {
+    auto id = command == "disconnect" ? TakeOption("--object") : std::nullopt;
+    if (!id && !m_args.empty()) id = m_args[0];
+    if (!id) {
+      std::cerr << "vektactl: " << command << " needs an object id\n";
+      return 2;
+    }
+    return Simple("DELETE", "/api/v1/objects/" + *id);
+  }
+  if (command == "ping" && !m_args.empty()) {
+    return Simple("POST", "/api/v1/objects/" + m_args[0] + "/ping");
+  }
+  if (command == "connect") return TestConnect();
+  if (command == "show-port") return ShowPort();
+  if (command == "send") return SendRaw();
+  if (command == "fetch-xml") return FetchXml();
+  if (command == "test-receipt") return TestReceipt();
+  if (command == "connect-print-disconnect") return ConnectPrintDisconnect();
+  if (command == "connections") return Simple("GET", "/api/v1/connections");
+  if (command == "ports") return Simple("GET", "/api/v1/ports");
+  if (command == "status") return Simple("GET", "/api/v1/status");
+  if (command == "about") return Simple("GET", "/api/v1/about");
+  if (command == "typelib") return Simple("GET", "/api/v1/typelib");
+  if (command == "health") return Simple("GET", "/healthz");
+  if (command == "exit") return Simple("POST", "/api/v1/app/exit");
+  if (command == "settings") return Settings();
+  std::cerr << "vektactl: unknown command " << command << "\n\n" << kUsage;
+  return 2;
+}
+
+}  // namespace
+}  // namespace vekta
+
+int main(int argc, char** argv) {
+  vekta::Options options;
+  if (const char* server = std::getenv("VEKTA_SERVER")) options.server = server;
+  if (const char* token = std::getenv("VEKTA_TOKEN")) options.token = token;
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if ((arg == "--server" || arg == "--token") && i + 1 < argc) {
+      (arg == "--server" ? options.server : options.token) = argv[++i];
+    } else if (arg == "--json") {
+      options.json = true;
+    } else if (arg == "--help" || arg == "-h") {
+      std::cout << vekta::kUsage;
+      return 0;
+    } else {
+      args.push_back(arg);
+    }
+  }
+  return vekta::Ctl(options, args).Run();
 }
