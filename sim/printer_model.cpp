@@ -1,81 +1,583 @@
 #include "sim/printer_model.h"
 
+#include <algorithm>
+#include <ctime>
+
+#include "sim/printer_state.h"
+#include "sim/sim_text.h"
+
 namespace vekta {
 
-struct PrinterModel::Impl {
-  explicit Impl(SimOptions o) : options(std::move(o)) {}
-  mutable std::mutex mutex;
-  SimOptions options;
-  bool silent = false;
-  bool power = true;
-  std::vector<std::string> commands;
+namespace {
+
+// What each command needs before it runs.
+enum Need : unsigned {
+  kNone = 0,
+  kNoLogin = 1u << 0,   // allowed before a cashier logged in
+  kWhenOff = 1u << 1,   // allowed with the key at O
+  kRegister = 1u << 2,  // key at R
+  kXReport = 1u << 3,   // key at R or X
+  kZReport = 1u << 4,   // key at R or Z
+  kPrints = 1u << 5,    // needs paper
+  kOpensDay = 1u << 6,  // refused after 24 hours without a Z report
 };
+
+struct CommandInfo {
+  const char* mnemonic;
+  unsigned needs;
+};
+
+constexpr CommandInfo kCommands[] = {
+    {"UPAS", kNoLogin | kWhenOff},
+    {"PPMD", kWhenOff},
+    {"CONf", kWhenOff},
+    {"CNAL", kWhenOff},
+    {"GETD", kWhenOff},
+    {"CCAS", kWhenOff},
+    {"CFIS", kWhenOff},
+    {"ARTD", kWhenOff},
+    {"PREP", kRegister | kPrints | kOpensDay},
+    {"FISC", kRegister | kPrints},
+    {"BFIS", kRegister | kPrints},
+    {"COMP", kRegister | kPrints},
+    {"CANC", kRegister},
+    {"NULL", kRegister | kPrints | kOpensDay},
+    {"CAIO", kRegister | kPrints | kOpensDay},
+    {"BCHN", kRegister},
+    {"FINF", kRegister},
+    {"COPY", kRegister | kPrints},
+    {"ZREP", kXReport | kPrints},
+    {"ARTZ", kXReport | kPrints},
+    {"DIZV", kXReport | kPrints},
+    {"NREP", kZReport | kPrints},
+    {"IREN", kZReport | kPrints},
+    {"IREP", kZReport | kPrints},
+    {"FIRN", kZReport | kPrints},
+    {"FIRP", kZReport | kPrints},
+    {"CTXT", kNone},
+    {"TEXT", kNone},
+    {"DBEG", kNone},
+    {"PRTX", kPrints},
+    {"DEND", kNone},
+    {"KASS", kNone},
+    {"CUTR", kNone},
+    {"FEED", kPrints},
+    {"DSTR", kNone},
+    {"TABL", kNone},
+    {"PPOD", kNone},
+    {"TMOD", kNone},
+    {"HEAD", kNone},
+    {"BOTM", kNone},
+    {"DEPT", kNone},
+    {"CTIM", kNone},
+    {"DISP", kNone},
+    {"DISp", kNone},
+};
+
+const CommandInfo* FindCommand(const std::string& mnemonic) {
+  for (const auto& info : kCommands) {
+    if (mnemonic == info.mnemonic) return &info;
+  }
+  return nullptr;
+}
+
+struct ModelIdentity {
+  const char* serial;
+  const char* firmware;
+};
+
+ModelIdentity IdentityOf(SimModel model) {
+  switch (model) {
+    case SimModel::kGen0Var0:
+      return {"0410000001", "V401"};
+    case SimModel::kGen0Var1:
+      return {"4410000001", "V441"};
+    case SimModel::kGen1Var2:
+      return {"4500000001", "vTTs"};
+    case SimModel::kGen1Var3:
+      return {"5000000001", "UMTM"};
+    case SimModel::kGen1Var4:
+      return {"6000000001", "UMTM"};
+  }
+  return {"5000000001", "UMTM"};
+}
+
+std::string Fit(std::string text, std::size_t width, char fill = ' ') {
+  text.resize(width, fill);
+  return text;
+}
+
+char KeyDigit(char key) {
+  switch (key) {
+    case 'R':
+      return '1';
+    case 'X':
+      return '2';
+    case 'Z':
+      return '4';
+    case 'P':
+      return '8';
+    default:
+      return '0';
+  }
+}
+
+}  // namespace
+
+std::string SimPadded(std::int64_t value, int width) {
+  std::string digits = std::to_string(value < 0 ? -value : value);
+  int pad = width - static_cast<int>(digits.size()) - (value < 0 ? 1 : 0);
+  return (value < 0 ? "-" : "") + std::string(pad > 0 ? pad : 0, '0') + digits;
+}
+
+bool SimDigits(const std::string& text) {
+  return !text.empty() &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+PrinterModel::Impl::Impl(SimOptions o) : options(std::move(o)) {
+  tape = std::make_unique<ControlTape>(options.tapePath);
+  generation = SimModelGeneration(options.model);
+  variant = SimModelVariant(options.model);
+  ModelIdentity identity = IdentityOf(options.model);
+  serial = Fit(options.serialNumber.empty() ? identity.serial : options.serialNumber, 10);
+  firmware = Fit(options.firmwareId.empty() ? identity.firmware : options.firmwareId, 4);
+  fiscalNumber = "3000012345";
+  owner = SimUtf8ToCp866("ТОВ \"Вектa Демо\", м.Київ");
+  moneyName = SimUtf8ToCp866("ГРН");
+  fiscalDate = "20240101";
+  key = options.keyPosition;
+  // A, B, C, D and E programmed, each type present: the host's tax paths all get exercised.
+  taxes[0] = {'0', 2000, "20240101"};
+  taxes[1] = {'1', 2000, "20240101"};
+  taxes[2] = {'0', 700, "20240101"};
+  taxes[3] = {'2', 500, "20240101"};
+  taxes[4] = {'1', 1000, "20240101"};
+  registers.cashRest = 0;
+}
+
+std::chrono::system_clock::time_point PrinterModel::Impl::Now() const {
+  return std::chrono::system_clock::now() + clockOffset;
+}
+
+std::string PrinterModel::Impl::DateText() const {
+  std::time_t t = std::chrono::system_clock::to_time_t(Now());
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buffer[16];
+  std::strftime(buffer, sizeof buffer, "%Y%m%d", &tm);
+  return buffer;
+}
+
+std::string PrinterModel::Impl::TimeText() const {
+  std::time_t t = std::chrono::system_clock::to_time_t(Now());
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  char buffer[16];
+  std::strftime(buffer, sizeof buffer, "%H%M%S", &tm);
+  return buffer;
+}
+
+int PrinterModel::Impl::HeadLimit() const {
+  if (generation == 0) return 18;
+  return variant == 2 ? 36 : 43;
+}
+
+int PrinterModel::Impl::LongNameLimit() const {
+  if (generation == 0) return variant == 0 ? 18 : 54;
+  return variant == 2 ? 72 : 86;
+}
+
+int PrinterModel::Impl::FiscalLongNameLimit() const {
+  if (generation == 0) return 0;
+  return variant == 2 ? 24 : 31;
+}
+
+int PrinterModel::Impl::MaxArticles() const {
+  if (generation == 0) return variant == 0 ? 0 : 1999;
+  return variant == 2 ? 1999 : 9999;
+}
+
+SimReply PrinterModel::Impl::Handle(const SimInput& input) {
+  SimReply reply;
+  if (!power || silent) return reply;
+  if (input.kind == SimInput::Kind::kWakeUp) {
+    reply.messages.push_back("READY");
+    return reply;
+  }
+  if (input.kind == SimInput::Kind::kBadFrame) {
+    reply.messages.push_back("SOFTBLOCK");
+    return reply;
+  }
+  // the history is for tests and the demo; a long run keeps only the recent part
+  if (commands.size() >= 20000) commands.erase(commands.begin(), commands.begin() + 10000);
+  commands.push_back(input.text);
+  if (!injected.empty()) {
+    auto [word, thenExecute] = injected.front();
+    injected.pop_front();
+    if (!thenExecute) {
+      reply.messages.push_back(word);
+      return reply;
+    }
+    SimReply executed = Execute(input.text);
+    executed.messages.insert(executed.messages.begin(), word);
+    return executed;
+  }
+  return Execute(input.text);
+}
+
+SimReply PrinterModel::Impl::Execute(const std::string& text) {
+  SimReply reply;
+  auto refuse = [&reply](const char* word) {
+    reply.messages.push_back(word);
+    return reply;
+  };
+  std::string mnemonic = text.substr(0, 4);
+  const CommandInfo* info = FindCommand(mnemonic);
+  if (info == nullptr) {
+    // a printer that is not logged in answers every frame as out of sequence
+    return refuse(loggedIn ? "SOFTCOMMAN" : "SOFTPROTOC");
+  }
+  if (!loggedIn && (info->needs & kNoLogin) == 0) return refuse("SOFTPROTOC");
+  if (key == 'O' && (info->needs & kWhenOff) == 0) return refuse("SOFTSYSLOCK");
+  if ((info->needs & kRegister) && key != 'R') return refuse("SOFTSLWORK");
+  if ((info->needs & kXReport) && key != 'R' && key != 'X') return refuse("SOFTSLZREP");
+  if ((info->needs & kZReport) && key != 'R' && key != 'Z') return refuse("SOFTSLNREP");
+  if ((info->needs & kPrints) && paperOut) return refuse("HARDPAPER");
+  if ((info->needs & kOpensDay) && ShiftTooLong()) return refuse("SOFT24HOUR");
+
+  if (mnemonic == "UPAS") {
+    Login(text, reply);
+  } else if (mnemonic == "CONf") {
+    Configuration(reply);
+  } else if (mnemonic == "CNAL") {
+    TaxTable(reply);
+  } else if (mnemonic == "PREP") {
+    OpenReceipt(text, reply);
+  } else if (mnemonic == "FISC" || mnemonic == "BFIS") {
+    FiscalLine(text, reply);
+  } else if (mnemonic == "COMP") {
+    CloseReceipt(text, reply);
+  } else if (mnemonic == "CANC") {
+    CancelReceipt(reply);
+  } else if (mnemonic == "CAIO") {
+    CashInOut(text, reply);
+  } else if (mnemonic == "CCAS") {
+    CashRegisters(reply);
+  } else if (mnemonic == "CFIS") {
+    FiscalRegisters(reply);
+  } else if (mnemonic == "ARTD") {
+    ArticleInfo(text, reply);
+  } else if (mnemonic == "NULL") {
+    NullReceipt(reply);
+  } else if (mnemonic == "COPY") {
+    Copy(reply);
+  } else if (mnemonic == "ZREP" || mnemonic == "ARTZ" || mnemonic == "DIZV" || mnemonic == "NREP" ||
+             mnemonic == "IREN" || mnemonic == "IREP" || mnemonic == "FIRN" || mnemonic == "FIRP") {
+    Report(mnemonic, text, reply);
+  } else if (mnemonic == "CTXT" || mnemonic == "TEXT" || mnemonic == "DBEG" || mnemonic == "PRTX" ||
+             mnemonic == "DEND") {
+    TextCommand(mnemonic, text, reply);
+  } else {
+    DeviceCommand(mnemonic, text, reply);
+  }
+  return reply;
+}
+
+void PrinterModel::Impl::Login(const std::string& text, SimReply& reply) {
+  std::string password = options.password;
+  if (password.size() < 10) password.resize(10, ' ');
+  if (text.size() < 14 || text.substr(14) != password) {
+    loggedIn = false;
+    reply.messages.push_back("SOFTUPAS");
+    return;
+  }
+  std::string name = text.substr(4, 10);
+  name.erase(name.find_last_not_of(' ') + 1);
+  cashier = name;
+  loggedIn = true;
+  reply.messages.push_back("READY");
+}
+
+void PrinterModel::Impl::Configuration(SimReply& reply) {
+  std::string c = "CONf";
+  c += serial;                                           // 4..13
+  c += fiscalNumber;                                     // 14..23
+  c += Fit(owner, 36);                                   // 24..59
+  c += DateText();                                       // 60..67
+  c += TimeText();                                       // 68..73
+  c += KeyDigit(key);                                    // 74
+  c += SimPadded(registers.zNumber, 4);                  // 75..78
+  c += SimPadded(registers.checkNumber % 100000000, 8);  // 79..86
+  c += receipt ? '1' : '0';                              // 87
+  c += Fit(cashier, 10);                                 // 88..97
+  c += Fit("", 12);                                      // 98..109
+  c += firmware;                                         // 110..113
+  c += fiscalDate;                                       // 114..121
+  c += Fit("123456789012", 18);                          // 122..139 tax number
+  c += fiscalDate;                                       // 140..147
+  c += '2';                                              // 148
+  c += Fit(moneyName, 3);                                // 149..151
+  reply.messages.push_back(c);
+  reply.messages.push_back("READY");
+}
+
+void PrinterModel::Impl::TaxTable(SimReply& reply) {
+  std::string c = "CNAL";
+  for (const auto& group : taxes) {
+    if (group.type == 0) {
+      c += std::string(14, '0');
+      continue;
+    }
+    c += Fit(group.date, 8, '0');
+    c += ' ';
+    c += group.type;
+    c += SimPadded(group.rate, 4);
+  }
+  reply.messages.push_back(c);
+  reply.messages.push_back("READY");
+}
+
+void PrinterModel::Impl::DeviceCommand(const std::string& mnemonic, const std::string& text,
+                                       SimReply& reply) {
+  std::string arg = text.substr(4);
+  auto done = [&reply] { reply.messages.push_back("READY"); };
+  auto refuse = [&reply](const char* word) { reply.messages.push_back(word); };
+  auto flag = [&](const std::string& value, bool& out) {
+    if (value.empty()) {
+      out = false;
+    } else if (value == "1") {
+      out = true;
+    } else {
+      return false;
+    }
+    return true;
+  };
+
+  if (mnemonic == "PPMD" || mnemonic == "PPOD" || mnemonic == "TABL") {
+    bool on = false;
+    if (!flag(arg, on)) return refuse("SOFTPARAM");
+    if (mnemonic == "PPMD") {
+      // the tax calculation mode cannot change under an open receipt
+      if (receipt) return refuse("SOFTPROTOC");
+      taxesPerLine = !on;
+    } else if (mnemonic == "PPOD") {
+      printTaxesPerLine = on;
+    } else {
+      tableMode = on;
+    }
+    return done();
+  }
+  if (mnemonic == "GETD") {
+    reply.messages.push_back("GETD" + DateText() + TimeText());
+    return done();
+  }
+  if (mnemonic == "KASS") {
+    if (!arg.empty()) return refuse("SOFTPARAM");
+    return done();
+  }
+  if (mnemonic == "CUTR") {
+    if (generation == 0) return refuse("SOFTCOMMAN");
+    if (arg.size() != 2 || (arg[0] != '0' && arg[0] != '1') || (arg[1] != '0' && arg[1] != '1')) {
+      return refuse("SOFTPARAM");
+    }
+    return done();
+  }
+  if (mnemonic == "FEED") {
+    if (!SimDigits(arg) || arg.size() > 3 || std::stoi(arg) > 255) return refuse("SOFTPARAM");
+    reply.printedLines = std::stoi(arg);
+    return done();
+  }
+  if (mnemonic == "DSTR") {
+    if (arg != "0" && arg != "1") return refuse("SOFTPARAM");
+    doubleWidth = arg == "1";
+    return done();
+  }
+  if (mnemonic == "TMOD") {
+    if (arg.size() != 1 || arg[0] < '0' || arg[0] > '3') return refuse("SOFTPARAM");
+    if (receipt) return refuse("SOFTPROTOC");
+    messagesMode = arg[0] - '0';
+    return done();
+  }
+  if (mnemonic == "HEAD" || mnemonic == "BOTM") {
+    if (static_cast<int>(arg.size()) > HeadLimit()) return refuse("SOFTPARAM");
+    (mnemonic == "HEAD" ? headLine : bottomLine) = arg;
+    return done();
+  }
+  if (mnemonic == "DEPT") {
+    if (arg.size() > 5) return refuse("SOFTPARAM");
+    deptAlias = arg;
+    return done();
+  }
+  if (mnemonic == "CTIM") {
+    if (arg.size() != 6 || !SimDigits(arg)) return refuse("SOFTPARAM");
+    int h = std::stoi(arg.substr(0, 2));
+    int m = std::stoi(arg.substr(2, 2));
+    int s = std::stoi(arg.substr(4, 2));
+    if (h > 23 || m > 59 || s > 59) return refuse("SOFTPARAM");
+    if (receipt || documentOpen) return refuse("SOFTPROTOC");
+    // only the time of day moves; the date stays
+    std::time_t t = std::chrono::system_clock::to_time_t(Now());
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    long delta = (h - tm.tm_hour) * 3600L + (m - tm.tm_min) * 60L + (s - tm.tm_sec);
+    clockOffset += std::chrono::seconds(delta);
+    return done();
+  }
+  if (mnemonic == "BCHN") {
+    if (!SimDigits(arg) || arg.size() > 10) return refuse("SOFTPARAM");
+    returnCheckNumber = arg;
+    return done();
+  }
+  if (mnemonic == "FINF") {
+    if (!receipt) return refuse("SOFTPROTOC");
+    if (arg.empty() || static_cast<int>(arg.size()) > LongNameLimit()) return refuse("SOFTPARAM");
+    pendingLongName = arg;
+    return done();
+  }
+  if (mnemonic == "DISP") {
+    if (generation != 0) return refuse("SOFTCOMMAN");
+    if (arg.empty()) {
+      display1.clear();
+      display2.clear();
+      return done();
+    }
+    if ((arg[0] != '1' && arg[0] != '2') || arg.size() != 17) return refuse("SOFTPARAM");
+    (arg[0] == '1' ? display1 : display2) = arg.substr(1);
+    return done();
+  }
+  if (mnemonic == "DISp") {
+    if (generation != 1) return refuse("SOFTCOMMAN");
+    if (arg.empty()) {
+      display1.clear();
+      return done();
+    }
+    // label code, point indicator (0..10), ten characters of number
+    if (arg.size() < 12 || arg.size() > 13 || arg[0] < '0' || arg[0] > '3') {
+      return refuse("SOFTPARAM");
+    }
+    std::string point = arg.substr(1, arg.size() - 11);
+    if (!SimDigits(point) || std::stoi(point) > 10) return refuse("SOFTPARAM");
+    for (char c : arg.substr(arg.size() - 10)) {
+      if (c != ' ' && (c < '0' || c > '9')) return refuse("SOFTPARAM");
+    }
+    display1 = arg;
+    return done();
+  }
+  refuse("SOFTCOMMAN");
+}
 
 PrinterModel::PrinterModel(SimOptions options)
     : m_impl(std::make_unique<Impl>(std::move(options))) {}
+
 PrinterModel::~PrinterModel() = default;
 
 SimReply PrinterModel::HandleInput(const SimInput& input) {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
-  SimReply reply;
-  if (m_impl->silent || !m_impl->power) return reply;
-  if (input.kind == SimInput::Kind::kCommand) m_impl->commands.push_back(input.text);
-  reply.messages.push_back(input.kind == SimInput::Kind::kBadFrame ? "SOFTBLOCK" : "READY");
-  return reply;
+  return m_impl->Handle(input);
 }
 
-void PrinterModel::InjectStatus(const std::string&, bool) {}
-void PrinterModel::SetPaperOut(bool) {}
-void PrinterModel::SetKeyPosition(char) {}
+void PrinterModel::InjectStatus(const std::string& word, bool thenExecute) {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->injected.emplace_back(word, thenExecute);
+}
+
+void PrinterModel::SetPaperOut(bool out) {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->paperOut = out;
+}
+
+void PrinterModel::SetKeyPosition(char key) {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->key = key;
+}
+
 void PrinterModel::SetSilent(bool silent) {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
   m_impl->silent = silent;
 }
+
 void PrinterModel::SetPower(bool on) {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
+  if (on && !m_impl->power) {
+    // a receipt that was open when the power went is lost; the cashier logs in again
+    if (m_impl->receipt) ++m_impl->registers.cancelledToday;
+    m_impl->receipt.reset();
+    m_impl->loggedIn = false;
+    m_impl->documentOpen = false;
+    m_impl->textBuffer.clear();
+    m_impl->pendingLongName.clear();
+    m_impl->injected.clear();
+  }
   m_impl->power = on;
 }
+
 bool PrinterModel::PoweredOn() const {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
   return m_impl->power;
 }
-void PrinterModel::AdvanceClock(std::chrono::seconds) {}
+
+void PrinterModel::AdvanceClock(std::chrono::seconds by) {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  m_impl->clockOffset += by;
+}
+
 SimRegisters PrinterModel::Registers() const {
-  return {};
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->registers;
 }
+
 std::array<SimTaxGroup, 8> PrinterModel::Taxes() const {
-  return {};
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->taxes;
 }
+
 bool PrinterModel::LoggedIn() const {
-  return false;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->loggedIn;
 }
+
 bool PrinterModel::ReceiptOpen() const {
-  return false;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->receipt.has_value();
 }
+
 std::string PrinterModel::Cashier() const {
-  return {};
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->cashier;
 }
+
 char PrinterModel::KeyPosition() const {
-  return 'R';
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->key;
 }
+
 bool PrinterModel::TaxesPerLine() const {
-  return false;
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->taxesPerLine;
 }
+
 std::vector<std::string> PrinterModel::Commands() const {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
   return m_impl->commands;
 }
+
 std::string PrinterModel::SerialNumber() const {
-  return {};
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->serial;
 }
+
 std::string PrinterModel::FirmwareId() const {
-  return {};
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->firmware;
 }
+
 int PrinterModel::Generation() const {
-  return 1;
+  return m_impl->generation;
 }
+
 int PrinterModel::Variant() const {
-  return 3;
+  return m_impl->variant;
 }
 
 }  // namespace vekta

@@ -50,6 +50,8 @@ struct SimRegisters {
   std::int64_t returnOnSaleTaxes = 0;
   std::int64_t returnIncludedTaxes = 0;
   std::int64_t returnSaleIncludedTaxes = 0;
+  std::int64_t discounts = 0;   // discounts given today
+  std::int64_t surcharges = 0;  // surcharges taken today
   int receiptsToday = 0;
   int cancelledToday = 0;
 };

@@ -183,8 +183,16 @@ Printer behaviour worth knowing:
   - Unknown commands get "SOFTCOMMAN"; a frame whose length byte does not match its text gets
     "SOFTBLOCK"; empty frames are ignored.
   - Status words and data replies go out as messages of their own, the status word last.
-  - Receipts need the key in R (else "SOFTSLWORK"), the X report X ("SOFTSLZREP"), the Z report
-    Z ("SOFTSLNREP"); with the key at O every command gets "SOFTSYSLOCK".
+  - Receipts, cash movements and the copy need the key at R (else "SOFTSLWORK"); the X report
+    ("ZREP1"), "ARTZ" and "DIZV" need R or X (else "SOFTSLZREP"); the Z report "NREP" and the
+    periodic reports need R or Z (else "SOFTSLNREP"). At O only the login and the queries
+    (CONf, CNAL, GETD, CCAS, CFIS, ARTD, PPMD) are answered; the rest gets "SOFTSYSLOCK".
+  - Printing commands get "HARDPAPER" while the paper is out and are not carried out.
+  - "PREP", "NULL" and "CAIO" get "SOFT24HOUR" 24 hours after the first of them since the last
+    Z report.
+  - Query replies ("CONf", "CNAL", "CCAS", "CFIS", "ARTD", "GETD") and the fiscal line and
+    close replies ("FISC" + on-sale tax, "COMP" + nine fields) come before "READY", all in one
+    write.
 )";
 }
 

@@ -202,16 +202,19 @@ void SimPrinter::Answer(const SimInput& input) {
   if (reply.printedLines > 0 && lineMs > 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(lineMs * reply.printedLines));
   }
-  for (const auto& message : reply.messages) {
-    std::size_t size = message.size() + 3;
-    LineDelay(size);
-    std::lock_guard<std::mutex> lock(m_lineMutex);
-    WriteFrame(message);
-  }
+  // all replies to one command in one write, so that a host reading them sees them together
+  std::string frames;
+  for (const auto& message : reply.messages) frames += SimFrame(message);
+  LineDelay(frames.size());
+  std::lock_guard<std::mutex> lock(m_lineMutex);
+  WriteFrames(frames);
 }
 
 void SimPrinter::WriteFrame(const std::string& text) {
-  std::string frame = SimFrame(text);
+  WriteFrames(SimFrame(text));
+}
+
+void SimPrinter::WriteFrames(const std::string& frame) {
   if (m_split && frame.size() > 1) {
     std::size_t half = frame.size() / 2;
     WriteBytes(frame.substr(0, half));

@@ -49,6 +49,7 @@ class SimPrinter {
   void Run();
   void Answer(const SimInput& input);
   void WriteFrame(const std::string& text);
+  void WriteFrames(const std::string& frames);  // with m_lineMutex held
   void WriteBytes(const std::string& bytes);
   void LineDelay(std::size_t bytes) const;
 
