@@ -91,6 +91,7 @@ constexpr std::array<UnicodeTo1251, 128> kUnicodeTo1251 = MakeReverseTable();
 
 char EncodeCp1251(char32_t code) {
   if (code < 0x80) return static_cast<char>(code);
+  if (code >= 0x0410 && code <= 0x044F) return static_cast<char>(code - 0x0410 + 0xC0);  // А..я
   auto it = std::lower_bound(
       kUnicodeTo1251.begin(), kUnicodeTo1251.end(), code,
       [](const UnicodeTo1251& entry, char32_t value) { return entry.code < value; });

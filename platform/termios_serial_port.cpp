@@ -136,7 +136,8 @@ class TermiosSerialPort final : public SerialPort {
     for (;;) {
       int timeoutMs = -1;
       if (received > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        // rounded up: a gap cut short by a fraction of a millisecond would split a reply
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         timeoutMs = static_cast<int>(std::max<long long>(0, left.count()));
       }
       pollfd fds[2] = {{fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
