@@ -14,8 +14,10 @@ std::vector<std::uint8_t> Bytes(const std::string& text) {
 
 // Long texts carry 0 as their length byte, as printers send them.
 std::vector<std::uint8_t> Frame(const std::string& text) {
-  std::vector<std::uint8_t> frame{0xFD};
-  frame.insert(frame.end(), text.begin(), text.end());
+  std::vector<std::uint8_t> frame;
+  frame.reserve(text.size() + 3);
+  frame.push_back(0xFD);
+  for (const char c : text) frame.push_back(static_cast<std::uint8_t>(c));
   frame.push_back(text.size() < 250 ? static_cast<std::uint8_t>(text.size() + 1) : 0);
   frame.push_back(0xFE);
   return frame;

@@ -18,8 +18,9 @@ TEST_F(LinkTest, SendFrameFramesTheTextAndRefusesWhatTheFrameCannotCarry) {
   const std::string text = "TEXT\xD2\xE5\xF1\xF2\xFD\xFE";  // "TEXTТестэю"
   EXPECT_TRUE(m_link->SendFrame(text));
   const std::string oem = Cp1251ToCp866(text);
-  std::vector<std::uint8_t> expected{0xFD};
-  expected.insert(expected.end(), oem.begin(), oem.end());
+  std::vector<std::uint8_t> expected;
+  expected.push_back(0xFD);
+  for (const char c : oem) expected.push_back(static_cast<std::uint8_t>(c));
   expected.push_back(11);
   expected.push_back(0xFE);
   EXPECT_EQ(m_line->Written(), expected);

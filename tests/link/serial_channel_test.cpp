@@ -11,8 +11,10 @@ namespace {
 
 std::vector<std::uint8_t> FrameBytes(const std::string& text1251) {
   const std::string oem = Cp1251ToCp866(text1251);
-  std::vector<std::uint8_t> frame{0xFD};
-  frame.insert(frame.end(), oem.begin(), oem.end());
+  std::vector<std::uint8_t> frame;
+  frame.reserve(oem.size() + 3);
+  frame.push_back(0xFD);
+  for (const char c : oem) frame.push_back(static_cast<std::uint8_t>(c));
   frame.push_back(static_cast<std::uint8_t>(oem.size() + 1));
   frame.push_back(0xFE);
   return frame;
