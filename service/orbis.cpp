@@ -195,7 +195,15 @@ HRESULT Orbis::LockPrinter(std::int32_t timeoutInMilliseconds) {
   }
   // The time-out is unsigned: -1 waits without limit.
   const auto timeout = static_cast<std::uint32_t>(timeoutInMilliseconds);
-  return entry->Lock(this, timeout) ? S_OK : CONTEXT_E_SYNCH_TIMEOUT;
+  if (!entry->Lock(this, timeout)) return CONTEXT_E_SYNCH_TIMEOUT;
+  // Done on another thread while this one waited: a lock taken now would outlive the object's
+  // attachment and hold every other client back.
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_client.entry != entry) {
+    entry->ReleaseAll(this);
+    return E_FAIL;
+  }
+  return S_OK;
 }
 
 HRESULT Orbis::UnlockPrinter() {

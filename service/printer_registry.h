@@ -62,6 +62,7 @@ class PrinterEntry {
   std::shared_ptr<PrinterLink> Link() const;
   std::int32_t ReferenceCount() const { return m_referenceCount.load(); }
   std::int32_t LockCount() const { return m_lock.LockCount(); }
+  // The caller names of the attachments, oldest first, in Windows-1251.
   std::vector<std::string> ClientNames() const;
 
   bool Lock(const void* owner, std::uint32_t timeoutMs) { return m_lock.Lock(owner, timeoutMs); }

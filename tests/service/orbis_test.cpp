@@ -8,6 +8,8 @@
 #include <set>
 #include <thread>
 
+#include <unistd.h>
+
 #include "service/dispatch.h"
 #include "service/member_table.h"
 #include "service/vekta_manager.h"
@@ -359,6 +361,25 @@ TEST(OrbisOnSimulator, LongCallOnOnePortDoesNotDelayAnotherPort) {
   done("receipt");
   report.join();
   EXPECT_EQ(finished, (std::vector<std::string>{"sum", "receipt", "report"}));
+}
+
+TEST(OrbisOnSimulator, UnpluggedPrinterFailsAtOnceAndTheNextCallReconnects) {
+  SimOptions options;
+  options.linkPath = "/tmp/vekta-service-test-" + std::to_string(::getpid());
+  SimPorts ports(1, {options});
+  ports.host.UseRealPorts({{"COM1", options.linkPath}});
+  Orbis orbis(*ports.registry);
+  ASSERT_EQ(orbis.Init(1, kCashier, kPassword, 0, "POS"), S_OK);
+  orbis.SetShowErrorMessages(0);
+
+  ports.Sim(1).Printer().Unplug();
+  EXPECT_EQ(orbis.Feed(1), E_FAIL);
+  ASSERT_TRUE(ports.Sim(1).Printer().Replug());
+  // The link logs in again with the stored cashier, without asking anyone.
+  EXPECT_EQ(orbis.Feed(1), S_OK);
+  EXPECT_TRUE(ports.Sim(1).Model().LoggedIn());
+  EXPECT_EQ(ports.Sim(1).Model().Cashier(), kCashier);
+  EXPECT_TRUE(ports.host.CallsStartingWith("connect:").empty());
 }
 
 }  // namespace
