@@ -79,6 +79,32 @@ std::int64_t GroupTaxRounded(std::int64_t sum, std::int64_t rate) {
   return FloorDiv(2 * sum * rate + 10000, 20000);
 }
 
+std::int32_t ClampToInt32(std::int64_t value) {
+  return static_cast<std::int32_t>(
+      std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(), kMaxSum));
+}
+
+// The on-sale and sale-included taxes taken again on the per-group totals, rounded half up.
+// Included taxes stay as the lines gave them.
+void RecomputeOnTotals(ReceiptSums& sums, const PrinterConfig& config) {
+  std::int64_t onSale = 0, returnOnSale = 0, saleIncluded = 0, returnSaleIncluded = 0;
+  for (std::size_t g = 0; g < 8; ++g) {
+    const TaxEntry& tax = config.taxes[g];
+    const std::int64_t rate = RawRate(tax);
+    if (tax.type == '1') {
+      onSale += GroupTaxRounded(sums.groupSales[g], rate);
+      returnOnSale += GroupTaxRounded(sums.groupReturns[g], rate);
+    } else if (tax.type == '2') {
+      saleIncluded += GroupTaxRounded(sums.groupSales[g], rate);
+      returnSaleIncluded += GroupTaxRounded(sums.groupReturns[g], rate);
+    }
+  }
+  sums.onSaleTaxes = ClampToInt32(onSale);
+  sums.returnOnSaleTaxes = ClampToInt32(returnOnSale);
+  sums.saleIncludedTaxes = ClampToInt32(saleIncluded);
+  sums.returnSaleIncludedTaxes = ClampToInt32(returnSaleIncluded);
+}
+
 // Reads a number as strtoll does: leading blanks, an optional sign, digits.
 std::int64_t LeadingInteger(std::string_view text) {
   std::size_t i = 0;
@@ -91,11 +117,6 @@ std::int64_t LeadingInteger(std::string_view text) {
     value = value * 10 + (text[i] - '0');
   }
   return negative ? -value : value;
-}
-
-std::int32_t ClampToInt32(std::int64_t value) {
-  return static_cast<std::int32_t>(
-      std::clamp<std::int64_t>(value, std::numeric_limits<std::int32_t>::min(), kMaxSum));
 }
 
 std::string PadRight(std::string text, std::size_t width) {
@@ -196,8 +217,11 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
                                        std::int32_t article, std::int32_t discountDirection32,
                                        const std::string& discountName, std::int32_t discount) {
   const std::int16_t divisible = static_cast<std::int16_t>(divisible32);
-  const std::int16_t taxIndexes[2] = {static_cast<std::int16_t>(taxIndex1_32),
-                                      static_cast<std::int16_t>(taxIndex2_32)};
+  std::int16_t taxIndexes[2] = {static_cast<std::int16_t>(taxIndex1_32),
+                                static_cast<std::int16_t>(taxIndex2_32)};
+  // Both indexes naming one group send that group once, and the printer books it once: so
+  // does the link.
+  if (taxIndexes[1] == taxIndexes[0]) taxIndexes[1] = 0;
   const std::int16_t discountDirection = static_cast<std::int16_t>(discountDirection32);
 
   if (!m_checkOpen.load()) return -1;
@@ -398,24 +422,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
   ReceiptSums sums;
   {
     std::lock_guard<std::mutex> lock(m_stateMutex);
-    if (!m_taxesPerLine.load()) {
-      std::int64_t onSale = 0, returnOnSale = 0, saleIncluded = 0, returnSaleIncluded = 0;
-      for (std::size_t g = 0; g < 8; ++g) {
-        const TaxEntry& tax = config.taxes[g];
-        const std::int64_t rate = RawRate(tax);
-        if (tax.type == '1') {
-          onSale += GroupTaxRounded(m_sums.groupSales[g], rate);
-          returnOnSale += GroupTaxRounded(m_sums.groupReturns[g], rate);
-        } else if (tax.type == '2') {
-          saleIncluded += GroupTaxRounded(m_sums.groupSales[g], rate);
-          returnSaleIncluded += GroupTaxRounded(m_sums.groupReturns[g], rate);
-        }
-      }
-      m_sums.onSaleTaxes = ClampToInt32(onSale);
-      m_sums.returnOnSaleTaxes = ClampToInt32(returnOnSale);
-      m_sums.saleIncludedTaxes = ClampToInt32(saleIncluded);
-      m_sums.returnSaleIncludedTaxes = ClampToInt32(returnSaleIncluded);
-    }
+    if (!m_taxesPerLine.load()) RecomputeOnTotals(m_sums, config);
     total = m_sums.Total();
     sums = m_sums;
   }
@@ -504,7 +511,11 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
 }
 
 std::int32_t PrinterLink::CloseCheck() {
-  return CloseCheckEx(ClampToInt32(Sums().Total()), 0, 0, 0);
+  // The cash is the total the close will compute. Taken from the per-line taxes instead, it
+  // falls short of the group-rounded total by a kopeck a line, and the close is refused.
+  ReceiptSums sums = Sums();
+  if (!m_taxesPerLine.load()) RecomputeOnTotals(sums, Config());
+  return CloseCheckEx(ClampToInt32(sums.Total()), 0, 0, 0);
 }
 
 short PrinterLink::AbortCheck() {

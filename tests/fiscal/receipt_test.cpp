@@ -140,6 +140,13 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegers) {
   EXPECT_EQ(sums.groupSales[0], 1000);
   EXPECT_EQ(sums.groupSales[7], 1000);
   EXPECT_EQ(sums.Total(), 100 + 1000 + 107 + 1000 + 29 + 200 - 100);
+  // One group named twice is sent once and taxed once.
+  Reset();
+  EXPECT_EQ(Link().FiscalLine("E", 1, 1000, 0, 1, 1, 0), 1200);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 229 + 200);
+  EXPECT_EQ(Link().Sums().groupSales[0], 2000);
+  ASSERT_EQ(Sent().size(), 1u);
+  EXPECT_EQ(Sent()[0].substr(41, 13), "А12000000000");  // UTF-8: А is 2 bytes
 }
 
 TEST_F(ReceiptTest, PrinterTaxFigureCorrectsOnlyTaxesTheLineCarries) {
@@ -196,6 +203,19 @@ TEST_F(ReceiptTest, CloseRecomputesGroupTaxesAndSendsThePayments) {
   EXPECT_EQ(Link().GetCheckSum(), 0);
   EXPECT_EQ(Link().CheckResultText(), "");
   EXPECT_EQ(Link().CheckResultXml(), "");
+}
+
+TEST_F(ReceiptTest, CloseCheckPaysTheGroupRoundedTotal) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  // Four lines of 10.10 at 5 %: 4 x 50 per line, 202 on the group total.
+  for (int i = 0; i < 4; ++i) ASSERT_EQ(Link().FiscalLine("A", 1, 1010, 0, 7, 0, 0), 1060);
+  EXPECT_EQ(Link().Sums().Total(), 4240);
+  Reset();
+  EXPECT_EQ(Link().CloseCheck(), 4242);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"COMP"
+                                             "0000004040" +
+                                             Zeros(40) + "0000004242"});
 }
 
 TEST_F(ReceiptTest, TaxesPerLineKeepTheLineTaxesAtClose) {

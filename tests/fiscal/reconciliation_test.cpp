@@ -1,0 +1,246 @@
+// Receipts through a connected link over a real pseudo-terminal against the simulated printer,
+// which keeps its own registers with its own arithmetic: both sides must agree to the kopeck.
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "fiscal/xml_documents.h"
+#include "link/link_timings.h"
+#include "link/printer_link.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "tests/support/scripted_link_host.h"
+#include "tests/support/sim_harness.h"
+
+namespace vekta {
+namespace {
+
+// The receipt total the link will close with: on the per-group totals unless taxes are taken
+// per line. Kept here apart from the link so that a slip in either shows.
+std::int64_t ExpectedTotal(const ReceiptSums& sums, const PrinterConfig& config, bool perLine) {
+  if (perLine) return sums.Total();
+  ReceiptSums s = sums;
+  std::int64_t onSale = 0, saleIncluded = 0, returnOnSale = 0, returnSaleIncluded = 0;
+  for (int g = 0; g < 8; ++g) {
+    const std::int64_t rate = std::stoll("0" + config.taxes[g].rawValue);
+    const auto rounded = [rate](std::int64_t base) { return (base * rate * 2 + 10000) / 20000; };
+    if (config.taxes[g].type == '1') {
+      onSale += rounded(s.groupSales[g]);
+      returnOnSale += rounded(s.groupReturns[g]);
+    } else if (config.taxes[g].type == '2') {
+      saleIncluded += rounded(s.groupSales[g]);
+      returnSaleIncluded += rounded(s.groupReturns[g]);
+    }
+  }
+  return s.salesSum + onSale - saleIncluded - (s.returnSum + returnOnSale - returnSaleIncluded);
+}
+
+class ReconciliationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_host.UseRealPorts({{"COM1", m_sim.DevicePath()}});
+    m_link = std::make_unique<PrinterLink>(1, m_host, m_clock, LinkTimings::Short());
+    ASSERT_GT(m_link->Connect("COM1", "CASHIER", "7777777777"), 0);
+    m_config = m_link->Config();
+    for (int g = 0; g < 8; ++g) {
+      const char type = m_config.taxes[g].type;
+      if (type == '0' || type == '1' || type == '2') m_groups.push_back(g + 1);
+    }
+    ASSERT_FALSE(m_groups.empty());
+  }
+
+  void TearDown() override { m_link.reset(); }
+
+  SimHarness m_sim;
+  ScriptedLinkHost m_host;
+  RealClock m_clock;
+  std::unique_ptr<PrinterLink> m_link;
+  PrinterConfig m_config;
+  std::vector<int> m_groups;
+};
+
+TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
+  PrinterLink& link = *m_link;
+  std::mt19937 rng(20261206);
+  auto pick = [&rng](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+  };
+  const std::string names[] = {"Хліб",   "Молоко пастеризоване 2,5%", "Cheese", "Кава \"Арабіка\"",
+                               "Яблука", "Вода мінеральна газована"};
+
+  const std::int64_t firstCheck = m_sim.Model().Registers().checkNumber;
+  int closed = 0;
+  std::int64_t net = 0, salesPart = 0, returnPart = 0;
+  std::int64_t onSale = 0, included = 0, saleIncluded = 0;
+  std::int64_t returnOnSale = 0, returnIncluded = 0, returnSaleIncluded = 0;
+  std::array<std::int64_t, 8> groupSales{}, groupReturns{};
+
+  for (int receipt = 0; receipt < 500; ++receipt) {
+    SCOPED_TRACE("receipt " + std::to_string(receipt));
+    if (receipt % 25 == 0) {
+      ASSERT_EQ(link.SetTaxesCalcMode(pick(0, 1)), 1);
+    }
+    const int kind = pick(0, 99);  // sale, return, or a sale turned into its return part
+    ASSERT_EQ(kind < 80 ? link.OpenCheck("1") : link.OpenReturnCheck("1"), 1);
+    const int lines = pick(1, 6);
+    const int turnAt = kind >= 70 && kind < 80 ? pick(1, lines) : -1;
+    for (int i = 0; i < lines; ++i) {
+      if (i == turnAt) {
+        ASSERT_EQ(link.SetCurrentCheckDirection(1), 1);
+      }
+      const bool divisible = pick(0, 3) == 0;
+      const int quantity = divisible ? pick(1, 3000) : pick(1, 10);
+      const int price = pick(1, 200000);
+      const int tax1 = pick(0, 5) == 0 ? 0 : m_groups[pick(0, int(m_groups.size()) - 1)];
+      const int tax2 = pick(0, 3) == 0 ? m_groups[pick(0, int(m_groups.size()) - 1)] : 0;
+      const int discountKind = pick(0, 9);
+      const int direction = discountKind < 2 ? 0 : discountKind < 3 ? 1 : -1;
+      const int discount = direction < 0 ? 0 : pick(1, 150000);
+      const std::int32_t amount =
+          link.FiscalLineEx(Utf8ToCp1251(names[pick(0, 5)]), quantity, price, divisible, tax1, tax2,
+                            0, direction, "Знижка", discount);
+      ASSERT_GE(amount, 0) << Cp1251ToUtf8(link.LastErrorText());
+    }
+
+    if (pick(0, 19) == 0) {
+      ASSERT_EQ(link.AbortCheck(), 1);
+      continue;
+    }
+    const std::int64_t total = ExpectedTotal(link.Sums(), m_config, link.TaxesPerLine());
+    const int payment = pick(0, 99);
+    std::int32_t result = 0;
+    if (payment < 10) {
+      // Short by two kopecks: refused, the receipt stays open, then paid in full.
+      EXPECT_EQ(link.CloseCheckEx(static_cast<std::int32_t>(total - 2), 0, 0, 0), -1);
+      ASSERT_TRUE(link.IsCheckOpen());
+      result = link.CloseCheckEx(static_cast<std::int32_t>(total), 0, 0, 0);
+    } else if (payment < 25) {
+      result = link.CloseCheckEx(static_cast<std::int32_t>(total - 1), 0, 0, 0);  // adjusted
+    } else if (payment < 40 && total > 0) {
+      const auto card = static_cast<std::int32_t>(total / 3);
+      const auto credit = static_cast<std::int32_t>(total / 5);
+      result = link.CloseCheckEx(static_cast<std::int32_t>(total - card - credit), card, credit, 0);
+    } else if (payment < 55 && total >= 0) {
+      result = link.CloseCheckEx(static_cast<std::int32_t>(total + pick(2, 5000)), 0, 0, 0);
+    } else {
+      // Exact cash; a zero total is paid with change, as all-zero payments mean "no sums".
+      result = total == 0 ? link.CloseCheckEx(500, 0, 0, 0) : link.CloseCheck();
+    }
+    ASSERT_EQ(result, total) << Cp1251ToUtf8(link.LastErrorText()) << " payment " << payment
+                             << " perLine " << link.TaxesPerLine() << " sales "
+                             << link.Sums().salesSum << " returns " << link.Sums().returnSum
+                             << " ret onsale " << link.Sums().returnOnSaleTaxes << " ret salinc "
+                             << link.Sums().returnSaleIncludedTaxes;
+    ASSERT_FALSE(link.IsCheckOpen());
+    ++closed;
+
+    const ReceiptSums sums = link.Sums();
+    const std::int64_t sales = sums.salesSum + sums.onSaleTaxes - sums.saleIncludedTaxes;
+    const std::int64_t returns =
+        sums.returnSum + sums.returnOnSaleTaxes - sums.returnSaleIncludedTaxes;
+    ASSERT_EQ(sales - returns, total);
+    // The printer's own figures of this receipt.
+    const CheckResultFields fields = [&] {
+      CheckResultFields f{};
+      std::string text = link.CheckResultText();
+      for (std::size_t k = 0, start = 0; k < f.size(); ++k) {
+        const std::size_t end = text.find(';', start);
+        f[k] = std::stoll(text.substr(start, end - start));
+        start = end + 1;
+      }
+      return f;
+    }();
+    EXPECT_EQ(fields[0], firstCheck + closed);
+    EXPECT_EQ(fields[1] - fields[5], result);
+    EXPECT_EQ(fields[2], sums.onSaleTaxes);
+    EXPECT_EQ(fields[3], sums.includedTaxes);
+    EXPECT_EQ(fields[4], sums.saleIncludedTaxes);
+    EXPECT_EQ(fields[5], returns);
+    EXPECT_EQ(fields[6], sums.returnOnSaleTaxes);
+    EXPECT_EQ(fields[7], sums.returnIncludedTaxes);
+    EXPECT_EQ(fields[8], sums.returnSaleIncludedTaxes);
+    EXPECT_NE(link.CheckResultXml().find("check_number=\"" + std::to_string(fields[0]) + "\""),
+              std::string::npos);
+
+    net += result;
+    salesPart += sales;
+    returnPart += returns;
+    onSale += sums.onSaleTaxes;
+    included += sums.includedTaxes;
+    saleIncluded += sums.saleIncludedTaxes;
+    returnOnSale += sums.returnOnSaleTaxes;
+    returnIncluded += sums.returnIncludedTaxes;
+    returnSaleIncluded += sums.returnSaleIncludedTaxes;
+    for (int g = 0; g < 8; ++g) {
+      groupSales[g] += sums.groupSales[g];
+      groupReturns[g] += sums.groupReturns[g];
+    }
+  }
+  EXPECT_GT(closed, 400);
+
+  // The printer's fiscal registers, read back through the link.
+  const std::string fiscal = link.GetFiscalInfo();
+  ASSERT_EQ(fiscal.size(), 264u);
+  auto field = [&fiscal](int k) { return std::stoll(fiscal.substr(12 * k, 12)); };
+  EXPECT_EQ(field(0), salesPart);
+  EXPECT_EQ(field(11), returnPart);
+  for (int g = 0; g < 8; ++g) {
+    EXPECT_EQ(field(1 + g), groupSales[g]) << "group " << g + 1;
+    EXPECT_EQ(field(12 + g), groupReturns[g]) << "group " << g + 1;
+  }
+  const SimRegisters registers = m_sim.Model().Registers();
+  EXPECT_EQ(registers.checkNumber, firstCheck + closed);
+  EXPECT_EQ(registers.daySales - registers.dayReturns, net);
+  EXPECT_EQ(registers.onSaleTaxes, onSale);
+  EXPECT_EQ(registers.includedTaxes, included);
+  EXPECT_EQ(registers.saleIncludedTaxes, saleIncluded);
+  EXPECT_EQ(registers.returnOnSaleTaxes, returnOnSale);
+  EXPECT_EQ(registers.returnIncludedTaxes, returnIncluded);
+  EXPECT_EQ(registers.returnSaleIncludedTaxes, returnSaleIncluded);
+}
+
+TEST_F(ReconciliationTest, FaultsInTheMiddleOfAReceipt) {
+  PrinterLink& link = *m_link;
+  const std::int64_t firstCheck = m_sim.Model().Registers().checkNumber;
+
+  // Paper runs out while the receipt is closed: the close still succeeds.
+  ASSERT_EQ(link.OpenCheck("1"), 1);
+  ASSERT_GE(link.FiscalLine("A", 1, 1000, 0, m_groups[0], 0, 0), 1000);
+  const std::int64_t total = ExpectedTotal(link.Sums(), m_config, link.TaxesPerLine());
+  m_sim.Model().InjectStatus("HARDPAPER", true);
+  EXPECT_EQ(link.CloseCheckEx(static_cast<std::int32_t>(total), 0, 0, 0), total);
+  EXPECT_FALSE(link.IsCheckOpen());
+
+  // A full copy buffer reported with a line does not fail the line.
+  ASSERT_EQ(link.OpenCheck("1"), 1);
+  m_sim.Model().InjectStatus("SOFTCOPY", true);
+  EXPECT_GE(link.FiscalLine("B", 2, 500, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(link.GetCheckSum(), 1000);
+
+  // A silent printer during a line: no link, -1, the receipt stays open on the link's side.
+  m_sim.Model().SetSilent(true);
+  EXPECT_EQ(link.FiscalLine("C", 1, 700, 0, 0, 0, 0), -1);
+  EXPECT_EQ(link.LastErrorText(), m_host.LoadString(1003));
+  m_sim.Model().SetSilent(false);
+  EXPECT_EQ(link.GetCheckSum(), 1000);
+  EXPECT_EQ(link.CloseCheck(), 1000);
+
+  // A status word that arrives unasked before a line: the receipt is aborted.
+  ASSERT_EQ(link.OpenCheck("1"), 1);
+  m_sim.Printer().SendUnsolicited("SOFTSYSLOCK");
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_EQ(link.FiscalLine("D", 1, 100, 0, 0, 0, 0), -1);
+  EXPECT_FALSE(link.IsCheckOpen());
+  EXPECT_FALSE(m_sim.Model().ReceiptOpen());
+  EXPECT_EQ(link.LastErrorText(), m_host.LoadString(2002));
+
+  EXPECT_EQ(m_sim.Model().Registers().checkNumber, firstCheck + 2);
+}
+
+}  // namespace
+}  // namespace vekta
