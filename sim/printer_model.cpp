@@ -517,6 +517,11 @@ bool PrinterModel::PoweredOn() const {
   return m_impl->power;
 }
 
+bool PrinterModel::Answering() const {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->power && !m_impl->silent;
+}
+
 void PrinterModel::AdvanceClock(std::chrono::seconds by) {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
   m_impl->clockOffset += by;

@@ -32,6 +32,11 @@ SimPrinter::~SimPrinter() {
 
 bool SimPrinter::Start(std::string* error) {
   if (m_thread.joinable()) return true;
+  if (!m_options.replayLog.empty() && !m_replay) {
+    auto replay = std::make_unique<ReplayScript>();
+    if (!replay->LoadFile(m_options.replayLog, error)) return false;
+    m_replay = std::move(replay);
+  }
   if (!OpenPty(error)) return false;
   m_stopFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
   if (m_stopFd < 0) {
@@ -196,7 +201,12 @@ void SimPrinter::Run() {
 }
 
 void SimPrinter::Answer(const SimInput& input) {
-  SimReply reply = m_model->HandleInput(input);
+  SimReply reply;
+  if (!m_replay) {
+    reply = m_model->HandleInput(input);
+  } else if (m_model->Answering()) {
+    reply = m_replay->Answer(input);
+  }
   if (reply.messages.empty()) return;
   int lineMs = m_options.printLineMs >= 0 ? m_options.printLineMs : (m_options.baud > 0 ? 20 : 0);
   if (reply.printedLines > 0 && lineMs > 0) {

@@ -8,6 +8,7 @@
 
 #include "sim/frame_parser.h"
 #include "sim/printer_model.h"
+#include "sim/replay_script.h"
 #include "sim/sim_options.h"
 
 namespace vekta {
@@ -24,8 +25,8 @@ class SimPrinter {
   SimPrinter(const SimPrinter&) = delete;
   SimPrinter& operator=(const SimPrinter&) = delete;
 
-  // Opens the pty and starts answering. False, with the reason in *error, when no pty could
-  // be had or the link could not be made.
+  // Opens the pty and starts answering (from the protocol log when options.replayLog is set).
+  // False, with the reason in *error, when no pty could be had or the link could not be made.
   bool Start(std::string* error = nullptr);
   void Stop();
   std::string SlavePath() const;
@@ -55,7 +56,8 @@ class SimPrinter {
 
   SimOptions m_options;
   std::unique_ptr<PrinterModel> m_model;
-  SimFrameParser m_parser;  // reader thread only
+  std::unique_ptr<ReplayScript> m_replay;  // set when answering from a protocol log
+  SimFrameParser m_parser;                 // reader thread only
 
   mutable std::mutex m_lineMutex;
   int m_master = -1;        // guarded by m_lineMutex

@@ -171,5 +171,67 @@ TEST(SimProcessTest, BinaryServesAPtyAndTakesControlLines) {
   EXPECT_FALSE(sim.Running());
 }
 
+TEST(SimProcessTest, BinaryRunsALoginAndAReceiptOverThePty) {
+  SimProcess sim({"--model", "0.1", "--password", "0000012345", "--key", "X"});
+  ASSERT_TRUE(sim.Running());
+  test::TestWire wire(sim.DevicePath());
+  ASSERT_TRUE(wire.IsOpen());
+
+  EXPECT_EQ(wire.Command("UPASCashier   7777777777"), std::vector<std::string>{"SOFTUPAS"});
+  EXPECT_EQ(wire.Command("UPASCashier   0000012345"), std::vector<std::string>{"READY"});
+  auto replies = wire.Command("CONf");
+  ASSERT_EQ(replies.size(), 2u);
+  ASSERT_EQ(replies[0].size(), 152u);
+  EXPECT_EQ(replies[0].substr(4, 3), "441");
+  EXPECT_EQ(replies[0][74], '2');
+
+  EXPECT_EQ(wire.Command("PREP1"), std::vector<std::string>{"SOFTSLWORK"});
+  EXPECT_TRUE(sim.SendControl("key R"));
+  EXPECT_EQ(wire.Command("PREP1"), std::vector<std::string>{"READY"});
+  // a whole-goods line of 2 x 5.00 in group B (20.00 on-sale), no article
+  std::string line = "FISCTea         000001000000000500000021";
+  line += "0";
+  line += "000000";
+  line += "\x81" + std::string("12000");
+  line += std::string(6 * 6, '0');
+  line += "0000";
+  EXPECT_EQ(wire.Command(line), (std::vector<std::string>{"FISC0000000200", "READY"}));
+
+  EXPECT_TRUE(sim.SendControl("paper out"));
+  EXPECT_EQ(wire.Command("COMP" + std::string(50, '0') + "0000001200"),
+            std::vector<std::string>{"HARDPAPER"});
+  EXPECT_TRUE(sim.SendControl("paper in"));
+  // sales 10.00, no returns, packing, cheque or credit, 12.00 cash
+  replies = wire.Command(
+      "COMP"
+      "0000001000" +
+      std::string(40, '0') + "0000001200");
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0],
+            "COMP"
+            "0000000001"
+            "0000001200"
+            "0000000200"
+            "0000000000"
+            "0000000000"
+            "0000000000"
+            "0000000000"
+            "0000000000"
+            "0000000000");
+
+  // the fiscal registers reply is longer than a length byte can count
+  replies = wire.Command("CFIS");
+  ASSERT_EQ(replies.size(), 2u);
+  EXPECT_EQ(replies[0].size(), 4u + 264);
+  EXPECT_EQ(replies[0].substr(4, 12), "000000001200");
+  EXPECT_TRUE(sim.SendControl("registers"));
+  EXPECT_NE(sim.LastReply().find("checks=1"), std::string::npos);
+
+  // a status word for the next command, then an unsolicited one
+  EXPECT_TRUE(sim.SendControl("status SOFTNREP"));
+  EXPECT_EQ(wire.Command("KASS"), std::vector<std::string>{"SOFTNREP"});
+  EXPECT_EQ(wire.Command("KASS"), std::vector<std::string>{"READY"});
+}
+
 }  // namespace
 }  // namespace vekta

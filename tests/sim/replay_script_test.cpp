@@ -1,0 +1,91 @@
+#include "sim/replay_script.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "platform/codepage.h"
+#include "sim/sim_text.h"
+#include "tests/sim/test_wire.h"
+#include "tests/support/sim_harness.h"
+
+namespace vekta {
+namespace {
+
+// A protocol log as the host writes it: Windows-1251, CR LF, "%x %X;entry".
+std::string FieldLog() {
+  const char* lines[] = {
+      "12/05/26 21:58:05;Старт програми",
+      "12/05/26 21:58:05;<< From Printer <<READY",
+      "12/05/26 21:58:05;>>> To Printer >>>UPASОля       7777777777",
+      "12/05/26 21:58:05;<< From Printer <<READY",
+      "12/05/26 21:58:05;>>> To Printer >>>PPMD1",
+      "12/05/26 21:58:05;<< From Printer <<READY",
+      "12/05/26 21:58:06;>>> To Printer >>>PREPВідділ",
+      "12/05/26 21:58:06;<< From Printer <<SOFTSLWORK",
+      "12/05/26 21:58:06;ERROR: SOFTSLWORK",
+      "12/05/26 21:58:07;<< From Printer <<READY",
+      "12/05/26 21:58:09;>>> To Printer >>>UPASОля       7777777777",
+      "12/05/26 21:58:09;<< From Printer <<READY",
+      "12/05/26 21:58:10;>>> To Printer >>>PREPВідділ",
+      "12/05/26 21:58:10;<< From Printer <<READY",
+      "12/05/26 21:58:10;Стоп програми",
+  };
+  std::string text;
+  for (const char* line : lines) text += Utf8ToCp1251(line) + "\r\n";
+  return text;
+}
+
+SimInput Command(const std::string& utf8) {
+  return {SimInput::Kind::kCommand, SimUtf8ToCp866(utf8)};
+}
+
+TEST(SimReplay, AnswersEachCommandWithItsRecordedRepliesInOrder) {
+  ReplayScript script;
+  ASSERT_TRUE(script.Load(FieldLog()));
+  ASSERT_EQ(script.Exchanges().size(), 5u);
+  // the READY before the second login answered its wake-up byte, not the refused PREP
+  EXPECT_EQ(script.Exchanges()[2].replies, std::vector<std::string>{"SOFTSLWORK"});
+
+  EXPECT_EQ(script.Answer({SimInput::Kind::kWakeUp, {}}).messages,
+            std::vector<std::string>{"READY"});
+  EXPECT_EQ(script.Answer(Command("UPASОля       7777777777")).messages,
+            std::vector<std::string>{"READY"});
+  EXPECT_EQ(script.Answer(Command("PPMD1")).messages, std::vector<std::string>{"READY"});
+  // the same command text twice: the first answer, then the later one
+  EXPECT_EQ(script.Answer(Command("PREPВідділ")).messages, std::vector<std::string>{"SOFTSLWORK"});
+  EXPECT_EQ(script.Answer(Command("UPASОля       7777777777")).messages,
+            std::vector<std::string>{"READY"});
+  EXPECT_EQ(script.Answer(Command("PREPВідділ")).messages, std::vector<std::string>{"READY"});
+  // past the end the log is searched from its start again; unknown commands are refused
+  EXPECT_EQ(script.Answer(Command("PREPВідділ")).messages, std::vector<std::string>{"SOFTSLWORK"});
+  EXPECT_EQ(script.Answer(Command("KASS")).messages, std::vector<std::string>{"SOFTCOMMAN"});
+
+  EXPECT_FALSE(script.Load("12/05/26 21:58:05;Старт програми\r\n"));
+}
+
+TEST(SimReplay, BinaryReplaysALogOverThePty) {
+  std::string log = ::testing::TempDir() + "orbis-sim-replay-" + std::to_string(getpid()) + ".log";
+  {
+    std::ofstream out(log, std::ios::binary);
+    out << FieldLog();
+  }
+  SimProcess sim({"--replay", log});
+  ASSERT_TRUE(sim.Running());
+  test::TestWire wire(sim.DevicePath());
+  ASSERT_TRUE(wire.IsOpen());
+  EXPECT_EQ(wire.Command(SimUtf8ToCp866("UPASОля       7777777777")),
+            std::vector<std::string>{"READY"});
+  EXPECT_EQ(wire.Command(SimUtf8ToCp866("PREPВідділ")), std::vector<std::string>{"SOFTSLWORK"});
+  sim.Kill();
+  std::remove(log.c_str());
+
+  ReplayScript gone;
+  std::string error;
+  EXPECT_FALSE(gone.LoadFile(log, &error));
+  EXPECT_NE(error.find(log), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vekta
