@@ -344,7 +344,8 @@ bool SettingsStore::WriteValue(const std::string& section, const std::string& na
   if (LoadFile(target, content) == LoadResult::kUnreadable) return false;
   IniLines ini = SplitLines(content);
   SetValue(ini, Trim(section), trimmedName, value);
-  return ReplaceFileAtomically(target, JoinLines(ini), 0644, m_beforeReplace);
+  // A new file is not world-readable: it may come to hold the [Server] and [Remote] tokens.
+  return ReplaceFileAtomically(target, JoinLines(ini), 0640, m_beforeReplace);
 }
 
 void SettingsStore::SetBeforeReplaceHook(std::function<void()> hook) {

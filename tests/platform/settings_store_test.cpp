@@ -162,6 +162,8 @@ TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
   SettingsStore fresh(m_dir + "/a/b/vektamanager.ini");
   ASSERT_TRUE(fresh.WriteConfigDword("CurrentConfig", "KeepLogFiles", 7));
   EXPECT_EQ(ReadKeepLogFiles(fresh), 7u);
+  EXPECT_EQ(fs::status(m_dir + "/a/b/vektamanager.ini").permissions() & fs::perms::others_all,
+            fs::perms::none);
 }
 
 TEST_F(SettingsStoreTest, InterruptedWriteLeavesTheOldFileWhole) {
