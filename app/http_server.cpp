@@ -234,6 +234,8 @@ bool HttpServer::Bind() {
   const ServerConfig& config = m_context.config;
   if (config.listen.port == 0) {
     m_port = m_server->bind_to_any_port(config.listen.host.c_str());
+    // The own origin of the Origin check is the port actually bound.
+    m_context.config.listen.port = m_port;
     return m_port > 0;
   }
   if (!m_server->bind_to_port(config.listen.host.c_str(), config.listen.port)) return false;

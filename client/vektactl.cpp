@@ -106,6 +106,7 @@ class Ctl {
   int Members();
   int Settings();
   int Simple(const std::string& method, const std::string& path);
+  int Connections();
 
   // Test client.
   HRESULT CreateTestObject(const std::string& server, std::unique_ptr<RemoteOrbis>& object);
@@ -192,6 +193,23 @@ int Ctl::Simple(const std::string& method, const std::string& path) {
   if (!connection) return 2;
   if (method == "GET") return PrintAnswer(connection->Get(path));
   return PrintAnswer(connection->Send(method, path, nullptr));
+}
+
+// The list as the main window shows it: port (" LOCKED"), serial number, client.
+int Ctl::Connections() {
+  if (m_options.json) return Simple("GET", "/api/v1/connections");
+  auto connection = Connect(false);
+  if (!connection) return 2;
+  HttpAnswer answer = connection->Get("/api/v1/connections");
+  if (answer.status != 200 || !answer.body.contains("rows")) return Fail(answer);
+  for (const auto& row : answer.body["rows"]) {
+    std::string line;
+    for (const auto& cell : row) {
+      line += (line.empty() ? "" : "\t") + (cell.is_string() ? cell.get<std::string>() : "");
+    }
+    std::cout << line << "\n";
+  }
+  return 0;
 }
 
 int Ctl::Create() {
@@ -576,7 +594,7 @@ int Ctl::Run() {
   if (command == "fetch-xml") return FetchXml();
   if (command == "test-receipt") return TestReceipt();
   if (command == "connect-print-disconnect") return ConnectPrintDisconnect();
-  if (command == "connections") return Simple("GET", "/api/v1/connections");
+  if (command == "connections") return Connections();
   if (command == "ports") return Simple("GET", "/api/v1/ports");
   if (command == "status") return Simple("GET", "/api/v1/status");
   if (command == "about") return Simple("GET", "/api/v1/about");

@@ -1,0 +1,319 @@
+#include "app/http_server.h"
+
+#include <gtest/gtest.h>
+#include <httplib.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "platform/settings_store.h"
+#include "tests/app/fake_backend.h"
+
+namespace vekta {
+namespace {
+
+using nlohmann::json;
+
+class HttpServerTest : public ::testing::Test {
+ protected:
+  void SetUp() override { Start(ServerConfig{}); }
+  void TearDown() override { Stop(); }
+
+  void Start(ServerConfig config, bool onDemand = false) {
+    char dir[] = "/tmp/vekta-http-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    m_dir = dir;
+    m_settings = std::make_unique<SettingsStore>(m_dir + "/vektamanager.ini");
+    config.listen = {"127.0.0.1", 0};
+    m_config = config;
+    ServerContext context;
+    context.config = config;
+    context.backend = &m_backend;
+    context.objects = &m_objects;
+    context.settings = m_settings.get();
+    context.startedOnDemand = onDemand;
+    context.requestExit = [this] { ++m_exitRequests; };
+    m_server = std::make_unique<HttpServer>(context);
+    ASSERT_TRUE(m_server->Bind());
+    m_thread = std::thread([this] { m_server->Serve(); });
+    m_client = std::make_unique<httplib::Client>("127.0.0.1", m_server->Port());
+    for (int i = 0; i < 100 && !m_client->Get("/healthz"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  void Stop() {
+    if (!m_server) return;
+    m_server->Stop();
+    m_thread.join();
+    m_server.reset();
+    m_objects.ReleaseAll();
+    std::system(("rm -rf " + m_dir).c_str());
+  }
+
+  httplib::Result Post(const std::string& path, const std::string& body,
+                       httplib::Headers headers = {}) {
+    return m_client->Post(path.c_str(), headers, body, "application/json");
+  }
+  std::string Create(const std::string& body = R"({"progid":"VektaManager.Orbis"})") {
+    auto res = Post("/api/v1/objects", body);
+    EXPECT_TRUE(res);
+    if (!res) return "";
+    EXPECT_EQ(res->status, 201) << res->body;
+    return json::parse(res->body).value("object", "");
+  }
+  // Status and the error body's hresult.
+  std::pair<int, std::string> Refusal(const httplib::Result& res) {
+    if (!res) return {0, ""};
+    auto body = json::parse(res->body, nullptr, false);
+    if (body.is_discarded() || !body.contains("error")) return {res->status, "no error body"};
+    return {res->status, body.value("hresult", "")};
+  }
+
+  FakeBackend m_backend;
+  ObjectTable m_objects;
+  ServerConfig m_config;
+  std::string m_dir;
+  std::unique_ptr<SettingsStore> m_settings;
+  std::unique_ptr<HttpServer> m_server;
+  std::thread m_thread;
+  std::unique_ptr<httplib::Client> m_client;
+  int m_exitRequests = 0;
+};
+
+TEST_F(HttpServerTest, BadRequestsAreRefusedWithTheirCodeAndReachNoObject) {
+  const std::string id = Create();
+  const std::string call = "/api/v1/objects/" + id + "/call/";
+  using P = std::pair<int, std::string>;
+  EXPECT_EQ(Refusal(Post(call + "FiscalLine", "{\"GoodsName\":")), P(400, "0x80070057"));
+  EXPECT_EQ(Refusal(Post(call + "NoSuchMember", "[]")), P(400, "0x80020006"));
+  EXPECT_EQ(Refusal(Post(call + "fiscalline", "[]")), P(400, "0x80020006"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[]")), P(400, "0x8002000E"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", R"(["a","b"])")), P(400, "0x8002000E"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", R"({"DepartmentName":"a","Extra":1})")),
+            P(400, "0x8002000E"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", R"({})")), P(400, "0x8002000E"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[5]")), P(400, "0x80020005"));
+  EXPECT_EQ(Refusal(Post(call + "Feed", R"(["5"])")), P(400, "0x80020005"));
+  EXPECT_EQ(Refusal(Post(call + "Feed", "[1.5]")), P(400, "0x80020005"));
+  EXPECT_EQ(Refusal(Post(call + "Feed", "[null]")), P(400, "0x80020005"));
+  EXPECT_EQ(Refusal(Post(call + "Feed", "[2147483648]")), P(400, "0x8002000A"));
+  EXPECT_EQ(Refusal(Post(call + "Feed", "[-2147483649]")), P(400, "0x8002000A"));
+  EXPECT_EQ(Refusal(Post(call + "Feed", "[18446744073709551615]")), P(400, "0x8002000A"));
+  EXPECT_EQ(Refusal(Post(call + "PeriodicalFiscalReportDate", R"(["2024-02-30","2024-03-01"])")),
+            P(400, "0x80020005"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[\"\xC3\x28\"]")), P(400, "0x80070057"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[\"" + std::string(4097, 'a') + "\"]")),
+            P(413, "0x80070057"));
+  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[\"" + std::string(1 << 20, 'a') + "\"]")),
+            P(413, "0x80070057"));
+  EXPECT_EQ(
+      Refusal(m_client->Post(call.c_str() + std::string("OpenCheck"), "[\"a\"]", "text/plain")),
+      P(415, "0x80070057"));
+  const std::string invoke = "/api/v1/objects/" + id + "/invoke";
+  EXPECT_EQ(Refusal(Post(invoke, R"({"dispid":999,"args":[]})")), P(400, "0x80020006"));
+  EXPECT_EQ(Refusal(Post(invoke, R"({"dispid":"12"})")), P(400, "0x80020005"));
+  EXPECT_EQ(Refusal(Post(invoke, R"({"dispid":12,"args":[],"kind":"propput"})")),
+            P(400, "0x80020006"));
+  EXPECT_EQ(Refusal(Post("/api/v1/objects/0123456789abcdef0123456789abcdef/call/Done", "")),
+            P(404, "0x80010108"));
+  EXPECT_EQ(Refusal(Post("/api/v1/objects", R"({"progid":"Word.Application"})")),
+            P(400, "0x80040154"));
+  EXPECT_EQ(Refusal(Post("/api/v1/objects", R"({"progid":"VektaManager.Orbis","leaseMs":0})")),
+            P(400, "0x8002000A"));
+  EXPECT_EQ(
+      Refusal(Post("/api/v1/objects", R"({"progid":"VektaManager.Orbis","leaseMs":86400001})")),
+      P(400, "0x8002000A"));
+  // A 4096-character text in Cyrillic is 8192 bytes and still fits.
+  std::string cyrillic;
+  for (int i = 0; i < 4096; ++i) cyrillic += "Ж";
+  auto fits = Post(call + "OpenCheck", "[\"" + cyrillic + "\"]");
+  ASSERT_TRUE(fits);
+  EXPECT_EQ(fits->status, 200);
+
+  ASSERT_EQ(m_backend.Calls().size(), 1u) << "only the last, good call may reach the object";
+  EXPECT_EQ(m_backend.live.load(), 1);
+  EXPECT_EQ(m_objects.Count(), 1u);
+
+  auto released = m_client->Delete(("/api/v1/objects/" + id).c_str());
+  ASSERT_TRUE(released);
+  EXPECT_EQ(released->status, 204);
+  EXPECT_EQ(Refusal(Post(call + "Done", "")), P(404, "0x80010108"));
+  EXPECT_EQ(Refusal(m_client->Delete(("/api/v1/objects/" + id).c_str())), P(404, "0x80010108"));
+  EXPECT_EQ(m_backend.destroyed.load(), 1);
+  auto health = m_client->Get("/healthz");
+  ASSERT_TRUE(health);
+  EXPECT_EQ(health->status, 200);
+}
+
+TEST_F(HttpServerTest, ResultEnvelopesByNameAndByDispid) {
+  const std::string orbis = Create();
+  auto line = Post("/api/v1/objects/" + orbis + "/call/FiscalLine",
+                   R"({"GoodsName":"Хліб","Qty":2,"Price":1850,"GoodsDividual":false,)"
+                   R"("Tax1Index":1,"Tax2Index":0,"Article":7})");
+  ASSERT_TRUE(line);
+  EXPECT_EQ(line->status, 200);
+  EXPECT_EQ(json::parse(line->body), json::parse(R"({"hresult":"0x80004005",)"
+                                                 R"("hresultName":"E_FAIL","ok":false,)"
+                                                 R"("out":{"ThisLineSum":-1}})"));
+  auto byDispid = Post("/api/v1/objects/" + orbis + "/invoke",
+                       R"({"dispid":17,"args":["Хліб",2,1850,true,1,0,7],"kind":"method"})");
+  ASSERT_TRUE(byDispid);
+  EXPECT_EQ(byDispid->body, line->body);
+  auto calls = m_backend.Calls();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(std::get<std::string>(calls[0].args[0]), "Хліб");
+  EXPECT_EQ(std::get<std::int32_t>(calls[0].args[3]), 0);
+  EXPECT_EQ(std::get<std::int32_t>(calls[1].args[3]), 1);
+
+  auto dates = Post("/api/v1/objects/" + orbis + "/call/PeriodicalFiscalReportDate",
+                    R"(["2024-01-01","1900-01-01T12:00:00"])");
+  ASSERT_TRUE(dates);
+  EXPECT_EQ(json::parse(dates->body)["hresultName"], "S_OK");
+  calls = m_backend.Calls();
+  EXPECT_DOUBLE_EQ(std::get<double>(calls[2].args[0]), 45292.0);
+  EXPECT_DOUBLE_EQ(std::get<double>(calls[2].args[1]), 2.5);
+
+  const std::string wrapper = Create(R"({"progid":"VektaManager.Application","leaseMs":60000})");
+  auto value =
+      Post("/api/v1/objects/" + wrapper + "/call/FiscalLine", R"(["Хліб",2,1850,0,1,0,7])");
+  ASSERT_TRUE(value);
+  EXPECT_EQ(json::parse(value->body), json::parse(R"({"value":7})"));
+  auto text = Post("/api/v1/objects/" + wrapper + "/invoke", R"({"dispid":67,"kind":"propget"})");
+  ASSERT_TRUE(text);
+  EXPECT_EQ(json::parse(text->body), json::parse(R"({"value":"Сума"})"));
+  auto put = Post("/api/v1/objects/" + wrapper + "/call/CheckSumm", R"({"value":5})");
+  ASSERT_TRUE(put);
+  EXPECT_EQ(json::parse(put->body), json::parse(R"({"value":null})"));
+  auto get = Post("/api/v1/objects/" + wrapper + "/call/CheckSumm", "");
+  ASSERT_TRUE(get);
+  EXPECT_EQ(json::parse(get->body), json::parse(R"({"value":7})"));
+  calls = m_backend.Calls();
+  EXPECT_EQ(calls[calls.size() - 2].member, "CheckSumm:put");
+  EXPECT_EQ(calls.back().member, "CheckSumm:get");
+}
+
+TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
+  const std::string a = Create();
+  const std::string b = Create();
+  const httplib::Headers key = {{"Idempotency-Key", "receipt-17-line-2"}};
+  const std::string args = R"(["Хліб",1,100,0,1,0,1])";
+  auto first = Post("/api/v1/objects/" + a + "/call/FiscalLine", args, key);
+  auto again = Post("/api/v1/objects/" + a + "/call/FiscalLine", args, key);
+  ASSERT_TRUE(first && again);
+  EXPECT_EQ(first->body, again->body);
+  EXPECT_EQ(m_backend.Calls().size(), 1u);
+  // The key belongs to its object; without a key every call runs.
+  Post("/api/v1/objects/" + b + "/call/FiscalLine", args, key);
+  Post("/api/v1/objects/" + a + "/call/FiscalLine", args);
+  EXPECT_EQ(m_backend.Calls().size(), 3u);
+  auto tooLong = Post("/api/v1/objects/" + a + "/call/FiscalLine", args,
+                      {{"Idempotency-Key", std::string(201, 'k')}});
+  EXPECT_EQ(Refusal(tooLong).first, 400);
+  EXPECT_EQ(m_backend.Calls().size(), 3u);
+}
+
+TEST_F(HttpServerTest, LeaseEndIsTheFinalReleaseAndPingsRenewIt) {
+  const std::string kept = Create(R"({"class":"Orbis","leaseMs":300})");
+  const std::string dropped = Create(R"({"class":"Orbis","leaseMs":300})");
+  for (int i = 0; i < 8; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto ping = Post("/api/v1/objects/" + kept + "/ping", "");
+    ASSERT_TRUE(ping);
+    EXPECT_EQ(ping->status, 200);
+  }
+  EXPECT_EQ(Refusal(Post("/api/v1/objects/" + dropped + "/call/Done", "")).first, 404);
+  EXPECT_EQ(m_backend.destroyed.load(), 1);
+  EXPECT_EQ(m_objects.Count(), 1u);
+}
+
+TEST_F(HttpServerTest, OperatorEndpoints) {
+  auto rows = m_client->Get("/api/v1/connections");
+  ASSERT_TRUE(rows);
+  const json doc = json::parse(rows->body);
+  EXPECT_EQ(doc["rows"], json::parse(R"([["COM3 LOCKED","AB12345678","POS"],)"
+                                     R"(["COM4","НЕВІДОМИЙ","НЕВІДОМИЙ"],["","","Kasa 2"]])"));
+  EXPECT_EQ(doc["connections"][0]["locked"], true);
+
+  auto bad = m_client->Put("/api/v1/settings", R"({"KeepLogFiles":1})", "application/json");
+  ASSERT_TRUE(bad);
+  EXPECT_EQ(bad->status, 400);
+  EXPECT_NE(bad->body.find("2 to 4096"), std::string::npos);
+  EXPECT_EQ(
+      m_client->Put("/api/v1/settings", R"({"KeepLogFiles":4097})", "application/json")->status,
+      400);
+  EXPECT_EQ(m_client->Put("/api/v1/settings", R"({"SaveToLog":"yes"})", "application/json")->status,
+            400);
+  auto good = m_client->Put("/api/v1/settings", R"({"SaveToLog":true,"KeepLogFiles":4096})",
+                            "application/json");
+  ASSERT_TRUE(good);
+  EXPECT_EQ(good->status, 200);
+  EXPECT_EQ(m_settings->ReadConfigDword("CurrentConfig", "KeepLogFiles", 0), 4096u);
+  EXPECT_EQ(m_settings->ReadConfigDword("CurrentConfig", "SaveToLog", 0), 1u);
+  EXPECT_EQ(json::parse(m_client->Get("/api/v1/settings")->body),
+            json::parse(R"({"SaveToLog":true,"KeepLogFiles":4096})"));
+
+  auto about = json::parse(m_client->Get("/api/v1/about")->body);
+  EXPECT_EQ(about["version"], "1,5,0,15");
+  EXPECT_EQ(about["versionLine"], "Версія: 1,5,0,15");
+
+  m_backend.m_stats.commandsSent = 5;
+  m_backend.m_stats.AddLatency(7);
+  m_backend.m_stats.CountErrorStatus("SOFTPAPER");
+  const std::string metrics = m_client->Get("/metrics")->body;
+  EXPECT_NE(metrics.find("vekta_commands_sent_total{port=\"COM3\"} 5"), std::string::npos);
+  EXPECT_NE(metrics.find("vekta_command_latency_ms_bucket{port=\"COM3\",le=\"10\"} 1"),
+            std::string::npos);
+  EXPECT_NE(metrics.find("vekta_command_latency_ms_bucket{port=\"COM3\",le=\"5\"} 0"),
+            std::string::npos);
+  EXPECT_NE(metrics.find("word=\"SOFTPAPER\"} 1"), std::string::npos);
+  EXPECT_NE(metrics.find("vekta_clients 3"), std::string::npos);
+
+  auto typelib = json::parse(m_client->Get("/api/v1/typelib")->body);
+  EXPECT_EQ(typelib["interfaces"][0]["members"].size(), 67u);
+  EXPECT_EQ(typelib["interfaces"][1]["members"].size(), 69u);
+
+  auto exit = Post("/api/v1/app/exit", "");
+  ASSERT_TRUE(exit);
+  EXPECT_EQ(exit->status, 202);
+  EXPECT_EQ(m_exitRequests, 1);
+}
+
+TEST_F(HttpServerTest, OnDemandProcessRefusesExit) {
+  Stop();
+  Start(ServerConfig{}, true);
+  auto exit = Post("/api/v1/app/exit", "");
+  ASSERT_TRUE(exit);
+  EXPECT_EQ(exit->status, 409);
+  EXPECT_EQ(m_exitRequests, 0);
+}
+
+TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttp) {
+  Stop();
+  ServerConfig config;
+  config.token = "s3cret";
+  config.allowedHosts = {"pos.shop.lan"};
+  Start(config);
+  const std::string origin = "http://127.0.0.1:" + std::to_string(m_server->Port());
+  using P = std::pair<int, std::string>;
+  EXPECT_EQ(Refusal(m_client->Get("/api/v1/connections", {{"Authorization", "Bearer wrong"}})),
+            P(401, "0x80070005"));
+  EXPECT_EQ(Refusal(m_client->Get("/api/v1/connections", {{"Host", "evil.example:8460"}})),
+            P(403, "0x80070005"));
+  EXPECT_EQ(Refusal(m_client->Get("/api/v1/connections", {{"Origin", "http://evil.example"}})),
+            P(403, "0x80070005"));
+  EXPECT_EQ(
+      Refusal(Post("/api/v1/objects", R"({"class":"Orbis"})", {{"Origin", "http://evil.example"}})),
+      P(403, "0x80070005"));
+  EXPECT_EQ(m_backend.live.load(), 0);
+  EXPECT_EQ(m_client->Get("/api/v1/connections", {{"Host", "pos.shop.lan"}})->status, 200);
+  EXPECT_EQ(m_client->Get("/api/v1/connections", {{"Origin", origin}})->status, 200);
+  EXPECT_EQ(m_client
+                ->Get("/api/v1/connections",
+                      {{"Host", "anything.example"}, {"Authorization", "Bearer s3cret"}})
+                ->status,
+            200);
+}
+
+}  // namespace
+}  // namespace vekta

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "app/command_line.h"
+#include "app/registration.h"
+#include "app/server_config.h"
+
+namespace vekta {
+namespace {
+
+TEST(CommandLineTest, SwitchesAndTheirPrecedence) {
+  EXPECT_EQ(ParseCommandLine({}).mode, RunMode::kNormal);
+  EXPECT_EQ(ParseCommandLine({"/Regserver"}).mode, RunMode::kRegister);
+  EXPECT_EQ(ParseCommandLine({"-REGISTER"}).mode, RunMode::kRegister);
+  EXPECT_EQ(ParseCommandLine({"--unregserver"}).mode, RunMode::kUnregister);
+  EXPECT_EQ(ParseCommandLine({"/Unregister"}).mode, RunMode::kUnregister);
+  EXPECT_EQ(ParseCommandLine({"-embedding"}).mode, RunMode::kEmbedding);
+  // Embedding and automation win: such a start changes no registration.
+  EXPECT_EQ(ParseCommandLine({"/Unregserver", "/Automation"}).mode, RunMode::kAutomation);
+  EXPECT_EQ(ParseCommandLine({"/Regserver", "--Embedding"}).mode, RunMode::kEmbedding);
+  EXPECT_EQ(ParseCommandLine({"/Regserver", "/Unregserver"}).mode, RunMode::kUnregister);
+  EXPECT_EQ(ParseCommandLine({"/Embedding", "--help"}).mode, RunMode::kHelp);
+  EXPECT_EQ(ParseCommandLine({"/Foo", "bar", "--unknown"}).mode, RunMode::kNormal);
+  EXPECT_TRUE(ParseCommandLine({"/Embedding"}).StartedOnDemand());
+  EXPECT_FALSE(ParseCommandLine({"/Regserver"}).StartedOnDemand());
+
+  const CommandLine cl =
+      ParseCommandLine({"--config", "/tmp/v.ini", "--listen=127.0.0.1:9000", "--simulate", "1",
+                        "--simulate=3", "--simulate", "1", "--registration-dir", "/tmp/reg"});
+  EXPECT_TRUE(cl.error.empty());
+  EXPECT_EQ(cl.configPath, "/tmp/v.ini");
+  EXPECT_EQ(cl.listen, "127.0.0.1:9000");
+  EXPECT_EQ(cl.simulatePorts, (std::vector<int>{1, 3}));
+  EXPECT_EQ(cl.registrationDir, "/tmp/reg");
+  EXPECT_EQ(cl.serverArguments,
+            (std::vector<std::string>{"--config", "/tmp/v.ini", "--listen", "127.0.0.1:9000",
+                                      "--simulate", "1", "--simulate", "3"}));
+  EXPECT_FALSE(ParseCommandLine({"--simulate", "0"}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--simulate", "25"}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--simulate", "x1"}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--config"}).error.empty());
+  EXPECT_NE(UsageText().find("--simulate"), std::string::npos);
+}
+
+TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
+  EXPECT_EQ(ParseEndpoint("127.0.0.1:8460")->port, 8460);
+  EXPECT_EQ(ParseEndpoint("[::1]:9000")->host, "::1");
+  EXPECT_EQ(ParseEndpoint("localhost")->port, 8460);
+  EXPECT_FALSE(ParseEndpoint("host:99999"));
+  EXPECT_FALSE(ParseEndpoint("host:"));
+  EXPECT_FALSE(ParseEndpoint("ho st:80"));
+  EXPECT_TRUE(IsLoopbackPeer("::ffff:127.0.0.1"));
+  EXPECT_FALSE(IsLoopbackPeer("10.0.0.5"));
+
+  ServerConfig open;
+  EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "127.0.0.1:8460", "").status, 0);
+  EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "localhost:8460", "").status, 0);
+  // DNS rebinding: a foreign name that resolves to this computer.
+  EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "attacker.example:8460", "").status, 403);
+  // A page of another site.
+  EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "127.0.0.1:8460", "http://evil.example").status,
+            403);
+  EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "127.0.0.1:8460", "http://127.0.0.1:8460").status,
+            0);
+
+  ServerConfig remote;
+  remote.listen = {"0.0.0.0", 8460};
+  remote.token = "t0ken";
+  EXPECT_EQ(CheckRequest(remote, "10.0.0.5", "", "10.0.0.1:8460", "").status, 401);
+  EXPECT_EQ(CheckRequest(remote, "10.0.0.5", "Bearer t0ke", "10.0.0.1:8460", "").status, 401);
+  EXPECT_EQ(CheckRequest(remote, "10.0.0.5", "Basic t0ken", "10.0.0.1:8460", "").status, 401);
+  EXPECT_EQ(CheckRequest(remote, "10.0.0.5", "Bearer t0ken", "10.0.0.1:8460", "").status, 0);
+  EXPECT_EQ(CheckRequest(remote, "127.0.0.1", "", "localhost", "").status, 0);
+  EXPECT_EQ(CheckRequest(remote, "127.0.0.1", "Bearer wrong", "localhost", "").status, 401);
+}
+
+class RegistrationTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/vekta-reg-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir), nullptr);
+    m_dir = dir;
+  }
+  void TearDown() override { std::system(("rm -rf " + m_dir).c_str()); }
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+  static bool Exists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+  }
+  std::string m_dir;
+};
+
+TEST_F(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
+  const RegistrationPaths paths = DefaultRegistrationPaths(m_dir + "/reg", m_dir + "/units");
+  const RegistrationInfo info{
+      "/opt/vekta/bin/vektamanager", "127.0.0.1:8460", {"--config", "/etc/v ini"}};
+  std::string error;
+  ASSERT_TRUE(Register(paths, info, error)) << error;
+  ASSERT_TRUE(Register(paths, info, error)) << error;
+  std::ofstream(m_dir + "/reg/vektamanager.ini") << "[Server]\n";  // not ours
+
+  const auto manifest = nlohmann::json::parse(Read(m_dir + "/reg/registration.json"));
+  EXPECT_EQ(manifest["LocalServer32"], "\"/opt/vekta/bin/vektamanager\"");
+  EXPECT_EQ(manifest["listen"], "127.0.0.1:8460");
+  EXPECT_EQ(manifest["progids"]["VektaManager.Orbis.1"], manifest["classes"][0]["clsid"]);
+  EXPECT_EQ(manifest["progids"]["VektaManager.Application"], manifest["classes"][1]["clsid"]);
+  EXPECT_EQ(manifest["typelib"]["version"], "1.0");
+  EXPECT_EQ(manifest["AppID"]["id"], manifest["classes"][0]["AppID"]);
+  const auto typelib = nlohmann::json::parse(Read(m_dir + "/reg/typelib.json"));
+  EXPECT_EQ(typelib["name"], "VektaManager");
+  const std::string unit = Read(m_dir + "/units/vektamanager.service");
+  EXPECT_NE(unit.find("ExecStart=/opt/vekta/bin/vektamanager --config \"/etc/v ini\""),
+            std::string::npos);
+  if (paths.systemScope) {
+    EXPECT_NE(unit.find("User=vektamanager"), std::string::npos);
+    EXPECT_NE(unit.find("Group=dialout"), std::string::npos);
+  }
+  EXPECT_EQ(unit.find("@"), std::string::npos);
+
+  ASSERT_TRUE(Unregister(paths, error)) << error;
+  EXPECT_FALSE(Exists(m_dir + "/reg/registration.json"));
+  EXPECT_FALSE(Exists(m_dir + "/reg/typelib.json"));
+  EXPECT_FALSE(Exists(m_dir + "/units/vektamanager.service"));
+  EXPECT_TRUE(Exists(m_dir + "/reg/vektamanager.ini"));
+  EXPECT_TRUE(Exists(m_dir + "/units"));
+  // Unregistering what is not there is no failure.
+  EXPECT_TRUE(Unregister(paths, error)) << error;
+}
+
+TEST_F(RegistrationTest, ADamagedManifestCannotMakeUnregisterDeleteOtherFiles) {
+  const RegistrationPaths paths = DefaultRegistrationPaths(m_dir, "");
+  std::ofstream(m_dir + "/precious.txt") << "keep";
+  std::ofstream(m_dir + "/registration.json")
+      << R"({"files":[")" << m_dir << R"(/precious.txt","/etc/passwd"]})";
+  std::string error;
+  Unregister(paths, error);
+  EXPECT_TRUE(Exists(m_dir + "/precious.txt"));
+  EXPECT_FALSE(Exists(m_dir + "/registration.json"));
+}
+
+}  // namespace
+}  // namespace vekta
