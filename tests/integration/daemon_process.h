@@ -1,0 +1,154 @@
+#pragma once
+
+// The built vektamanager as a child process on a free loopback port, for whole-process tests.
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "client/object_connection.h"
+
+namespace vekta::testing {
+
+inline std::string BuildDir() {
+  const char* dir = std::getenv("VEKTA_BUILD_DIR");
+  return dir ? dir : ".";
+}
+
+inline int FreePort() {
+  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+  socklen_t len = sizeof(addr);
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+  ::close(fd);
+  return ntohs(addr.sin_port);
+}
+
+class TempDir {
+ public:
+  TempDir() {
+    char dir[] = "/tmp/vekta-it-XXXXXX";
+    if (::mkdtemp(dir)) m_path = dir;
+  }
+  ~TempDir() {
+    if (!m_path.empty()) std::system(("rm -rf '" + m_path + "'").c_str());
+  }
+  const std::string& Path() const { return m_path; }
+  std::string Write(const std::string& name, const std::string& text) const {
+    std::ofstream(m_path + "/" + name) << text;
+    return m_path + "/" + name;
+  }
+  std::string Read(const std::string& name) const {
+    std::ifstream in(m_path + "/" + name);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  std::string m_path;
+};
+
+class DaemonProcess {
+ public:
+  // Starts vektamanager with `args` (and --config, --registration-dir in `dir` unless given);
+  // waits up to 10 s for /healthz when `waitHealthy`.
+  DaemonProcess(const TempDir& dir, int port, std::vector<std::string> args,
+                bool waitHealthy = true, const std::string& ini = "")
+      : m_port(port) {
+    const std::string config = dir.Write("vektamanager-" + std::to_string(port) + ".ini",
+                                         "[Server]\nLogDir=" + dir.Path() + "/log\n" + ini);
+    std::vector<std::string> full = {BuildDir() + "/app/vektamanager",
+                                     "--config",
+                                     config,
+                                     "--registration-dir",
+                                     dir.Path() + "/reg-" + std::to_string(port),
+                                     "--listen",
+                                     "127.0.0.1:" + std::to_string(port)};
+    full.insert(full.end(), args.begin(), args.end());
+    m_stderrPath = dir.Path() + "/stderr-" + std::to_string(port);
+    m_pid = Spawn(full, m_stderrPath);
+    if (waitHealthy) {
+      ObjectConnection probe(Address());
+      for (int i = 0; i < 200 && !probe.Healthy(std::chrono::milliseconds(200)); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+  }
+  ~DaemonProcess() {
+    if (m_pid > 0) {
+      ::kill(m_pid, SIGKILL);
+      ::waitpid(m_pid, nullptr, 0);
+    }
+  }
+  DaemonProcess(const DaemonProcess&) = delete;
+  DaemonProcess& operator=(const DaemonProcess&) = delete;
+
+  static pid_t Spawn(const std::vector<std::string>& args, const std::string& stderrPath) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (err >= 0) ::dup2(err, 2);
+      std::vector<char*> argv;
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      ::execv(argv[0], argv.data());
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+  ServerAddress Address(const std::string& token = "") const {
+    ServerAddress a;
+    a.port = m_port;
+    a.token = token;
+    return a;
+  }
+  int Port() const { return m_port; }
+  pid_t Pid() const { return m_pid; }
+  // The exit code, or -1 when it has not ended within `timeout`.
+  int WaitExit(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+      int status = 0;
+      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+        m_pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return -1;
+  }
+  void Signal(int sig) {
+    if (m_pid > 0) ::kill(m_pid, sig);
+  }
+  std::string Stderr() const {
+    std::ifstream in(m_stderrPath);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+  }
+
+ private:
+  int m_port;
+  pid_t m_pid = -1;
+  std::string m_stderrPath;
+};
+
+}  // namespace vekta::testing

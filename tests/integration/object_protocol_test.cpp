@@ -1,0 +1,166 @@
+#include <gtest/gtest.h>
+
+#include "client/remote_orbis.h"
+#include "service/member_table.h"
+#include "tests/integration/daemon_process.h"
+#include "tests/support/sim_harness.h"
+
+namespace vekta {
+namespace {
+
+using nlohmann::json;
+using testing::DaemonProcess;
+using testing::FreePort;
+using testing::TempDir;
+
+json DefaultArgs(const MemberInfo& member) {
+  json args = json::array();
+  for (const ParamInfo& p : member.params) {
+    if (p.dir != ParamDir::kIn) continue;
+    if (p.type == VarType::kBstr) {
+      args.push_back("Тест");
+    } else if (p.type == VarType::kDate) {
+      args.push_back("2024-01-01");
+    } else {
+      args.push_back(p.name == "PortNumber" ? 1 : 0);
+    }
+  }
+  return args;
+}
+
+class DaemonTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_port = FreePort();
+    m_daemon = std::make_unique<DaemonProcess>(
+        m_dir, m_port,
+        std::vector<std::string>{"--simulate", "1", "--sim-tape-dir", m_dir.Path() + "/tape"});
+    m_http = std::make_unique<ObjectConnection>(m_daemon->Address());
+  }
+  std::string Create(const std::string& progid, std::int64_t leaseMs = 0) {
+    std::string id;
+    EXPECT_EQ(m_http->CreateObject(progid, leaseMs, id), S_OK);
+    return id;
+  }
+  json Connections() { return m_http->Get("/api/v1/connections").body["connections"]; }
+
+  TempDir m_dir;
+  int m_port = 0;
+  std::unique_ptr<DaemonProcess> m_daemon;
+  std::unique_ptr<ObjectConnection> m_http;
+};
+
+TEST_F(DaemonTest, EveryMemberOfBothClassesAnswersByNameAndByDispid) {
+  for (const char* progid : {"VektaManager.Orbis", "VektaManager.Application"}) {
+    const bool orbis = std::string(progid) == "VektaManager.Orbis";
+    const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
+    const std::string id = Create(progid);
+    HttpAnswer init = m_http->Call(id, "Init", json::array({1, "Kassir", "7777777777", 0, "IT"}));
+    ASSERT_EQ(init.status, 200) << init.error;
+    EXPECT_EQ(orbis ? init.body["hresultName"] : init.body["value"],
+              orbis ? json("S_OK") : json(1));
+    for (const MemberInfo& m : info.members) {
+      if (m.name == "Init" || m.name == "Done" || m.name == "InitEx") continue;
+      const json args = m.kind == MemberKind::kProperty ? json(nullptr) : DefaultArgs(m);
+      HttpAnswer byName = m_http->Call(id, m.name, args);
+      EXPECT_EQ(byName.status, 200) << m.name << ": " << byName.error;
+      EXPECT_TRUE(orbis ? byName.body.contains("hresult") : byName.body.contains("value"))
+          << m.name;
+      json invoke = {{"dispid", m.dispid}, {"args", args.is_null() ? json::array() : args}};
+      invoke["kind"] = m.kind == MemberKind::kProperty ? "propget" : "method";
+      HttpAnswer byDispid = m_http->Send("POST", "/api/v1/objects/" + id + "/invoke", invoke);
+      EXPECT_EQ(byDispid.status, 200) << m.name << ": " << byDispid.error;
+      if (m.kind == MemberKind::kProperty) {
+        invoke["kind"] = "propput";
+        invoke["args"] = json::array({m.valueType == VarType::kBstr ? json("x") : json(1)});
+        EXPECT_EQ(m_http->Send("POST", "/api/v1/objects/" + id + "/invoke", invoke).status, 200)
+            << m.name;
+      }
+    }
+    HttpAnswer done = m_http->Call(id, "Done", nullptr);
+    EXPECT_EQ(done.status, 200);
+    EXPECT_EQ(m_http->Release(id), S_OK);
+  }
+  EXPECT_EQ(m_http->Get("/healthz").status, 200);
+}
+
+TEST_F(DaemonTest, RemoteOrbisGivesTheResultsOfTheObjectInTheServer) {
+  auto connection = std::make_shared<ObjectConnection>(m_daemon->Address());
+  std::unique_ptr<RemoteOrbis> orbis;
+  ASSERT_EQ(RemoteOrbis::Create(connection, orbis), S_OK);
+  ASSERT_EQ(orbis->Init(1, "Касир", "7777777777", 0, "Каса 1"), S_OK);
+  std::int32_t port = 0;
+  EXPECT_EQ(orbis->GetPortNumber(&port), S_OK);
+  EXPECT_EQ(port, 1);
+  EXPECT_EQ(orbis->OpenCheck("Бакалея"), S_OK);
+  std::int32_t line = 0;
+  EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 1850, 0, 1, 0, 101, &line), S_OK);
+  EXPECT_EQ(line, 3700);
+  std::int32_t sum = 0;
+  EXPECT_EQ(orbis->CloseCheckEx(5000, 0, 0, 0, &sum), S_OK);
+  EXPECT_EQ(sum, 3700);
+  std::string xml;
+  EXPECT_EQ(orbis->GetCheckResultXML(&xml), S_OK);
+  EXPECT_NE(xml.find("total=\"3700\""), std::string::npos);
+  const json rows = m_http->Get("/api/v1/connections").body["rows"];
+  EXPECT_EQ(rows[0][2], "Каса 1");
+  // A failed operation keeps its code and out value.
+  line = 0;
+  EXPECT_EQ(orbis->FiscalLine("Хліб", 1, 100, 0, 1, 0, 101, &line), E_FAIL);
+  EXPECT_EQ(line, -1);
+  orbis.reset();  // the final release detaches: the port closes
+  for (int i = 0; i < 100 && !Connections().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(Connections().empty());
+}
+
+TEST_F(DaemonTest, ALeaseThatRunsOutDetachesTheClientAndClosesThePort) {
+  const std::string id = Create("VektaManager.Orbis", 400);
+  ASSERT_EQ(m_http->Call(id, "Init", json::array({1, "K", "7777777777", 0, "Crashed POS"})).status,
+            200);
+  ASSERT_EQ(Connections().size(), 1u);
+  for (int i = 0; i < 100 && !Connections().empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(Connections().empty());
+  EXPECT_EQ(m_http->Call(id, "GetPortNumber", nullptr).status, 404);
+}
+
+TEST_F(DaemonTest, ARetriedCallWithTheSameKeyPrintsOnce) {
+  const std::string id = Create("VektaManager.Orbis");
+  ASSERT_EQ(m_http->Call(id, "Init", json::array({1, "K", "7777777777", 0, "POS"})).status, 200);
+  m_http->Call(id, "OpenCheck", json::array({"Бакалея"}));
+  const json line = json::array({"Особливий товар", 1, 999, 0, 1, 0, 5});
+  HttpAnswer first = m_http->Call(id, "FiscalLine", line, "pos-7-receipt-1-line-1");
+  HttpAnswer retry = m_http->Call(id, "FiscalLine", line, "pos-7-receipt-1-line-1");
+  EXPECT_EQ(first.body, retry.body);
+  HttpAnswer sum = m_http->Call(id, "GetCheckSum", nullptr);
+  EXPECT_EQ(sum.body["out"].begin().value(), 999);
+  m_http->Call(id, "CloseCheckEx", json::array({1000, 0, 0, 0}));
+  const std::string tape = m_dir.Read("tape/COM1.tape");
+  const std::string goods = "Особливий товар";
+  const auto at = tape.find(goods);
+  ASSERT_NE(at, std::string::npos) << tape;
+  EXPECT_EQ(tape.find(goods, at + 1), std::string::npos) << tape;
+}
+
+TEST(DaemonOnPtyTest, APortMappedToOrbisSimReachesIt) {
+  TempDir dir;
+  SimProcess sim;
+  ASSERT_TRUE(sim.Running());
+  const int port = FreePort();
+  DaemonProcess daemon(dir, port, {}, true, "[Ports]\nCOM2=" + sim.DevicePath() + "\n");
+  ObjectConnection http(daemon.Address());
+  std::string id;
+  ASSERT_EQ(http.CreateObject("VektaManager.Application", 0, id), S_OK);
+  EXPECT_EQ(http.Call(id, "Init", json::array({2, "K", "7777777777", 0, "POS"})).body["value"], 1);
+  EXPECT_EQ(http.Call(id, "GetPortNumber", nullptr).body["value"], 2);
+  EXPECT_FALSE(
+      http.Call(id, "GetPrinterSerialNumber", nullptr).body["value"].get<std::string>().empty());
+  const json ports = http.Get("/api/v1/ports").body["ports"];
+  EXPECT_NE(std::find(ports.begin(), ports.end(), json("COM2")), ports.end());
+}
+
+}  // namespace
+}  // namespace vekta
