@@ -143,7 +143,7 @@ PrinterModel::Impl::Impl(SimOptions o) : options(std::move(o)) {
   serial = Fit(options.serialNumber.empty() ? identity.serial : options.serialNumber, 10);
   firmware = Fit(options.firmwareId.empty() ? identity.firmware : options.firmwareId, 4);
   fiscalNumber = "3000012345";
-  owner = SimUtf8ToCp866("ТОВ \"Вектa Демо\", м.Київ");
+  owner = SimUtf8ToCp866("ТОВ \"Векта Демо\", м.Київ");
   moneyName = SimUtf8ToCp866("ГРН");
   fiscalDate = "20240101";
   key = options.keyPosition;

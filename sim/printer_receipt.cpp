@@ -19,6 +19,7 @@ namespace {
 
 constexpr std::size_t kLineFields = 93;  // mnemonic to article, without the optional parts
 constexpr int kCopyLimit = 110;          // lines the copy buffer holds
+constexpr std::int64_t kMaxReceiptSum = 10000000000LL;
 const char* const kGroupLetters[8] = {"А", "Б", "В", "Г", "Д", "Е", "Ж", "З"};
 
 char GroupLetter866(int group) {
@@ -157,6 +158,11 @@ void PrinterModel::Impl::FiscalLine(const std::string& text, SimReply& reply) {
   }
   if (direction == '-' && discount > lineSum) return refuse("SOFTBADDISC");
   std::int64_t sum = lineSum + (direction == '-' ? -discount : direction == '+' ? discount : 0);
+
+  // the closing reply carries each sum in ten digits: a receipt may not outgrow them, taxes
+  // (at most the sum itself) included
+  std::int64_t ledger = isReturn ? receipt->returnSum : receipt->salesSum;
+  if ((ledger + sum) * 2 >= kMaxReceiptSum) return refuse("SOFTOVER");
 
   std::int64_t onSale = 0;
   std::int64_t saleIncluded = 0;
