@@ -62,7 +62,7 @@ void PrinterLink::ReportNoAnswer() {
   RaiseError(1003, MessageBoxStyle::kStopOk);
 }
 
-void PrinterLink::NoteLatency() {
+void PrinterLink::RecordReplyLatency() {
   const auto spent =
       std::chrono::duration_cast<std::chrono::milliseconds>(m_clock.Now() - m_sentAt);
   m_stats.AddLatency(static_cast<std::uint64_t>(spent.count() < 0 ? 0 : spent.count()));
@@ -78,7 +78,7 @@ bool PrinterLink::WaitReady() {
     if (IsErrorStatus(message)) {
       if (!ReportPrinterStatus(message)) {
         m_queue.Drain();
-        NoteLatency();
+        RecordReplyLatency();
         return false;
       }
       m_queue.Pop();
@@ -86,7 +86,7 @@ bool PrinterLink::WaitReady() {
     }
     if (Holds(message, "READY")) {
       m_queue.Drain();
-      NoteLatency();
+      RecordReplyLatency();
       return true;
     }
     m_queue.Pop();  // a data reply or an unsolicited message
@@ -144,13 +144,13 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
     if (IsErrorStatus(message)) {
       // A refused query is not reported: the caller only learns that there is no data.
       m_queue.Drain();
-      NoteLatency();
+      RecordReplyLatency();
       return {};
     }
     if (Holds(message, mnemonic)) {
       std::string data = message.size() > 4 ? message.substr(4) : std::string();
       m_queue.Drain();
-      NoteLatency();
+      RecordReplyLatency();
       return data;
     }
     m_queue.Pop();

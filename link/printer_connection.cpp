@@ -283,7 +283,7 @@ bool PrinterLink::RequestConfigReply(const std::string& command, std::string_vie
     if (Holds(message, mnemonic1) || Holds(message, mnemonic2)) {
       reply = message;
       m_queue.Drain();
-      NoteLatency();
+      RecordReplyLatency();
       return true;
     }
     m_queue.Pop();

@@ -228,7 +228,7 @@ class PrinterLink {
   // Sends `command` and waits for the message holding one of the mnemonics, 1000 ms a message.
   bool RequestConfigReply(const std::string& command, std::string_view mnemonic1,
                           std::string_view mnemonic2, std::string& reply);
-  void NoteLatency();
+  void RecordReplyLatency();
   // Message boxes are shown: error messages are on and no silent reconnect runs.
   bool BoxesShown() const { return m_showErrorMessages.load() && !m_quiet.load(); }
 
