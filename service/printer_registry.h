@@ -105,7 +105,8 @@ class PrinterRegistry {
   bool DetachClient(std::uint32_t portNumber, const std::string& callerName);
 
   using Visitor = std::function<void(std::uint32_t portNumber, const PrinterEntry& entry)>;
-  // Visits every entry, in port order, under the registry mutex.
+  // Visits every entry, in port order, under the registry mutex: the visitor must not call
+  // back into the registry.
   void ForEachEntry(const Visitor& visitor) const;
   std::size_t EntryCount() const;
 

@@ -22,379 +22,80 @@ class RecordingOrbis : public IOrbis {
   std::vector<double> dates;
 
   void Record(const char* name) { calls.emplace_back(name); }
+  template <class T>
+  static void Out(T* out, const T& value) {
+    if (out != nullptr) *out = value;
+  }
 
-  HRESULT Init(std::int32_t portNumber, const std::string& cashierName,
-               const std::string& cashierPassword, std::int32_t showStatusDialogs,
-               const std::string& callerApplicationName) override {
-    Record("Init");
-    longs.push_back(portNumber);
-    texts.push_back(cashierName);
-    texts.push_back(cashierPassword);
-    longs.push_back(showStatusDialogs);
-    texts.push_back(callerApplicationName);
-    return hr;
-  }
-  HRESULT GetPortNumber(std::int32_t* pPortNumber) override {
-    Record("GetPortNumber");
-    if (pPortNumber) *pPortNumber = number;
-    return hr;
-  }
-  HRESULT Done() override {
-    Record("Done");
-    return hr;
-  }
-  HRESULT LockPrinter(std::int32_t timeoutInMilliseconds) override {
-    Record("LockPrinter");
-    longs.push_back(timeoutInMilliseconds);
-    return hr;
-  }
-  HRESULT UnlockPrinter() override {
-    Record("UnlockPrinter");
-    return hr;
-  }
-  HRESULT LowSendMessageToPrinter(const std::string& textMessage) override {
-    Record("LowSendMessageToPrinter");
-    texts.push_back(textMessage);
-    return hr;
-  }
-  HRESULT LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
-                                          std::string* textMessage) override {
-    Record("LowGetNextPendingPrinterMessage");
-    longs.push_back(timeoutMilliseconds);
-    if (textMessage) *textMessage = text;
-    return hr;
-  }
-  HRESULT SetShowPrinterStatus(std::int32_t showStatusDialogs) override {
-    Record("SetShowPrinterStatus");
-    longs.push_back(showStatusDialogs);
-    return hr;
-  }
-  HRESULT GetPrinterSerialNumber(std::string* serialNumber) override {
-    Record("GetPrinterSerialNumber");
-    if (serialNumber) *serialNumber = text;
-    return hr;
-  }
-  HRESULT GetPrinterConfigXML(std::int32_t refreshFromPrinter,
-                              std::string* vektaPrinterConfigXML) override {
-    Record("GetPrinterConfigXML");
-    longs.push_back(refreshFromPrinter);
-    if (vektaPrinterConfigXML) *vektaPrinterConfigXML = text;
-    return hr;
-  }
-  HRESULT SetCheckMessagesMode(std::int32_t checkMessagesMode) override {
-    Record("SetCheckMessagesMode");
-    longs.push_back(checkMessagesMode);
-    return hr;
-  }
-  HRESULT OpenCheck(const std::string& departmentName) override {
-    Record("OpenCheck");
-    texts.push_back(departmentName);
-    return hr;
-  }
-  HRESULT SetReturnCheckNumber(std::int32_t returnCheckNumber) override {
-    Record("SetReturnCheckNumber");
-    longs.push_back(returnCheckNumber);
-    return hr;
-  }
-  HRESULT OpenReturnCheck(const std::string& departmentName) override {
-    Record("OpenReturnCheck");
-    texts.push_back(departmentName);
-    return hr;
-  }
-  HRESULT LongName(const std::string& longName) override {
-    Record("LongName");
-    texts.push_back(longName);
-    return hr;
-  }
-  HRESULT SetCurrentCheckDirection(std::int32_t checkDirection) override {
-    Record("SetCurrentCheckDirection");
-    longs.push_back(checkDirection);
-    return hr;
-  }
-  HRESULT FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price,
-                     std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
-                     std::int32_t article, std::int32_t* thisLineSum) override {
-    Record("FiscalLine");
-    texts.push_back(goodsName);
-    longs.push_back(qty);
-    longs.push_back(price);
-    longs.push_back(goodsDividual);
-    longs.push_back(tax1Index);
-    longs.push_back(tax2Index);
-    longs.push_back(article);
-    if (thisLineSum) *thisLineSum = number;
-    return hr;
-  }
-  HRESULT FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price,
-                       std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
-                       std::int32_t article, std::int32_t discountDirection,
-                       const std::string& discountName, std::int32_t discountValue,
-                       std::int32_t* thisLineSum) override {
-    Record("FiscalLineEx");
-    texts.push_back(goodsName);
-    longs.push_back(qty);
-    longs.push_back(price);
-    longs.push_back(goodsDividual);
-    longs.push_back(tax1Index);
-    longs.push_back(tax2Index);
-    longs.push_back(article);
-    longs.push_back(discountDirection);
-    texts.push_back(discountName);
-    longs.push_back(discountValue);
-    if (thisLineSum) *thisLineSum = number;
-    return hr;
-  }
-  HRESULT FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
-                       std::int32_t useBoldStyle, const std::string& textMessage) override {
-    Record("FreeTextLine");
-    longs.push_back(placeBeforeFiscalPart);
-    longs.push_back(printOnJornal);
-    longs.push_back(useBoldStyle);
-    texts.push_back(textMessage);
-    return hr;
-  }
-  HRESULT GetCheckSum(std::int32_t* checkSum) override {
-    Record("GetCheckSum");
-    if (checkSum) *checkSum = number;
-    return hr;
-  }
-  HRESULT GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) override {
-    Record("GetCheckOnSaleTaxes");
-    if (checkOnSaleTaxes) *checkOnSaleTaxes = number;
-    return hr;
-  }
-  HRESULT GetCheckReturnSum(std::int32_t* checkReturnSum) override {
-    Record("GetCheckReturnSum");
-    if (checkReturnSum) *checkReturnSum = number;
-    return hr;
-  }
-  HRESULT GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) override {
-    Record("GetCheckReturnOnSaleTaxes");
-    if (checkReturnOnSaleTaxes) *checkReturnOnSaleTaxes = number;
-    return hr;
-  }
-  HRESULT ClearFreeTextLines() override {
-    Record("ClearFreeTextLines");
-    return hr;
-  }
-  HRESULT CloseCheck(std::int32_t* checkSum) override {
-    Record("CloseCheck");
-    if (checkSum) *checkSum = number;
-    return hr;
-  }
-  HRESULT CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
-                       std::int32_t packing, std::int32_t* checkSum) override {
-    Record("CloseCheckEx");
-    longs.push_back(cash);
-    longs.push_back(payCheck);
-    longs.push_back(credit);
-    longs.push_back(packing);
-    if (checkSum) *checkSum = number;
-    return hr;
-  }
-  HRESULT AbortCheck() override {
-    Record("AbortCheck");
-    return hr;
-  }
-  HRESULT GetCheckResult(std::string* checkResult) override {
-    Record("GetCheckResult");
-    if (checkResult) *checkResult = text;
-    return hr;
-  }
-  HRESULT CheckCopy() override {
-    Record("CheckCopy");
-    return hr;
-  }
-  HRESULT SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) override {
-    Record("SetOnSaleTaxesPrintMode");
-    longs.push_back(taxesPrintMode);
-    return hr;
-  }
-  HRESULT MoveCash(std::int32_t moveDirection, std::int32_t cashSum) override {
-    Record("MoveCash");
-    longs.push_back(moveDirection);
-    longs.push_back(cashSum);
-    return hr;
-  }
-  HRESULT GetPrinterConfig(std::string* config) override {
-    Record("GetPrinterConfig");
-    if (config) *config = text;
-    return hr;
-  }
-  HRESULT GetPrinterKeyPosition(std::int32_t* keyPosition) override {
-    Record("GetPrinterKeyPosition");
-    if (keyPosition) *keyPosition = number;
-    return hr;
-  }
-  HRESULT GetArticleInfo(std::int32_t article, std::string* articleInfo) override {
-    Record("GetArticleInfo");
-    longs.push_back(article);
-    if (articleInfo) *articleInfo = text;
-    return hr;
-  }
-  HRESULT GetArticleInfoXML(std::int32_t article, std::string* articleInfo) override {
-    Record("GetArticleInfoXML");
-    longs.push_back(article);
-    if (articleInfo) *articleInfo = text;
-    return hr;
-  }
-  HRESULT GetPrinterTime(std::string* printerTime) override {
-    Record("GetPrinterTime");
-    if (printerTime) *printerTime = text;
-    return hr;
-  }
-  HRESULT GetCashInfo(std::string* cashInfo) override {
-    Record("GetCashInfo");
-    if (cashInfo) *cashInfo = text;
-    return hr;
-  }
-  HRESULT GetCashInfoXML(std::string* cashInfo) override {
-    Record("GetCashInfoXML");
-    if (cashInfo) *cashInfo = text;
-    return hr;
-  }
-  HRESULT GetFiscalInfo(std::string* fiscalInfo) override {
-    Record("GetFiscalInfo");
-    if (fiscalInfo) *fiscalInfo = text;
-    return hr;
-  }
-  HRESULT GetFiscalInfoXML(std::string* fiscalInfo) override {
-    Record("GetFiscalInfoXML");
-    if (fiscalInfo) *fiscalInfo = text;
-    return hr;
-  }
-  HRESULT GetTaxesInfo(std::string* taxesInfo) override {
-    Record("GetTaxesInfo");
-    if (taxesInfo) *taxesInfo = text;
-    return hr;
-  }
-  HRESULT GetTaxesInfoXML(std::string* taxesInfo) override {
-    Record("GetTaxesInfoXML");
-    if (taxesInfo) *taxesInfo = text;
-    return hr;
-  }
-  HRESULT OpenTextDocument() override {
-    Record("OpenTextDocument");
-    return hr;
-  }
-  HRESULT CloseTextDocument(std::int32_t printOnJornal) override {
-    Record("CloseTextDocument");
-    longs.push_back(printOnJornal);
-    return hr;
-  }
-  HRESULT NullCheck() override {
-    Record("NullCheck");
-    return hr;
-  }
-  HRESULT XReport() override {
-    Record("XReport");
-    return hr;
-  }
-  HRESULT ZReport() override {
-    Record("ZReport");
-    return hr;
-  }
-  HRESULT ArticleReport() override {
-    Record("ArticleReport");
-    return hr;
-  }
-  HRESULT DiscountReport() override {
-    Record("DiscountReport");
-    return hr;
-  }
-  HRESULT PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport) override {
-    Record("PeriodicalFiscalReport");
-    longs.push_back(firstZReport);
-    longs.push_back(lastZReport);
-    return hr;
-  }
-  HRESULT PeriodicalFiscalReportDate(double dateFrom, double dateTo) override {
-    Record("PeriodicalFiscalReportDate");
-    dates.push_back(dateFrom);
-    dates.push_back(dateTo);
-    return hr;
-  }
-  HRESULT Feed(std::int32_t linesToFeed) override {
-    Record("Feed");
-    longs.push_back(linesToFeed);
-    return hr;
-  }
-  HRESULT SetPrintingDoubleWidth(std::int32_t on) override {
-    Record("SetPrintingDoubleWidth");
-    longs.push_back(on);
-    return hr;
-  }
-  HRESULT SetTableMode(std::int32_t on) override {
-    Record("SetTableMode");
-    longs.push_back(on);
-    return hr;
-  }
-  HRESULT PutToDisplay(const std::string& line1, const std::string& line2) override {
-    Record("PutToDisplay");
-    texts.push_back(line1);
-    texts.push_back(line2);
-    return hr;
-  }
-  HRESULT OpenCashBox() override {
-    Record("OpenCashBox");
-    return hr;
-  }
-  HRESULT CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) override {
-    Record("CutAndBeep");
-    longs.push_back(cutterOn);
-    longs.push_back(beepOn);
-    return hr;
-  }
-  HRESULT SetInternalTime(std::int32_t hours, std::int32_t minutes, std::int32_t seconds) override {
-    Record("SetInternalTime");
-    longs.push_back(hours);
-    longs.push_back(minutes);
-    longs.push_back(seconds);
-    return hr;
-  }
-  HRESULT SetDeptAlias(const std::string& deptAlias) override {
-    Record("SetDeptAlias");
-    texts.push_back(deptAlias);
-    return hr;
-  }
-  HRESULT SetCheckHeadLine(const std::string& checkText) override {
-    Record("SetCheckHeadLine");
-    texts.push_back(checkText);
-    return hr;
-  }
-  HRESULT SetCheckBottomLine(const std::string& checkLine) override {
-    Record("SetCheckBottomLine");
-    texts.push_back(checkLine);
-    return hr;
-  }
-  HRESULT GetCheckResultXML(std::string* checkResult) override {
-    Record("GetCheckResultXML");
-    if (checkResult) *checkResult = text;
-    return hr;
-  }
-  HRESULT SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) override {
-    Record("SetTaxesCalcMode");
-    longs.push_back(saleTaxesOnTotal);
-    return hr;
-  }
-  HRESULT SetShowErrorMessages(std::int32_t showErrorMessages) override {
-    Record("SetShowErrorMessages");
-    longs.push_back(showErrorMessages);
-    return hr;
-  }
-  HRESULT GetLastErrorMessage(std::string* errorMessage) override {
-    Record("GetLastErrorMessage");
-    if (errorMessage) *errorMessage = text;
-    return hr;
-  }
-  HRESULT ZReportAsync() override {
-    Record("ZReportAsync");
-    return hr;
-  }
-  HRESULT XReportAsync() override {
-    Record("XReportAsync");
-    return hr;
-  }
+  // clang-format off
+  HRESULT Init(std::int32_t portNumber, const std::string& cashierName, const std::string& cashierPassword, std::int32_t showStatusDialogs, const std::string& callerApplicationName) override { Record("Init"); longs.push_back(portNumber); texts.push_back(cashierName); texts.push_back(cashierPassword); longs.push_back(showStatusDialogs); texts.push_back(callerApplicationName); return hr; }
+  HRESULT GetPortNumber(std::int32_t* pPortNumber) override { Record("GetPortNumber"); Out(pPortNumber, number); return hr; }
+  HRESULT Done() override { Record("Done"); return hr; }
+  HRESULT LockPrinter(std::int32_t timeoutInMilliseconds) override { Record("LockPrinter"); longs.push_back(timeoutInMilliseconds); return hr; }
+  HRESULT UnlockPrinter() override { Record("UnlockPrinter"); return hr; }
+  HRESULT LowSendMessageToPrinter(const std::string& textMessage) override { Record("LowSendMessageToPrinter"); texts.push_back(textMessage); return hr; }
+  HRESULT LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds, std::string* textMessage) override { Record("LowGetNextPendingPrinterMessage"); longs.push_back(timeoutMilliseconds); Out(textMessage, text); return hr; }
+  HRESULT SetShowPrinterStatus(std::int32_t showStatusDialogs) override { Record("SetShowPrinterStatus"); longs.push_back(showStatusDialogs); return hr; }
+  HRESULT GetPrinterSerialNumber(std::string* serialNumber) override { Record("GetPrinterSerialNumber"); Out(serialNumber, text); return hr; }
+  HRESULT GetPrinterConfigXML(std::int32_t refreshFromPrinter, std::string* vektaPrinterConfigXML) override { Record("GetPrinterConfigXML"); longs.push_back(refreshFromPrinter); Out(vektaPrinterConfigXML, text); return hr; }
+  HRESULT SetCheckMessagesMode(std::int32_t checkMessagesMode) override { Record("SetCheckMessagesMode"); longs.push_back(checkMessagesMode); return hr; }
+  HRESULT OpenCheck(const std::string& departmentName) override { Record("OpenCheck"); texts.push_back(departmentName); return hr; }
+  HRESULT SetReturnCheckNumber(std::int32_t returnCheckNumber) override { Record("SetReturnCheckNumber"); longs.push_back(returnCheckNumber); return hr; }
+  HRESULT OpenReturnCheck(const std::string& departmentName) override { Record("OpenReturnCheck"); texts.push_back(departmentName); return hr; }
+  HRESULT LongName(const std::string& longName) override { Record("LongName"); texts.push_back(longName); return hr; }
+  HRESULT SetCurrentCheckDirection(std::int32_t checkDirection) override { Record("SetCurrentCheckDirection"); longs.push_back(checkDirection); return hr; }
+  HRESULT FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price, std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index, std::int32_t article, std::int32_t* thisLineSum) override { Record("FiscalLine"); texts.push_back(goodsName); longs.push_back(qty); longs.push_back(price); longs.push_back(goodsDividual); longs.push_back(tax1Index); longs.push_back(tax2Index); longs.push_back(article); Out(thisLineSum, number); return hr; }
+  HRESULT FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price, std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index, std::int32_t article, std::int32_t discountDirection, const std::string& discountName, std::int32_t discountValue, std::int32_t* thisLineSum) override { Record("FiscalLineEx"); texts.push_back(goodsName); longs.push_back(qty); longs.push_back(price); longs.push_back(goodsDividual); longs.push_back(tax1Index); longs.push_back(tax2Index); longs.push_back(article); longs.push_back(discountDirection); texts.push_back(discountName); longs.push_back(discountValue); Out(thisLineSum, number); return hr; }
+  HRESULT FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal, std::int32_t useBoldStyle, const std::string& textMessage) override { Record("FreeTextLine"); longs.push_back(placeBeforeFiscalPart); longs.push_back(printOnJornal); longs.push_back(useBoldStyle); texts.push_back(textMessage); return hr; }
+  HRESULT GetCheckSum(std::int32_t* checkSum) override { Record("GetCheckSum"); Out(checkSum, number); return hr; }
+  HRESULT GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) override { Record("GetCheckOnSaleTaxes"); Out(checkOnSaleTaxes, number); return hr; }
+  HRESULT GetCheckReturnSum(std::int32_t* checkReturnSum) override { Record("GetCheckReturnSum"); Out(checkReturnSum, number); return hr; }
+  HRESULT GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) override { Record("GetCheckReturnOnSaleTaxes"); Out(checkReturnOnSaleTaxes, number); return hr; }
+  HRESULT ClearFreeTextLines() override { Record("ClearFreeTextLines"); return hr; }
+  HRESULT CloseCheck(std::int32_t* checkSum) override { Record("CloseCheck"); Out(checkSum, number); return hr; }
+  HRESULT CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit, std::int32_t packing, std::int32_t* checkSum) override { Record("CloseCheckEx"); longs.push_back(cash); longs.push_back(payCheck); longs.push_back(credit); longs.push_back(packing); Out(checkSum, number); return hr; }
+  HRESULT AbortCheck() override { Record("AbortCheck"); return hr; }
+  HRESULT GetCheckResult(std::string* checkResult) override { Record("GetCheckResult"); Out(checkResult, text); return hr; }
+  HRESULT CheckCopy() override { Record("CheckCopy"); return hr; }
+  HRESULT SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) override { Record("SetOnSaleTaxesPrintMode"); longs.push_back(taxesPrintMode); return hr; }
+  HRESULT MoveCash(std::int32_t moveDirection, std::int32_t cashSum) override { Record("MoveCash"); longs.push_back(moveDirection); longs.push_back(cashSum); return hr; }
+  HRESULT GetPrinterConfig(std::string* config) override { Record("GetPrinterConfig"); Out(config, text); return hr; }
+  HRESULT GetPrinterKeyPosition(std::int32_t* keyPosition) override { Record("GetPrinterKeyPosition"); Out(keyPosition, number); return hr; }
+  HRESULT GetArticleInfo(std::int32_t article, std::string* articleInfo) override { Record("GetArticleInfo"); longs.push_back(article); Out(articleInfo, text); return hr; }
+  HRESULT GetArticleInfoXML(std::int32_t article, std::string* articleInfo) override { Record("GetArticleInfoXML"); longs.push_back(article); Out(articleInfo, text); return hr; }
+  HRESULT GetPrinterTime(std::string* printerTime) override { Record("GetPrinterTime"); Out(printerTime, text); return hr; }
+  HRESULT GetCashInfo(std::string* cashInfo) override { Record("GetCashInfo"); Out(cashInfo, text); return hr; }
+  HRESULT GetCashInfoXML(std::string* cashInfo) override { Record("GetCashInfoXML"); Out(cashInfo, text); return hr; }
+  HRESULT GetFiscalInfo(std::string* fiscalInfo) override { Record("GetFiscalInfo"); Out(fiscalInfo, text); return hr; }
+  HRESULT GetFiscalInfoXML(std::string* fiscalInfo) override { Record("GetFiscalInfoXML"); Out(fiscalInfo, text); return hr; }
+  HRESULT GetTaxesInfo(std::string* taxesInfo) override { Record("GetTaxesInfo"); Out(taxesInfo, text); return hr; }
+  HRESULT GetTaxesInfoXML(std::string* taxesInfo) override { Record("GetTaxesInfoXML"); Out(taxesInfo, text); return hr; }
+  HRESULT OpenTextDocument() override { Record("OpenTextDocument"); return hr; }
+  HRESULT CloseTextDocument(std::int32_t printOnJornal) override { Record("CloseTextDocument"); longs.push_back(printOnJornal); return hr; }
+  HRESULT NullCheck() override { Record("NullCheck"); return hr; }
+  HRESULT XReport() override { Record("XReport"); return hr; }
+  HRESULT ZReport() override { Record("ZReport"); return hr; }
+  HRESULT ArticleReport() override { Record("ArticleReport"); return hr; }
+  HRESULT DiscountReport() override { Record("DiscountReport"); return hr; }
+  HRESULT PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport) override { Record("PeriodicalFiscalReport"); longs.push_back(firstZReport); longs.push_back(lastZReport); return hr; }
+  HRESULT PeriodicalFiscalReportDate(double dateFrom, double dateTo) override { Record("PeriodicalFiscalReportDate"); dates.push_back(dateFrom); dates.push_back(dateTo); return hr; }
+  HRESULT Feed(std::int32_t linesToFeed) override { Record("Feed"); longs.push_back(linesToFeed); return hr; }
+  HRESULT SetPrintingDoubleWidth(std::int32_t on) override { Record("SetPrintingDoubleWidth"); longs.push_back(on); return hr; }
+  HRESULT SetTableMode(std::int32_t on) override { Record("SetTableMode"); longs.push_back(on); return hr; }
+  HRESULT PutToDisplay(const std::string& line1, const std::string& line2) override { Record("PutToDisplay"); texts.push_back(line1); texts.push_back(line2); return hr; }
+  HRESULT OpenCashBox() override { Record("OpenCashBox"); return hr; }
+  HRESULT CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) override { Record("CutAndBeep"); longs.push_back(cutterOn); longs.push_back(beepOn); return hr; }
+  HRESULT SetInternalTime(std::int32_t hours, std::int32_t minutes, std::int32_t seconds) override { Record("SetInternalTime"); longs.push_back(hours); longs.push_back(minutes); longs.push_back(seconds); return hr; }
+  HRESULT SetDeptAlias(const std::string& deptAlias) override { Record("SetDeptAlias"); texts.push_back(deptAlias); return hr; }
+  HRESULT SetCheckHeadLine(const std::string& checkText) override { Record("SetCheckHeadLine"); texts.push_back(checkText); return hr; }
+  HRESULT SetCheckBottomLine(const std::string& checkLine) override { Record("SetCheckBottomLine"); texts.push_back(checkLine); return hr; }
+  HRESULT GetCheckResultXML(std::string* checkResult) override { Record("GetCheckResultXML"); Out(checkResult, text); return hr; }
+  HRESULT SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) override { Record("SetTaxesCalcMode"); longs.push_back(saleTaxesOnTotal); return hr; }
+  HRESULT SetShowErrorMessages(std::int32_t showErrorMessages) override { Record("SetShowErrorMessages"); longs.push_back(showErrorMessages); return hr; }
+  HRESULT GetLastErrorMessage(std::string* errorMessage) override { Record("GetLastErrorMessage"); Out(errorMessage, text); return hr; }
+  HRESULT ZReportAsync() override { Record("ZReportAsync"); return hr; }
+  HRESULT XReportAsync() override { Record("XReportAsync"); return hr; }
+  // clang-format on
 };
 
 }  // namespace vekta
