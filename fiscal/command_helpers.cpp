@@ -50,13 +50,20 @@ bool SendCommand(PrinterLink& link, const std::string& text) {
   if (!link.IsConnected() || link.IsLost()) {
     link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
   } else {
-    link.SetLastErrorText(
-        Text1251("Команду не можна передати ЕККР: вона задовга або містить байти 0xFD чи 0xFE."));
+    link.SetLastErrorText(Text1251(
+        "Не вдалося передати команду ЕККР: вона задовга, містить байти 0xFD чи 0xFE, або порт "
+        "не приймає дані."));
     if (link.ShowErrorMessages()) {
       link.Host().ShowMessageBox(link.LastErrorText(), MessageBoxStyle::kStopOk);
     }
   }
   return false;
+}
+
+void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentAt) {
+  const auto spent =
+      std::chrono::duration_cast<std::chrono::milliseconds>(link.GetClock().Now() - sentAt);
+  link.Stats().AddLatency(static_cast<std::uint64_t>(std::max<std::int64_t>(spent.count(), 0)));
 }
 
 std::string PeekMessage(PrinterLink& link) {

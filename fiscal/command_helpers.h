@@ -2,6 +2,7 @@
 
 // Small helpers shared by the fiscal operations (fiscal/ only).
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -39,6 +40,9 @@ bool AwaitMessage(PrinterLink& link, int timeoutMs);
 // Sends the command; when the frame cannot carry it or the port is gone, reports 1003 as the
 // reply wait would and returns false, so that the caller fails without waiting.
 bool SendCommand(PrinterLink& link, const std::string& text);
+
+// Counts the time since `sentAt` in the link's command latency histogram.
+void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentAt);
 
 // The oldest queued message, copied.
 std::string PeekMessage(PrinterLink& link);

@@ -21,6 +21,7 @@ namespace vekta {
 
 using fiscal::AwaitMessage;
 using fiscal::Contains;
+using fiscal::CountLatency;
 using fiscal::CutTo;
 using fiscal::IsErrorStatus;
 using fiscal::PeekMessage;
@@ -154,6 +155,7 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
 
   const std::string name = CutTo(departmentName, link.ModelGeneration() == 1 ? 15 : 2);
   link.ReplaceStatusWindow(kOpenCheckTitle, name);
+  const auto sentAt = link.GetClock().Now();
   const bool sent = SendCommand(link, "PREP" + name);
   if (sent && link.ModelGeneration() == 0) {
     link.GetClock().SleepFor(link.Timings().afterPrepGen0);
@@ -173,6 +175,7 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
     if (IsErrorStatus(message)) {
       if (!link.ReportPrinterStatus(message)) {
         link.DrainQueue();
+        CountLatency(link, sentAt);
         return fail();
       }
       link.Queue().Pop();
@@ -186,6 +189,7 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
         resultXml.clear();
       }
       link.DrainQueue();
+      CountLatency(link, sentAt);
       checkOpen = true;
       return 1;
     }
@@ -326,6 +330,7 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     if (!hasDiscount) command += "0" + std::string(13, '0') + std::string(9, '0');
     command += CutTo(goodsName.substr(12), ModelVariant() >= 3 ? 31 : 24);
   }
+  const auto sentAt = GetClock().Now();
   if (!SendCommand(*this, command)) return -1;
 
   bool hasPrinterFigure = false;
@@ -344,6 +349,7 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     if (IsErrorStatus(message)) {
       if (!ReportPrinterStatus(message)) {
         DrainQueue();
+        CountLatency(*this, sentAt);
         return -1;
       }
       m_queue.Pop();
@@ -358,6 +364,7 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     if (Contains(message, "READY")) break;
     m_queue.Pop();
   }
+  CountLatency(*this, sentAt);
 
   std::int64_t extra = onSale - saleIncluded;
   if (hasPrinterFigure) {
@@ -463,6 +470,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
                               ZeroPadded(sums.returnSum, 10) + ZeroPadded(packing, 10) +
                               ZeroPadded(payCheck, 10) + ZeroPadded(credit, 10) +
                               ZeroPadded(std::llabs(cash), 10);
+  const auto sentAt = GetClock().Now();
   const bool sent = SendCommand(*this, command);
   m_returnCheck = false;
 
@@ -481,6 +489,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
     if (IsErrorStatus(message)) {
       if (!ReportPrinterStatus(message)) {
         DrainQueue();
+        CountLatency(*this, sentAt);
         break;
       }
       m_queue.Pop();
@@ -500,6 +509,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
     }
     if (Contains(message, "READY")) {
       DrainQueue();
+      CountLatency(*this, sentAt);
       m_checkOpen = false;
       result = ClampToInt32(total);
       break;
@@ -526,6 +536,7 @@ short PrinterLink::AbortCheck() {
     window->Show();
   }
   if (ModelGeneration() == 0) GetClock().SleepFor(Timings().beforeCancGen0);
+  const auto sentAt = GetClock().Now();
   const bool sent = SendCommand(*this, "CANC");
   m_returnCheck = false;
 
@@ -539,6 +550,7 @@ short PrinterLink::AbortCheck() {
     if (IsErrorStatus(message)) {
       if (!ReportPrinterStatus(message)) {
         DrainQueue();
+        CountLatency(*this, sentAt);
         break;
       }
       m_queue.Pop();
@@ -546,6 +558,7 @@ short PrinterLink::AbortCheck() {
     }
     if (Contains(message, "READY")) {
       DrainQueue();
+      CountLatency(*this, sentAt);
       m_checkOpen = false;
       result = 1;
       break;
