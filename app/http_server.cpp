@@ -198,6 +198,12 @@ HttpServer::HttpServer(ServerContext context) : m_context(std::move(context)) {
   m_server->new_task_queue = [workers] {
     return new httplib::ThreadPool(static_cast<std::size_t>(workers));
   };
+  // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would let a second
+  // server bind the same port and take half of the first one's clients.
+  m_server->set_socket_options([](socket_t sock) {
+    int yes = 1;
+    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  });
   m_server->set_payload_max_length(kMaxBodyBytes);
   m_server->set_keep_alive_max_count(10000);
   m_server->set_keep_alive_timeout(30);

@@ -1,0 +1,145 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "client/remote_orbis_factory.h"
+#include "tests/integration/daemon_process.h"
+
+namespace vekta {
+namespace {
+
+using nlohmann::json;
+using testing::BuildDir;
+using testing::DaemonProcess;
+using testing::FreePort;
+using testing::TempDir;
+
+TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
+  TempDir dir;
+  const int portB = FreePort();
+  DaemonProcess b(dir, portB, {"--simulate", "1"}, true, "Token=b-secret\n");
+  const int portA = FreePort();
+  DaemonProcess a(dir, portA, {}, true, "[Remote]\nToken=b-secret\n");
+  const int portC = FreePort();
+  DaemonProcess c(dir, portC, {}, true, "[Remote]\nToken=wrong\n");
+
+  ObjectConnection http(a.Address());
+  std::string id;
+  ASSERT_EQ(http.CreateObject("VektaManager.Application", 0, id), S_OK);
+  const std::string host = "\\\\127.0.0.1:" + std::to_string(portB);
+  HttpAnswer init =
+      http.Call(id, "InitEx", json::array({1, "K", "7777777777", 0, "Remote POS", host}));
+  ASSERT_EQ(init.status, 200) << init.error;
+  EXPECT_EQ(init.body["value"], 1);
+  EXPECT_EQ(http.Call(id, "OpenCheck", json::array({"Відділ"})).body["value"], 1);
+  EXPECT_EQ(http.Call(id, "FiscalLine", json::array({"Чай", 3, 500, 0, 1, 0, 9})).body["value"],
+            1500);
+  EXPECT_EQ(http.Call(id, "CheckSumm", nullptr).body["value"], 1500);
+  const json rows = ObjectConnection(b.Address()).Get("/api/v1/connections").body["rows"];
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][2], "Remote POS");
+
+  // A refused token, and no server at all: InitEx gives 0 and nothing is held.
+  ObjectConnection httpC(c.Address());
+  ASSERT_EQ(httpC.CreateObject("VektaManager.Application", 0, id), S_OK);
+  EXPECT_EQ(
+      httpC.Call(id, "InitEx", json::array({1, "K", "7777777777", 0, "X", host})).body["value"], 0);
+  const std::string nobody = "127.0.0.1:" + std::to_string(FreePort());
+  EXPECT_EQ(
+      httpC.Call(id, "InitEx", json::array({1, "K", "7777777777", 0, "X", nobody})).body["value"],
+      0);
+  EXPECT_EQ(httpC.Call(id, "GetPrinterKeyPosition", nullptr).body["value"], -1);
+
+  // The client library's own codes for the same failures.
+  RemoteOrbisFactory::Options options;
+  options.token = "wrong";
+  RemoteOrbisFactory factory(options);
+  std::unique_ptr<IOrbis> object;
+  EXPECT_EQ(factory.CreateRemote(host, object), E_ACCESSDENIED);
+  EXPECT_EQ(factory.CreateRemote(nobody, object), RPC_S_SERVER_UNAVAILABLE);
+  EXPECT_EQ(object, nullptr);
+}
+
+TEST(RunModesTest, AnOnDemandServerStartsForAClientAndEndsWithItsLastObject) {
+  TempDir dir;
+  const int port = FreePort();
+  const std::string regDir = dir.Path() + "/reg";
+  const std::string config = dir.Write("v.ini", "[Server]\nLogDir=" + dir.Path() + "/log\n");
+  const pid_t reg = DaemonProcess::Spawn(
+      {BuildDir() + "/app/vektamanager", "/RegServer", "--registration-dir", regDir, "--config",
+       config, "--listen", "127.0.0.1:" + std::to_string(port), "--simulate", "1"},
+      dir.Path() + "/reg.err");
+  int status = 0;
+  ::waitpid(reg, &status, 0);
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+
+  RemoteOrbisFactory::Options options;
+  options.local.port = port;
+  options.manifestDirectories = {regDir};
+  RemoteOrbisFactory factory(options);
+  std::unique_ptr<IOrbis> object;
+  ASSERT_EQ(factory.CreateLocal(object), S_OK);
+  ASSERT_EQ(object->Init(1, "K", "7777777777", 0, "On demand"), S_OK);
+  ObjectConnection http(ServerAddress{"127.0.0.1", port, false, ""});
+  EXPECT_EQ(http.Get("/api/v1/about").body["runMode"], "embedding");
+  EXPECT_EQ(http.Send("POST", "/api/v1/app/exit", nullptr).status, 409);
+  object.reset();
+  bool ended = false;
+  for (int i = 0; i < 100 && !ended; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    ended = !http.Healthy(std::chrono::milliseconds(200));
+  }
+  EXPECT_TRUE(ended);
+
+  // Without a manifest nothing is started.
+  RemoteOrbisFactory::Options none = options;
+  none.manifestDirectories = {dir.Path() + "/nothing"};
+  RemoteOrbisFactory bare(none);
+  EXPECT_EQ(bare.CreateLocal(object), RPC_S_SERVER_UNAVAILABLE);
+}
+
+TEST(RunModesTest, StartFailuresAndSignals) {
+  TempDir dir;
+  const int port = FreePort();
+  DaemonProcess first(dir, port, {});
+  // The port is taken: message 103 and exit code 1.
+  DaemonProcess second(dir, port, {"--registration-dir", dir.Path() + "/reg2"}, false);
+  EXPECT_EQ(second.WaitExit(std::chrono::seconds(10)), 1);
+  EXPECT_NE(second.Stderr().find("Windows sockets"), std::string::npos) << second.Stderr();
+
+  // Other computers may not reach a server without a token.
+  DaemonProcess open(dir, FreePort(), {"--listen", "0.0.0.0:" + std::to_string(FreePort())}, false);
+  EXPECT_EQ(open.WaitExit(std::chrono::seconds(10)), 1);
+  EXPECT_NE(open.Stderr().find("Token"), std::string::npos);
+
+  // An on-demand start that no client uses ends by itself; a normal one ends on SIGTERM.
+  first.Signal(SIGTERM);
+  EXPECT_EQ(first.WaitExit(std::chrono::seconds(10)), 0);
+  ObjectConnection http(first.Address());
+  EXPECT_FALSE(http.Healthy(std::chrono::milliseconds(200)));
+}
+
+TEST(RunModesTest, RegisterAndUnregisterThroughTheExecutable) {
+  TempDir dir;
+  const std::string regDir = dir.Path() + "/reg";
+  auto run = [&](const std::string& sw) {
+    const pid_t pid = DaemonProcess::Spawn(
+        {BuildDir() + "/app/vektamanager", sw, "--registration-dir", regDir}, dir.Path() + "/err");
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WEXITSTATUS(status);
+  };
+  struct stat st;
+  EXPECT_EQ(run("/Regserver"), 0);
+  EXPECT_EQ(run("-REGISTER"), 0);
+  EXPECT_EQ(::stat((regDir + "/registration.json").c_str(), &st), 0);
+  EXPECT_EQ(::stat((regDir + "/vektamanager.service").c_str(), &st), 0);
+  const auto manifest = json::parse(dir.Read("reg/registration.json"));
+  EXPECT_EQ(manifest["LocalServer32"], "\"" + BuildDir() + "/app/vektamanager\"");
+  EXPECT_EQ(run("--unregserver"), 0);
+  EXPECT_NE(::stat((regDir + "/registration.json").c_str(), &st), 0);
+  EXPECT_NE(::stat((regDir + "/typelib.json").c_str(), &st), 0);
+  EXPECT_EQ(::stat(regDir.c_str(), &st), 0);
+}
+
+}  // namespace
+}  // namespace vekta
