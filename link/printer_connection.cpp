@@ -190,7 +190,10 @@ short PrinterLink::Connect(const std::string& portName, const std::string& cashi
     m_storedCashier = cashier;
     m_storedPassword = pass;
     if (!ReadConfiguration()) {
+      // Without its configuration the printer cannot be used and its port is closed again:
+      // reporting the login as a success would leave the caller with a dead link.
       ClosePort();
+      result = 0;
     } else if (ShowStatusWindows()) {
       m_host.ShowPrinterInfo(*this);
     }

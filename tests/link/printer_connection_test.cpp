@@ -271,10 +271,10 @@ TEST_F(ConnectionTest, LoginRefusedWithAnErrorStatusAsksInsteadOfLoopingForever)
   EXPECT_EQ(Boxes().size(), 2u);
 }
 
-TEST_F(ConnectionTest, UnansweredConfigurationClosesThePortButKeepsTheLoginResult) {
+TEST_F(ConnectionTest, UnansweredConfigurationClosesThePortAndFailsTheConnection) {
   m_link->SetShowStatusWindows(true);
   m_printer.answerConf = false;
-  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 1);
+  EXPECT_EQ(m_link->Connect("COM3", "KASIR", "1234567890"), 0);
   EXPECT_FALSE(m_link->IsConnected());
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
   EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{"status.create", "status.title:" + Text(3001),
