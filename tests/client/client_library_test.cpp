@@ -1,0 +1,172 @@
+#include <gtest/gtest.h>
+#include <httplib.h>
+
+#include <atomic>
+#include <fstream>
+#include <thread>
+
+#include "client/lease_keeper.h"
+#include "client/object_connection.h"
+#include "client/remote_orbis.h"
+#include "client/server_launcher.h"
+
+namespace vekta {
+namespace {
+
+using nlohmann::json;
+
+TEST(ServerNameTest, TheFormsAHostNameMayTake) {
+  auto a = ParseServerName("\\\\kasa-2");
+  ASSERT_TRUE(a);
+  EXPECT_EQ(a->host, "kasa-2");
+  EXPECT_EQ(a->port, 8460);
+  EXPECT_EQ(a->Url(), "http://kasa-2:8460");
+  EXPECT_EQ(ParseServerName("kasa-2:9000")->port, 9000);
+  EXPECT_EQ(ParseServerName("\\\\10.0.0.7:81")->host, "10.0.0.7");
+  EXPECT_EQ(ParseServerName("https://shop.example:8443")->Url(), "https://shop.example:8443");
+  EXPECT_EQ(ParseServerName("[::1]:9000")->host, "::1");
+  EXPECT_FALSE(ParseServerName(""));
+  EXPECT_FALSE(ParseServerName("\\\\"));
+  EXPECT_FALSE(ParseServerName("host:0"));
+  EXPECT_FALSE(ParseServerName("host:70000"));
+  EXPECT_FALSE(ParseServerName("host:"));
+  EXPECT_FALSE(ParseServerName("bad host"));
+}
+
+// A server that plays the object protocol's part for the client under test.
+class ScriptedServer {
+ public:
+  ScriptedServer() {
+    m_server.Post("/api/v1/objects", [this](const httplib::Request& req, httplib::Response& res) {
+      if (req.get_header_value("Authorization") == "Bearer wrong") {
+        res.status = 401;
+        res.set_content(R"({"error":"wrong token","hresult":"0x80070005"})", "application/json");
+        return;
+      }
+      res.status = 201;
+      res.set_content(R"({"object":"abc","class":"Orbis","leaseMs":150})", "application/json");
+    });
+    m_server.Post("/api/v1/objects/abc/call/FiscalLine",
+                  [this](const httplib::Request& req, httplib::Response& res) {
+                    {
+                      std::lock_guard<std::mutex> lock(m_mutex);
+                      m_keys.push_back(req.get_header_value("Idempotency-Key"));
+                    }
+                    // The first answer comes too late for the client.
+                    if (m_keys.size() == 1 || slow) {
+                      std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                    }
+                    res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
+                                    R"("out":{"ThisLineSum":246}})",
+                                    "application/json");
+                  });
+    m_server.Post("/api/v1/objects/abc/ping",
+                  [this](const httplib::Request&, httplib::Response& res) {
+                    ++pings;
+                    res.set_content("{}", "application/json");
+                  });
+    m_server.Delete("/api/v1/objects/abc", [this](const httplib::Request&, httplib::Response& res) {
+      ++releases;
+      res.status = 204;
+    });
+    port = m_server.bind_to_any_port("127.0.0.1");
+    m_thread = std::thread([this] { m_server.listen_after_bind(); });
+    for (int i = 0; i < 100 && !m_server.is_running(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  ~ScriptedServer() {
+    m_server.stop();
+    m_thread.join();
+  }
+  std::vector<std::string> Keys() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_keys;
+  }
+
+  int port = 0;
+  std::atomic<int> pings{0};
+  std::atomic<int> releases{0};
+  std::atomic<bool> slow{false};
+
+ private:
+  httplib::Server m_server;
+  std::thread m_thread;
+  std::mutex m_mutex;
+  std::vector<std::string> m_keys;
+};
+
+TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKey) {
+  ScriptedServer server;
+  auto connection = std::make_shared<ObjectConnection>(
+      ServerAddress{"127.0.0.1", server.port, false, ""}, std::chrono::seconds(1));
+  auto keeper = std::make_shared<LeaseKeeper>();
+  std::unique_ptr<RemoteOrbis> orbis;
+  ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
+  std::int32_t sum = 0;
+  EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), S_OK);
+  EXPECT_EQ(sum, 246);
+  auto keys = server.Keys();
+  ASSERT_EQ(keys.size(), 2u);
+  EXPECT_EQ(keys[0], keys[1]);
+  EXPECT_FALSE(keys[0].empty());
+
+  // Another call has a key of its own; a server that never answers in time is a time-out.
+  server.slow = true;
+  EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), ERROR_TIMEOUT_HR);
+  keys = server.Keys();
+  ASSERT_EQ(keys.size(), 4u);
+  EXPECT_NE(keys[2], keys[0]);
+  EXPECT_EQ(keys[2], keys[3]);
+
+  // The keeper pings while the object lives; its end releases the server's object.
+  const int pingsBefore = server.pings.load();
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_GT(server.pings.load(), pingsBefore);
+  orbis.reset();
+  EXPECT_EQ(server.releases.load(), 1);
+  EXPECT_EQ(keeper->Count(), 0u);
+}
+
+TEST(RemoteOrbisTest, FailuresOnTheWayHaveTheirCodes) {
+  ScriptedServer server;
+  std::unique_ptr<RemoteOrbis> orbis;
+  auto refused =
+      std::make_shared<ObjectConnection>(ServerAddress{"127.0.0.1", server.port, false, "wrong"});
+  EXPECT_EQ(RemoteOrbis::Create(refused, orbis), E_ACCESSDENIED);
+  EXPECT_EQ(orbis, nullptr);
+  // Nothing listens on the port of a server that has just ended.
+  int freePort = 0;
+  {
+    ScriptedServer gone;
+    freePort = gone.port;
+  }
+  auto nobody = std::make_shared<ObjectConnection>(ServerAddress{"127.0.0.1", freePort, false, ""});
+  EXPECT_EQ(RemoteOrbis::Create(nobody, orbis), RPC_S_SERVER_UNAVAILABLE);
+  EXPECT_FALSE(nobody->Healthy(std::chrono::milliseconds(200)));
+}
+
+TEST(ServerLauncherTest, ManifestIsReadOnlyWhenItNamesAnAbsoluteExecutable) {
+  char dir[] = "/tmp/vekta-launch-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/registration.json";
+  std::ofstream(path) << R"({"LocalServer32":"\"/opt/v/vektamanager\"",)"
+                      << R"("serverArguments":["--listen","127.0.0.1:9"],"listen":"127.0.0.1:9"})";
+  ServerManifest manifest;
+  ASSERT_TRUE(ReadServerManifest(dir, manifest));
+  EXPECT_EQ(manifest.executable, "/opt/v/vektamanager");
+  EXPECT_EQ(manifest.arguments, (std::vector<std::string>{"--listen", "127.0.0.1:9"}));
+  std::ofstream(path) << R"({"LocalServer32":"\"vektamanager\""})";
+  EXPECT_FALSE(ReadServerManifest(dir, manifest));
+  std::ofstream(path) << "{not json";
+  EXPECT_FALSE(ReadServerManifest(dir, manifest));
+  // No server at a remote address is never started here.
+  ServerLauncher launcher({dir});
+  std::string error;
+  EXPECT_FALSE(launcher.EnsureServer(ServerAddress{"192.0.2.1", 9, false, ""}, error));
+  std::remove(path.c_str());
+  ::rmdir(dir);
+}
+
+}  // namespace
+}  // namespace vekta
