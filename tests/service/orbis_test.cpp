@@ -372,7 +372,11 @@ TEST(OrbisOnSimulator, UnpluggedPrinterFailsAtOnceAndTheNextCallReconnects) {
   ASSERT_EQ(orbis.Init(1, kCashier, kPassword, 0, "POS"), S_OK);
   orbis.SetShowErrorMessages(0);
 
+  auto link = orbis.Entry()->Link();
   ports.Sim(1).Printer().Unplug();
+  // The reader thread notices the hang-up on its own.
+  for (int i = 0; i < 400 && !link->IsLost(); ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_TRUE(link->IsLost());
   EXPECT_EQ(orbis.Feed(1), E_FAIL);
   ASSERT_TRUE(ports.Sim(1).Printer().Replug());
   // The link logs in again with the stored cashier, without asking anyone.
