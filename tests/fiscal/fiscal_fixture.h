@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/link_timings.h"
@@ -92,6 +93,18 @@ class FiscalFixture : public ::testing::Test {
     m_connected = true;
     m_line->ClearSent();
     m_host.ClearCalls();
+  }
+
+  // A message the printer sends unasked, waited for until the link has queued it.
+  void DeliverUnasked(const std::string& text1251) {
+    m_line->FeedFrame(text1251);
+    WaitUntilQueued(*m_link);
+  }
+
+  static void WaitUntilQueued(PrinterLink& link) {
+    for (int i = 0; i < 400 && link.Queue().IsEmpty(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
   }
 
   void OnCommand(Handler handler) { m_handler = std::move(handler); }

@@ -104,20 +104,20 @@ TEST_F(ReceiptTest, LongNameAndOpenCutsFollowTheModel) {
             "FISCМолоко пасте000000100000000100000011"
             "0" +
                 Zeros(48) + "0000");
-}
 
-TEST_F(ReceiptTest, LongNameOnVariant2IsCutTo24) {
+  // Generation 1 variant 2: 15 characters of department, a long name cut to 24.
   PrinterSetup variant2;
   variant2.serialNumber = "4501234567";
   variant2.firmwareId = "vTTs";
+  m_link.reset();
+  m_connected = false;
   Connect(variant2);
   ASSERT_EQ(Link().OpenCheck(W("Відділ продуктів харчування")), 1);
-  const std::string name = "123456789012" + std::string(40, 'x');
-  Link().FiscalLine(name, 1, 100, 0, 0, 0, 0);
-  const auto sent = Sent();
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0], "PREPВiддiл продуктi");
-  EXPECT_EQ(sent[1].substr(sent[1].size() - 25), "0" + std::string(24, 'x'));
+  Link().FiscalLine("123456789012" + std::string(40, 'x'), 1, 100, 0, 0, 0, 0);
+  const auto sent2 = Sent();
+  ASSERT_EQ(sent2.size(), 2u);
+  EXPECT_EQ(sent2[0], "PREPВiддiл продуктi");
+  EXPECT_EQ(sent2[1].substr(sent2[1].size() - 25), "0" + std::string(24, 'x'));
 }
 
 TEST_F(ReceiptTest, TaxesAreExactInIntegers) {
@@ -337,8 +337,7 @@ TEST_F(ReceiptTest, ErrorsDuringALine) {
   // A status word that arrived unasked before the line aborts the receipt.
   OnCommand([](const std::string&) { return std::vector<std::string>{"READY"}; });
   Reset();
-  m_line->FeedFrame("SOFTSYSLOCK");
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  DeliverUnasked("SOFTSYSLOCK");
   EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), -1);
   EXPECT_EQ(Sent(), std::vector<std::string>{"CANC"});
   EXPECT_FALSE(Link().IsCheckOpen());

@@ -52,8 +52,7 @@ TEST_F(TextDocumentTest, RefusalsStopTheDocument) {
 
   // A status word waiting in the queue (left by an asynchronous report) refuses the line.
   Reset();
-  m_line->FeedFrame("HARDPAPER");
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  DeliverUnasked("HARDPAPER");
   EXPECT_EQ(Link().FreeTextLine(0, 0, 0, "line"), 0);
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2020));
