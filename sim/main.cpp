@@ -37,6 +37,7 @@ int Usage(const std::string& problem) {
 
 int main(int argc, char** argv) {
   vekta::SimOptions options;
+  options.keepCommands = 1000;  // nobody reads the history of a separate process
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     auto value = [&](const char*& out) {

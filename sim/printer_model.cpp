@@ -209,8 +209,10 @@ SimReply PrinterModel::Impl::Handle(const SimInput& input) {
     reply.messages.push_back("SOFTBLOCK");
     return reply;
   }
-  // the history is for tests and the demo; a long run keeps only the recent part
-  if (commands.size() >= 20000) commands.erase(commands.begin(), commands.begin() + 10000);
+  std::size_t keep = options.keepCommands;
+  if (keep > 0 && commands.size() >= 2 * keep) {
+    commands.erase(commands.begin(), commands.begin() + static_cast<std::ptrdiff_t>(keep));
+  }
   commands.push_back(input.text);
   if (!injected.empty()) {
     auto [word, thenExecute] = injected.front();

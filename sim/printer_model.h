@@ -98,7 +98,8 @@ class PrinterModel {
   std::string Cashier() const;
   char KeyPosition() const;
   bool TaxesPerLine() const;
-  std::vector<std::string> Commands() const;  // every command text received, oldest first
+  // Every command text received (DOS 866), oldest first; see SimOptions::keepCommands.
+  std::vector<std::string> Commands() const;
   std::string SerialNumber() const;
   std::string FirmwareId() const;
   int Generation() const;

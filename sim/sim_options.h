@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace vekta {
@@ -25,6 +26,9 @@ struct SimOptions {
   std::string linkPath;    // symlink to the slave side of the pty
   std::string tapePath;    // control tape file (UTF-8); empty: none
   std::string replayLog;   // protocol log to answer from; empty: the printer model answers
+  // Commands kept for PrinterModel::Commands(): 0 keeps them all (tests index into the list);
+  // a long-running process keeps only the recent ones.
+  std::size_t keepCommands = 0;
 };
 
 // "1.3" style names (generation.variant) and the model they give; false for an unknown name.
