@@ -204,6 +204,8 @@ HttpServer::HttpServer(ServerContext context) : m_context(std::move(context)) {
     int yes = 1;
     ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
   });
+  // Small answers must not wait for the peer's delayed acknowledgement (40 ms a call).
+  m_server->set_tcp_nodelay(true);
   m_server->set_payload_max_length(kMaxBodyBytes);
   m_server->set_keep_alive_max_count(10000);
   m_server->set_keep_alive_timeout(30);

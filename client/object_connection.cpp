@@ -86,6 +86,7 @@ ObjectConnection::ObjectConnection(ServerAddress address, std::chrono::seconds c
   m_client->set_read_timeout(static_cast<time_t>(m_callTimeout.count()), 0);
   m_client->set_write_timeout(10, 0);
   m_client->set_keep_alive(true);
+  m_client->set_tcp_nodelay(true);
   if (m_address.tls) m_client->enable_server_certificate_verification(false);
   if (!m_address.token.empty()) m_client->set_bearer_token_auth(m_address.token.c_str());
 }
