@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -101,6 +102,33 @@ TEST(FrameCutterTest, FullBufferWithoutEndByteIsDroppedAndTheCutterResynchronise
   longest.Add(Frame(text));
   ASSERT_EQ(longest.messages.size(), 1u);
   EXPECT_TRUE(longest.messages[0] == text);
+}
+
+TEST(FrameCutterTest, HowTheStreamIsSplitIntoReadsDoesNotMatter) {
+  std::mt19937 random(7);
+  std::vector<std::uint8_t> stream;
+  std::vector<std::string> sent;
+  for (int i = 0; i < 2000; ++i) {
+    if (random() % 4 == 0) {
+      for (std::uint32_t n = random() % 20; n > 0; --n) stream.push_back('a' + random() % 26);
+      stream.push_back(0xFE);  // a stray end byte outside any frame
+    }
+    std::string text;
+    for (std::uint32_t n = 1 + random() % 240; n > 0; --n)
+      text += static_cast<char>(random() % 0xFD);
+    sent.push_back(text);
+    const auto frame = Frame(text);
+    stream.insert(stream.end(), frame.begin(), frame.end());
+  }
+  Collector collector;
+  for (std::size_t at = 0; at < stream.size();) {
+    const std::size_t n = std::min<std::size_t>(1 + random() % 300, stream.size() - at);
+    collector.Add({stream.begin() + static_cast<std::ptrdiff_t>(at),
+                   stream.begin() + static_cast<std::ptrdiff_t>(at + n)});
+    at += n;
+  }
+  EXPECT_TRUE(collector.messages == sent);
+  EXPECT_EQ(collector.cutter.Held(), 0u);
 }
 
 }  // namespace
