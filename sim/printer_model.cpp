@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <stdexcept>
 
 #include "sim/printer_state.h"
 #include "sim/sim_text.h"
@@ -476,7 +477,14 @@ PrinterModel::~PrinterModel() = default;
 
 SimReply PrinterModel::HandleInput(const SimInput& input) {
   std::lock_guard<std::mutex> lock(m_impl->mutex);
-  return m_impl->Handle(input);
+  try {
+    return m_impl->Handle(input);
+  } catch (const std::exception&) {
+    // whatever the line brought in, the printer stays up and refuses the command
+    SimReply reply;
+    reply.messages.push_back("SOFTPARAM");
+    return reply;
+  }
 }
 
 void PrinterModel::InjectStatus(const std::string& word, bool thenExecute) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <sstream>
 
 #include "tests/sim/model_client.h"
@@ -443,6 +444,43 @@ TEST_F(SimReceipts, InjectedStatusesCopyBufferAndDevices) {
   for (const char* command : {"KASS", "DSTR1", "TABL", "TABL1", "PPOD", "PPOD1", "ARTZ", "DIZV"}) {
     EXPECT_EQ(c.Status(command), "READY") << command;
   }
+}
+
+TEST(SimRobustness, RandomFramesNeverBreakThePrinterOrItsLedger) {
+  PrinterModel model(SimOptions{});
+  ModelClient c(model);
+  c.Login();
+  const char* mnemonics[] = {"PREP", "FISC", "BFIS", "COMP", "CANC", "CAIOI", "CAIOO", "ARTD",
+                             "DISp", "CTIM", "FEED", "TEXT", "DBEG", "PRTX",  "ZREP1", "FIRN",
+                             "FIRP", "UPAS", "HEAD", "FINF", "BCHN", "NULL",  "COPY",  "TMOD"};
+  std::mt19937 random(20261206);
+  std::string good = c.Line({.price = 100, .groups = {2}});
+  for (int i = 0; i < 20000; ++i) {
+    std::string text = mnemonics[random() % std::size(mnemonics)];
+    if (random() % 3 == 0) {
+      // a valid line with a few bytes changed
+      text = SimUtf8ToCp866(good);
+      for (int k = 0; k < 3; ++k) text[random() % text.size()] = static_cast<char>(random());
+    } else {
+      std::size_t tail = random() % 120;
+      for (std::size_t k = 0; k < tail; ++k) {
+        text += random() % 2 ? static_cast<char>('0' + random() % 10) : static_cast<char>(random());
+      }
+    }
+    SimReply reply = model.HandleInput({SimInput::Kind::kCommand, text});
+    ASSERT_FALSE(reply.messages.empty()) << i;
+  }
+  // whatever was accepted, the registers still add up
+  SimRegisters r = model.Registers();
+  std::int64_t turnover = r.untaxedSales;
+  for (auto v : r.groupSales) turnover += v;
+  EXPECT_GE(turnover, 0);
+  EXPECT_EQ(r.cashRest, r.cashIncome - r.cashOutcome + r.checkIncome - r.checkOutcome);
+  model.SetKeyPosition('R');
+  c.Login();
+  c.Status("CANC");
+  c.Status("DEND");
+  EXPECT_EQ(c.Status("PREP"), "READY");
 }
 
 TEST(SimDocuments, TextBufferDocumentsAndTheControlTape) {
