@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "sim/frame_parser.h"
+#include "sim/sim_control.h"
 #include "tests/sim/test_wire.h"
 #include "tests/support/sim_harness.h"
 
@@ -138,6 +139,53 @@ TEST(SimPty, LineFaultsReachTheHost) {
   wire.Receive();
   EXPECT_TRUE(wire.Lost());
   EXPECT_TRUE(sim.Printer().Unplugged());
+}
+
+TEST(SimControl, EveryControlCommandParsesItsArgumentsAndActs) {
+  SimHarness sim;
+  SimPrinter& printer = sim.Printer();
+  bool quit = false;
+  EXPECT_EQ(RunSimControl(printer, "", &quit), "ok");
+  EXPECT_EQ(RunSimControl(printer, "garbage 41 4g"),
+            "error: garbage takes hexadecimal bytes, "
+            "e.g. garbage 41 42 fe");
+  EXPECT_EQ(RunSimControl(printer, "garbage 41 fe 100").rfind("error", 0), 0u);
+  EXPECT_EQ(RunSimControl(printer, "garbage 41 fe"), "ok");
+  EXPECT_EQ(RunSimControl(printer, "split maybe").rfind("error", 0), 0u);
+  EXPECT_EQ(RunSimControl(printer, "clock soon").rfind("error", 0), 0u);
+  EXPECT_EQ(RunSimControl(printer, "clock 90000"), "ok");
+  EXPECT_EQ(RunSimControl(printer, "silence on"), "ok");
+  EXPECT_FALSE(sim.Model().Answering());
+  EXPECT_EQ(RunSimControl(printer, "silence off"), "ok");
+  EXPECT_EQ(RunSimControl(printer, "power off"), "ok");
+  EXPECT_FALSE(sim.Model().Answering());
+  EXPECT_EQ(RunSimControl(printer, "power on"), "ok");
+  EXPECT_EQ(RunSimControl(printer, "key P"), "ok");
+  EXPECT_EQ(sim.Model().KeyPosition(), 'P');
+  EXPECT_EQ(RunSimControl(printer, "paper out"), "ok");
+  EXPECT_EQ(RunSimControl(printer, "status-first HARDSENSOR"), "ok");
+
+  // a status word for the next command goes out ahead of its own answer
+  test::TestWire wire(sim.DevicePath());
+  ASSERT_TRUE(wire.IsOpen());
+  EXPECT_EQ(wire.Command("UPASKasir     7777777777"),
+            (std::vector<std::string>{"HARDSENSOR", "READY"}));
+  EXPECT_EQ(wire.Command("FEED1"), std::vector<std::string>{"HARDPAPER"});
+
+  // replug gives a new device (the kernel may hand out the same number again)
+  std::string after = RunSimControl(printer, "replug");
+  EXPECT_EQ(after, sim.DevicePath());
+  EXPECT_EQ(after.rfind("/dev/pts/", 0), 0u);
+  wire.Receive();
+  EXPECT_TRUE(wire.Lost());
+  test::TestWire again(after);
+  ASSERT_TRUE(again.IsOpen());
+  EXPECT_EQ(again.Command("FEED1"), std::vector<std::string>{"HARDPAPER"});
+
+  EXPECT_EQ(RunSimControl(printer, "quit", &quit), "ok");
+  EXPECT_TRUE(quit);
+  EXPECT_NE(SimHelpText().find("--baud"), std::string::npos);
+  EXPECT_NE(SimHelpText().find("status-first WORD"), std::string::npos);
 }
 
 TEST(SimProcessTest, BinaryServesAPtyAndTakesControlLines) {
