@@ -208,7 +208,9 @@ HttpServer::HttpServer(ServerContext context) : m_context(std::move(context)) {
   m_server->set_tcp_nodelay(true);
   m_server->set_payload_max_length(kMaxBodyBytes);
   m_server->set_keep_alive_max_count(10000);
-  m_server->set_keep_alive_timeout(30);
+  // Each open connection holds a worker while it waits for its next request: an idle client
+  // gives its worker back after 5 s.
+  m_server->set_keep_alive_timeout(5);
   // A call may wait on a printer for a long report; the socket must not give up first.
   m_server->set_read_timeout(30, 0);
   m_server->set_write_timeout(30, 0);
