@@ -20,7 +20,7 @@ inline std::string Zeros(std::int64_t value, int width) {
          digits;
 }
 
-struct LineSpec {
+struct SaleLine {
   std::string name = "Хліб";
   std::int64_t quantity = 1;
   std::int64_t price = 1000;
@@ -65,21 +65,21 @@ class ModelClient {
   }
 
   // The FISC (or BFIS) text for a line, with the group fields from the printer's own table.
-  std::string Line(const LineSpec& spec, bool isReturn = false) {
+  std::string Line(const SaleLine& fields, bool isReturn = false) {
     auto taxes = m_model.Taxes();
     static const char* const kLetters[8] = {"А", "Б", "В", "Г", "Д", "Е", "Ж", "З"};
-    std::int64_t q = spec.quantity < 1 ? 1 : spec.quantity;
-    std::int64_t sum = spec.lineSum >= 0
-                           ? spec.lineSum
-                           : (spec.divisible ? (q * spec.price + 500) / 1000 : q * spec.price);
-    std::string name = spec.name;
+    std::int64_t q = fields.quantity < 1 ? 1 : fields.quantity;
+    std::int64_t sum = fields.lineSum >= 0 ? fields.lineSum
+                                           : (fields.divisible ? (q * fields.price + 500) / 1000
+                                                               : q * fields.price);
+    std::string name = fields.name;
     while (SimUtf8Length(name) < 12) name += ' ';
-    std::string text = std::string(isReturn ? "BFIS" : "FISC") + name + Zeros(sum, 9) +
-                       Zeros(spec.price, 9) + Zeros(spec.quantity < 0 ? 0 : spec.quantity, 5) +
-                       (spec.divisible ? "0" : "1") + "0";
+    std::string text =
+        std::string(isReturn ? "BFIS" : "FISC") + name + Zeros(sum, 9) + Zeros(fields.price, 9) +
+        Zeros(fields.quantity < 0 ? 0 : fields.quantity, 5) + (fields.divisible ? "0" : "1") + "0";
     for (int g = 1; g <= 8; ++g) {
       bool used = false;
-      for (int x : spec.groups) used = used || x == g;
+      for (int x : fields.groups) used = used || x == g;
       if (!used) {
         text += "000000";
         continue;
@@ -88,15 +88,15 @@ class ModelClient {
       text += taxes[g - 1].type == 0 ? '0' : taxes[g - 1].type;
       text += Zeros(taxes[g - 1].rate, 4);
     }
-    text += Zeros(spec.article, 4);
-    if (spec.discountDirection != 0) {
-      std::string dn = spec.discountName;
+    text += Zeros(fields.article, 4);
+    if (fields.discountDirection != 0) {
+      std::string dn = fields.discountName;
       while (SimUtf8Length(dn) < 13) dn += ' ';
-      text += spec.discountDirection + dn + Zeros(spec.discount, 9);
+      text += fields.discountDirection + dn + Zeros(fields.discount, 9);
     }
-    if (!spec.longName.empty()) {
-      if (spec.discountDirection == 0) text += "0" + std::string(13, '0') + std::string(9, '0');
-      text += spec.longName;
+    if (!fields.longName.empty()) {
+      if (fields.discountDirection == 0) text += "0" + std::string(13, '0') + std::string(9, '0');
+      text += fields.longName;
     }
     return text;
   }

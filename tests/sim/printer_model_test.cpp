@@ -11,8 +11,8 @@
 namespace vekta {
 namespace {
 
-using test::LineSpec;
 using test::ModelClient;
+using test::SaleLine;
 using Strings = std::vector<std::string>;
 
 // Model detection as the host does it, written from the description of the serial number and
