@@ -134,16 +134,15 @@ void Dispatch(ObjectTable& objects, const httplib::Request& req, httplib::Respon
     SendError(res, 400, E_INVALIDARG, "Idempotency-Key is limited to 200 characters");
     return;
   }
-  auto entry = objects.BeginCall(id);
-  if (!entry) {
+  auto found = objects.Find(id);
+  if (!found) {
     SendError(res, 404, RPC_E_DISCONNECTED, "no such object (unknown or released)");
     return;
   }
-  CallScope scope(objects, entry);
   ProtocolError error;
   InvokeKind kind = InvokeKind::kMethod;
   json args;
-  const MemberInfo* member = resolve(entry->object->Class(), body, kind, args, error);
+  const MemberInfo* member = resolve(found->object->Class(), body, kind, args, error);
   if (!member) {
     SendError(res, error);
     return;
@@ -153,6 +152,13 @@ void Dispatch(ObjectTable& objects, const httplib::Request& req, httplib::Respon
     SendError(res, error);
     return;
   }
+  // Only a request that fits counts as a call: it renews the lease and keeps the object alive.
+  auto entry = objects.BeginCall(id);
+  if (!entry) {
+    SendError(res, 404, RPC_E_DISCONNECTED, "no such object (unknown or released)");
+    return;
+  }
+  CallScope scope(objects, entry);
   StoredResponse response;
   {
     std::lock_guard<std::mutex> lock(entry->callMutex);

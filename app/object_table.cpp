@@ -67,6 +67,12 @@ std::shared_ptr<ObjectTable::Entry> ObjectTable::BeginCall(const std::string& id
   return it->second;
 }
 
+std::shared_ptr<ObjectTable::Entry> ObjectTable::Find(const std::string& id) const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_entries.find(id);
+  return it == m_entries.end() ? nullptr : it->second;
+}
+
 void ObjectTable::EndCall(const std::shared_ptr<Entry>& entry) {
   std::lock_guard<std::mutex> lock(m_mutex);
   --entry->callsInFlight;

@@ -60,6 +60,8 @@ class ObjectTable {
   // Null for an unknown or released id. A found entry counts as a call in flight (its lease
   // does not run out) until EndCall; the lease is renewed at both ends.
   std::shared_ptr<Entry> BeginCall(const std::string& id);
+  // The entry without renewing its lease (a request is checked before it counts as a call).
+  std::shared_ptr<Entry> Find(const std::string& id) const;
   void EndCall(const std::shared_ptr<Entry>& entry);
   bool Renew(const std::string& id);
   bool Release(const std::string& id);

@@ -221,6 +221,11 @@ TEST_F(HttpServerTest, LeaseEndIsTheFinalReleaseAndPingsRenewIt) {
     auto ping = Post("/api/v1/objects/" + kept + "/ping", "");
     ASSERT_TRUE(ping);
     EXPECT_EQ(ping->status, 200);
+    // A refused request is no call: it does not keep an object alive.
+    if (i < 6) {
+      const int status = Post("/api/v1/objects/" + dropped + "/call/Feed", "[\"x\"]")->status;
+      EXPECT_TRUE(status == 400 || status == 404) << status;
+    }
   }
   EXPECT_EQ(Refusal(Post("/api/v1/objects/" + dropped + "/call/Done", "")).first, 404);
   EXPECT_EQ(m_backend.destroyed.load(), 1);
