@@ -361,6 +361,8 @@ void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) 
   lastReceiptLines = r.lines;
   haveLastReceipt = true;
   PrintDocument(std::move(lines), reply);
+  // the goods lines went through the print head as they were registered
+  reply.printedLines -= static_cast<int>(r.tape.size());
 
   std::string answer = "COMP";
   for (std::int64_t value : {registers.checkNumber, salesPart, onSale, r.included, saleIncluded,
@@ -381,6 +383,7 @@ void PrinterModel::Impl::CancelReceipt(SimReply& reply) {
     auto footer = DocumentFooter("АНУЛЬОВАНО");
     lines.insert(lines.end(), footer.begin(), footer.end());
     PrintDocument(std::move(lines), reply);
+    reply.printedLines -= static_cast<int>(receipt->tape.size());
     ++registers.cancelledToday;
     receipt.reset();
     pendingLongName.clear();
