@@ -30,7 +30,13 @@ TEST(MemberTable, InterfacesHaveEveryMemberOnceInDispidOrder) {
     for (std::size_t i = 0; i < info->members.size(); ++i) {
       EXPECT_EQ(info->members[i].dispid, static_cast<int>(i + 1)) << info->members[i].name;
       EXPECT_TRUE(names.insert(info->members[i].name).second) << info->members[i].name;
-      EXPECT_FALSE(info->members[i].help.empty()) << info->members[i].name;
+      // A help text is one plain sentence about its own member.
+      const std::string& help = info->members[i].help;
+      const std::string kind =
+          info->members[i].kind == MemberKind::kMethod ? "method " : "property ";
+      EXPECT_EQ(help.rfind(kind, 0), 0u) << help;
+      EXPECT_EQ(help.find('"'), std::string::npos) << help;
+      EXPECT_EQ(help.find('|'), std::string::npos) << help;
     }
   }
   EXPECT_EQ(orbis.members.back().name, "XReportAsync");
@@ -134,6 +140,11 @@ TEST(MemberTable, ParametersTypesAndHelpTexts) {
   EXPECT_EQ(wrapper.FindByName("ShowErrorMessages")->help,
             "property ShowErrorMessages. Turn ON/OFF error messages whoeing to user");
   EXPECT_EQ(wrapper.FindByName("CheckSumm")->help, "property CheckSumm");
+  EXPECT_EQ(orbis.FindByName("SetCheckMessagesMode")->help,
+            "method SetCheckMessagesMode. Set check mode: 1-sales, 2-bus tickets, 3-lombards, "
+            "3-bet businness");
+  EXPECT_EQ(orbis.FindByName("GetArticleInfo")->help,
+            "method GetArticleInfo. Returns article information in ARTD command format");
 
   EXPECT_EQ(orbis.FindByName("getcheckSum"), nullptr);  // names are case-sensitive
   EXPECT_EQ(orbis.FindByDispid(0x44), nullptr);
