@@ -74,7 +74,7 @@ class Daemon {
     ::waitpid(m_pid, nullptr, 0);
     std::system(("rm -rf " + m_dir).c_str());
   }
-  ServerAddress Address() const { return ServerAddress{"127.0.0.1", m_port, false, ""}; }
+  ServerAddress Address() const { return ServerAddress::At("127.0.0.1", m_port, false, ""); }
   double StartupMs() const {
     return std::chrono::duration<double, std::milli>(m_healthyAfter).count();
   }

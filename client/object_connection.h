@@ -25,8 +25,19 @@ struct ServerAddress {
   int port = 8460;
   bool tls = false;
   std::string token;  // sent as Authorization: Bearer when set
+  // HTTPS: the server's certificate is checked against the system's CAs, or this file's.
+  std::string caFile;
+  bool insecure = false;  // skip the check (a test server's self-signed certificate)
 
   std::string Url() const;
+  static ServerAddress At(std::string host, int port, bool tls = false, std::string token = "") {
+    ServerAddress a;
+    a.host = std::move(host);
+    a.port = port;
+    a.tls = tls;
+    a.token = std::move(token);
+    return a;
+  }
 };
 
 // "name", "name:port", "\\name", "\\name:port", "http://name:port", "https://name:port";

@@ -28,6 +28,8 @@ constexpr const char* kUsage =
     "  --server NAME     the server: \"name\", \"name:port\", \"\\\\name\" or a URL\n"
     "                    (default $VEKTA_SERVER, else 127.0.0.1:8460)\n"
     "  --token TOKEN     bearer token for a server on another computer ($VEKTA_TOKEN)\n"
+    "  --cacert FILE     HTTPS: check the server's certificate against FILE\n"
+    "  --insecure        HTTPS: do not check the server's certificate\n"
     "  --json            print whole JSON answers\n"
     "  --help            this text\n"
     "\n"
@@ -64,6 +66,8 @@ constexpr const char* kUsage =
 struct Options {
   std::string server;
   std::string token;
+  std::string caFile;
+  bool insecure = false;
   bool json = false;
 };
 
@@ -92,7 +96,11 @@ class Ctl {
  private:
   std::optional<ServerAddress> Address(const std::string& name) {
     auto address = ParseServerName(name.empty() ? "127.0.0.1" : name);
-    if (address) address->token = m_options.token;
+    if (address) {
+      address->token = m_options.token;
+      address->caFile = m_options.caFile;
+      address->insecure = m_options.insecure;
+    }
     return address;
   }
   std::shared_ptr<ObjectConnection> Connect(bool startOnDemand);
@@ -616,8 +624,12 @@ int main(int argc, char** argv) {
   std::vector<std::string> args;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if ((arg == "--server" || arg == "--token") && i + 1 < argc) {
-      (arg == "--server" ? options.server : options.token) = argv[++i];
+    if ((arg == "--server" || arg == "--token" || arg == "--cacert") && i + 1 < argc) {
+      (arg == "--server"  ? options.server
+       : arg == "--token" ? options.token
+                          : options.caFile) = argv[++i];
+    } else if (arg == "--insecure") {
+      options.insecure = true;
     } else if (arg == "--json") {
       options.json = true;
     } else if (arg == "--help" || arg == "-h") {

@@ -99,7 +99,7 @@ class ScriptedServer {
 TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKey) {
   ScriptedServer server;
   auto connection = std::make_shared<ObjectConnection>(
-      ServerAddress{"127.0.0.1", server.port, false, ""}, std::chrono::seconds(1));
+      ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
   auto keeper = std::make_shared<LeaseKeeper>();
   std::unique_ptr<RemoteOrbis> orbis;
   ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
@@ -131,8 +131,8 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKey) {
 TEST(RemoteOrbisTest, FailuresOnTheWayHaveTheirCodes) {
   ScriptedServer server;
   std::unique_ptr<RemoteOrbis> orbis;
-  auto refused =
-      std::make_shared<ObjectConnection>(ServerAddress{"127.0.0.1", server.port, false, "wrong"});
+  auto refused = std::make_shared<ObjectConnection>(
+      ServerAddress::At("127.0.0.1", server.port, false, "wrong"));
   EXPECT_EQ(RemoteOrbis::Create(refused, orbis), E_ACCESSDENIED);
   EXPECT_EQ(orbis, nullptr);
   // Nothing listens on the port of a server that has just ended.
@@ -141,7 +141,8 @@ TEST(RemoteOrbisTest, FailuresOnTheWayHaveTheirCodes) {
     ScriptedServer gone;
     freePort = gone.port;
   }
-  auto nobody = std::make_shared<ObjectConnection>(ServerAddress{"127.0.0.1", freePort, false, ""});
+  auto nobody =
+      std::make_shared<ObjectConnection>(ServerAddress::At("127.0.0.1", freePort, false, ""));
   EXPECT_EQ(RemoteOrbis::Create(nobody, orbis), RPC_S_SERVER_UNAVAILABLE);
   EXPECT_FALSE(nobody->Healthy(std::chrono::milliseconds(200)));
 }
@@ -163,7 +164,7 @@ TEST(ServerLauncherTest, ManifestIsReadOnlyWhenItNamesAnAbsoluteExecutable) {
   // No server at a remote address is never started here.
   ServerLauncher launcher({dir});
   std::string error;
-  EXPECT_FALSE(launcher.EnsureServer(ServerAddress{"192.0.2.1", 9, false, ""}, error));
+  EXPECT_FALSE(launcher.EnsureServer(ServerAddress::At("192.0.2.1", 9, false, ""), error));
   std::remove(path.c_str());
   ::rmdir(dir);
 }

@@ -79,7 +79,7 @@ TEST(RunModesTest, AnOnDemandServerStartsForAClientAndEndsWithItsLastObject) {
   std::unique_ptr<IOrbis> object;
   ASSERT_EQ(factory.CreateLocal(object), S_OK);
   ASSERT_EQ(object->Init(1, "K", "7777777777", 0, "On demand"), S_OK);
-  ObjectConnection http(ServerAddress{"127.0.0.1", port, false, ""});
+  ObjectConnection http(ServerAddress::At("127.0.0.1", port, false, ""));
   EXPECT_EQ(http.Get("/api/v1/about").body["runMode"], "embedding");
   EXPECT_EQ(http.Send("POST", "/api/v1/app/exit", nullptr).status, 409);
   object.reset();
@@ -139,6 +139,40 @@ TEST(RunModesTest, RegisterAndUnregisterThroughTheExecutable) {
   EXPECT_NE(::stat((regDir + "/registration.json").c_str(), &st), 0);
   EXPECT_NE(::stat((regDir + "/typelib.json").c_str(), &st), 0);
   EXPECT_EQ(::stat(regDir.c_str(), &st), 0);
+}
+
+}  // namespace
+}  // namespace vekta
+
+namespace vekta {
+namespace {
+
+TEST(RunModesTest, HttpsWithTheConfiguredCertificate) {
+  TempDir dir;
+  const std::string cert = dir.Path() + "/cert.pem";
+  const std::string key = dir.Path() + "/key.pem";
+  const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -keyout " + key + " -out " +
+                           cert + " -days 1 -subj /CN=localhost >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "openssl is not installed";
+  const int port = testing::FreePort();
+  testing::DaemonProcess daemon(dir, port, {}, false,
+                                "CertFile=" + cert + "\nKeyFile=" + key + "\n");
+  ServerAddress checked = ServerAddress::At("localhost", port, true, "");
+  checked.caFile = cert;
+  ObjectConnection https(checked);
+  bool up = false;
+  for (int i = 0; i < 100 && !up; ++i) {
+    up = https.Healthy(std::chrono::milliseconds(200));
+    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(up);
+  // Without the certificate's CA the client does not talk to the server (nor send a token).
+  ObjectConnection unchecked(ServerAddress::At("localhost", port, true, "secret"));
+  EXPECT_FALSE(unchecked.Healthy(std::chrono::milliseconds(500)));
+  EXPECT_EQ(unchecked.Get("/api/v1/about").hr, RPC_S_SERVER_UNAVAILABLE);
+  // Plain HTTP gets no answer from the TLS listener.
+  ObjectConnection plain(ServerAddress::At("127.0.0.1", port, false, ""));
+  EXPECT_FALSE(plain.Healthy(std::chrono::milliseconds(500)));
 }
 
 }  // namespace
