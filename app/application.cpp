@@ -203,7 +203,7 @@ int RunApplication(const std::vector<std::string>& args) {
 
   // Every object's final release, then the registry (every port closed), then the listener.
   server->BeginClosing();
-  objects->ReleaseAll();
+  objects->Shutdown();
   server->WaitForCalls();
   registry.reset();
   server->Stop();

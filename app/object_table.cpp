@@ -26,11 +26,18 @@ ObjectTable::ObjectTable() : m_reaper([this] { ReaperLoop(); }) {}
 ObjectTable::~ObjectTable() {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_stopping = true;
     m_onEmpty = nullptr;
   }
+  Shutdown();
+}
+
+void ObjectTable::Shutdown() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stopping = true;
+  }
   m_wake.notify_all();
-  m_reaper.join();
+  if (m_reaper.joinable()) m_reaper.join();
   ReleaseAll();
 }
 

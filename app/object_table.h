@@ -66,6 +66,9 @@ class ObjectTable {
   bool Renew(const std::string& id);
   bool Release(const std::string& id);
   void ReleaseAll();
+  // Stops the lease expiry (waiting for a release it is making) and releases every object:
+  // after it no object of the table is alive, so what they use may go.
+  void Shutdown();
   std::size_t Count() const;
   // Objects created since the start; tells an on-demand process whether any ever came.
   std::uint64_t CreatedCount() const;
