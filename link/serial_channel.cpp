@@ -39,6 +39,7 @@ bool PrinterLink::OpenPort(const std::string& portName) {
   if (m_reader.joinable()) m_reader.join();  // a reader that ended after a lost device
   m_port = std::move(port);
   m_lost = false;
+  m_queue.Rearm();  // forget the wake-up a vanished device left behind
   m_portOpen = true;
   return true;
 }
