@@ -41,7 +41,16 @@ bool PrinterLink::SendFrame(const std::string& text) {
   frame.push_back(kFrameEnd);
   m_sentAt = m_clock.Now();
   ++m_stats.commandsSent;
-  return m_port->WriteAll(frame.data(), frame.size());
+  if (m_port->WriteAll(frame.data(), frame.size())) return true;
+  // A write that fails (the device went away, or stopped taking bytes) loses the link now: the
+  // reader may only see the hang-up later, and the next call must reconnect, not wait.
+  MarkLost();
+  return false;
+}
+
+void PrinterLink::MarkLost() {
+  m_lost = true;
+  m_queue.WakeWaiters();
 }
 
 bool PrinterLink::WaitForMessage(int timeoutMs) {

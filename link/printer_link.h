@@ -221,6 +221,8 @@ class PrinterLink {
 
  private:
   void ReceiveLoop();
+  // The device is gone: every wait ends at once with 1003 and the next call reconnects.
+  void MarkLost();
   // True when a message is queued within the time-out; false on time-out or a lost link.
   bool WaitForMessage(int timeoutMs);
   // A reply wait ran out (or the link is lost): message 1003 with a stop box.

@@ -69,8 +69,7 @@ void PrinterLink::ReceiveLoop() {
         m_port->Read(cutter.Space(), cutter.Room(), received, m_timings.interByteMs);
     if (status == ReadStatus::kStopped) break;
     if (status == ReadStatus::kLost) {
-      m_lost = true;
-      m_queue.WakeWaiters();
+      MarkLost();
       break;
     }
     if (status == ReadStatus::kLineError) {

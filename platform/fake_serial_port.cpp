@@ -45,6 +45,7 @@ class FakeSerialPort final : public SerialPort {
     m_line->m_open = true;
     m_line->m_openedPath = devicePath;
     m_line->m_vanished = false;
+    m_line->m_failWrites = false;
     m_line->m_interrupted = false;
     m_line->m_readerActive = false;
     m_line->m_readerWaiting = false;
@@ -91,7 +92,7 @@ class FakeSerialPort final : public SerialPort {
     std::vector<std::string> commands;
     {
       std::lock_guard<std::mutex> lock(m_line->m_mutex);
-      if (m_line->m_holder != this || m_line->m_vanished) return false;
+      if (m_line->m_holder != this || m_line->m_vanished || m_line->m_failWrites) return false;
       m_line->m_written.insert(m_line->m_written.end(), data, data + size);
       std::vector<std::uint8_t>& partial = m_line->m_partialFrame;
       for (std::size_t i = 0; i < size; ++i) {
@@ -284,6 +285,11 @@ void FakeLine::InjectLineErrors(std::string names) {
   m_readerWaiting = false;
   m_readable.Set();
   WaitDelivered(lock);
+}
+
+void FakeLine::FailWrites() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_failWrites = true;
 }
 
 void FakeLine::Vanish() {

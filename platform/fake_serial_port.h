@@ -47,6 +47,8 @@ class FakeLine {
   void FailNextOpen();
   void InjectLineErrors(std::string names);
   void Vanish();
+  // Every later write fails while reads go on as before (a device that stopped taking bytes).
+  void FailWrites();
 
  private:
   friend class FakeSerialPort;
@@ -57,6 +59,7 @@ class FakeLine {
   std::vector<std::string> m_sent;                   // guarded by m_mutex
   Responder m_responder;                             // guarded by m_mutex
   bool m_dtr = false, m_rts = false, m_open = false, m_failOpen = false, m_vanished = false;
+  bool m_failWrites = false;
   bool m_interrupted = false;
   int m_purges = 0;
   int m_lineErrorReads = 0;

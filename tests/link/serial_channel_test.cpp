@@ -152,5 +152,16 @@ TEST_F(LinkTest, VanishedDeviceEndsEveryWaitAtOnceWith1003) {
   EXPECT_EQ(m_link->ClosePort(), 0);
 }
 
+TEST_F(LinkTest, AFailedWriteLosesTheLinkBeforeTheReaderNotices) {
+  OpenLink();
+  m_line->FailWrites();
+  const auto before = m_clock.Now();
+  EXPECT_FALSE(m_link->SendFrame("KASS"));
+  EXPECT_TRUE(m_link->IsLost());
+  EXPECT_FALSE(m_link->WaitReady());
+  EXPECT_EQ(m_clock.Now(), before);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+}
+
 }  // namespace
 }  // namespace vekta
