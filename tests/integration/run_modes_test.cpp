@@ -177,3 +177,19 @@ TEST(RunModesTest, HttpsWithTheConfiguredCertificate) {
 
 }  // namespace
 }  // namespace vekta
+
+namespace vekta {
+namespace {
+
+TEST(RunModesTest, AnOnDemandStartThatNoClientUsesEndsAfterThirtySeconds) {
+  TempDir dir;
+  testing::DaemonProcess daemon(dir, testing::FreePort(), {"/Embedding"});
+  ObjectConnection http(daemon.Address());
+  EXPECT_TRUE(http.Healthy(std::chrono::milliseconds(500)));
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_EQ(daemon.WaitExit(std::chrono::seconds(45)), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(25));
+}
+
+}  // namespace
+}  // namespace vekta
