@@ -312,7 +312,7 @@ void HttpServer::WaitForCalls() {
 void HttpServer::RegisterRoutes() {
   using namespace std::placeholders;
   httplib::Server& s = *m_server;
-  const std::string obj = "/api/v1/objects/([0-9A-Za-z]{1,64})";
+  const std::string obj = "/api/v1/objects/([^/]{1,100})";
   s.Post("/api/v1/objects", Guarded(std::bind(&HttpServer::CreateObject, this, _1, _2)));
   s.Post(obj + "/call/([^/]{1,100})", Guarded(std::bind(&HttpServer::CallByName, this, _1, _2)));
   s.Post(obj + "/invoke", Guarded(std::bind(&HttpServer::CallByDispid, this, _1, _2)));

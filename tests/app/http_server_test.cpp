@@ -117,6 +117,7 @@ TEST_F(HttpServerTest, BadRequestsAreRefusedWithTheirCodeAndReachNoObject) {
             P(400, "0x80020006"));
   EXPECT_EQ(Refusal(Post("/api/v1/objects/0123456789abcdef0123456789abcdef/call/Done", "")),
             P(404, "0x80010108"));
+  EXPECT_EQ(Refusal(Post("/api/v1/objects/not-an-id/call/Done", "")), P(404, "0x80010108"));
   EXPECT_EQ(Refusal(Post("/api/v1/objects", R"({"progid":"Word.Application"})")),
             P(400, "0x80040154"));
   EXPECT_EQ(Refusal(Post("/api/v1/objects", R"({"progid":"VektaManager.Orbis","leaseMs":0})")),
