@@ -5,13 +5,21 @@
 
 namespace vekta {
 
-Clock::TimePoint RealClock::Now() const { return std::chrono::steady_clock::now(); }
+Clock::TimePoint RealClock::Now() const {
+  return std::chrono::steady_clock::now();
+}
 
-Clock::WallTime RealClock::WallNow() const { return std::chrono::system_clock::now(); }
+Clock::WallTime RealClock::WallNow() const {
+  return std::chrono::system_clock::now();
+}
 
-void RealClock::SleepFor(Duration duration) { std::this_thread::sleep_for(duration); }
+void RealClock::SleepFor(Duration duration) {
+  std::this_thread::sleep_for(duration);
+}
 
-bool RealClock::WaitFor(const Event& event, Duration timeout) { return event.Wait(timeout); }
+bool RealClock::WaitFor(const Event& event, Duration timeout) {
+  return event.Wait(timeout);
+}
 
 FakeClock::FakeClock(WallTime wallStart)
     : m_now(std::chrono::steady_clock::time_point{} + std::chrono::hours(24)),
@@ -25,7 +33,8 @@ Clock::TimePoint FakeClock::Now() const {
 
 Clock::WallTime FakeClock::WallNow() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_wallStart + std::chrono::duration_cast<std::chrono::system_clock::duration>(m_now - m_start);
+  return m_wallStart +
+         std::chrono::duration_cast<std::chrono::system_clock::duration>(m_now - m_start);
 }
 
 void FakeClock::SleepFor(Duration duration) {
