@@ -56,10 +56,10 @@ class FakeClock final : public Clock {
   void RunDue();
 
   mutable std::mutex m_mutex;
-  TimePoint m_now;                                      // guarded by m_mutex
-  WallTime m_wallStart;                                 // guarded by m_mutex
-  TimePoint m_start;                                    // guarded by m_mutex
-  Duration m_slept{0};                                  // guarded by m_mutex
+  TimePoint m_now;                                        // guarded by m_mutex
+  WallTime m_wallStart;                                   // guarded by m_mutex
+  TimePoint m_start;                                      // guarded by m_mutex
+  Duration m_slept{0};                                    // guarded by m_mutex
   std::multimap<TimePoint, std::function<void()>> m_due;  // guarded by m_mutex
 };
 
