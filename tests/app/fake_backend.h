@@ -20,23 +20,18 @@ class FakeBackend : public ObjectBackend {
     std::vector<Value> args;
   };
 
-  std::unique_ptr<ServedObject> Create(ObjectClass cls) override;
-  // What FiscalLine answers: E_FAIL with ThisLineSum -1 unless set.
-  HRESULT fiscalLineResult = E_FAIL;
+  std::unique_ptr<ServedObject> Create(ObjectClass cls) override {
+    return std::make_unique<Object>(*this, cls);
+  }
   std::vector<ConnectionInfo> Connections() override {
     return {{3, true, "AB12345678", {"POS"}}, {4, false, "", {"", "Kasa 2"}}};
   }
   void VisitLinkStats(const std::function<void(std::int32_t, LinkStats&)>& visit) override {
     visit(3, m_stats);
   }
-
   std::vector<Call> Calls() const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_calls;
-  }
-  void Record(Call call) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_calls.push_back(std::move(call));
   }
 
   std::atomic<int> live{0};
@@ -44,52 +39,51 @@ class FakeBackend : public ObjectBackend {
   LinkStats m_stats;
 
  private:
+  // IOrbis answers S_OK, but FiscalLine E_FAIL with ThisLineSum -1; the wrapper answers 7 or
+  // a Cyrillic text.
+  class Object : public ServedObject {
+   public:
+    Object(FakeBackend& backend, ObjectClass cls) : m_backend(backend), m_class(cls) {
+      ++m_backend.live;
+    }
+    ~Object() override {
+      --m_backend.live;
+      ++m_backend.destroyed;
+    }
+    ObjectClass Class() const override { return m_class; }
+    OrbisCallResult CallOrbis(const MemberInfo& member, const std::vector<Value>& args) override {
+      m_backend.Record({member.name, args});
+      OrbisCallResult r;
+      if (member.name == "FiscalLine") {
+        r.hr = E_FAIL;
+        r.outs["ThisLineSum"] = Value(std::int32_t{-1});
+      } else if (member.name == "GetPrinterSerialNumber") {
+        r.outs["SerialNumber"] = Value(std::string("AB12345678"));
+      }
+      return r;
+    }
+    Value CallVektaManager(const MemberInfo& member, InvokeKind kind,
+                           const std::vector<Value>& args) override {
+      m_backend.Record({member.name + (kind == InvokeKind::kPropertyPut   ? ":put"
+                                       : kind == InvokeKind::kPropertyGet ? ":get"
+                                                                          : ""),
+                        args});
+      if (member.valueType == VarType::kBstr) return Value(std::string("Сума"));
+      return Value(std::int32_t{7});
+    }
+
+   private:
+    FakeBackend& m_backend;
+    ObjectClass m_class;
+  };
+
+  void Record(Call call) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_calls.push_back(std::move(call));
+  }
+
   mutable std::mutex m_mutex;
   std::vector<Call> m_calls;
 };
-
-namespace fake_backend_detail {
-
-class Object : public ServedObject {
- public:
-  Object(FakeBackend& backend, ObjectClass cls) : m_backend(backend), m_class(cls) {
-    ++m_backend.live;
-  }
-  ~Object() override {
-    --m_backend.live;
-    ++m_backend.destroyed;
-  }
-  ObjectClass Class() const override { return m_class; }
-  OrbisCallResult CallOrbis(const MemberInfo& member, const std::vector<Value>& args) override {
-    m_backend.Record({member.name, args});
-    OrbisCallResult r;
-    if (member.name == "FiscalLine") {
-      r.hr = m_backend.fiscalLineResult;
-      r.outs["ThisLineSum"] = Value(std::int32_t{-1});
-    } else if (member.name == "GetPrinterSerialNumber") {
-      r.outs["SerialNumber"] = Value(std::string("AB12345678"));
-    }
-    return r;
-  }
-  Value CallVektaManager(const MemberInfo& member, InvokeKind kind,
-                         const std::vector<Value>& args) override {
-    m_backend.Record({member.name + (kind == InvokeKind::kPropertyPut   ? ":put"
-                                     : kind == InvokeKind::kPropertyGet ? ":get"
-                                                                        : ""),
-                      args});
-    if (member.valueType == VarType::kBstr) return Value(std::string("Сума"));
-    return Value(std::int32_t{7});
-  }
-
- private:
-  FakeBackend& m_backend;
-  ObjectClass m_class;
-};
-
-}  // namespace fake_backend_detail
-
-inline std::unique_ptr<ServedObject> FakeBackend::Create(ObjectClass cls) {
-  return std::make_unique<fake_backend_detail::Object>(*this, cls);
-}
 
 }  // namespace vekta

@@ -62,6 +62,13 @@ class HttpServerTest : public ::testing::Test {
     EXPECT_EQ(res->status, 201) << res->body;
     return json::parse(res->body).value("object", "");
   }
+  // The parsed body of a call that must be answered with 200.
+  json Answer(const std::string& path, const std::string& body) {
+    auto res = Post(path, body);
+    if (!res) return json("no answer");
+    EXPECT_EQ(res->status, 200) << path << " " << res->body;
+    return json::parse(res->body, nullptr, false);
+  }
   // Status and the error body's hresult.
   std::pair<int, std::string> Refusal(const httplib::Result& res) {
     if (!res) return {0, ""};
@@ -84,47 +91,49 @@ class HttpServerTest : public ::testing::Test {
 TEST_F(HttpServerTest, BadRequestsAreRefusedWithTheirCodeAndReachNoObject) {
   const std::string id = Create();
   const std::string call = "/api/v1/objects/" + id + "/call/";
+  const std::string invoke = "/api/v1/objects/" + id + "/invoke";
+  const std::string objects = "/api/v1/objects";
+  struct Bad {
+    std::string path;
+    std::string body;
+    int status;
+    const char* hresult;
+  };
+  const Bad bad[] = {
+      {call + "FiscalLine", "{\"GoodsName\":", 400, "0x80070057"},
+      {call + "NoSuchMember", "[]", 400, "0x80020006"},
+      {call + "fiscalline", "[]", 400, "0x80020006"},
+      {call + "OpenCheck", "[]", 400, "0x8002000E"},
+      {call + "OpenCheck", R"(["a","b"])", 400, "0x8002000E"},
+      {call + "OpenCheck", R"({"DepartmentName":"a","Extra":1})", 400, "0x8002000E"},
+      {call + "OpenCheck", R"({})", 400, "0x8002000E"},
+      {call + "OpenCheck", "[5]", 400, "0x80020005"},
+      {call + "Feed", R"(["5"])", 400, "0x80020005"},
+      {call + "Feed", "[1.5]", 400, "0x80020005"},
+      {call + "Feed", "[null]", 400, "0x80020005"},
+      {call + "Feed", "[2147483648]", 400, "0x8002000A"},
+      {call + "Feed", "[-2147483649]", 400, "0x8002000A"},
+      {call + "Feed", "[18446744073709551615]", 400, "0x8002000A"},
+      {call + "PeriodicalFiscalReportDate", R"(["2024-02-30","2024-03-01"])", 400, "0x80020005"},
+      {call + "OpenCheck", "[\"\xC3\x28\"]", 400, "0x80070057"},
+      {call + "OpenCheck", "[\"" + std::string(4097, 'a') + "\"]", 413, "0x80070057"},
+      {call + "OpenCheck", "[\"" + std::string(1 << 20, 'a') + "\"]", 413, "0x80070057"},
+      {invoke, R"({"dispid":999,"args":[]})", 400, "0x80020006"},
+      {invoke, R"({"dispid":"12"})", 400, "0x80020005"},
+      {invoke, R"({"dispid":12,"args":[],"kind":"propput"})", 400, "0x80020006"},
+      {objects + "/0123456789abcdef0123456789abcdef/call/Done", "", 404, "0x80010108"},
+      {objects + "/not-an-id/call/Done", "", 404, "0x80010108"},
+      {objects, R"({"progid":"Word.Application"})", 400, "0x80040154"},
+      {objects, R"({"progid":"VektaManager.Orbis","leaseMs":0})", 400, "0x8002000A"},
+      {objects, R"({"progid":"VektaManager.Orbis","leaseMs":86400001})", 400, "0x8002000A"},
+  };
   using P = std::pair<int, std::string>;
-  EXPECT_EQ(Refusal(Post(call + "FiscalLine", "{\"GoodsName\":")), P(400, "0x80070057"));
-  EXPECT_EQ(Refusal(Post(call + "NoSuchMember", "[]")), P(400, "0x80020006"));
-  EXPECT_EQ(Refusal(Post(call + "fiscalline", "[]")), P(400, "0x80020006"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[]")), P(400, "0x8002000E"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", R"(["a","b"])")), P(400, "0x8002000E"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", R"({"DepartmentName":"a","Extra":1})")),
-            P(400, "0x8002000E"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", R"({})")), P(400, "0x8002000E"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[5]")), P(400, "0x80020005"));
-  EXPECT_EQ(Refusal(Post(call + "Feed", R"(["5"])")), P(400, "0x80020005"));
-  EXPECT_EQ(Refusal(Post(call + "Feed", "[1.5]")), P(400, "0x80020005"));
-  EXPECT_EQ(Refusal(Post(call + "Feed", "[null]")), P(400, "0x80020005"));
-  EXPECT_EQ(Refusal(Post(call + "Feed", "[2147483648]")), P(400, "0x8002000A"));
-  EXPECT_EQ(Refusal(Post(call + "Feed", "[-2147483649]")), P(400, "0x8002000A"));
-  EXPECT_EQ(Refusal(Post(call + "Feed", "[18446744073709551615]")), P(400, "0x8002000A"));
-  EXPECT_EQ(Refusal(Post(call + "PeriodicalFiscalReportDate", R"(["2024-02-30","2024-03-01"])")),
-            P(400, "0x80020005"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[\"\xC3\x28\"]")), P(400, "0x80070057"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[\"" + std::string(4097, 'a') + "\"]")),
-            P(413, "0x80070057"));
-  EXPECT_EQ(Refusal(Post(call + "OpenCheck", "[\"" + std::string(1 << 20, 'a') + "\"]")),
-            P(413, "0x80070057"));
+  for (const Bad& b : bad) {
+    EXPECT_EQ(Refusal(Post(b.path, b.body)), P(b.status, b.hresult)) << b.path << " " << b.body;
+  }
   EXPECT_EQ(
       Refusal(m_client->Post(call.c_str() + std::string("OpenCheck"), "[\"a\"]", "text/plain")),
       P(415, "0x80070057"));
-  const std::string invoke = "/api/v1/objects/" + id + "/invoke";
-  EXPECT_EQ(Refusal(Post(invoke, R"({"dispid":999,"args":[]})")), P(400, "0x80020006"));
-  EXPECT_EQ(Refusal(Post(invoke, R"({"dispid":"12"})")), P(400, "0x80020005"));
-  EXPECT_EQ(Refusal(Post(invoke, R"({"dispid":12,"args":[],"kind":"propput"})")),
-            P(400, "0x80020006"));
-  EXPECT_EQ(Refusal(Post("/api/v1/objects/0123456789abcdef0123456789abcdef/call/Done", "")),
-            P(404, "0x80010108"));
-  EXPECT_EQ(Refusal(Post("/api/v1/objects/not-an-id/call/Done", "")), P(404, "0x80010108"));
-  EXPECT_EQ(Refusal(Post("/api/v1/objects", R"({"progid":"Word.Application"})")),
-            P(400, "0x80040154"));
-  EXPECT_EQ(Refusal(Post("/api/v1/objects", R"({"progid":"VektaManager.Orbis","leaseMs":0})")),
-            P(400, "0x8002000A"));
-  EXPECT_EQ(
-      Refusal(Post("/api/v1/objects", R"({"progid":"VektaManager.Orbis","leaseMs":86400001})")),
-      P(400, "0x8002000A"));
   // A 4096-character text in Cyrillic is 8192 bytes and still fits.
   std::string cyrillic;
   for (int i = 0; i < 4096; ++i) cyrillic += "Ж";
@@ -148,47 +157,35 @@ TEST_F(HttpServerTest, BadRequestsAreRefusedWithTheirCodeAndReachNoObject) {
 }
 
 TEST_F(HttpServerTest, ResultEnvelopesByNameAndByDispid) {
-  const std::string orbis = Create();
-  auto line = Post("/api/v1/objects/" + orbis + "/call/FiscalLine",
-                   R"({"GoodsName":"Хліб","Qty":2,"Price":1850,"GoodsDividual":false,)"
-                   R"("Tax1Index":1,"Tax2Index":0,"Article":7})");
-  ASSERT_TRUE(line);
-  EXPECT_EQ(line->status, 200);
-  EXPECT_EQ(json::parse(line->body), json::parse(R"({"hresult":"0x80004005",)"
-                                                 R"("hresultName":"E_FAIL","ok":false,)"
-                                                 R"("out":{"ThisLineSum":-1}})"));
-  auto byDispid = Post("/api/v1/objects/" + orbis + "/invoke",
-                       R"({"dispid":17,"args":["Хліб",2,1850,true,1,0,7],"kind":"method"})");
-  ASSERT_TRUE(byDispid);
-  EXPECT_EQ(byDispid->body, line->body);
+  const std::string orbis = "/api/v1/objects/" + Create();
+  const json line = Answer(orbis + "/call/FiscalLine",
+                           R"({"GoodsName":"Хліб","Qty":2,"Price":1850,"GoodsDividual":false,)"
+                           R"("Tax1Index":1,"Tax2Index":0,"Article":7})");
+  EXPECT_EQ(line, json::parse(R"({"hresult":"0x80004005","hresultName":"E_FAIL","ok":false,)"
+                              R"("out":{"ThisLineSum":-1}})"));
+  EXPECT_EQ(Answer(orbis + "/invoke",
+                   R"({"dispid":17,"args":["Хліб",2,1850,true,1,0,7],"kind":"method"})"),
+            line);
+  EXPECT_EQ(Answer(orbis + "/call/PeriodicalFiscalReportDate",
+                   R"(["2024-01-01","1900-01-01T12:00:00"])")["hresultName"],
+            "S_OK");
   auto calls = m_backend.Calls();
-  ASSERT_EQ(calls.size(), 2u);
+  ASSERT_EQ(calls.size(), 3u);
   EXPECT_EQ(std::get<std::string>(calls[0].args[0]), "Хліб");
   EXPECT_EQ(std::get<std::int32_t>(calls[0].args[3]), 0);
   EXPECT_EQ(std::get<std::int32_t>(calls[1].args[3]), 1);
-
-  auto dates = Post("/api/v1/objects/" + orbis + "/call/PeriodicalFiscalReportDate",
-                    R"(["2024-01-01","1900-01-01T12:00:00"])");
-  ASSERT_TRUE(dates);
-  EXPECT_EQ(json::parse(dates->body)["hresultName"], "S_OK");
-  calls = m_backend.Calls();
   EXPECT_DOUBLE_EQ(std::get<double>(calls[2].args[0]), 45292.0);
   EXPECT_DOUBLE_EQ(std::get<double>(calls[2].args[1]), 2.5);
 
-  const std::string wrapper = Create(R"({"progid":"VektaManager.Application","leaseMs":60000})");
-  auto value =
-      Post("/api/v1/objects/" + wrapper + "/call/FiscalLine", R"(["Хліб",2,1850,0,1,0,7])");
-  ASSERT_TRUE(value);
-  EXPECT_EQ(json::parse(value->body), json::parse(R"({"value":7})"));
-  auto text = Post("/api/v1/objects/" + wrapper + "/invoke", R"({"dispid":67,"kind":"propget"})");
-  ASSERT_TRUE(text);
-  EXPECT_EQ(json::parse(text->body), json::parse(R"({"value":"Сума"})"));
-  auto put = Post("/api/v1/objects/" + wrapper + "/call/CheckSumm", R"({"value":5})");
-  ASSERT_TRUE(put);
-  EXPECT_EQ(json::parse(put->body), json::parse(R"({"value":null})"));
-  auto get = Post("/api/v1/objects/" + wrapper + "/call/CheckSumm", "");
-  ASSERT_TRUE(get);
-  EXPECT_EQ(json::parse(get->body), json::parse(R"({"value":7})"));
+  const std::string wrapper =
+      "/api/v1/objects/" + Create(R"({"progid":"VektaManager.Application","leaseMs":60000})");
+  EXPECT_EQ(Answer(wrapper + "/call/FiscalLine", R"(["Хліб",2,1850,0,1,0,7])"),
+            json::parse(R"({"value":7})"));
+  EXPECT_EQ(Answer(wrapper + "/invoke", R"({"dispid":67,"kind":"propget"})"),
+            json::parse(R"({"value":"Сума"})"));
+  EXPECT_EQ(Answer(wrapper + "/call/CheckSumm", R"({"value":5})"),
+            json::parse(R"({"value":null})"));
+  EXPECT_EQ(Answer(wrapper + "/call/CheckSumm", ""), json::parse(R"({"value":7})"));
   calls = m_backend.Calls();
   EXPECT_EQ(calls[calls.size() - 2].member, "CheckSumm:put");
   EXPECT_EQ(calls.back().member, "CheckSumm:get");
@@ -234,26 +231,21 @@ TEST_F(HttpServerTest, LeaseEndIsTheFinalReleaseAndPingsRenewIt) {
 }
 
 TEST_F(HttpServerTest, OperatorEndpoints) {
-  auto rows = m_client->Get("/api/v1/connections");
-  ASSERT_TRUE(rows);
-  const json doc = json::parse(rows->body);
+  const json doc = json::parse(m_client->Get("/api/v1/connections")->body);
   EXPECT_EQ(doc["rows"], json::parse(R"([["COM3 LOCKED","AB12345678","POS"],)"
                                      R"(["COM4","НЕВІДОМИЙ","НЕВІДОМИЙ"],["","","Kasa 2"]])"));
   EXPECT_EQ(doc["connections"][0]["locked"], true);
 
-  auto bad = m_client->Put("/api/v1/settings", R"({"KeepLogFiles":1})", "application/json");
-  ASSERT_TRUE(bad);
-  EXPECT_EQ(bad->status, 400);
-  EXPECT_NE(bad->body.find("2 to 4096"), std::string::npos);
-  EXPECT_EQ(
-      m_client->Put("/api/v1/settings", R"({"KeepLogFiles":4097})", "application/json")->status,
-      400);
-  EXPECT_EQ(m_client->Put("/api/v1/settings", R"({"SaveToLog":"yes"})", "application/json")->status,
-            400);
-  auto good = m_client->Put("/api/v1/settings", R"({"SaveToLog":true,"KeepLogFiles":4096})",
-                            "application/json");
-  ASSERT_TRUE(good);
-  EXPECT_EQ(good->status, 200);
+  auto put = [&](const char* body) {
+    auto res = m_client->Put("/api/v1/settings", body, "application/json");
+    return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string());
+  };
+  EXPECT_NE(put(R"({"KeepLogFiles":1})").second.find("2 to 4096"), std::string::npos);
+  for (const char* body :
+       {R"({"KeepLogFiles":1})", R"({"KeepLogFiles":4097})", R"({"SaveToLog":"yes"})"}) {
+    EXPECT_EQ(put(body).first, 400) << body;
+  }
+  EXPECT_EQ(put(R"({"SaveToLog":true,"KeepLogFiles":4096})").first, 200);
   EXPECT_EQ(m_settings->ReadConfigDword("CurrentConfig", "KeepLogFiles", 0), 4096u);
   EXPECT_EQ(m_settings->ReadConfigDword("CurrentConfig", "SaveToLog", 0), 1u);
   EXPECT_EQ(json::parse(m_client->Get("/api/v1/settings")->body),
@@ -267,39 +259,27 @@ TEST_F(HttpServerTest, OperatorEndpoints) {
   m_backend.m_stats.AddLatency(7);
   m_backend.m_stats.CountErrorStatus("SOFTPAPER");
   const std::string metrics = m_client->Get("/metrics")->body;
-  EXPECT_NE(metrics.find("vekta_commands_sent_total{port=\"COM3\"} 5"), std::string::npos);
-  EXPECT_NE(metrics.find("vekta_command_latency_ms_bucket{port=\"COM3\",le=\"10\"} 1"),
-            std::string::npos);
-  EXPECT_NE(metrics.find("vekta_command_latency_ms_bucket{port=\"COM3\",le=\"5\"} 0"),
-            std::string::npos);
-  EXPECT_NE(metrics.find("word=\"SOFTPAPER\"} 1"), std::string::npos);
-  EXPECT_NE(metrics.find("vekta_clients 3"), std::string::npos);
+  for (const char* line : {"vekta_commands_sent_total{port=\"COM3\"} 5",
+                           "vekta_command_latency_ms_bucket{port=\"COM3\",le=\"10\"} 1",
+                           "vekta_command_latency_ms_bucket{port=\"COM3\",le=\"5\"} 0",
+                           "word=\"SOFTPAPER\"} 1", "vekta_clients 3"}) {
+    EXPECT_NE(metrics.find(line), std::string::npos) << line;
+  }
 
   auto typelib = json::parse(m_client->Get("/api/v1/typelib")->body);
   EXPECT_EQ(typelib["interfaces"][0]["members"].size(), 67u);
   EXPECT_EQ(typelib["interfaces"][1]["members"].size(), 69u);
 
-  auto exit = Post("/api/v1/app/exit", "");
-  ASSERT_TRUE(exit);
-  EXPECT_EQ(exit->status, 202);
+  EXPECT_EQ(Post("/api/v1/app/exit", "")->status, 202);
   EXPECT_EQ(m_exitRequests, 1);
 }
 
-TEST_F(HttpServerTest, OnDemandProcessRefusesExit) {
-  Stop();
-  Start(ServerConfig{}, true);
-  auto exit = Post("/api/v1/app/exit", "");
-  ASSERT_TRUE(exit);
-  EXPECT_EQ(exit->status, 409);
-  EXPECT_EQ(m_exitRequests, 0);
-}
-
-TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttp) {
+TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttpAndAnOnDemandProcessRefusesExit) {
   Stop();
   ServerConfig config;
   config.token = "s3cret";
   config.allowedHosts = {"pos.shop.lan"};
-  Start(config);
+  Start(config, /*onDemand=*/true);
   const std::string origin = "http://127.0.0.1:" + std::to_string(m_server->Port());
   using P = std::pair<int, std::string>;
   EXPECT_EQ(Refusal(m_client->Get("/api/v1/connections", {{"Authorization", "Bearer wrong"}})),
@@ -319,13 +299,9 @@ TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttp) {
                       {{"Host", "anything.example"}, {"Authorization", "Bearer s3cret"}})
                 ->status,
             200);
+  EXPECT_EQ(Post("/api/v1/app/exit", "")->status, 409);
+  EXPECT_EQ(m_exitRequests, 0);
 }
-
-}  // namespace
-}  // namespace vekta
-
-namespace vekta {
-namespace {
 
 // Mangled bodies (bytes flipped, cut, repeated) must each get an answer: a call's envelope or
 // a refusal, never a 5xx, and only answered calls may reach the object.

@@ -136,17 +136,14 @@ TEST_F(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt)
   EXPECT_TRUE(Exists(m_dir + "/units"));
   // Unregistering what is not there is no failure.
   EXPECT_TRUE(Unregister(paths, error)) << error;
-}
 
-TEST_F(RegistrationTest, ADamagedManifestCannotMakeUnregisterDeleteOtherFiles) {
-  const RegistrationPaths paths = DefaultRegistrationPaths(m_dir, "");
-  std::ofstream(m_dir + "/precious.txt") << "keep";
-  std::ofstream(m_dir + "/registration.json")
-      << R"({"files":[")" << m_dir << R"(/precious.txt","/etc/passwd"]})";
-  std::string error;
+  // A damaged manifest cannot make Unregister delete other files.
+  std::ofstream(m_dir + "/reg/precious.txt") << "keep";
+  std::ofstream(m_dir + "/reg/registration.json")
+      << R"({"files":[")" << m_dir << R"(/reg/precious.txt","/etc/passwd"]})";
   Unregister(paths, error);
-  EXPECT_TRUE(Exists(m_dir + "/precious.txt"));
-  EXPECT_FALSE(Exists(m_dir + "/registration.json"));
+  EXPECT_TRUE(Exists(m_dir + "/reg/precious.txt"));
+  EXPECT_FALSE(Exists(m_dir + "/reg/registration.json"));
 }
 
 }  // namespace

@@ -96,7 +96,7 @@ class ScriptedServer {
   std::vector<std::string> m_keys;
 };
 
-TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKey) {
+TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndFailuresHaveTheirCodes) {
   ScriptedServer server;
   auto connection = std::make_shared<ObjectConnection>(
       ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
@@ -126,11 +126,7 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKey) {
   orbis.reset();
   EXPECT_EQ(server.releases.load(), 1);
   EXPECT_EQ(keeper->Count(), 0u);
-}
 
-TEST(RemoteOrbisTest, FailuresOnTheWayHaveTheirCodes) {
-  ScriptedServer server;
-  std::unique_ptr<RemoteOrbis> orbis;
   auto refused = std::make_shared<ObjectConnection>(
       ServerAddress::At("127.0.0.1", server.port, false, "wrong"));
   EXPECT_EQ(RemoteOrbis::Create(refused, orbis), E_ACCESSDENIED);

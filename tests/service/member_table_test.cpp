@@ -9,41 +9,34 @@
 namespace vekta {
 namespace {
 
-TEST(MemberTable, InterfacesHaveEveryMemberOnceInDispidOrder) {
+TEST(MemberTable, InterfacesHaveEveryMemberOnceInDispidOrderWithPlainHelp) {
   const InterfaceInfo& orbis = OrbisInterface();
+  const InterfaceInfo& wrapper = VektaManagerInterface();
   EXPECT_EQ(orbis.name, "IOrbis");
   EXPECT_EQ(orbis.help, "IOrbis Interface");
-  ASSERT_EQ(orbis.members.size(), 67u);
-
-  const InterfaceInfo& wrapper = VektaManagerInterface();
   EXPECT_EQ(wrapper.name, "IVektaManager");
+  ASSERT_EQ(orbis.members.size(), 67u);
   ASSERT_EQ(wrapper.members.size(), 69u);
-  int properties = 0;
-  for (const MemberInfo& member : wrapper.members) {
-    if (member.kind == MemberKind::kProperty) ++properties;
-  }
-  EXPECT_EQ(properties, 7);
+  EXPECT_EQ(orbis.members.back().name, "XReportAsync");
+  EXPECT_EQ(wrapper.members.back().name, "ZReportAsync");
 
-  // Both interfaces number their members 1, 2, 3... without gaps, and every name is unique.
+  int properties = 0;
   for (const InterfaceInfo* info : {&orbis, &wrapper}) {
     std::set<std::string> names;
     for (std::size_t i = 0; i < info->members.size(); ++i) {
-      EXPECT_EQ(info->members[i].dispid, static_cast<int>(i + 1)) << info->members[i].name;
-      EXPECT_TRUE(names.insert(info->members[i].name).second) << info->members[i].name;
-      // A help text is one plain sentence about its own member.
-      const std::string& help = info->members[i].help;
-      const std::string kind =
-          info->members[i].kind == MemberKind::kMethod ? "method " : "property ";
-      EXPECT_EQ(help.rfind(kind, 0), 0u) << help;
-      EXPECT_EQ(help.find('"'), std::string::npos) << help;
-      EXPECT_EQ(help.find('|'), std::string::npos) << help;
+      const MemberInfo& member = info->members[i];
+      EXPECT_EQ(member.dispid, static_cast<int>(i + 1)) << member.name;
+      EXPECT_TRUE(names.insert(member.name).second) << member.name;
+      const bool property = member.kind == MemberKind::kProperty;
+      if (property) ++properties;
+      EXPECT_EQ(member.help.rfind(property ? "property " : "method ", 0), 0u) << member.help;
+      EXPECT_EQ(member.help.find_first_of("\"|"), std::string::npos) << member.help;
     }
   }
-  EXPECT_EQ(orbis.members.back().name, "XReportAsync");
-  EXPECT_EQ(wrapper.members.back().name, "ZReportAsync");
+  EXPECT_EQ(properties, 7);  // all on the wrapper
 }
 
-TEST(MemberTable, DispidsThatDifferBetweenTheInterfaces) {
+TEST(MemberTable, DispidsThatDifferBetweenTheInterfacesAndWhereTheWrapperForwards) {
   const InterfaceInfo& orbis = OrbisInterface();
   const InterfaceInfo& wrapper = VektaManagerInterface();
   struct Pair {
@@ -84,10 +77,14 @@ TEST(MemberTable, DispidsThatDifferBetweenTheInterfaces) {
   EXPECT_EQ(wrapper.FindByName("ShowErrorMessages")->setterForwardsToDispid, 0x40);
   EXPECT_EQ(wrapper.FindByName("Done")->forwardsToDispid, 0);
   EXPECT_EQ(wrapper.FindByName("SetOnSaleTaxes")->forwardsToDispid, 0x1e);
+  EXPECT_EQ(orbis.FindByName("getcheckSum"), nullptr);  // names are case-sensitive
+  EXPECT_EQ(orbis.FindByDispid(0x44), nullptr);
 
-  // Every forwarding target exists in IOrbis, and a forwarded method takes as many [in]
-  // arguments as its target (InitEx adds the host name, which it keeps for itself).
+  // A forwarded method takes as many [in] arguments as its target (InitEx keeps the host
+  // name for itself); the wrapper has no [out] parameters, its values are function results.
   for (const MemberInfo& member : wrapper.members) {
+    EXPECT_EQ(member.OutParam(), nullptr) << member.name;
+    EXPECT_NE(member.valueType, VarType::kVoid) << member.name;
     if (member.forwardsToDispid == 0) continue;
     const MemberInfo* target = orbis.FindByDispid(member.forwardsToDispid);
     ASSERT_NE(target, nullptr) << member.name;
@@ -97,39 +94,25 @@ TEST(MemberTable, DispidsThatDifferBetweenTheInterfaces) {
   }
 }
 
-TEST(MemberTable, ParametersTypesAndHelpTexts) {
+TEST(MemberTable, ParametersValueTypesAndHelpTextsAsClientsSeeThem) {
   const InterfaceInfo& orbis = OrbisInterface();
   const InterfaceInfo& wrapper = VektaManagerInterface();
-
   const MemberInfo* fiscalLineEx = orbis.FindByName("FiscalLineEx");
-  ASSERT_NE(fiscalLineEx, nullptr);
   ASSERT_EQ(fiscalLineEx->params.size(), 11u);
   EXPECT_EQ(fiscalLineEx->InCount(), 10u);
-  EXPECT_EQ(fiscalLineEx->params[8].name, "DiscountName");
   EXPECT_EQ(fiscalLineEx->params[8].type, VarType::kBstr);
   ASSERT_NE(fiscalLineEx->OutParam(), nullptr);
   EXPECT_EQ(fiscalLineEx->OutParam()->name, "ThisLineSum");
   EXPECT_EQ(fiscalLineEx->OutParam()->type, VarType::kLong);
-
-  const MemberInfo* byDate = orbis.FindByName("PeriodicalFiscalReportDate");
-  ASSERT_EQ(byDate->params.size(), 2u);
-  EXPECT_EQ(byDate->params[0].type, VarType::kDate);
-  EXPECT_EQ(byDate->params[1].name, "DateTo");
-  EXPECT_EQ(orbis.FindByName("GetPortNumber")->OutParam()->name, "pPortNumber");
+  EXPECT_EQ(orbis.FindByName("PeriodicalFiscalReportDate")->params[0].type, VarType::kDate);
   EXPECT_EQ(orbis.FindByName("Done")->OutParam(), nullptr);
+  // Names clients pass arguments by, where the two interfaces differ.
   EXPECT_EQ(orbis.FindByName("FreeTextLine")->params[2].name, "UseBoldStyle");
   EXPECT_EQ(wrapper.FindByName("FreeTextLine")->params[2].name, "DoubleStrike");
   EXPECT_EQ(wrapper.FindByName("FiscalLine")->params[0].name, "GoodName");
   EXPECT_EQ(wrapper.FindByName("FiscalLineEx")->params[9].name, "Discount");
-
-  // The wrapper has no [out] parameters: its values are function results.
-  for (const MemberInfo& member : wrapper.members) {
-    EXPECT_EQ(member.OutParam(), nullptr) << member.name;
-    EXPECT_NE(member.valueType, VarType::kVoid) << member.name;
-  }
   EXPECT_EQ(wrapper.FindByName("LastErrorMessage")->valueType, VarType::kBstr);
   EXPECT_EQ(wrapper.FindByName("GetPrinterKeyPosition")->valueType, VarType::kLong);
-  EXPECT_EQ(wrapper.FindByName("LowGetNextPendingPrinterMessage")->valueType, VarType::kBstr);
 
   // Help texts are shown as they stand, misspellings and double blanks included.
   EXPECT_EQ(orbis.FindByName("GetPortNumber")->help,
@@ -137,27 +120,15 @@ TEST(MemberTable, ParametersTypesAndHelpTexts) {
   EXPECT_EQ(orbis.FindByName("GetCheckReturnOnSaleTaxes")->help,
             "method GetCheckReturnOnSaleTaxes. Returns check on-sale taxes sum collected by "
             "previous goods-retrun fiscal operations in  the current opened check");
-  EXPECT_EQ(wrapper.FindByName("ShowErrorMessages")->help,
-            "property ShowErrorMessages. Turn ON/OFF error messages whoeing to user");
   EXPECT_EQ(wrapper.FindByName("CheckSumm")->help, "property CheckSumm");
-  EXPECT_EQ(orbis.FindByName("SetCheckMessagesMode")->help,
-            "method SetCheckMessagesMode. Set check mode: 1-sales, 2-bus tickets, 3-lombards, "
-            "3-bet businness");
-  EXPECT_EQ(orbis.FindByName("GetArticleInfo")->help,
-            "method GetArticleInfo. Returns article information in ARTD command format");
-
-  EXPECT_EQ(orbis.FindByName("getcheckSum"), nullptr);  // names are case-sensitive
-  EXPECT_EQ(orbis.FindByDispid(0x44), nullptr);
   EXPECT_STREQ(VarTypeName(VarType::kBstr), "BSTR");
   EXPECT_STREQ(VarTypeName(VarType::kDate), "DATE");
 }
 
 TEST(Hresult, HexAndNames) {
-  EXPECT_EQ(HresultHex(E_FAIL), "0x80004005");
   EXPECT_EQ(HresultHex(S_OK), "0x00000000");
   EXPECT_EQ(HresultHex(CONTEXT_E_SYNCH_TIMEOUT), "0x8004E006");
   EXPECT_EQ(HresultName(E_FAIL), "E_FAIL");
-  EXPECT_EQ(HresultName(E_OUTOFMEMORY), "E_OUTOFMEMORY");
   EXPECT_EQ(HresultName(RPC_S_SERVER_UNAVAILABLE), "RPC_S_SERVER_UNAVAILABLE");
   EXPECT_EQ(HresultName(static_cast<HRESULT>(0x80001234u)), "");
 }

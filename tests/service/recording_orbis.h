@@ -1,15 +1,32 @@
 #pragma once
 
 // An IOrbis that answers every call with one result code and one out value, and records which
-// member was called with which arguments: for checking what the wrapper and the dispatcher
-// forward, without a printer.
+// member was called with which arguments.
 
 #include <string>
 #include <vector>
 
+#include "service/dispatch.h"
 #include "service/i_orbis.h"
+#include "service/member_table.h"
 
 namespace vekta {
+
+// Arguments of the right types for every [in] parameter of `member`.
+inline std::vector<Value> DefaultArgs(const MemberInfo& member) {
+  std::vector<Value> args;
+  for (const ParamInfo& param : member.params) {
+    if (param.dir != ParamDir::kIn) continue;
+    if (param.type == VarType::kBstr) {
+      args.emplace_back(std::string());
+    } else if (param.type == VarType::kDate) {
+      args.emplace_back(0.0);
+    } else {
+      args.emplace_back(std::int32_t{0});
+    }
+  }
+  return args;
+}
 
 class RecordingOrbis : public IOrbis {
  public:

@@ -15,7 +15,6 @@
 namespace vekta {
 namespace {
 
-// A RecordingOrbis that notes its own end.
 class LoggedOrbis : public RecordingOrbis {
  public:
   LoggedOrbis(std::vector<std::string>& log, int id) : m_log(log), m_id(id) {
@@ -30,7 +29,6 @@ class LoggedOrbis : public RecordingOrbis {
 
 class FakeFactory : public OrbisFactory {
  public:
-  HRESULT createHr = S_OK;
   HRESULT initHr = S_OK;
   bool giveObject = true;
   std::function<void()> onCreate;  // may throw
@@ -53,24 +51,10 @@ class FakeFactory : public OrbisFactory {
       last = made.get();
       object = std::move(made);
     }
-    return createHr;
+    return S_OK;
   }
   int m_next = 1;
 };
-
-std::vector<Value> DefaultArgs(const MemberInfo& member) {
-  std::vector<Value> args;
-  for (const ParamInfo& param : member.params) {
-    if (param.type == VarType::kBstr) {
-      args.emplace_back(std::string());
-    } else if (param.type == VarType::kDate) {
-      args.emplace_back(0.0);
-    } else {
-      args.emplace_back(std::int32_t{0});
-    }
-  }
-  return args;
-}
 
 Value Call(VektaManager& manager, const MemberInfo& member) {
   const InvokeKind kind =
@@ -78,106 +62,26 @@ Value Call(VektaManager& manager, const MemberInfo& member) {
   return InvokeVektaManager(manager, member, kind, DefaultArgs(member));
 }
 
-Value FailureOf(const MemberInfo& member) {
-  if (member.valueType == VarType::kBstr) return std::string();
-  return std::int32_t{member.name == "GetPrinterKeyPosition" ? -1 : 0};
-}
-
-TEST(VektaManager, WithoutAnObjectEveryMemberGivesItsFailureValue) {
+TEST(VektaManager, WithoutAnObjectEveryMemberGivesItsFailureValueAndInitHoldsOneObject) {
   FakeFactory factory;
   ScriptedLinkHost host;
   VektaManager manager(factory, host);
   for (const MemberInfo& member : VektaManagerInterface().members) {
     if (member.name == "Init" || member.name == "InitEx") continue;
-    EXPECT_EQ(Call(manager, member), FailureOf(member)) << member.name;
+    const Value failure = member.valueType == VarType::kBstr
+                              ? Value(std::string())
+                              : Value(member.name == "GetPrinterKeyPosition" ? -1 : 0);
+    EXPECT_EQ(Call(manager, member), failure) << member.name;
   }
   EXPECT_TRUE(factory.log.empty());
-  EXPECT_EQ(manager.Done(), 0);
-}
 
-TEST(VektaManager, EveryMemberForwardsToTheIOrbisMemberTheTableNames) {
-  FakeFactory factory;
-  ScriptedLinkHost host;
-  VektaManager manager(factory, host);
-  ASSERT_EQ(manager.Init(3, "Cashier", "7777777777", 0, "Script"), 1);
-  LoggedOrbis& orbis = *factory.last;
-  EXPECT_EQ(orbis.calls, (std::vector<std::string>{"Init"}));
-  EXPECT_EQ(orbis.texts, (std::vector<std::string>{"Cashier", "7777777777", "Script"}));
-
-  const InterfaceInfo& target = OrbisInterface();
-  for (const MemberInfo& member : VektaManagerInterface().members) {
-    if (member.name == "Init" || member.name == "InitEx" || member.name == "Done") continue;
-    orbis.calls.clear();
-    Call(manager, member);
-    if (member.forwardsToDispid == 0) {
-      EXPECT_TRUE(orbis.calls.empty()) << member.name;
-    } else {
-      ASSERT_EQ(orbis.calls.size(), 1u) << member.name;
-      EXPECT_EQ(orbis.calls[0], target.FindByDispid(member.forwardsToDispid)->name) << member.name;
-    }
-    if (member.kind == MemberKind::kProperty) {
-      orbis.calls.clear();
-      InvokeVektaManager(manager, member, InvokeKind::kPropertyPut, {Value(std::int32_t{1})});
-      if (member.setterForwardsToDispid == 0) {
-        EXPECT_TRUE(orbis.calls.empty()) << member.name;
-      } else {
-        ASSERT_EQ(orbis.calls.size(), 1u) << member.name;
-        EXPECT_EQ(orbis.calls[0], target.FindByDispid(member.setterForwardsToDispid)->name);
-      }
-    }
-  }
-
-  // The wait is always 3000 ms, whatever the client asks for.
-  orbis.longs.clear();
-  manager.LowGetNextPendingPrinterMessage(500);
-  EXPECT_EQ(orbis.longs, (std::vector<std::int32_t>{3000}));
-  // Properties that forward a set read 0; the sums ignore a set.
-  orbis.number = 42;
-  manager.SetShowStatusDialogs(1);
-  EXPECT_EQ(manager.GetShowStatusDialogs(), 0);
-  orbis.calls.clear();
-  manager.SetCheckSumm(5);
-  EXPECT_TRUE(orbis.calls.empty());
-  EXPECT_EQ(manager.GetCheckSumm(), 42);
-}
-
-TEST(VektaManager, FlagNumberAndTextConventions) {
-  FakeFactory factory;
-  ScriptedLinkHost host;
-  VektaManager manager(factory, host);
-  ASSERT_EQ(manager.Init(3, "Cashier", "7777777777", 0, "Script"), 1);
-  LoggedOrbis& orbis = *factory.last;
-
-  orbis.number = 1234;
-  orbis.text = "text";
-  EXPECT_EQ(manager.OpenCheck("1"), 1);
-  EXPECT_EQ(manager.FiscalLine("Bread", 1, 1234, 0, 0, 0, 0), 1234);
-  EXPECT_EQ(manager.GetPrinterKeyPosition(), 1234);
-  EXPECT_EQ(manager.GetCashInfo(), "text");
-  EXPECT_EQ(manager.GetLastErrorMessage(), "text");
-
-  orbis.hr = E_FAIL;  // the out values the fake sets must not come through
-  EXPECT_EQ(manager.OpenCheck("1"), 0);
-  EXPECT_EQ(manager.FiscalLine("Bread", 1, 1234, 0, 0, 0, 0), 0);
-  EXPECT_EQ(manager.CloseCheck(), 0);
-  EXPECT_EQ(manager.GetPrinterKeyPosition(), -1);
-  EXPECT_EQ(manager.GetCashInfo(), "");
-  EXPECT_EQ(manager.GetCheckSumm(), 0);
-  orbis.hr = CONTEXT_E_SYNCH_TIMEOUT;
-  EXPECT_EQ(manager.LockPrinter(10), 0);
-}
-
-TEST(VektaManager, InitReleasesTheEarlierObjectFirstAndDoneReleasesIt) {
-  FakeFactory factory;
-  ScriptedLinkHost host;
-  VektaManager manager(factory, host);
+  // A second Init releases the earlier object first.
   ASSERT_EQ(manager.Init(3, "C", "P", 0, "A"), 1);
   ASSERT_EQ(manager.Init(4, "C", "P", 0, "A"), 1);
   EXPECT_EQ(factory.log, (std::vector<std::string>{"create 1", "release 1", "create 2"}));
   EXPECT_EQ(manager.Done(), 1);
   EXPECT_EQ(manager.Done(), 0);
   EXPECT_EQ(factory.log.back(), "release 2");
-
   // A failed Init holds nothing and shows nothing.
   factory.initHr = E_FAIL;
   EXPECT_EQ(manager.Init(3, "C", "P", 1, "A"), 0);
@@ -187,6 +91,67 @@ TEST(VektaManager, InitReleasesTheEarlierObjectFirstAndDoneReleasesIt) {
   factory.onCreate = [] { throw std::bad_alloc(); };
   EXPECT_EQ(manager.Init(3, "C", "P", 1, "A"), 0);
   EXPECT_TRUE(host.Calls().empty());
+}
+
+TEST(VektaManager, EveryMemberForwardsToTheIOrbisMemberTheTableNamesWithItsConventions) {
+  FakeFactory factory;
+  ScriptedLinkHost host;
+  VektaManager manager(factory, host);
+  ASSERT_EQ(manager.Init(3, "Cashier", "7777777777", 0, "Script"), 1);
+  LoggedOrbis& orbis = *factory.last;
+  EXPECT_EQ(orbis.calls, (std::vector<std::string>{"Init"}));
+  EXPECT_EQ(orbis.texts, (std::vector<std::string>{"Cashier", "7777777777", "Script"}));
+
+  const InterfaceInfo& target = OrbisInterface();
+  auto expectForwarded = [&](int dispid, const std::string& name) {
+    if (dispid == 0) {
+      EXPECT_TRUE(orbis.calls.empty()) << name;
+    } else {
+      ASSERT_EQ(orbis.calls.size(), 1u) << name;
+      EXPECT_EQ(orbis.calls[0], target.FindByDispid(dispid)->name) << name;
+    }
+  };
+  for (const MemberInfo& member : VektaManagerInterface().members) {
+    if (member.name == "Init" || member.name == "InitEx" || member.name == "Done") continue;
+    orbis.calls.clear();
+    Call(manager, member);
+    expectForwarded(member.forwardsToDispid, member.name);
+    if (member.kind == MemberKind::kProperty) {
+      orbis.calls.clear();
+      InvokeVektaManager(manager, member, InvokeKind::kPropertyPut, {Value(std::int32_t{1})});
+      expectForwarded(member.setterForwardsToDispid, member.name + " put");
+    }
+  }
+
+  // The wait is always 3000 ms, whatever the client asks for.
+  orbis.longs.clear();
+  manager.LowGetNextPendingPrinterMessage(500);
+  EXPECT_EQ(orbis.longs, (std::vector<std::int32_t>{3000}));
+  // Properties that forward a set read 0; the sums ignore a set.
+  orbis.number = 1234;
+  orbis.text = "text";
+  manager.SetShowStatusDialogs(1);
+  EXPECT_EQ(manager.GetShowStatusDialogs(), 0);
+  orbis.calls.clear();
+  manager.SetCheckSumm(5);
+  EXPECT_TRUE(orbis.calls.empty());
+  EXPECT_EQ(manager.GetCheckSumm(), 1234);
+
+  // Success is 1 or the out value; a failure is 0, "" or -1, whatever the out value holds.
+  EXPECT_EQ(manager.OpenCheck("1"), 1);
+  EXPECT_EQ(manager.FiscalLine("Bread", 1, 1234, 0, 0, 0, 0), 1234);
+  EXPECT_EQ(manager.GetPrinterKeyPosition(), 1234);
+  EXPECT_EQ(manager.GetCashInfo(), "text");
+  EXPECT_EQ(manager.GetLastErrorMessage(), "text");
+  orbis.hr = E_FAIL;
+  EXPECT_EQ(manager.OpenCheck("1"), 0);
+  EXPECT_EQ(manager.FiscalLine("Bread", 1, 1234, 0, 0, 0, 0), 0);
+  EXPECT_EQ(manager.CloseCheck(), 0);
+  EXPECT_EQ(manager.GetPrinterKeyPosition(), -1);
+  EXPECT_EQ(manager.GetCashInfo(), "");
+  EXPECT_EQ(manager.GetCheckSumm(), 0);
+  orbis.hr = CONTEXT_E_SYNCH_TIMEOUT;
+  EXPECT_EQ(manager.LockPrinter(10), 0);
 }
 
 TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
@@ -211,19 +176,20 @@ TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
   EXPECT_EQ(factory.lastHost, "shop-server:8460");
   EXPECT_TRUE(host.Calls().empty());
 
+  // A failed InitEx gives 0; what it shows when asked to.
+  auto shown = [&](std::int32_t show) {
+    host.ClearCalls();
+    EXPECT_EQ(manager.InitEx(1, "C", "P", show, "A", "h"), 0);
+    EXPECT_FALSE(manager.HoldsObject());
+    return host.Calls();
+  };
+  using Texts = std::vector<std::string>;
   factory.initHr = E_FAIL;
-  EXPECT_EQ(manager.InitEx(1, "C", "P", 1, "A", "h"), 0);
-  EXPECT_EQ(host.Calls(), (std::vector<std::string>{"box:stop:m_iOrbis->Init failed"}));
-  EXPECT_FALSE(manager.HoldsObject());
-
+  EXPECT_EQ(shown(1), Texts{"box:stop:m_iOrbis->Init failed"});
   // Creation that succeeds without an object: only the second message, with the code.
-  host.ClearCalls();
   factory.initHr = S_OK;
   factory.giveObject = false;
-  EXPECT_EQ(manager.InitEx(1, "C", "P", 1, "A", "h"), 0);
-  EXPECT_EQ(host.Calls(),
-            (std::vector<std::string>{"box:stop:Error connecting to VektaManager server: 0\n"}));
-
+  EXPECT_EQ(shown(1), Texts{"box:stop:Error connecting to VektaManager server: 0\n"});
   // Errors raised while reaching the server: named codes, others in upper-case hex.
   factory.giveObject = true;
   const std::pair<HRESULT, std::string> codes[] = {{REGDB_E_CLASSNOTREG, "REGDB_E_CLASSNOTREG"},
@@ -231,22 +197,14 @@ TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
                                                    {RPC_S_SERVER_UNAVAILABLE, "800706BA"},
                                                    {E_ACCESSDENIED, "80070005"}};
   for (const auto& [code, name] : codes) {
-    host.ClearCalls();
     factory.onCreate = [code = code] { throw ComError(code); };
-    EXPECT_EQ(manager.InitEx(1, "C", "P", 1, "A", "h"), 0);
-    EXPECT_EQ(
-        host.Calls(),
-        (std::vector<std::string>{"box:stop:[ERROR] COM error while accessing the VektaManager "
-                                  "server: " +
-                                  name + "\n"}));
+    EXPECT_EQ(shown(1), Texts{"box:stop:[ERROR] COM error while accessing the VektaManager "
+                              "server: " +
+                              name + "\n"});
   }
-  host.ClearCalls();
   factory.onCreate = [] { throw std::bad_alloc(); };
-  EXPECT_EQ(manager.InitEx(1, "C", "P", 1, "A", "h"), 0);
-  EXPECT_EQ(host.Calls(), (std::vector<std::string>{"box:stop:[ERROR] std::bad_alloc"}));
-  host.ClearCalls();
-  EXPECT_EQ(manager.InitEx(1, "C", "P", 0, "A", "h"), 0);
-  EXPECT_TRUE(host.Calls().empty());
+  EXPECT_EQ(shown(1), Texts{"box:stop:[ERROR] std::bad_alloc"});
+  EXPECT_TRUE(shown(0).empty());
 }
 
 }  // namespace
