@@ -62,11 +62,9 @@ TEST(CodepageTest, Utf8RoundTripAndInvalidInput) {
     std::string expected;
   };
   const Case invalid[] = {
-      {"\x80", "?"},      // continuation without a lead byte
-      {"ab\xD0", "ab?"},  // truncated at the end
-      {"\xD0"
-       "A",
-       "?A"},                        // lead byte followed by ASCII
+      {"\x80", "?"},                 // continuation without a lead byte
+      {"ab\xD0", "ab?"},             // truncated at the end
+      {"\xD0\x41", "?A"},            // lead byte followed by ASCII
       {"\xC0\xAF", "??"},            // overlong '/'
       {"\xE0\x80\xAF", "???"},       // overlong, three bytes
       {"\xED\xA0\x80", "???"},       // surrogate half

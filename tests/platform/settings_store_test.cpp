@@ -41,7 +41,7 @@ class SettingsStoreTest : public ::testing::Test {
   std::string m_path;
 };
 
-TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaults) {
+TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaultsAndLogSettingsKeepTheirRanges) {
   SettingsStore store(m_path);
   EXPECT_FALSE(ReadSaveToLog(store));
   EXPECT_EQ(ReadKeepLogFiles(store), 3u);
@@ -67,6 +67,19 @@ TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaults) {
     WriteFile(std::string("[CurrentConfig]\nValue=") + c.text + "\n");
     EXPECT_EQ(store.ReadConfigDword("CurrentConfig", "Value", 9), c.expected) << c.text;
   }
+  const Case days[] = {{"0", 3}, {"1", 1}, {"2", 2}, {"4096", 4096}, {"4097", 3}, {"5000", 3}};
+  for (const Case& c : days) {
+    WriteFile(std::string("[CurrentConfig]\nKeepLogFiles=") + c.text + "\n");
+    EXPECT_EQ(ReadKeepLogFiles(store), c.expected) << c.text;
+  }
+  WriteFile("[CurrentConfig]\nSaveToLog=5\n");
+  EXPECT_TRUE(ReadSaveToLog(store));
+  WriteFile("[CurrentConfig]\nSaveToLog=0\n");
+  EXPECT_FALSE(ReadSaveToLog(store));
+  // Names and sections compare without case; another section's value does not count.
+  WriteFile("[currentconfig]\nsavetolog=1\n[Other]\nKeepLogFiles=9\n");
+  EXPECT_TRUE(ReadSaveToLog(store));
+  EXPECT_EQ(ReadKeepLogFiles(store), 3u);
 
   // A directory where the file should be: defaults, and a write does not destroy it.
   fs::remove(m_path);
@@ -74,32 +87,6 @@ TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaults) {
   EXPECT_EQ(ReadKeepLogFiles(store), 3u);
   EXPECT_FALSE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 5));
   EXPECT_TRUE(fs::is_directory(m_path));
-}
-
-TEST_F(SettingsStoreTest, LogSettingsKeepTheirRanges) {
-  SettingsStore store(m_path);
-  struct Case {
-    const char* stored;
-    std::uint32_t days;
-  };
-  const Case cases[] = {{"0", 3}, {"1", 1}, {"2", 2}, {"4096", 4096}, {"4097", 3}, {"5000", 3}};
-  for (const Case& c : cases) {
-    WriteFile(std::string("[CurrentConfig]\nKeepLogFiles=") + c.stored + "\n");
-    EXPECT_EQ(ReadKeepLogFiles(store), c.days) << c.stored;
-  }
-  WriteFile("[CurrentConfig]\nSaveToLog=5\n");
-  EXPECT_TRUE(ReadSaveToLog(store));
-  WriteFile("[CurrentConfig]\nSaveToLog=0\n");
-  EXPECT_FALSE(ReadSaveToLog(store));
-  // Names and sections compare without case, as the registry did; another section's value
-  // does not count.
-  WriteFile("[currentconfig]\nsavetolog=1\n[Other]\nKeepLogFiles=9\n");
-  EXPECT_TRUE(ReadSaveToLog(store));
-  EXPECT_EQ(ReadKeepLogFiles(store), 3u);
-
-  // A value written is read back by a store made later (as by the next link).
-  ASSERT_TRUE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 30));
-  EXPECT_EQ(ReadKeepLogFiles(SettingsStore(m_path)), 30u);
 }
 
 TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
@@ -142,7 +129,7 @@ TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
             "Token=secret value\n");
   EXPECT_EQ(fs::status(m_path).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
-  EXPECT_EQ(store.ReadString("Remote", "Token", ""), "secret value");
+  EXPECT_EQ(SettingsStore(m_path).ReadString("Remote", "Token", ""), "secret value");
   EXPECT_EQ(store.ReadString("Server", "Listen", ""), "127.0.0.1:8460");
 
   // What would break the file's lines is refused and changes nothing.

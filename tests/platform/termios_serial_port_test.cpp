@@ -29,6 +29,8 @@ class PtyTest : public ::testing::Test {
     ASSERT_EQ(::grantpt(m_master), 0);
     ASSERT_EQ(::unlockpt(m_master), 0);
     m_slavePath = ::ptsname(m_master);
+    m_port = MakeTermiosSerialPort();
+    ASSERT_TRUE(m_port->Open(m_slavePath));
   }
   void TearDown() override { CloseMaster(); }
 
@@ -68,14 +70,11 @@ class PtyTest : public ::testing::Test {
 
   int m_master = -1;
   std::string m_slavePath;
+  std::unique_ptr<SerialPort> m_port;
 };
 
-TEST_F(PtyTest, OpenAppliesThePrinterLineSettings) {
-  auto port = MakeTermiosSerialPort();
-  ASSERT_TRUE(port->Open(m_slavePath));
-  EXPECT_TRUE(port->IsOpen());
-
-  // The master reports the settings of the device end.
+TEST_F(PtyTest, OpenAppliesThePrinterLineSettingsAndHoldsThePortExclusively) {
+  EXPECT_TRUE(m_port->IsOpen());
   termios tio{};
   ASSERT_EQ(::tcgetattr(m_master, &tio), 0);
   EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
@@ -91,36 +90,20 @@ TEST_F(PtyTest, OpenAppliesThePrinterLineSettings) {
   EXPECT_FALSE(tio.c_oflag & OPOST);
 
   // A pseudo-terminal has no modem lines and no error counters: that is no failure.
-  EXPECT_FALSE(port->SetDtr(true));
-  EXPECT_EQ(port->TakeLineErrors(), "");
-  port->Purge();
-  EXPECT_TRUE(port->IsOpen());
+  EXPECT_FALSE(m_port->SetDtr(true));
+  EXPECT_EQ(m_port->TakeLineErrors(), "");
+  m_port->Purge();
+  EXPECT_TRUE(m_port->IsOpen());
 
-  port->Close();
-  EXPECT_FALSE(port->IsOpen());
-  port->Close();
-
-  // Only a terminal can have a printer behind it.
-  EXPECT_FALSE(port->Open("/dev/null"));
-  EXPECT_FALSE(port->Open("/nonexistent/ttyS0"));
-  EXPECT_FALSE(port->Open(""));
-  EXPECT_FALSE(port->IsOpen());
-}
-
-TEST_F(PtyTest, PortIsHeldExclusively) {
-  auto first = MakeTermiosSerialPort();
+  // Held exclusively, also through another name of the device, as a [Ports] symlink gives, and
+  // against another process.
   auto second = MakeTermiosSerialPort();
-  ASSERT_TRUE(first->Open(m_slavePath));
   EXPECT_FALSE(second->Open(m_slavePath));
-
-  // Also through another name of the same device, as a [Ports] symlink gives.
   char dir[] = "/tmp/vekta-pty-XXXXXX";
   ASSERT_NE(::mkdtemp(dir), nullptr);
   const std::string link = std::string(dir) + "/printer";
   std::filesystem::create_symlink(m_slavePath, link);
   EXPECT_FALSE(second->Open(link));
-
-  // And from another process.
   pid_t child = ::fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
@@ -131,18 +114,25 @@ TEST_F(PtyTest, PortIsHeldExclusively) {
   ASSERT_EQ(::waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "another process opened it";
 
-  first->Close();
+  m_port->Close();
   EXPECT_TRUE(second->Open(link));
-  EXPECT_FALSE(first->Open(m_slavePath));
+  EXPECT_FALSE(m_port->Open(m_slavePath));
   second->Close();
-  EXPECT_TRUE(first->Open(m_slavePath));
+  EXPECT_TRUE(m_port->Open(m_slavePath));
   std::filesystem::remove_all(dir);
+
+  m_port->Close();
+  EXPECT_FALSE(m_port->IsOpen());
+  m_port->Close();
+
+  // Only a terminal can have a printer behind it.
+  EXPECT_FALSE(m_port->Open("/dev/null"));
+  EXPECT_FALSE(m_port->Open("/nonexistent/ttyS0"));
+  EXPECT_FALSE(m_port->Open(""));
+  EXPECT_FALSE(m_port->IsOpen());
 }
 
 TEST_F(PtyTest, ReadCutsChunksAtTheInterByteGap) {
-  auto port = MakeTermiosSerialPort();
-  ASSERT_TRUE(port->Open(m_slavePath));
-
   std::thread printer([this] {
     SendFromPrinter(
         "\xFD"
@@ -152,8 +142,8 @@ TEST_F(PtyTest, ReadCutsChunksAtTheInterByteGap) {
     std::this_thread::sleep_for(600ms);
     SendFromPrinter("EF");
   });
-  Chunk first = ReadChunk(*port);
-  Chunk second = ReadChunk(*port);
+  Chunk first = ReadChunk(*m_port);
+  Chunk second = ReadChunk(*m_port);
   printer.join();
   EXPECT_EQ(first.status, ReadStatus::kData);
   EXPECT_EQ(first.bytes,
@@ -165,9 +155,9 @@ TEST_F(PtyTest, ReadCutsChunksAtTheInterByteGap) {
   // A full buffer ends the chunk at once; the rest comes with the next read.
   SendFromPrinter("123456");
   std::this_thread::sleep_for(20ms);
-  Chunk partial = ReadChunk(*port, 4);
+  Chunk partial = ReadChunk(*m_port, 4);
   EXPECT_EQ(partial.bytes, "1234");
-  EXPECT_EQ(ReadChunk(*port).bytes, "56");
+  EXPECT_EQ(ReadChunk(*m_port).bytes, "56");
 
   // Every byte value passes unchanged: no line editing, no flow control characters, no CR/LF
   // translation.
@@ -176,7 +166,7 @@ TEST_F(PtyTest, ReadCutsChunksAtTheInterByteGap) {
   SendFromPrinter(all);
   std::string got;
   while (got.size() < all.size()) {
-    Chunk chunk = ReadChunk(*port);
+    Chunk chunk = ReadChunk(*m_port);
     ASSERT_EQ(chunk.status, ReadStatus::kData);
     got += chunk.bytes;
   }
@@ -184,58 +174,45 @@ TEST_F(PtyTest, ReadCutsChunksAtTheInterByteGap) {
 }
 
 TEST_F(PtyTest, InterruptWakesABlockedReadAndStopsLaterOnes) {
-  auto port = MakeTermiosSerialPort();
-  ASSERT_TRUE(port->Open(m_slavePath));
-
-  auto reader = std::async(std::launch::async, [&] { return ReadChunk(*port).status; });
+  auto reader = std::async(std::launch::async, [&] { return ReadChunk(*m_port).status; });
   EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout) << "Read did not block";
-  port->Interrupt();
+  m_port->Interrupt();
   ASSERT_EQ(reader.wait_for(2s), std::future_status::ready) << "Interrupt did not wake Read";
   EXPECT_EQ(reader.get(), ReadStatus::kStopped);
 
   // Stopped stays stopped, even with bytes waiting, until the port is opened again.
   SendFromPrinter("READY");
-  EXPECT_EQ(ReadChunk(*port).status, ReadStatus::kStopped);
-  port->Close();
-  ASSERT_TRUE(port->Open(m_slavePath));
+  EXPECT_EQ(ReadChunk(*m_port).status, ReadStatus::kStopped);
+  m_port->Close();
+  ASSERT_TRUE(m_port->Open(m_slavePath));
   SendFromPrinter("READY");
-  Chunk chunk = ReadChunk(*port);
+  Chunk chunk = ReadChunk(*m_port);
   EXPECT_EQ(chunk.status, ReadStatus::kData);
   EXPECT_EQ(chunk.bytes, "READY");
 
   // An Interrupt that comes before the Read still stops it.
-  port->Interrupt();
-  EXPECT_EQ(ReadChunk(*port).status, ReadStatus::kStopped);
+  m_port->Interrupt();
+  EXPECT_EQ(ReadChunk(*m_port).status, ReadStatus::kStopped);
 }
 
-TEST_F(PtyTest, VanishedDeviceIsLost) {
-  auto port = MakeTermiosSerialPort();
-  ASSERT_TRUE(port->Open(m_slavePath));
-  auto reader = std::async(std::launch::async, [&] { return ReadChunk(*port).status; });
-  EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout);
-  CloseMaster();
-  ASSERT_EQ(reader.wait_for(2s), std::future_status::ready) << "hang-up did not wake Read";
-  EXPECT_EQ(reader.get(), ReadStatus::kLost);
-  EXPECT_EQ(ReadChunk(*port).status, ReadStatus::kLost);
-  const std::uint8_t byte = 0x55;
-  EXPECT_FALSE(port->WriteAll(&byte, 1));
-  port->Close();
-}
-
-TEST_F(PtyTest, WriteAllDeliversEveryByte) {
-  auto port = MakeTermiosSerialPort();
-  ASSERT_TRUE(port->Open(m_slavePath));
+TEST_F(PtyTest, WriteAllDeliversEveryByteAndAVanishedDeviceIsLost) {
   // More than the pseudo-terminal buffers, so the write has to wait for room.
   std::vector<std::uint8_t> data(10 * 1024);
   for (std::size_t i = 0; i < data.size(); ++i)
     data[i] = static_cast<std::uint8_t>(i * 7 + i / 256);
-
   auto printer = std::async(std::launch::async, [&] { return ReceiveAtPrinter(data.size()); });
-  EXPECT_TRUE(port->WriteAll(data.data(), data.size()));
+  EXPECT_TRUE(m_port->WriteAll(data.data(), data.size()));
   EXPECT_EQ(printer.get(), std::string(data.begin(), data.end()));
 
-  port->Close();
-  EXPECT_FALSE(port->WriteAll(data.data(), 1));
+  auto reader = std::async(std::launch::async, [&] { return ReadChunk(*m_port).status; });
+  EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout);
+  CloseMaster();
+  ASSERT_EQ(reader.wait_for(2s), std::future_status::ready) << "hang-up did not wake Read";
+  EXPECT_EQ(reader.get(), ReadStatus::kLost);
+  EXPECT_EQ(ReadChunk(*m_port).status, ReadStatus::kLost);
+  EXPECT_FALSE(m_port->WriteAll(data.data(), 1));
+  m_port->Close();
+  EXPECT_FALSE(m_port->WriteAll(data.data(), 1));
 }
 
 TEST(LineErrorNamesTest, NamesMovedCountersInFixedOrder) {
