@@ -40,6 +40,13 @@ inline int FreePort() {
   return ntohs(addr.sin_port);
 }
 
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
 class TempDir {
  public:
   TempDir() {
@@ -54,12 +61,7 @@ class TempDir {
     std::ofstream(m_path + "/" + name) << text;
     return m_path + "/" + name;
   }
-  std::string Read(const std::string& name) const {
-    std::ifstream in(m_path + "/" + name);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Read(const std::string& name) const { return ReadFile(m_path + "/" + name); }
 
  private:
   std::string m_path;
@@ -114,6 +116,14 @@ class DaemonProcess {
     return pid;
   }
 
+  // Runs vektamanager with `args` to its end: its exit code.
+  static int Run(const TempDir& dir, std::vector<std::string> args) {
+    args.insert(args.begin(), BuildDir() + "/app/vektamanager");
+    int status = 0;
+    ::waitpid(Spawn(args, dir.Path() + "/run.err"), &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
   ServerAddress Address(const std::string& token = "") const {
     ServerAddress a;
     a.port = m_port;
@@ -121,7 +131,6 @@ class DaemonProcess {
     return a;
   }
   int Port() const { return m_port; }
-  pid_t Pid() const { return m_pid; }
   // The exit code, or -1 when it has not ended within `timeout`.
   int WaitExit(std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
@@ -138,12 +147,7 @@ class DaemonProcess {
   void Signal(int sig) {
     if (m_pid > 0) ::kill(m_pid, sig);
   }
-  std::string Stderr() const {
-    std::ifstream in(m_stderrPath);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string Stderr() const { return ReadFile(m_stderrPath); }
 
  private:
   int m_port;
