@@ -1,76 +1,52 @@
 #include <gtest/gtest.h>
 
-#include "platform/string_table.h"
 #include "tests/fiscal/fiscal_fixture.h"
 
 namespace vekta::testing_fiscal {
 namespace {
 
-using Commands = std::vector<std::string>;
-
-PrinterSetup Generation0() {
-  PrinterSetup setup;
-  setup.serialNumber = "0401234567";
-  return setup;
-}
-
-class DeviceControlTest : public FiscalFixture {};
+using DeviceControlTest = FiscalFixture;
 
 TEST_F(DeviceControlTest, CommandTextsAndSixteenBitCuts) {
   Connect();
-  EXPECT_EQ(Link().OpenCashBox(), 1);
-  EXPECT_EQ(Link().CheckCopy(), 1);
-  EXPECT_EQ(Link().CutAndBeep(1, 0), 1);
-  EXPECT_EQ(Link().CutAndBeep(0x10000, -7), 1);  // low 16 bits of 0x10000 are 0
-  EXPECT_EQ(Link().Feed(300), 1);
-  EXPECT_EQ(Link().Feed(-1), 1);
-  EXPECT_EQ(Link().Feed(0x10000 + 5), 1);
-  EXPECT_EQ(Link().SetPrintingDoubleWidth(2), 1);
-  EXPECT_EQ(Link().SetTableMode(-1), 1);
-  EXPECT_EQ(Link().SetTableMode(0x18000), 1);  // low 16 bits are negative
-  EXPECT_EQ(Link().SetTableMode(3), 1);
-  EXPECT_EQ(Link().SetOnSaleTaxesPrintMode(5), 1);
-  EXPECT_EQ(Link().SetOnSaleTaxesPrintMode(0), 1);
-  EXPECT_EQ(Link().MoveCash(1, 1500), 1);
-  EXPECT_EQ(Link().MoveCash(0, 1500), 1);
-  EXPECT_EQ(Link().MoveCash(-1, 1500), 1);
-  EXPECT_EQ(Link().MoveCash(1, -1500), 1);
-  EXPECT_EQ(Link().SetReturnCheckNumber(1234567), 1);
-  EXPECT_EQ(Link().SetCheckMessagesMode(7), 1);
-  EXPECT_EQ(Link().SetCheckMessagesMode(2), 1);
-  EXPECT_EQ(Link().SetDeptAlias(W("Відділ 1")), 1);
-  EXPECT_EQ(Link().SetInternalTime(9, 5, 0), 1);
-  EXPECT_EQ(Sent(), (Commands{"KASS",
-                              "COPY",
-                              "CUTR10",
-                              "CUTR01",
-                              "FEED0",
-                              "FEED0",
-                              "FEED5",
-                              "DSTR1",
-                              "TABL",
-                              "TABL",
-                              "TABL1",
-                              "PPOD1",
-                              "PPOD",
-                              "CAIOI0000001500",
-                              "CAIOO0000001500",
-                              "CAIOO0000001500",
-                              "CAIOI0000001500",
-                              "BCHN1234567",
-                              "TMOD0",
-                              "TMOD2",
-                              "DEPTВiддi",
-                              "CTIM090500"}));
+  for (int result : {Link().OpenCashBox(),
+                     Link().CheckCopy(),
+                     Link().CutAndBeep(1, 0),
+                     Link().CutAndBeep(0x10000, -7),  // low 16 bits of 0x10000 are 0
+                     Link().Feed(300),
+                     Link().Feed(-1),
+                     Link().Feed(0x10000 + 5),
+                     Link().SetPrintingDoubleWidth(2),
+                     Link().SetTableMode(-1),
+                     Link().SetTableMode(0x18000),  // low 16 bits are negative
+                     Link().SetTableMode(3),
+                     Link().SetOnSaleTaxesPrintMode(5),
+                     Link().SetOnSaleTaxesPrintMode(0),
+                     Link().MoveCash(1, 1500),
+                     Link().MoveCash(0, 1500),
+                     Link().MoveCash(-1, 1500),
+                     Link().MoveCash(1, -1500),
+                     Link().SetReturnCheckNumber(1234567),
+                     Link().SetCheckMessagesMode(7),
+                     Link().SetCheckMessagesMode(2),
+                     Link().SetDeptAlias(W("Відділ 1")),
+                     Link().SetInternalTime(9, 5, 0)}) {
+    EXPECT_EQ(result, 1);
+  }
+  EXPECT_EQ(SentText(),
+            "KASS|COPY|CUTR10|CUTR01|FEED0|FEED0|FEED5|DSTR1|TABL|TABL|TABL1|PPOD1|PPOD|"
+            "CAIOI0000001500|CAIOO0000001500|CAIOO0000001500|CAIOI0000001500|BCHN1234567|TMOD0|"
+            "TMOD2|DEPTВiддi|CTIM090500");
 }
 
 TEST_F(DeviceControlTest, PreconditionsFailSilently) {
-  Connect(Generation0());
+  Connect(kGen0);
   Link().SetLastErrorText("earlier");
   EXPECT_EQ(Link().CutAndBeep(1, 1), 0);      // generation 0 has no cutter
   EXPECT_EQ(Link().LongName(W("Назва")), 0);  // no receipt
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   Reset();
+  EXPECT_EQ(Link().GetArticleInfo(1), "");  // MaxArticles 0
   EXPECT_EQ(Link().CheckCopy(), 0);
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(m_host.CallsStartingWith("box:").empty());
@@ -81,29 +57,28 @@ TEST_F(DeviceControlTest, LineLimitsFollowGenerationAndVariant) {
   const std::string text40(40, 'h');
   const std::string name100(100, 'n');
   struct Case {
-    std::string serial, firmware;
+    PrinterSetup setup;
     std::size_t line, longName;
   };
-  for (const Case& c : {Case{"0401234567", "XXXX", 18, 18}, Case{"4411234567", "XXXX", 18, 54},
-                        Case{"4501234567", "vTTs", 36, 72}, Case{"5001234567", "UMTM", 43, 86},
-                        Case{"6001234567", "XXXX", 43, 86}}) {
-    SCOPED_TRACE(c.serial);
-    PrinterSetup setup;
-    setup.serialNumber = c.serial;
-    setup.firmwareId = c.firmware;
-    m_link.reset();
-    m_connected = false;
-    Connect(setup);
+  for (const Case& c :
+       {Case{kGen0, 18, 18}, Case{Model("4411234567"), 18, 54}, Case{kVariant2, 36, 72},
+        Case{PrinterSetup{}, 43, 86}, Case{Model("6001234567"), 43, 86}}) {
+    SCOPED_TRACE(c.setup.serialNumber);
+    Connect(c.setup);
     ASSERT_EQ(Link().SetCheckHeadLine(text40), 1);
     ASSERT_EQ(Link().SetCheckBottomLine("short"), 1);
     ASSERT_EQ(Link().OpenCheck("1"), 1);
     ASSERT_EQ(Link().LongName(name100), 1);
-    const auto sent = Sent();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[0], "HEAD" + text40.substr(0, c.line));
-    EXPECT_EQ(sent[1], "BOTMshort");
-    EXPECT_EQ(sent[3], "FINF" + name100.substr(0, c.longName));
+    EXPECT_EQ(SentText(), "HEAD" + text40.substr(0, c.line) + "|BOTMshort|PREP1|FINF" +
+                              name100.substr(0, c.longName));
   }
+  // Free text lines on variant 2; a receipt is aborted before the document is printed.
+  Connect(kVariant2);
+  EXPECT_EQ(Link().FreeTextLine(0, 0, 1, std::string(50, 'y')), 1);
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  EXPECT_EQ(Link().CloseTextDocument(0), 1);
+  EXPECT_FALSE(Link().IsCheckOpen());
+  EXPECT_EQ(SentText(), "TEXT101" + std::string(36, 'y') + "|PREP1|CANC|DBEG0|PRTX");
 }
 
 TEST_F(DeviceControlTest, SetInternalTimeRefusesABadTimeAndClearsDocuments) {
@@ -118,7 +93,7 @@ TEST_F(DeviceControlTest, SetInternalTimeRefusesABadTimeAndClearsDocuments) {
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   Reset();
   EXPECT_EQ(Link().SetInternalTime(65536 + 23, 59, 59), 1);
-  EXPECT_EQ(Sent(), (Commands{"CANC", "CTIM235959"}));
+  EXPECT_EQ(SentText(), "CANC|CTIM235959");
   EXPECT_FALSE(Link().IsCheckOpen());
 }
 
@@ -132,25 +107,26 @@ TEST_F(DeviceControlTest, TaxesCalcModeFlagFollowsTheCommandSent) {
   // A negative value sends "PPMD" (per line), and the link computes per line with it.
   EXPECT_EQ(Link().SetTaxesCalcMode(-1), 1);
   EXPECT_TRUE(Link().TaxesPerLine());
-  OnCommand([](const std::string&) { return std::vector<std::string>{"SOFTPARAM"}; });
+  Answer("", {"SOFTPARAM"});
   EXPECT_EQ(Link().SetTaxesCalcMode(1), 0);
   EXPECT_TRUE(Link().TaxesPerLine());
-  EXPECT_EQ(Sent(), (Commands{"PPMD", "PPMD1", "PPMD", "PPMD1"}));
+  EXPECT_EQ(SentText(), "PPMD|PPMD1|PPMD|PPMD1");
 }
 
 TEST_F(DeviceControlTest, DisplayOnGeneration0) {
-  Connect(Generation0());
+  Connect(kGen0);
   EXPECT_EQ(Link().PutToDisplay("Total", ""), 1);
   EXPECT_EQ(Link().PutToDisplay("", "12345678901234567890"), 1);
   EXPECT_EQ(Link().PutToDisplay("", ""), 1);
   EXPECT_EQ(Link().PutToDisplay(W("Сума"), "12.50"), 1);
-  EXPECT_EQ(Sent(), (Commands{"DISP1Total           ", "DISP21234567890123456", "DISP",
-                              "DISP1Сума            ", "DISP212.50           "}));
+  EXPECT_EQ(SentText(),
+            "DISP1Total           |DISP21234567890123456|DISP|DISP1Сума            |"
+            "DISP212.50           ");
   // A refused first line ends the operation.
   Reset();
-  OnCommand([](const std::string&) { return std::vector<std::string>{"HARDLCD"}; });
+  Answer("", {"HARDLCD"});
   EXPECT_EQ(Link().PutToDisplay("a", "b"), 0);
-  EXPECT_EQ(Sent(), Commands{"DISP1a               "});
+  EXPECT_EQ(SentText(), "DISP1a               ");
 }
 
 TEST_F(DeviceControlTest, DisplayOnGeneration1ShowsOneNumberWithALabel) {
@@ -167,9 +143,39 @@ TEST_F(DeviceControlTest, DisplayOnGeneration1ShowsOneNumberWithALabel) {
       {"сдача", ".5"},
   };
   for (const auto& [line1, line2] : lines) EXPECT_EQ(Link().PutToDisplay(W(line1), W(line2)), 1);
-  EXPECT_EQ(Sent(), (Commands{"DISp22       125", "DISp12        12", "DISp00          ", "DISp",
-                              "DISp00         7", "DISp11         3", "DISp301234567890",
-                              "DISp13       005", "DISp32         5"}));
+  EXPECT_EQ(SentText(),
+            "DISp22       125|DISp12        12|DISp00          |DISp|DISp00         7|"
+            "DISp11         3|DISp301234567890|DISp13       005|DISp32         5");
+}
+
+TEST_F(DeviceControlTest, QueriesReturnTheReplyData) {
+  Connect(Model("4411234567"));  // MaxArticles 1999
+  OnCommand([](const std::string& command) -> Commands {
+    if (command.rfind("ARTD", 0) == 0) return {"ARTD0007Хлеб белый", "READY"};
+    if (command == "GETD") return {"GETD20240115103000", "READY"};
+    if (command == "CCAS") return {"SOFTPARAM"};
+    return {command + "data", "READY"};
+  });
+  EXPECT_EQ(Cp1251ToUtf8(Link().GetArticleInfo(7)), "0007Хлеб белый");
+  EXPECT_EQ(Link().GetArticleInfo(0), "");
+  EXPECT_EQ(Link().GetArticleInfo(2000), "");
+  EXPECT_EQ(Cp1251ToUtf8(Link().GetArticleInfo(65536 + 1999)), "0007Хлеб белый");  // 16 bits
+  EXPECT_EQ(Link().GetPrinterTime(), "20240115103000");
+  EXPECT_EQ(Link().GetFiscalInfo(), "data");
+  EXPECT_EQ(Link().GetTaxesInfo(), CnalReply(m_setup).substr(4));
+  // A refused query gives an empty text, no message and no last error.
+  Link().SetLastErrorText("");
+  EXPECT_EQ(Link().GetCashInfo(), "");
+  EXPECT_EQ(Link().LastErrorText(), "");
+  EXPECT_TRUE(m_host.CallsStartingWith("box:").empty());
+  EXPECT_EQ(SentText(), "ARTD0007|ARTD1999|GETD|CFIS|CNAL|CCAS");
+
+  // The key position comes from a fresh configuration.
+  for (const auto& [digit, position] : {std::pair{'1', 1}, std::pair{'2', 2}, std::pair{'4', 3},
+                                        std::pair{'8', 4}, std::pair{'3', 0}}) {
+    m_setup.keyDigit = digit;
+    EXPECT_EQ(Link().GetPrinterKeyPosition(), position) << digit;
+  }
 }
 
 }  // namespace

@@ -16,45 +16,45 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/fake_serial_port.h"
+#include "platform/string_table.h"
 #include "tests/support/scripted_link_host.h"
 
 namespace vekta::testing_fiscal {
+
+using Commands = std::vector<std::string>;
 
 struct PrinterSetup {
   std::string serialNumber = "5001234567";  // generation 1, variant 3 with "UMTM"
   std::string firmwareId = "UMTM";
   char keyDigit = '1';
-  // Per group: type character and four-digit raw rate ("12000"), or empty for no tax.
+  // Per group: type character and four-digit raw rate, or empty for no tax.
   std::array<std::string, 8> taxes = {"12000", "02000", "20500", "12900",
                                       "00700", "",      "10500", "21000"};
 };
+
+inline PrinterSetup Model(std::string serial, std::string firmware = "XXXX") {
+  PrinterSetup setup;
+  setup.serialNumber = std::move(serial);
+  setup.firmwareId = std::move(firmware);
+  return setup;
+}
+inline const PrinterSetup kGen0 = Model("0401234567");
+inline const PrinterSetup kVariant2 = Model("4501234567", "vTTs");
 
 // A UTF-8 text of the test in the link's code page.
 inline std::string W(const std::string& utf8) {
   return Utf8ToCp1251(utf8);
 }
 
-inline std::string Pad(std::string text, std::size_t width, char fill = ' ') {
-  text.resize(width, fill);
+inline std::string Pad(std::string text, std::size_t width) {
+  text.resize(width, ' ');
   return text;
 }
 
-inline std::string ConfReply(const PrinterSetup& setup) {
-  std::string reply = "CONf";
-  reply += Pad(setup.serialNumber, 10);
-  reply += "FN00000001";
-  reply += Pad("TOV \"ROMASHKA\"", 36);
-  reply += "20240115";
-  reply += "103000";
-  reply += setup.keyDigit;
-  reply += std::string(35, '0');
-  reply += Pad(setup.firmwareId, 4);
-  reply += "20240115";
-  reply += std::string(18, '0');
-  reply += "20240101";
-  reply += '2';
-  reply += "UAH";
-  return reply;
+inline std::string ConfReply(const PrinterSetup& s) {
+  return "CONf" + Pad(s.serialNumber, 10) + "FN00000001" + Pad("TOV \"ROMASHKA\"", 36) +
+         "20240115103000" + s.keyDigit + std::string(35, '0') + Pad(s.firmwareId, 4) + "20240115" +
+         std::string(18, '0') + "20240101" + "2" + "UAH";
 }
 
 inline std::string CnalReply(const PrinterSetup& setup) {
@@ -67,22 +67,23 @@ inline std::string CnalReply(const PrinterSetup& setup) {
 
 class FiscalFixture : public ::testing::Test {
  protected:
-  using Handler = std::function<std::vector<std::string>(const std::string& commandUtf8)>;
+  using Handler = std::function<Commands(const std::string& commandUtf8)>;
 
   FiscalFixture() : m_line(std::make_shared<FakeLine>()), m_host(m_line) {}
-
   ~FiscalFixture() override { m_link.reset(); }
 
-  // Connects and logs in; afterwards every command is answered by the handler (default
-  // "READY"), and the sent list and host calls start empty.
+  // Connects and logs in (dropping any earlier link); afterwards every command is answered by
+  // the handler (default "READY"), and the sent list and host calls start empty.
   void Connect(const PrinterSetup& setup = {}) {
+    m_link.reset();
+    m_connected = false;
     m_setup = setup;
-    m_line->SetResponder([this](const std::string& command) -> std::vector<std::string> {
+    m_line->SetResponder([this](const std::string& command) -> Commands {
       if (command == "\x55") return {"READY"};
       if (command == "CONf") return {ConfReply(m_setup), "READY"};
       if (command == "CNAL") return {CnalReply(m_setup), "READY"};
       if (!m_connected) return {"READY"};
-      std::vector<std::string> replies;
+      Commands replies;
       for (const std::string& reply : m_handler(Cp1251ToUtf8(command))) {
         replies.push_back(Utf8ToCp1251(reply));
       }
@@ -91,32 +92,39 @@ class FiscalFixture : public ::testing::Test {
     m_link = std::make_unique<PrinterLink>(1, m_host, m_clock, LinkTimings::Short());
     ASSERT_GT(m_link->Connect("COM1", "CASHIER", "7777777777"), 0);
     m_connected = true;
-    m_line->ClearSent();
-    m_host.ClearCalls();
+    Reset();
   }
 
   // A message the printer sends unasked, waited for until the link has queued it.
   void DeliverUnasked(const std::string& text1251) {
     m_line->FeedFrame(text1251);
-    WaitUntilQueued(*m_link);
-  }
-
-  static void WaitUntilQueued(PrinterLink& link) {
-    for (int i = 0; i < 400 && link.Queue().IsEmpty(); ++i) {
+    for (int i = 0; i < 400 && m_link->Queue().IsEmpty(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
 
   void OnCommand(Handler handler) { m_handler = std::move(handler); }
+  // Commands starting with `prefix` get `replies`; every other command "READY".
+  void Answer(const std::string& prefix, Commands replies) {
+    m_handler = [prefix, replies](const std::string& command) {
+      return command.rfind(prefix, 0) == 0 ? replies : Commands{"READY"};
+    };
+  }
 
   // Commands written since Connect, in UTF-8, as the printer read them: DOS 866 has no
   // Ukrainian і, so it arrives as the Latin i.
-  std::vector<std::string> Sent() const {
-    std::vector<std::string> sent;
+  Commands Sent() const {
+    Commands sent;
     for (const std::string& command : m_line->SentCommands()) {
       if (command != "\x55") sent.push_back(Cp1251ToUtf8(command));
     }
     return sent;
+  }
+  // The same, joined by '|'.
+  std::string SentText() const {
+    std::string text;
+    for (const std::string& command : Sent()) text += (text.empty() ? "" : "|") + command;
+    return text;
   }
 
   std::string LastErrorUtf8() const { return Cp1251ToUtf8(m_link->LastErrorText()); }
@@ -134,7 +142,7 @@ class FiscalFixture : public ::testing::Test {
   std::unique_ptr<PrinterLink> m_link;
   PrinterSetup m_setup;
   bool m_connected = false;
-  Handler m_handler = [](const std::string&) { return std::vector<std::string>{"READY"}; };
+  Handler m_handler = [](const std::string&) { return Commands{"READY"}; };
 };
 
 }  // namespace vekta::testing_fiscal

@@ -6,10 +6,10 @@
 #include <array>
 #include <chrono>
 #include <random>
+#include <sstream>
 #include <thread>
 #include <vector>
 
-#include "fiscal/xml_documents.h"
 #include "link/link_timings.h"
 #include "link/printer_link.h"
 #include "platform/clock.h"
@@ -20,24 +20,27 @@
 namespace vekta {
 namespace {
 
+using Taxes = std::array<std::int64_t, 6>;
+
 // The receipt total the link will close with: on the per-group totals unless taxes are taken
 // per line. Kept here apart from the link so that a slip in either shows.
-std::int64_t ExpectedTotal(const ReceiptSums& sums, const PrinterConfig& config, bool perLine) {
-  if (perLine) return sums.Total();
-  ReceiptSums s = sums;
-  std::int64_t onSale = 0, saleIncluded = 0, returnOnSale = 0, returnSaleIncluded = 0;
+std::int64_t ExpectedTotal(const ReceiptSums& s, const PrinterConfig& config, bool perLine) {
+  if (perLine) return s.Total();
+  std::int64_t total = std::int64_t{s.salesSum} - s.returnSum;
   for (int g = 0; g < 8; ++g) {
     const std::int64_t rate = std::stoll("0" + config.taxes[g].rawValue);
     const auto rounded = [rate](std::int64_t base) { return (base * rate * 2 + 10000) / 20000; };
-    if (config.taxes[g].type == '1') {
-      onSale += rounded(s.groupSales[g]);
-      returnOnSale += rounded(s.groupReturns[g]);
-    } else if (config.taxes[g].type == '2') {
-      saleIncluded += rounded(s.groupSales[g]);
-      returnSaleIncluded += rounded(s.groupReturns[g]);
-    }
+    const int sign = config.taxes[g].type == '1' ? 1 : config.taxes[g].type == '2' ? -1 : 0;
+    total += sign * (rounded(s.groupSales[g]) - rounded(s.groupReturns[g]));
   }
-  return s.salesSum + onSale - saleIncluded - (s.returnSum + returnOnSale - returnSaleIncluded);
+  return total;
+}
+
+// On-sale, included and sale-included taxes of sales, then of returns.
+template <typename T>
+Taxes TaxesOf(const T& s) {
+  return {s.onSaleTaxes,       s.includedTaxes,       s.saleIncludedTaxes,
+          s.returnOnSaleTaxes, s.returnIncludedTaxes, s.returnSaleIncludedTaxes};
 }
 
 class ReconciliationTest : public ::testing::Test {
@@ -52,6 +55,7 @@ class ReconciliationTest : public ::testing::Test {
       if (type == '0' || type == '1' || type == '2') m_groups.push_back(g + 1);
     }
     ASSERT_FALSE(m_groups.empty());
+    m_firstCheck = m_sim.Model().Registers().checkNumber;
   }
 
   void TearDown() override { m_link.reset(); }
@@ -62,6 +66,7 @@ class ReconciliationTest : public ::testing::Test {
   std::unique_ptr<PrinterLink> m_link;
   PrinterConfig m_config;
   std::vector<int> m_groups;
+  std::int64_t m_firstCheck = 0;
 };
 
 TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
@@ -70,14 +75,13 @@ TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
   auto pick = [&rng](int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(rng);
   };
+  auto group = [&] { return m_groups[pick(0, int(m_groups.size()) - 1)]; };
   const std::string names[] = {"Хліб",   "Молоко пастеризоване 2,5%", "Cheese", "Кава \"Арабіка\"",
                                "Яблука", "Вода мінеральна газована"};
 
-  const std::int64_t firstCheck = m_sim.Model().Registers().checkNumber;
   int closed = 0;
   std::int64_t net = 0, salesPart = 0, returnPart = 0;
-  std::int64_t onSale = 0, included = 0, saleIncluded = 0;
-  std::int64_t returnOnSale = 0, returnIncluded = 0, returnSaleIncluded = 0;
+  Taxes taxes{};
   std::array<std::int64_t, 8> groupSales{}, groupReturns{};
 
   for (int receipt = 0; receipt < 500; ++receipt) {
@@ -96,15 +100,15 @@ TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
       const bool divisible = pick(0, 3) == 0;
       const int quantity = divisible ? pick(1, 3000) : pick(1, 10);
       const int price = pick(1, 200000);
-      const int tax1 = pick(0, 5) == 0 ? 0 : m_groups[pick(0, int(m_groups.size()) - 1)];
-      const int tax2 = pick(0, 3) == 0 ? m_groups[pick(0, int(m_groups.size()) - 1)] : 0;
+      const int tax1 = pick(0, 5) == 0 ? 0 : group();
+      const int tax2 = pick(0, 3) == 0 ? group() : 0;
       const int discountKind = pick(0, 9);
       const int direction = discountKind < 2 ? 0 : discountKind < 3 ? 1 : -1;
       const int discount = direction < 0 ? 0 : pick(1, 150000);
-      const std::int32_t amount =
-          link.FiscalLineEx(Utf8ToCp1251(names[pick(0, 5)]), quantity, price, divisible, tax1, tax2,
-                            0, direction, "Знижка", discount);
-      ASSERT_GE(amount, 0) << Cp1251ToUtf8(link.LastErrorText());
+      ASSERT_GE(link.FiscalLineEx(Utf8ToCp1251(names[pick(0, 5)]), quantity, price, divisible, tax1,
+                                  tax2, 0, direction, "Знижка", discount),
+                0)
+          << Cp1251ToUtf8(link.LastErrorText());
     }
 
     if (pick(0, 19) == 0) {
@@ -112,21 +116,21 @@ TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
       continue;
     }
     const std::int64_t total = ExpectedTotal(link.Sums(), m_config, link.TaxesPerLine());
+    const auto cash = [](std::int64_t sum) { return static_cast<std::int32_t>(sum); };
     const int payment = pick(0, 99);
     std::int32_t result = 0;
     if (payment < 10) {
       // Short by two kopecks: refused, the receipt stays open, then paid in full.
-      EXPECT_EQ(link.CloseCheckEx(static_cast<std::int32_t>(total - 2), 0, 0, 0), -1);
+      EXPECT_EQ(link.CloseCheckEx(cash(total - 2), 0, 0, 0), -1);
       ASSERT_TRUE(link.IsCheckOpen());
-      result = link.CloseCheckEx(static_cast<std::int32_t>(total), 0, 0, 0);
+      result = link.CloseCheckEx(cash(total), 0, 0, 0);
     } else if (payment < 25) {
-      result = link.CloseCheckEx(static_cast<std::int32_t>(total - 1), 0, 0, 0);  // adjusted
+      result = link.CloseCheckEx(cash(total - 1), 0, 0, 0);  // adjusted
     } else if (payment < 40 && total > 0) {
-      const auto card = static_cast<std::int32_t>(total / 3);
-      const auto credit = static_cast<std::int32_t>(total / 5);
-      result = link.CloseCheckEx(static_cast<std::int32_t>(total - card - credit), card, credit, 0);
+      result = link.CloseCheckEx(cash(total - total / 3 - total / 5), cash(total / 3),
+                                 cash(total / 5), 0);
     } else if (payment < 55 && total >= 0) {
-      result = link.CloseCheckEx(static_cast<std::int32_t>(total + pick(2, 5000)), 0, 0, 0);
+      result = link.CloseCheckEx(cash(total + pick(2, 5000)), 0, 0, 0);
     } else {
       // Exact cash; a zero total is paid with change, as all-zero payments mean "no sums".
       result = total == 0 ? link.CloseCheckEx(500, 0, 0, 0) : link.CloseCheck();
@@ -141,37 +145,23 @@ TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
         sums.returnSum + sums.returnOnSaleTaxes - sums.returnSaleIncludedTaxes;
     ASSERT_EQ(sales - returns, total);
     // The printer's own figures of this receipt.
-    const CheckResultFields fields = [&] {
-      CheckResultFields f{};
-      std::string text = link.CheckResultText();
-      for (std::size_t k = 0, start = 0; k < f.size(); ++k) {
-        const std::size_t end = text.find(';', start);
-        f[k] = std::stoll(text.substr(start, end - start));
-        start = end + 1;
-      }
-      return f;
-    }();
-    EXPECT_EQ(fields[0], firstCheck + closed);
-    EXPECT_EQ(fields[1] - fields[5], result);
-    EXPECT_EQ(fields[2], sums.onSaleTaxes);
-    EXPECT_EQ(fields[3], sums.includedTaxes);
-    EXPECT_EQ(fields[4], sums.saleIncludedTaxes);
-    EXPECT_EQ(fields[5], returns);
-    EXPECT_EQ(fields[6], sums.returnOnSaleTaxes);
-    EXPECT_EQ(fields[7], sums.returnIncludedTaxes);
-    EXPECT_EQ(fields[8], sums.returnSaleIncludedTaxes);
-    EXPECT_NE(link.CheckResultXml().find("check_number=\"" + std::to_string(fields[0]) + "\""),
+    std::array<std::int64_t, 9> f{};
+    std::istringstream text(link.CheckResultText());
+    std::string item;
+    for (std::size_t k = 0; k < f.size() && std::getline(text, item, ';'); ++k) {
+      f[k] = std::stoll(item);
+    }
+    EXPECT_EQ(f[0], m_firstCheck + closed);
+    EXPECT_EQ(f[1] - f[5], result);
+    EXPECT_EQ(f[5], returns);
+    EXPECT_EQ((Taxes{f[2], f[3], f[4], f[6], f[7], f[8]}), TaxesOf(sums));
+    EXPECT_NE(link.CheckResultXml().find("check_number=\"" + std::to_string(f[0]) + "\""),
               std::string::npos);
 
     net += result;
     salesPart += sales;
     returnPart += returns;
-    onSale += sums.onSaleTaxes;
-    included += sums.includedTaxes;
-    saleIncluded += sums.saleIncludedTaxes;
-    returnOnSale += sums.returnOnSaleTaxes;
-    returnIncluded += sums.returnIncludedTaxes;
-    returnSaleIncluded += sums.returnSaleIncludedTaxes;
+    for (std::size_t k = 0; k < taxes.size(); ++k) taxes[k] += TaxesOf(sums)[k];
     for (int g = 0; g < 8; ++g) {
       groupSales[g] += sums.groupSales[g];
       groupReturns[g] += sums.groupReturns[g];
@@ -190,39 +180,34 @@ TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
     EXPECT_EQ(field(12 + g), groupReturns[g]) << "group " << g + 1;
   }
   const SimRegisters registers = m_sim.Model().Registers();
-  EXPECT_EQ(registers.checkNumber, firstCheck + closed);
+  EXPECT_EQ(registers.checkNumber, m_firstCheck + closed);
   EXPECT_EQ(registers.daySales - registers.dayReturns, net);
-  EXPECT_EQ(registers.onSaleTaxes, onSale);
-  EXPECT_EQ(registers.includedTaxes, included);
-  EXPECT_EQ(registers.saleIncludedTaxes, saleIncluded);
-  EXPECT_EQ(registers.returnOnSaleTaxes, returnOnSale);
-  EXPECT_EQ(registers.returnIncludedTaxes, returnIncluded);
-  EXPECT_EQ(registers.returnSaleIncludedTaxes, returnSaleIncluded);
+  EXPECT_EQ(TaxesOf(registers), taxes);
 }
 
 TEST_F(ReconciliationTest, FaultsInTheMiddleOfAReceipt) {
   PrinterLink& link = *m_link;
-  const std::int64_t firstCheck = m_sim.Model().Registers().checkNumber;
+  PrinterModel& printer = m_sim.Model();
 
   // Paper runs out while the receipt is closed: the close still succeeds.
   ASSERT_EQ(link.OpenCheck("1"), 1);
   ASSERT_GE(link.FiscalLine("A", 1, 1000, 0, m_groups[0], 0, 0), 1000);
   const std::int64_t total = ExpectedTotal(link.Sums(), m_config, link.TaxesPerLine());
-  m_sim.Model().InjectStatus("HARDPAPER", true);
+  printer.InjectStatus("HARDPAPER", true);
   EXPECT_EQ(link.CloseCheckEx(static_cast<std::int32_t>(total), 0, 0, 0), total);
   EXPECT_FALSE(link.IsCheckOpen());
 
   // A full copy buffer reported with a line does not fail the line.
   ASSERT_EQ(link.OpenCheck("1"), 1);
-  m_sim.Model().InjectStatus("SOFTCOPY", true);
+  printer.InjectStatus("SOFTCOPY", true);
   EXPECT_GE(link.FiscalLine("B", 2, 500, 0, 0, 0, 0), 1000);
   EXPECT_EQ(link.GetCheckSum(), 1000);
 
   // A silent printer during a line: no link, -1, the receipt stays open on the link's side.
-  m_sim.Model().SetSilent(true);
+  printer.SetSilent(true);
   EXPECT_EQ(link.FiscalLine("C", 1, 700, 0, 0, 0, 0), -1);
   EXPECT_EQ(link.LastErrorText(), m_host.LoadString(1003));
-  m_sim.Model().SetSilent(false);
+  printer.SetSilent(false);
   EXPECT_EQ(link.GetCheckSum(), 1000);
   EXPECT_EQ(link.CloseCheck(), 1000);
 
@@ -234,10 +219,9 @@ TEST_F(ReconciliationTest, FaultsInTheMiddleOfAReceipt) {
   }
   EXPECT_EQ(link.FiscalLine("D", 1, 100, 0, 0, 0, 0), -1);
   EXPECT_FALSE(link.IsCheckOpen());
-  EXPECT_FALSE(m_sim.Model().ReceiptOpen());
+  EXPECT_FALSE(printer.ReceiptOpen());
   EXPECT_EQ(link.LastErrorText(), m_host.LoadString(2002));
-
-  EXPECT_EQ(m_sim.Model().Registers().checkNumber, firstCheck + 2);
+  EXPECT_EQ(printer.Registers().checkNumber, m_firstCheck + 2);
 }
 
 }  // namespace

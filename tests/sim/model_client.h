@@ -3,9 +3,12 @@
 // Talks to a PrinterModel directly, in UTF-8, and builds command texts field by field the way
 // the host lays them out (written here again from the wire layout, not taken from the link).
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/printer_model.h"
@@ -13,11 +16,14 @@
 
 namespace vekta::test {
 
-inline std::string Zeros(std::int64_t value, int width) {
-  std::string digits = std::to_string(value);
-  return std::string(digits.size() < static_cast<std::size_t>(width) ? width - digits.size() : 0,
-                     '0') +
-         digits;
+inline std::string Zeros(std::int64_t value, std::size_t width) {
+  const std::string digits = std::to_string(value);
+  return std::string(width > digits.size() ? width - digits.size() : 0, '0') + digits;
+}
+
+inline std::string PadTo(std::string utf8, std::size_t width) {
+  while (SimUtf8Length(utf8) < width) utf8 += ' ';
+  return utf8;
 }
 
 struct SaleLine {
@@ -40,12 +46,11 @@ class ModelClient {
 
   // Replies of one command, in UTF-8.
   std::vector<std::string> Send(const std::string& utf8) {
-    SimInput input;
-    input.kind = SimInput::Kind::kCommand;
-    input.text = SimUtf8ToCp866(utf8);
-    auto reply = m_model.HandleInput(input);
     std::vector<std::string> out;
-    for (const auto& m : reply.messages) out.push_back(SimCp866ToUtf8(m));
+    for (const auto& m :
+         m_model.HandleInput({SimInput::Kind::kCommand, SimUtf8ToCp866(utf8)}).messages) {
+      out.push_back(SimCp866ToUtf8(m));
+    }
     return out;
   }
   // The last reply word ("READY", "SOFT...").
@@ -53,34 +58,40 @@ class ModelClient {
     auto replies = Send(utf8);
     return replies.empty() ? std::string() : replies.back();
   }
-  // The first reply (data) of a command.
+  // The first reply (data) of a command, in DOS 866.
   std::string Data(const std::string& utf8) {
     auto replies = Send(utf8);
-    return replies.empty() ? std::string() : replies.front();
+    return replies.empty() ? std::string() : SimUtf8ToCp866(replies.front());
+  }
+  // Each command answered with its expected last reply word: "CMD>WORD|CMD>WORD...".
+  void Expect(const std::string& script) {
+    for (std::size_t start = 0; start < script.size();) {
+      const std::size_t end = std::min(script.find('|', start), script.size());
+      const std::string step = script.substr(start, end - start);
+      const std::size_t arrow = step.rfind('>');
+      EXPECT_EQ(Status(step.substr(0, arrow)), step.substr(arrow + 1)) << step;
+      start = end + 1;
+    }
+  }
+  void ExpectEach(std::initializer_list<std::pair<std::string, std::string>> exchanges) {
+    for (const auto& [command, status] : exchanges) EXPECT_EQ(Status(command), status) << command;
   }
   std::string Login(const std::string& name = "Оля", const std::string& password = "7777777777") {
-    std::string padded = name;
-    while (SimUtf8Length(padded) < 10) padded += ' ';
-    return Status("UPAS" + padded + password);
+    return Status("UPAS" + PadTo(name, 10) + password);
   }
 
   // The FISC (or BFIS) text for a line, with the group fields from the printer's own table.
-  std::string Line(const SaleLine& fields, bool isReturn = false) {
+  std::string Line(const SaleLine& f, bool isReturn = false) {
     auto taxes = m_model.Taxes();
     static const char* const kLetters[8] = {"А", "Б", "В", "Г", "Д", "Е", "Ж", "З"};
-    std::int64_t q = fields.quantity < 1 ? 1 : fields.quantity;
-    std::int64_t sum = fields.lineSum >= 0 ? fields.lineSum
-                                           : (fields.divisible ? (q * fields.price + 500) / 1000
-                                                               : q * fields.price);
-    std::string name = fields.name;
-    while (SimUtf8Length(name) < 12) name += ' ';
-    std::string text =
-        std::string(isReturn ? "BFIS" : "FISC") + name + Zeros(sum, 9) + Zeros(fields.price, 9) +
-        Zeros(fields.quantity < 0 ? 0 : fields.quantity, 5) + (fields.divisible ? "0" : "1") + "0";
+    const std::int64_t q = f.quantity < 1 ? 1 : f.quantity;
+    const std::int64_t sum =
+        f.lineSum >= 0 ? f.lineSum : (f.divisible ? (q * f.price + 500) / 1000 : q * f.price);
+    std::string text = std::string(isReturn ? "BFIS" : "FISC") + PadTo(f.name, 12) + Zeros(sum, 9) +
+                       Zeros(f.price, 9) + Zeros(f.quantity < 0 ? 0 : f.quantity, 5) +
+                       (f.divisible ? "0" : "1") + "0";
     for (int g = 1; g <= 8; ++g) {
-      bool used = false;
-      for (int x : fields.groups) used = used || x == g;
-      if (!used) {
+      if (std::find(f.groups.begin(), f.groups.end(), g) == f.groups.end()) {
         text += "000000";
         continue;
       }
@@ -88,15 +99,13 @@ class ModelClient {
       text += taxes[g - 1].type == 0 ? '0' : taxes[g - 1].type;
       text += Zeros(taxes[g - 1].rate, 4);
     }
-    text += Zeros(fields.article, 4);
-    if (fields.discountDirection != 0) {
-      std::string dn = fields.discountName;
-      while (SimUtf8Length(dn) < 13) dn += ' ';
-      text += fields.discountDirection + dn + Zeros(fields.discount, 9);
+    text += Zeros(f.article, 4);
+    if (f.discountDirection != 0) {
+      text += f.discountDirection + PadTo(f.discountName, 13) + Zeros(f.discount, 9);
     }
-    if (!fields.longName.empty()) {
-      if (fields.discountDirection == 0) text += "0" + std::string(13, '0') + std::string(9, '0');
-      text += fields.longName;
+    if (!f.longName.empty()) {
+      if (f.discountDirection == 0) text += std::string(23, '0');
+      text += f.longName;
     }
     return text;
   }

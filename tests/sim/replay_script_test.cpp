@@ -37,8 +37,14 @@ std::string FieldLog() {
   return text;
 }
 
-SimInput Command(const std::string& utf8) {
-  return {SimInput::Kind::kCommand, SimUtf8ToCp866(utf8)};
+// The messages the script answers `utf8` with, joined by '|'.
+std::string Answer(ReplayScript& script, const std::string& utf8) {
+  std::string out;
+  for (const std::string& m :
+       script.Answer({SimInput::Kind::kCommand, SimUtf8ToCp866(utf8)}).messages) {
+    out += (out.empty() ? "" : "|") + m;
+  }
+  return out;
 }
 
 TEST(SimReplay, AnswersEachCommandWithItsRecordedRepliesInOrder) {
@@ -47,21 +53,20 @@ TEST(SimReplay, AnswersEachCommandWithItsRecordedRepliesInOrder) {
   ASSERT_EQ(script.Exchanges().size(), 5u);
   // the READY before the second login answered its wake-up byte, not the refused PREP
   EXPECT_EQ(script.Exchanges()[2].replies, std::vector<std::string>{"SOFTSLWORK"});
-
   EXPECT_EQ(script.Answer({SimInput::Kind::kWakeUp, {}}).messages,
             std::vector<std::string>{"READY"});
-  EXPECT_EQ(script.Answer(Command("UPASОля       7777777777")).messages,
-            std::vector<std::string>{"READY"});
-  EXPECT_EQ(script.Answer(Command("PPMD1")).messages, std::vector<std::string>{"READY"});
-  // the same command text twice: the first answer, then the later one
-  EXPECT_EQ(script.Answer(Command("PREPВідділ")).messages, std::vector<std::string>{"SOFTSLWORK"});
-  EXPECT_EQ(script.Answer(Command("UPASОля       7777777777")).messages,
-            std::vector<std::string>{"READY"});
-  EXPECT_EQ(script.Answer(Command("PREPВідділ")).messages, std::vector<std::string>{"READY"});
-  // past the end the log is searched from its start again; unknown commands are refused
-  EXPECT_EQ(script.Answer(Command("PREPВідділ")).messages, std::vector<std::string>{"SOFTSLWORK"});
-  EXPECT_EQ(script.Answer(Command("KASS")).messages, std::vector<std::string>{"SOFTCOMMAN"});
-
+  // the same command text twice: the first answer, then the later one; past the end the log is
+  // searched from its start again; unknown commands are refused
+  const char* const login = "UPASОля       7777777777";
+  for (const auto& [command, replies] : {std::pair{login, "READY"},
+                                         {"PPMD1", "READY"},
+                                         {"PREPВідділ", "SOFTSLWORK"},
+                                         {login, "READY"},
+                                         {"PREPВідділ", "READY"},
+                                         {"PREPВідділ", "SOFTSLWORK"},
+                                         {"KASS", "SOFTCOMMAN"}}) {
+    EXPECT_EQ(Answer(script, command), replies) << command;
+  }
   EXPECT_FALSE(script.Load("12/05/26 21:58:05;Старт програми\r\n"));
 }
 
@@ -75,9 +80,8 @@ TEST(SimReplay, BinaryReplaysALogOverThePty) {
   ASSERT_TRUE(sim.Running());
   test::TestWire wire(sim.DevicePath());
   ASSERT_TRUE(wire.IsOpen());
-  EXPECT_EQ(wire.Command(SimUtf8ToCp866("UPASОля       7777777777")),
-            std::vector<std::string>{"READY"});
-  EXPECT_EQ(wire.Command(SimUtf8ToCp866("PREPВідділ")), std::vector<std::string>{"SOFTSLWORK"});
+  EXPECT_EQ(wire.Command(SimUtf8ToCp866("UPASОля       7777777777")), test::Messages{"READY"});
+  EXPECT_EQ(wire.Command(SimUtf8ToCp866("PREPВідділ")), test::Messages{"SOFTSLWORK"});
   sim.Kill();
   std::remove(log.c_str());
 

@@ -15,6 +15,8 @@
 
 namespace vekta::test {
 
+using Messages = std::vector<std::string>;
+
 class TestWire {
  public:
   explicit TestWire(const std::string& device) {
@@ -30,86 +32,63 @@ class TestWire {
     if (m_fd >= 0) close(m_fd);
   }
   bool IsOpen() const { return m_fd >= 0; }
+  bool Lost() const { return m_lost; }
 
   void SendRaw(const std::string& bytes) {
     [[maybe_unused]] auto n = write(m_fd, bytes.data(), bytes.size());
   }
   void Send(const std::string& text) {
-    std::string frame = "\xFD" + text;
-    frame += static_cast<char>(text.size() + 1);
-    frame += '\xFE';
-    SendRaw(frame);
+    SendRaw("\xFD" + text + static_cast<char>(text.size() + 1) + '\xFE');
   }
 
-  // Every message that arrives until `quiet` passes without a byte (or `limit` in all).
-  std::vector<std::string> Receive(std::chrono::milliseconds quiet = std::chrono::milliseconds(300),
-                                   std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    std::vector<std::string> messages;
-    auto end = std::chrono::steady_clock::now() + limit;
-    while (std::chrono::steady_clock::now() < end) {
-      pollfd fd{m_fd, POLLIN, 0};
-      if (poll(&fd, 1, static_cast<int>(quiet.count())) <= 0) break;
-      char chunk[1024];
-      ssize_t got = read(m_fd, chunk, sizeof chunk);
-      if (got <= 0) {
-        m_lost = true;
-        break;
-      }
-      m_buffer.append(chunk, static_cast<std::size_t>(got));
-      Cut(messages);
-    }
+  // Every message that arrives until `quiet` passes without a byte (or 5 s in all).
+  Messages Receive(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) {
+    Messages messages;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < end && ReadSome(quiet) > 0) Cut(messages);
     return messages;
   }
 
   // Sends a command and collects its replies up to and including "READY" or a status word.
-  std::vector<std::string> Command(const std::string& text) {
+  Messages Command(const std::string& text) {
     Send(text);
-    return UntilDone();
-  }
-
-  std::vector<std::string> UntilDone(std::chrono::milliseconds limit = std::chrono::seconds(5)) {
-    std::vector<std::string> messages;
-    auto end = std::chrono::steady_clock::now() + limit;
+    Messages messages;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < end) {
       Cut(messages);
       if (!messages.empty()) {
         const std::string& last = messages.back();
-        if (last.find("READY") != std::string::npos || last.find("SOFT") != std::string::npos ||
-            last.find("HARD") != std::string::npos) {
-          return messages;
+        for (const char* word : {"READY", "SOFT", "HARD"}) {
+          if (last.find(word) != std::string::npos) return messages;
         }
       }
-      pollfd fd{m_fd, POLLIN, 0};
-      if (poll(&fd, 1, 50) <= 0) continue;
-      char chunk[1024];
-      ssize_t got = read(m_fd, chunk, sizeof chunk);
-      if (got <= 0) {
-        m_lost = true;
-        break;
-      }
-      m_buffer.append(chunk, static_cast<std::size_t>(got));
+      if (ReadSome(std::chrono::milliseconds(50)) < 0) break;
     }
     return messages;
   }
 
-  bool Lost() const { return m_lost; }
-  // Raw bytes received but not yet part of a whole frame.
-  const std::string& Pending() const { return m_buffer; }
-
  private:
-  void Cut(std::vector<std::string>& messages) {
+  // 1 when bytes were read, 0 on a quiet `wait`, -1 when the device is gone.
+  int ReadSome(std::chrono::milliseconds wait) {
+    pollfd fd{m_fd, POLLIN, 0};
+    if (poll(&fd, 1, static_cast<int>(wait.count())) <= 0) return 0;
+    char chunk[1024];
+    const ssize_t got = read(m_fd, chunk, sizeof chunk);
+    if (got <= 0) {
+      m_lost = true;
+      return -1;
+    }
+    m_buffer.append(chunk, static_cast<std::size_t>(got));
+    return 1;
+  }
+
+  void Cut(Messages& messages) {
     while (true) {
-      auto start = m_buffer.find('\xFD');
-      if (start == std::string::npos) {
-        m_buffer.clear();
-        return;
-      }
-      auto end = m_buffer.find('\xFE', start);
-      if (end == std::string::npos) {
-        m_buffer.erase(0, start);
-        return;
-      }
-      std::string content = m_buffer.substr(start + 1, end - start - 1);
+      const auto start = m_buffer.find('\xFD');
+      if (start == std::string::npos) return m_buffer.clear();
+      const auto end = m_buffer.find('\xFE', start);
+      if (end == std::string::npos) return void(m_buffer.erase(0, start));
+      const std::string content = m_buffer.substr(start + 1, end - start - 1);
       m_buffer.erase(0, end + 1);
       if (!content.empty()) messages.push_back(content.substr(0, content.size() - 1));
     }

@@ -9,7 +9,7 @@ namespace {
 
 const std::string kDecl = "<?xml version=\"1.0\"?>";
 
-PrinterConfig SampleConfig() {
+TEST(XmlDocumentsTest, ConfigurationAndTaxesDocuments) {
   PrinterConfig config;
   config.serialNumber = "5001234567";
   config.fiscalNumber = "          ";
@@ -23,11 +23,6 @@ PrinterConfig SampleConfig() {
   config.moneyName = "UAH";
   config.taxes[3] = TaxEntry{"01/01/24", '1', "2000", "20.00"};
   config.taxes[5] = TaxEntry{"", 0, "", ""};  // an empty record: type 0, not "0"
-  return config;
-}
-
-TEST(XmlDocumentsTest, ConfigurationAndTaxesDocuments) {
-  const PrinterConfig config = SampleConfig();
   const std::string tax = "<tax index=\"3\" date=\"01/01/24\" type=\"1\" value=\"20.00\"/>";
   EXPECT_EQ(Cp1251ToUtf8(BuildConfigXml(config)),
             kDecl +
@@ -49,7 +44,7 @@ TEST(XmlDocumentsTest, ConfigurationAndTaxesDocuments) {
   EXPECT_EQ(BuildTaxesXml(bare), kDecl + "<vekta_taxes><taxes></taxes></vekta_taxes>");
 }
 
-TEST(XmlDocumentsTest, ReplyFieldsAreCutAtFixedPositions) {
+TEST(XmlDocumentsTest, ReplyFieldsAreCutAtFixedPositionsAndEscaped) {
   const std::string article = "0007" + Utf8ToCp1251("Хліб \"Бородинський\" & Ко") + "1" +
                               "AB      " + "0000001500" + "0000031500";
   ASSERT_EQ(article.size(), 57u);
@@ -63,23 +58,22 @@ TEST(XmlDocumentsTest, ReplyFieldsAreCutAtFixedPositions) {
                 "<vekta_article><article index=\"0007\" name=\"Bread\" dividual=\"\" "
                 "taxes=\"\" soldqty=\"\" salesum=\"\"/></vekta_article>");
 
+  const auto cashXml = [](std::vector<std::string> v) {
+    v.resize(8);
+    return kDecl + "<vekta_cash_info><cash_info rest=\"" + v[0] + "\" income=\"" + v[1] +
+           "\" outcome=\"" + v[2] + "\" sales=\"" + v[3] + "\" return=\"" + v[4] + "\" total=\"" +
+           v[5] + "\" check_income=\"" + v[6] + "\" check_outcome=\"" + v[7] +
+           "\"/></vekta_cash_info>";
+  };
   std::string cash;
-  for (char c = 'a'; c < 'a' + 8; ++c) cash += std::string(11, c);
-  EXPECT_EQ(BuildCashInfoXml(cash),
-            kDecl +
-                "<vekta_cash_info><cash_info rest=\"aaaaaaaaaaa\" income=\"bbbbbbbbbbb\" "
-                "outcome=\"ccccccccccc\" sales=\"ddddddddddd\" return=\"eeeeeeeeeee\" "
-                "total=\"fffffffffff\" check_income=\"ggggggggggg\" "
-                "check_outcome=\"hhhhhhhhhhh\"/></vekta_cash_info>");
-  EXPECT_EQ(BuildCashInfoXml(cash.substr(0, 30)),
-            kDecl +
-                "<vekta_cash_info><cash_info rest=\"aaaaaaaaaaa\" income=\"bbbbbbbbbbb\" "
-                "outcome=\"cccccccc\" sales=\"\" return=\"\" total=\"\" check_income=\"\" "
-                "check_outcome=\"\"/></vekta_cash_info>");
-  EXPECT_EQ(BuildCashInfoXml(""),
-            kDecl +
-                "<vekta_cash_info><cash_info rest=\"\" income=\"\" outcome=\"\" sales=\"\" "
-                "return=\"\" total=\"\" check_income=\"\" check_outcome=\"\"/></vekta_cash_info>");
+  std::vector<std::string> fields;
+  for (char c = 'a'; c < 'a' + 8; ++c) {
+    fields.push_back(std::string(11, c));
+    cash += fields.back();
+  }
+  EXPECT_EQ(BuildCashInfoXml(cash), cashXml(fields));
+  EXPECT_EQ(BuildCashInfoXml(cash.substr(0, 30)), cashXml({fields[0], fields[1], "cccccccc"}));
+  EXPECT_EQ(BuildCashInfoXml(""), cashXml({}));
 
   // Fields 9 and 20 of the fiscal registers are in no attribute.
   std::string fiscal;
@@ -94,24 +88,15 @@ TEST(XmlDocumentsTest, ReplyFieldsAreCutAtFixedPositions) {
   EXPECT_NE(doc.find("tax8_return=\"TTTTTTTTTTTT\" untaxed_return=\"VVVVVVVVVVVV\"/>"
                      "</vekta_fiscal_info>"),
             std::string::npos);
-}
 
-TEST(XmlDocumentsTest, ControlBytesCannotBreakADocument) {
-  EXPECT_EQ(EscapeXmlValue(std::string("a\x01"
-                                       "b\tc\0d",
-                                       7)),
-            "a?b\tc?d");
+  // Control bytes cannot break a document.
+  EXPECT_EQ(EscapeXmlValue(std::string("a\001b\tc\0d", 7)), "a?b\tc?d");
   EXPECT_EQ(EscapeXmlValue("<&>\"'"), "&lt;&amp;&gt;&quot;'");
 }
 
 TEST(XmlDocumentsTest, CheckResultFromTheClosingReply) {
-  const std::string data =
-      "0000000125"
-      "0000001500"
-      "0000000000"
-      "0000000250" +
-      std::string(50, '0');
-  const CheckResultFields fields = ParseCheckResultFields(data);
+  const CheckResultFields fields =
+      ParseCheckResultFields("0000000125000000150000000000000000000250" + std::string(50, '0'));
   EXPECT_EQ(FormatCheckResultText(fields), "125;1500;0;250;0;0;0;0;0");
   EXPECT_EQ(BuildCheckResultXml(fields),
             kDecl +
@@ -122,14 +107,9 @@ TEST(XmlDocumentsTest, CheckResultFromTheClosingReply) {
 
   // Read as strtoll reads: blanks, a sign, digits up to the first other character; each field
   // on its own 10 characters; missing fields read 0.
-  const std::string odd =
-      "      -125"
-      "+000000042"
-      "12abc45678"
-      "          "
-      "9999999999"
-      "77";
-  EXPECT_EQ(FormatCheckResultText(ParseCheckResultFields(odd)), "-125;42;12;0;9999999999;77;0;0;0");
+  EXPECT_EQ(FormatCheckResultText(
+                ParseCheckResultFields("      -125+00000004212abc45678          999999999977")),
+            "-125;42;12;0;9999999999;77;0;0;0");
   EXPECT_EQ(FormatCheckResultText(ParseCheckResultFields("")), "0;0;0;0;0;0;0;0;0");
 }
 

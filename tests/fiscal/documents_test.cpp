@@ -1,16 +1,13 @@
 #include <gtest/gtest.h>
 
-#include "platform/string_table.h"
 #include "tests/fiscal/fiscal_fixture.h"
 
 namespace vekta::testing_fiscal {
 namespace {
 
-using Commands = std::vector<std::string>;
+using DocumentsTest = FiscalFixture;
 
-class ReportsTest : public FiscalFixture {};
-
-TEST_F(ReportsTest, ReportCommandsAndStatusWindows) {
+TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   Connect();
   EXPECT_EQ(Link().XReport(), 1);
   EXPECT_TRUE(m_host.CallsStartingWith("status.").empty());
@@ -32,46 +29,36 @@ TEST_F(ReportsTest, ReportCommandsAndStatusWindows) {
   EXPECT_FALSE(Link().IsCheckOpen());
 
   // A refused report fails and leaves no window.
-  OnCommand([](const std::string&) { return std::vector<std::string>{"SOFTSLZREP"}; });
+  Answer("", {"SOFTSLZREP"});
   m_host.ClearCalls();
   EXPECT_EQ(Link().XReport(), 0);
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2014));
   EXPECT_EQ(m_host.Calls().back(), "status.destroy");
+  EXPECT_EQ(SentText(), "ZREP1|ZREP1|ARTZ|DIZV|NULL|PREP1|CANC|NREP|ZREP1");
 
-  EXPECT_EQ(Sent(),
-            (Commands{"ZREP1", "ZREP1", "ARTZ", "DIZV", "NULL", "PREP1", "CANC", "NREP", "ZREP1"}));
-}
-
-TEST_F(ReportsTest, AsyncReportsDoNotWait) {
-  Connect();
-  Link().SetShowStatusWindows(true);
-  OnCommand([](const std::string&) { return std::vector<std::string>{}; });  // switched off
+  // Asynchronous reports do not wait for a (switched off) printer nor open a window.
+  Reset();
+  Answer("", {});
   EXPECT_EQ(Link().XReportAsync(), 1);
   EXPECT_EQ(Link().ZReportAsync(), 1);
-  EXPECT_EQ(Sent(), (Commands{"ZREP1", "NREP"}));
+  EXPECT_EQ(SentText(), "ZREP1|NREP");
   EXPECT_TRUE(m_host.CallsStartingWith("status.create").empty());
 }
 
-TEST_F(ReportsTest, PeriodicReportByNumbers) {
-  PrinterSetup gen0;
-  gen0.serialNumber = "0401234567";
-  Connect(gen0);
+TEST_F(DocumentsTest, PeriodicReportByNumbers) {
+  Connect(kGen0);
   EXPECT_EQ(Link().PeriodicalFiscalReport(12, 5), 1);
-  m_link.reset();
-  m_connected = false;
+  EXPECT_EQ(SentText(), "IREN00050012");
   Connect();  // generation 1, variant 3
   EXPECT_EQ(Link().PeriodicalFiscalReport(12, 5), 1);
   EXPECT_EQ(Link().PeriodicalFiscalReport(7, 7), 1);
   EXPECT_EQ(Link().PeriodicalFiscalReport(1, 12345), 1);
   EXPECT_EQ(Link().PeriodicalFiscalReport(65536 + 3, 4), 1);
-  EXPECT_EQ(Sent(), (Commands{"FIRN00050012", "FIRN", "FIRN000112345", "FIRN00030004"}));
+  EXPECT_EQ(SentText(), "FIRN00050012|FIRN|FIRN000112345|FIRN00030004");
 }
 
-TEST_F(ReportsTest, PeriodicReportByOleDates) {
-  PrinterSetup variant2;
-  variant2.serialNumber = "4501234567";
-  variant2.firmwareId = "vTTs";
-  Connect(variant2);
+TEST_F(DocumentsTest, PeriodicReportByOleDates) {
+  Connect(kVariant2);
   const double march1 = 38047;
   const double march31 = 38077;
   // Reversed, with times of day.
@@ -85,9 +72,38 @@ TEST_F(ReportsTest, PeriodicReportByOleDates) {
   EXPECT_EQ(Link().PeriodicalFiscalReportDate(-657435.0, 3000000.0), 1);
   // Half a second before midnight is the next day, as OLE rounds to the second.
   EXPECT_EQ(Link().PeriodicalFiscalReportDate(march1 + 0.999999999, march1 + 0.999999999), 1);
-  EXPECT_EQ(Sent(), (Commands{"IREP2004030120040331", "IREP1899122918991230",
-                              "IREP1800061518000615", "IREP0100010199991231",
-                              "IREPInvalid DateTimeInvalid DateTime", "IREP2004030220040302"}));
+  EXPECT_EQ(SentText(),
+            "IREP2004030120040331|IREP1899122918991230|IREP1800061518000615|"
+            "IREP0100010199991231|IREPInvalid DateTimeInvalid DateTime|IREP2004030220040302");
+}
+
+TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
+  Connect();
+  EXPECT_EQ(Link().EndTextDocument(), 0);  // nothing open: nothing sent
+  EXPECT_EQ(Link().OpenTextDocument(), 1);
+  EXPECT_EQ(Link().FreeTextLine(1, 0, 0, W("Дякуємо")), 1);
+  EXPECT_EQ(Link().FreeTextLine(0, 1, 0, "after"), 1);
+  EXPECT_EQ(Link().FreeTextLine(0x10000, 0x10000, 7, "flags cut to 16 bits"), 1);
+  EXPECT_EQ(Link().FreeTextLine(0, 0, 0, std::string(50, 'x')), 1);
+  EXPECT_EQ(Link().CloseTextDocument(1), 1);
+  EXPECT_FALSE(Link().IsTextDocumentOpen());
+  EXPECT_EQ(Link().ClearFreeTextLines(), 1);
+  EXPECT_EQ(SentText(), "CTXT|TEXT000Дякуємо|TEXT110after|TEXT101flags cut to 16 bits|TEXT100" +
+                            std::string(43, 'x') + "|DBEG1|PRTX|CTXT");
+
+  // A refused begin stops the document.
+  Reset();
+  Answer("DBEG", {"SOFTPROTOC"});
+  EXPECT_EQ(Link().CloseTextDocument(0), 0);
+  EXPECT_FALSE(Link().IsTextDocumentOpen());
+  EXPECT_EQ(SentText(), "DBEG0");
+
+  // A status word waiting in the queue (left by an asynchronous report) refuses the line.
+  Reset();
+  DeliverUnasked("HARDPAPER");
+  EXPECT_EQ(Link().FreeTextLine(0, 0, 0, "line"), 0);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2020));
 }
 
 }  // namespace
