@@ -3,6 +3,7 @@
 // An IOrbis that answers every call with one result code and one out value, and records which
 // member was called with which arguments.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,11 @@ class RecordingOrbis : public IOrbis {
   std::vector<std::int32_t> longs;
   std::vector<std::string> texts;
   std::vector<double> dates;
+  std::function<void()> onEnd;
+
+  ~RecordingOrbis() override {
+    if (onEnd) onEnd();
+  }
 
   void Record(const char* name) { calls.emplace_back(name); }
   template <class T>

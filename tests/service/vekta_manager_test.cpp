@@ -15,18 +15,6 @@
 namespace vekta {
 namespace {
 
-class LoggedOrbis : public RecordingOrbis {
- public:
-  LoggedOrbis(std::vector<std::string>& log, int id) : m_log(log), m_id(id) {
-    m_log.push_back("create " + std::to_string(id));
-  }
-  ~LoggedOrbis() override { m_log.push_back("release " + std::to_string(m_id)); }
-
- private:
-  std::vector<std::string>& m_log;
-  int m_id;
-};
-
 class FakeFactory : public OrbisFactory {
  public:
   HRESULT initHr = S_OK;
@@ -34,7 +22,7 @@ class FakeFactory : public OrbisFactory {
   std::function<void()> onCreate;  // may throw
   std::vector<std::string> log;
   std::string lastHost;
-  LoggedOrbis* last = nullptr;
+  RecordingOrbis* last = nullptr;
 
   HRESULT CreateLocal(std::unique_ptr<IOrbis>& object) override { return Make(object); }
   HRESULT CreateRemote(const std::string& host, std::unique_ptr<IOrbis>& object) override {
@@ -46,7 +34,10 @@ class FakeFactory : public OrbisFactory {
   HRESULT Make(std::unique_ptr<IOrbis>& object) {
     if (onCreate) onCreate();
     if (giveObject) {
-      auto made = std::make_unique<LoggedOrbis>(log, m_next++);
+      const std::string id = std::to_string(m_next++);
+      log.push_back("create " + id);
+      auto made = std::make_unique<RecordingOrbis>();
+      made->onEnd = [this, id] { log.push_back("release " + id); };
       made->hr = initHr;
       last = made.get();
       object = std::move(made);
@@ -98,7 +89,7 @@ TEST(VektaManager, EveryMemberForwardsToTheIOrbisMemberTheTableNamesWithItsConve
   ScriptedLinkHost host;
   VektaManager manager(factory, host);
   ASSERT_EQ(manager.Init(3, "Cashier", "7777777777", 0, "Script"), 1);
-  LoggedOrbis& orbis = *factory.last;
+  RecordingOrbis& orbis = *factory.last;
   EXPECT_EQ(orbis.calls, (std::vector<std::string>{"Init"}));
   EXPECT_EQ(orbis.texts, (std::vector<std::string>{"Cashier", "7777777777", "Script"}));
 
