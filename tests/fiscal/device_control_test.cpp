@@ -9,28 +9,30 @@ using DeviceControlTest = FiscalFixture;
 
 TEST_F(DeviceControlTest, CommandTextsAndSixteenBitCuts) {
   Connect();
-  for (int result : {Link().OpenCashBox(),
-                     Link().CheckCopy(),
-                     Link().CutAndBeep(1, 0),
-                     Link().CutAndBeep(0x10000, -7),  // low 16 bits of 0x10000 are 0
-                     Link().Feed(300),
-                     Link().Feed(-1),
-                     Link().Feed(0x10000 + 5),
-                     Link().SetPrintingDoubleWidth(2),
-                     Link().SetTableMode(-1),
-                     Link().SetTableMode(0x18000),  // low 16 bits are negative
-                     Link().SetTableMode(3),
-                     Link().SetOnSaleTaxesPrintMode(5),
-                     Link().SetOnSaleTaxesPrintMode(0),
-                     Link().MoveCash(1, 1500),
-                     Link().MoveCash(0, 1500),
-                     Link().MoveCash(-1, 1500),
-                     Link().MoveCash(1, -1500),
-                     Link().SetReturnCheckNumber(1234567),
-                     Link().SetCheckMessagesMode(7),
-                     Link().SetCheckMessagesMode(2),
-                     Link().SetDeptAlias(W("Відділ 1")),
-                     Link().SetInternalTime(9, 5, 0)}) {
+  // Only the low 16 bits count: 0x10000 is 0, 0x18000 negative.
+  PrinterLink& l = Link();
+  for (int result : {l.OpenCashBox(),
+                     l.CheckCopy(),
+                     l.CutAndBeep(1, 0),
+                     l.CutAndBeep(0x10000, -7),
+                     l.Feed(300),
+                     l.Feed(-1),
+                     l.Feed(0x10000 + 5),
+                     l.SetPrintingDoubleWidth(2),
+                     l.SetTableMode(-1),
+                     l.SetTableMode(0x18000),
+                     l.SetTableMode(3),
+                     l.SetOnSaleTaxesPrintMode(5),
+                     l.SetOnSaleTaxesPrintMode(0),
+                     l.MoveCash(1, 1500),
+                     l.MoveCash(0, 1500),
+                     l.MoveCash(-1, 1500),
+                     l.MoveCash(1, -1500),
+                     l.SetReturnCheckNumber(1234567),
+                     l.SetCheckMessagesMode(7),
+                     l.SetCheckMessagesMode(2),
+                     l.SetDeptAlias(W("Відділ 1")),
+                     l.SetInternalTime(9, 5, 0)}) {
     EXPECT_EQ(result, 1);
   }
   EXPECT_EQ(SentText(),
@@ -60,9 +62,9 @@ TEST_F(DeviceControlTest, LineLimitsFollowGenerationAndVariant) {
     PrinterSetup setup;
     std::size_t line, longName;
   };
-  for (const Case& c :
-       {Case{kGen0, 18, 18}, Case{Model("4411234567"), 18, 54}, Case{kVariant2, 36, 72},
-        Case{PrinterSetup{}, 43, 86}, Case{Model("6001234567"), 43, 86}}) {
+  for (const Case& c : {Case{kGen0, 18, 18}, Case{PrinterSetup{"4411234567", "XXXX"}, 18, 54},
+                        Case{kVariant2, 36, 72}, Case{PrinterSetup{}, 43, 86},
+                        Case{PrinterSetup{"6001234567", "XXXX"}, 43, 86}}) {
     SCOPED_TRACE(c.setup.serialNumber);
     Connect(c.setup);
     ASSERT_EQ(Link().SetCheckHeadLine(text40), 1);
@@ -149,7 +151,7 @@ TEST_F(DeviceControlTest, DisplayOnGeneration1ShowsOneNumberWithALabel) {
 }
 
 TEST_F(DeviceControlTest, QueriesReturnTheReplyData) {
-  Connect(Model("4411234567"));  // MaxArticles 1999
+  Connect(PrinterSetup{"4411234567", "XXXX"});  // MaxArticles 1999
   OnCommand([](const std::string& command) -> Commands {
     if (command.rfind("ARTD", 0) == 0) return {"ARTD0007Хлеб белый", "READY"};
     if (command == "GETD") return {"GETD20240115103000", "READY"};

@@ -32,14 +32,8 @@ struct PrinterSetup {
                                       "00700", "",      "10500", "21000"};
 };
 
-inline PrinterSetup Model(std::string serial, std::string firmware = "XXXX") {
-  PrinterSetup setup;
-  setup.serialNumber = std::move(serial);
-  setup.firmwareId = std::move(firmware);
-  return setup;
-}
-inline const PrinterSetup kGen0 = Model("0401234567");
-inline const PrinterSetup kVariant2 = Model("4501234567", "vTTs");
+inline const PrinterSetup kGen0{"0401234567", "XXXX"};
+inline const PrinterSetup kVariant2{"4501234567", "vTTs"};
 
 // A UTF-8 text of the test in the link's code page.
 inline std::string W(const std::string& utf8) {

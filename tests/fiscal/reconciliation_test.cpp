@@ -200,13 +200,16 @@ TEST_F(ReconciliationTest, FaultsInTheMiddleOfAReceipt) {
   // A full copy buffer reported with a line does not fail the line.
   ASSERT_EQ(link.OpenCheck("1"), 1);
   printer.InjectStatus("SOFTCOPY", true);
+  link.SetLastErrorText("");
   EXPECT_GE(link.FiscalLine("B", 2, 500, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(link.LastErrorText(), "");
   EXPECT_EQ(link.GetCheckSum(), 1000);
 
   // A silent printer during a line: no link, -1, the receipt stays open on the link's side.
   printer.SetSilent(true);
   EXPECT_EQ(link.FiscalLine("C", 1, 700, 0, 0, 0, 0), -1);
   EXPECT_EQ(link.LastErrorText(), m_host.LoadString(1003));
+  EXPECT_EQ(m_host.CallsStartingWith("box:stop:").size(), 1u);
   printer.SetSilent(false);
   EXPECT_EQ(link.GetCheckSum(), 1000);
   EXPECT_EQ(link.CloseCheck(), 1000);

@@ -6,12 +6,14 @@
 #include <random>
 #include <sstream>
 
+#include "sim/tax_math.h"
 #include "tests/sim/model_client.h"
 
 namespace vekta {
 namespace {
 
 using test::ModelClient;
+using test::SaleLine;
 using Strings = std::vector<std::string>;
 using Fields = std::vector<std::int64_t>;
 
@@ -33,6 +35,31 @@ SimOptions OfModel(SimModel model) {
   SimOptions options;
   options.model = model;
   return options;
+}
+
+TEST(SimTaxMath, LineSumsAndTaxesAreExactInIntegers) {
+  EXPECT_EQ(SimLineSum(3, 1050, false), 3150);
+  EXPECT_EQ(SimLineSum(1500, 1999, true), 2999);  // (2998500 + 500) / 1000
+  EXPECT_EQ(SimLineSum(1, 499, true), 0);         // half a kopeck is not reached
+  EXPECT_EQ(SimLineSum(1, 500, true), 1);
+  EXPECT_EQ(SimLineSum(99999, 999999, false), 99998900001LL);  // no 32-bit overflow
+
+  EXPECT_EQ(SimLineAddedTax(1000, 2000), 200);
+  EXPECT_EQ(SimLineAddedTax(1234, 700), 86);  // 86.38 floored
+  EXPECT_EQ(SimLineAddedTax(0, 2000), 0);
+  EXPECT_EQ(SimLineIncludedTax(1000, 2000), 167);  // ceil(1000 x 2000 / 12000) = ceil(166.67)
+  EXPECT_EQ(SimLineIncludedTax(1200, 2000), 200);  // exact: no rounding up
+  EXPECT_EQ(SimLineIncludedTax(107, 700), 7);      // 7.0 exactly
+  EXPECT_EQ(SimLineIncludedTax(1, 700), 1);
+
+  // taxes on a group total round half up, exactly
+  EXPECT_EQ(SimTotalTax(25, 1000), 3);   // 2.5 up
+  EXPECT_EQ(SimTotalTax(24, 1000), 2);   // 2.4 down
+  EXPECT_EQ(SimTotalTax(50, 700), 4);    // 3.5 up, where binary floating point may not be
+  EXPECT_EQ(SimTotalTax(150, 700), 11);  // 10.5 up
+  EXPECT_EQ(SimTotalTax(3150, 2000), 630);
+  EXPECT_EQ(SimTotalTax(0, 2000), 0);
+  EXPECT_EQ(SimTotalTax(2000000000LL * 50, 2000), 20000000000LL);
 }
 
 TEST(SimLogin, RefusesBeforeLoginAndChecksThePassword) {
@@ -151,14 +178,10 @@ TEST_F(SimReceipts, LineReplyCarriesTheOnSaleTaxAndCloseGivesNineFields) {
   EXPECT_EQ(replies[1], "READY");
   EXPECT_FALSE(model.ReceiptOpen());
 
-  SimRegisters r = model.Registers();
-  EXPECT_EQ(r.checkNumber, 1);
-  EXPECT_EQ(r.daySales, 3780);
-  EXPECT_EQ(r.dayReturns, 1000);
-  EXPECT_EQ(r.cashRest, 2780);  // change of 2.20 given back
-  EXPECT_EQ(r.groupSales[1], 3150);
-  EXPECT_EQ(r.groupReturns[0], 1000);
-  EXPECT_EQ(r.returnIncludedTaxes, 167);
+  const SimRegisters r = model.Registers();
+  EXPECT_EQ((Fields{r.checkNumber, r.daySales, r.dayReturns, r.cashRest, r.groupSales[1],
+                    r.groupReturns[0], r.returnIncludedTaxes}),
+            (Fields{1, 3780, 1000, 2780, 3150, 1000, 167}));  // change of 2.20 given back
 
   // a fiscal line or close without an open receipt is out of sequence
   c.Expect(c.Line({.groups = {2}}) + ">SOFTPROTOC|" + ModelClient::Comp(0, 0, 0) + ">SOFTPROTOC");
@@ -166,42 +189,36 @@ TEST_F(SimReceipts, LineReplyCarriesTheOnSaleTaxAndCloseGivesNineFields) {
 
 TEST_F(SimReceipts, TaxesOnTheTotalDifferFromTaxesPerLine) {
   // Д is 10.00 on-sale: two lines of 0.15 give 0.01 + 0.01 per line, 0.03 on the total
-  auto receipt = [&] {
+  for (const auto& [mode, total, tax] : {std::tuple{"PPMD1", 33, 3}, {"PPMD", 32, 2}}) {
+    ASSERT_EQ(c.Status(mode), "READY");
     c.Status("PREP");
     c.Send(c.Line({.price = 15, .groups = {5}}));
     c.Send(c.Line({.price = 15, .groups = {5}}));
     const Fields fields = Close(ModelClient::Comp(30, 0, 100));
-    return std::make_pair(fields.at(1), fields.at(2));
-  };
-  EXPECT_EQ(receipt(), std::make_pair(std::int64_t{33}, std::int64_t{3}));
-  ASSERT_EQ(c.Status("PPMD"), "READY");
-  EXPECT_EQ(receipt(), std::make_pair(std::int64_t{32}, std::int64_t{2}));
-
+    EXPECT_EQ(fields.at(1), total) << mode;
+    EXPECT_EQ(fields.at(2), tax) << mode;
+  }
   // the mode cannot change under an open receipt
   c.Expect("PREP>READY|PPMD1>SOFTPROTOC|CANC>READY|PPMD1>READY");
 
   // Г is 5.00 sale-included: taken off the total; В 7.00 included stays in the price
   c.Status("PREP");
-  EXPECT_EQ(c.Send(c.Line({.price = 2000, .groups = {4, 3}}))[0], "FISC0000000000");
+  EXPECT_EQ(c.Data(c.Line({.price = 2000, .groups = {4, 3}})), "FISC0000000000");
   EXPECT_EQ(Close(ModelClient::Comp(2000, 0, 1900)), (Fields{3, 1900, 0, 131, 100, 0, 0, 0, 0}));
 }
 
 TEST_F(SimReceipts, DiscountsDivisibleGoodsAndLongNames) {
   c.Status("PREP");
   // 1.5 kg at 19.99 is 29.99; a 5.00 discount leaves 24.99; Б 20 % of it is 4.99
-  EXPECT_EQ(c.Send(c.Line({.quantity = 1500,
-                           .price = 1999,
-                           .divisible = true,
-                           .groups = {2},
-                           .discountDirection = '-',
-                           .discount = 500}))
-                .at(0),
-            "FISC0000000499");
+  const SaleLine kilo{.quantity = 1500, .price = 1999, .divisible = true, .groups = {2}};
+  SaleLine discounted = kilo, surcharged{.groups = {2}};
+  discounted.discountDirection = '-';
+  discounted.discount = 500;
+  surcharged.discountDirection = '+';
+  surcharged.discount = 100;
+  EXPECT_EQ(c.Data(c.Line(discounted)), "FISC0000000499");
   // a surcharge adds before taxes
-  EXPECT_EQ(
-      c.Send(c.Line({.price = 1000, .groups = {2}, .discountDirection = '+', .discount = 100}))
-          .at(0),
-      "FISC0000000220");
+  EXPECT_EQ(c.Data(c.Line(surcharged)), "FISC0000000220");
   c.ExpectEach({
       // a discount above the line sum is refused
       {c.Line({.price = 300, .groups = {2}, .discountDirection = '-', .discount = 301}),
@@ -283,11 +300,10 @@ TEST_F(SimReceipts, RegistersArticlesAndZReport) {
 
   std::string fiscal = c.Data("CFIS");
   ASSERT_EQ(fiscal.size(), 4u + 264);
-  EXPECT_EQ(numbers(fiscal, 0, 12, 1)[0], 6300);
-  EXPECT_EQ(numbers(fiscal, 24, 12, 1)[0], 5000);   // tax2_total: turnover of Б
-  EXPECT_EQ(numbers(fiscal, 120, 12, 1)[0], 300);   // untaxed_total
-  EXPECT_EQ(numbers(fiscal, 132, 12, 1)[0], 3000);  // return
-  EXPECT_EQ(numbers(fiscal, 156, 12, 1)[0], 2500);  // tax2_return
+  // total, tax2 total (turnover of Б), untaxed total, return, tax2 return
+  const Fields all = numbers(fiscal, 0, 12, 22);
+  EXPECT_EQ((Fields{all[0], all[2], all[10], all[11], all[13]}),
+            (Fields{6300, 5000, 300, 3000, 2500}));
 
   std::string article = c.Data("ARTD0007");
   ASSERT_EQ(article.size(), 4u + 57);
@@ -297,12 +313,10 @@ TEST_F(SimReceipts, RegistersArticlesAndZReport) {
   EXPECT_EQ(numbers(article, 37, 10, 2), (Fields{1, 2500}));  // 2 sold, 1 returned
   c.Expect("ARTD0008>SOFTBADART|ARTD8>SOFTPARAM|NREP>READY");
 
-  SimRegisters r = model.Registers();
-  EXPECT_EQ(r.zNumber, 1);
-  EXPECT_EQ(r.checkNumber, 2);  // check numbers run on across the day
-  EXPECT_EQ(r.daySales, 0);
-  EXPECT_EQ(r.groupSales[1], 0);
-  EXPECT_EQ(r.cashRest, 6000);  // the drawer keeps its cash
+  // check numbers run on across the day; the drawer keeps its cash
+  const SimRegisters r = model.Registers();
+  EXPECT_EQ((Fields{r.zNumber, r.checkNumber, r.daySales, r.groupSales[1], r.cashRest}),
+            (Fields{1, 2, 0, 0, 6000}));
   EXPECT_EQ(c.Data("CFIS").substr(4), std::string(264, '0'));
   // "IREN" is the older printers' form
   c.Expect(
