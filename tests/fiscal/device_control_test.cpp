@@ -11,30 +11,16 @@ TEST_F(DeviceControlTest, CommandTextsAndSixteenBitCuts) {
   Connect();
   // Only the low 16 bits count: 0x10000 is 0, 0x18000 negative.
   PrinterLink& l = Link();
-  for (int result : {l.OpenCashBox(),
-                     l.CheckCopy(),
-                     l.CutAndBeep(1, 0),
-                     l.CutAndBeep(0x10000, -7),
-                     l.Feed(300),
-                     l.Feed(-1),
-                     l.Feed(0x10000 + 5),
-                     l.SetPrintingDoubleWidth(2),
-                     l.SetTableMode(-1),
-                     l.SetTableMode(0x18000),
-                     l.SetTableMode(3),
-                     l.SetOnSaleTaxesPrintMode(5),
-                     l.SetOnSaleTaxesPrintMode(0),
-                     l.MoveCash(1, 1500),
-                     l.MoveCash(0, 1500),
-                     l.MoveCash(-1, 1500),
-                     l.MoveCash(1, -1500),
-                     l.SetReturnCheckNumber(1234567),
-                     l.SetCheckMessagesMode(7),
-                     l.SetCheckMessagesMode(2),
-                     l.SetDeptAlias(W("Відділ 1")),
-                     l.SetInternalTime(9, 5, 0)}) {
-    EXPECT_EQ(result, 1);
-  }
+  const auto ok = [](int result) { return result == 1; };
+  EXPECT_TRUE(ok(l.OpenCashBox()) && ok(l.CheckCopy()) && ok(l.CutAndBeep(1, 0)) &&
+              ok(l.CutAndBeep(0x10000, -7)) && ok(l.Feed(300)) && ok(l.Feed(-1)) &&
+              ok(l.Feed(0x10000 + 5)) && ok(l.SetPrintingDoubleWidth(2)) &&
+              ok(l.SetTableMode(-1)) && ok(l.SetTableMode(0x18000)) && ok(l.SetTableMode(3)) &&
+              ok(l.SetOnSaleTaxesPrintMode(5)) && ok(l.SetOnSaleTaxesPrintMode(0)) &&
+              ok(l.MoveCash(1, 1500)) && ok(l.MoveCash(0, 1500)) && ok(l.MoveCash(-1, 1500)) &&
+              ok(l.MoveCash(1, -1500)) && ok(l.SetReturnCheckNumber(1234567)) &&
+              ok(l.SetCheckMessagesMode(7)) && ok(l.SetCheckMessagesMode(2)) &&
+              ok(l.SetDeptAlias(W("Відділ 1"))) && ok(l.SetInternalTime(9, 5, 0)));
   EXPECT_EQ(SentText(),
             "KASS|COPY|CUTR10|CUTR01|FEED0|FEED0|FEED5|DSTR1|TABL|TABL|TABL1|PPOD1|PPOD|"
             "CAIOI0000001500|CAIOO0000001500|CAIOO0000001500|CAIOI0000001500|BCHN1234567|TMOD0|"
@@ -117,10 +103,9 @@ TEST_F(DeviceControlTest, TaxesCalcModeFlagFollowsTheCommandSent) {
 
 TEST_F(DeviceControlTest, DisplayOnGeneration0) {
   Connect(kGen0);
-  EXPECT_EQ(Link().PutToDisplay("Total", ""), 1);
-  EXPECT_EQ(Link().PutToDisplay("", "12345678901234567890"), 1);
-  EXPECT_EQ(Link().PutToDisplay("", ""), 1);
-  EXPECT_EQ(Link().PutToDisplay(W("Сума"), "12.50"), 1);
+  PrinterLink& l = Link();
+  EXPECT_TRUE(l.PutToDisplay("Total", "") == 1 && l.PutToDisplay("", "12345678901234567890") == 1 &&
+              l.PutToDisplay("", "") == 1 && l.PutToDisplay(W("Сума"), "12.50") == 1);
   EXPECT_EQ(SentText(),
             "DISP1Total           |DISP21234567890123456|DISP|DISP1Сума            |"
             "DISP212.50           ");

@@ -50,10 +50,10 @@ TEST_F(DocumentsTest, PeriodicReportByNumbers) {
   EXPECT_EQ(Link().PeriodicalFiscalReport(12, 5), 1);
   EXPECT_EQ(SentText(), "IREN00050012");
   Connect();  // generation 1, variant 3
-  EXPECT_EQ(Link().PeriodicalFiscalReport(12, 5), 1);
-  EXPECT_EQ(Link().PeriodicalFiscalReport(7, 7), 1);
-  EXPECT_EQ(Link().PeriodicalFiscalReport(1, 12345), 1);
-  EXPECT_EQ(Link().PeriodicalFiscalReport(65536 + 3, 4), 1);
+  PrinterLink& l = Link();
+  EXPECT_TRUE(l.PeriodicalFiscalReport(12, 5) == 1 && l.PeriodicalFiscalReport(7, 7) == 1 &&
+              l.PeriodicalFiscalReport(1, 12345) == 1 &&
+              l.PeriodicalFiscalReport(65536 + 3, 4) == 1);
   EXPECT_EQ(SentText(), "FIRN00050012|FIRN|FIRN000112345|FIRN00030004");
 }
 
@@ -80,12 +80,11 @@ TEST_F(DocumentsTest, PeriodicReportByOleDates) {
 TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   Connect();
   EXPECT_EQ(Link().EndTextDocument(), 0);  // nothing open: nothing sent
-  EXPECT_EQ(Link().OpenTextDocument(), 1);
-  EXPECT_EQ(Link().FreeTextLine(1, 0, 0, W("Дякуємо")), 1);
-  EXPECT_EQ(Link().FreeTextLine(0, 1, 0, "after"), 1);
-  EXPECT_EQ(Link().FreeTextLine(0x10000, 0x10000, 7, "flags cut to 16 bits"), 1);
-  EXPECT_EQ(Link().FreeTextLine(0, 0, 0, std::string(50, 'x')), 1);
-  EXPECT_EQ(Link().CloseTextDocument(1), 1);
+  PrinterLink& l = Link();
+  EXPECT_TRUE(l.OpenTextDocument() == 1 && l.FreeTextLine(1, 0, 0, W("Дякуємо")) == 1 &&
+              l.FreeTextLine(0, 1, 0, "after") == 1 &&
+              l.FreeTextLine(0x10000, 0x10000, 7, "flags cut to 16 bits") == 1 &&
+              l.FreeTextLine(0, 0, 0, std::string(50, 'x')) == 1 && l.CloseTextDocument(1) == 1);
   EXPECT_FALSE(Link().IsTextDocumentOpen());
   EXPECT_EQ(Link().ClearFreeTextLines(), 1);
   EXPECT_EQ(SentText(), "CTXT|TEXT000Дякуємо|TEXT110after|TEXT101flags cut to 16 bits|TEXT100" +
