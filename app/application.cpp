@@ -11,12 +11,12 @@
 #include <thread>
 
 #include "app/command_line.h"
-#include "app/daemon_link_host.h"
 #include "app/http_server.h"
 #include "app/object_table.h"
 #include "app/registration.h"
 #include "app/server_config.h"
 #include "app/service_backend.h"
+#include "app/web_host.h"
 #include "client/remote_orbis_factory.h"
 #include "platform/clock.h"
 #include "platform/settings_store.h"
@@ -134,7 +134,9 @@ int RunApplication(const std::vector<std::string>& args) {
 
   StopSignal stop;
   const std::string logDirectory = config->logDirectory;
-  DaemonLinkHost host(settings, logDirectory);
+  EventHub events;
+  WebHost host(settings, logDirectory, events);
+  host.SetPromptTimeout(std::chrono::seconds(config->promptTimeoutSeconds));
 
   std::vector<std::unique_ptr<SimPrinter>> simulators;
   for (int port : cl.simulatePorts) {
@@ -174,6 +176,10 @@ int RunApplication(const std::vector<std::string>& args) {
   context.requestExit = [&stop] { stop.Request("exit"); };
   context.status = [&host] { return host.StatusDocument(); };
   context.ports = [&host] { return host.Ports(); };
+  context.events = &events;
+  context.answerPrompt = [&host](const std::string& id, const nlohmann::json& answer) {
+    return host.AnswerPrompt(id, answer);
+  };
   auto server = std::make_unique<HttpServer>(context);
   if (!server->Bind()) {
     std::cerr << SocketsMessage() << "\n";

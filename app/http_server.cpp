@@ -2,6 +2,8 @@
 
 #include <httplib.h>
 
+#include <chrono>
+#include <optional>
 #include <sstream>
 
 #include "app/argument_conversion.h"
@@ -24,6 +26,9 @@ using nlohmann::json;
 constexpr const char* kJsonType = "application/json; charset=utf-8";
 constexpr std::size_t kMaxIdempotencyKey = 200;
 constexpr int kMessageUnknownPrinter = 107;
+// A page that has gone is noticed only when a write to it fails: the stream writes at least
+// this often, so that a prompt does not wait long for a page that is no longer there.
+constexpr auto kStreamHeartbeat = std::chrono::seconds(1);
 
 std::string Dump(const json& j) {
   return j.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -264,6 +269,7 @@ void HttpServer::Serve() {
 }
 
 void HttpServer::Stop() {
+  if (m_context.events) m_context.events->Close();
   if (m_server) m_server->stop();
 }
 
@@ -300,8 +306,12 @@ HttpServer::Handler HttpServer::Guarded(Handler handler) {
 }
 
 void HttpServer::BeginClosing() {
-  std::lock_guard<std::mutex> lock(m_runningMutex);
-  m_closing = true;
+  {
+    std::lock_guard<std::mutex> lock(m_runningMutex);
+    m_closing = true;
+  }
+  // ends every stream, and with the last page gone every open prompt takes its default
+  if (m_context.events) m_context.events->Close();
 }
 
 void HttpServer::WaitForCalls() {
@@ -313,11 +323,22 @@ void HttpServer::RegisterRoutes() {
   using namespace std::placeholders;
   httplib::Server& s = *m_server;
   const std::string obj = "/api/v1/objects/([^/]{1,100})";
-  s.Post("/api/v1/objects", Guarded(std::bind(&HttpServer::CreateObject, this, _1, _2)));
-  s.Post(obj + "/call/([^/]{1,100})", Guarded(std::bind(&HttpServer::CallByName, this, _1, _2)));
-  s.Post(obj + "/invoke", Guarded(std::bind(&HttpServer::CallByDispid, this, _1, _2)));
+  // Attaching, detaching and locking change the connection list that pages watch.
+  auto objectCall = [this](Handler handler) {
+    return Guarded(
+        [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
+          handler(req, res);
+          PublishConnectionsIfChanged();
+        });
+  };
+  s.Post("/api/v1/objects", objectCall(std::bind(&HttpServer::CreateObject, this, _1, _2)));
+  s.Post(obj + "/call/([^/]{1,100})", objectCall(std::bind(&HttpServer::CallByName, this, _1, _2)));
+  s.Post(obj + "/invoke", objectCall(std::bind(&HttpServer::CallByDispid, this, _1, _2)));
   s.Post(obj + "/ping", Guarded(std::bind(&HttpServer::Ping, this, _1, _2)));
-  s.Delete(obj, Guarded(std::bind(&HttpServer::ReleaseObject, this, _1, _2)));
+  s.Delete(obj, objectCall(std::bind(&HttpServer::ReleaseObject, this, _1, _2)));
+  s.Get("/api/v1/events", Guarded(std::bind(&HttpServer::Events, this, _1, _2)));
+  s.Post("/api/v1/prompts/([^/]{1,100})",
+         Guarded(std::bind(&HttpServer::AnswerPrompt, this, _1, _2)));
   s.Get("/api/v1/typelib", Guarded([](const httplib::Request&, httplib::Response& res) {
           SendJson(res, 200, TypeLibDocument());
         }));
@@ -481,6 +502,10 @@ void HttpServer::ReleaseObject(const httplib::Request& req, httplib::Response& r
 }
 
 void HttpServer::Connections(const httplib::Request&, httplib::Response& res) {
+  SendJson(res, 200, ConnectionsDocument());
+}
+
+json HttpServer::ConnectionsDocument() {
   const std::string unknown = LoadStringUtf8(kMessageUnknownPrinter).empty()
                                   ? "НЕВІДОМИЙ"
                                   : LoadStringUtf8(kMessageUnknownPrinter);
@@ -499,7 +524,73 @@ void HttpServer::Connections(const httplib::Request&, httplib::Response& res) {
       rows.push_back({"", "", c.clients[i].empty() ? unknown : c.clients[i]});
     }
   }
-  SendJson(res, 200, {{"connections", connections}, {"rows", rows}});
+  return {{"connections", connections}, {"rows", rows}};
+}
+
+void HttpServer::PublishConnectionsIfChanged() {
+  if (!m_context.events || m_context.events->Subscribers() == 0) return;
+  std::lock_guard<std::mutex> lock(m_connectionsMutex);
+  json doc = ConnectionsDocument();
+  if (doc == m_publishedConnections) return;
+  m_publishedConnections = doc;
+  m_context.events->Publish("connections", doc);
+}
+
+void HttpServer::Events(const httplib::Request&, httplib::Response& res) {
+  if (!m_context.events) {
+    SendError(res, 404, E_INVALIDARG, "no such resource");
+    return;
+  }
+  std::shared_ptr<EventHub::Subscription> subscription =
+      m_context.events->Subscribe([this]() -> std::vector<StreamEvent> {
+        json connections = ConnectionsDocument();
+        {
+          std::lock_guard<std::mutex> lock(m_connectionsMutex);
+          m_publishedConnections = connections;
+        }
+        return {{"state", m_context.status ? m_context.status() : json::object()},
+                {"connections", std::move(connections)}};
+      });
+  if (!subscription) {
+    SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down");
+    return;
+  }
+  res.set_header("Cache-Control", "no-cache");
+  res.set_header("X-Accel-Buffering", "no");
+  // The subscription ends with the response, whether the stream ended or the page left.
+  res.set_chunked_content_provider(
+      "text/event-stream", [this, subscription](std::size_t, httplib::DataSink& sink) {
+        std::vector<StreamEvent> events;
+        if (!subscription->Next(
+                std::chrono::duration_cast<std::chrono::milliseconds>(kStreamHeartbeat), events)) {
+          sink.done();
+          return true;
+        }
+        if (events.empty()) {
+          // lease ends and lost links change the list without a request
+          PublishConnectionsIfChanged();
+          const std::string beat = ":\n\n";
+          return sink.write(beat.data(), beat.size());
+        }
+        std::string text;
+        for (const StreamEvent& e : events) text += FormatStreamEvent(e);
+        return sink.write(text.data(), text.size());
+      });
+}
+
+void HttpServer::AnswerPrompt(const httplib::Request& req, httplib::Response& res) {
+  json body;
+  if (!ParseBody(req, res, body)) return;
+  if (!m_context.answerPrompt) {
+    SendError(res, 404, E_INVALIDARG, "no such open prompt");
+    return;
+  }
+  const std::string id = req.matches[1];
+  if (auto refused = m_context.answerPrompt(id, body)) {
+    SendError(res, *refused);
+    return;
+  }
+  SendJson(res, 200, {{"prompt", id}, {"button", body["button"]}});
 }
 
 void HttpServer::Metrics(const httplib::Request&, httplib::Response& res) {

@@ -11,8 +11,10 @@
 #include <string>
 #include <vector>
 
+#include "app/event_hub.h"
 #include "app/object_backend.h"
 #include "app/object_table.h"
+#include "app/protocol_error.h"
 #include "app/server_config.h"
 
 namespace httplib {
@@ -40,6 +42,11 @@ struct ServerContext {
   std::function<nlohmann::json()> status;
   // The COM names of the ports that exist (ports of the in-process simulator included).
   std::function<std::vector<std::string>()> ports;
+  // The page's event stream (GET /api/v1/events); none: the endpoint answers 404.
+  EventHub* events = nullptr;
+  // Answers an open prompt (POST /api/v1/prompts/{ID}); nullopt when the answer is taken.
+  std::function<std::optional<ProtocolError>(const std::string& id, const nlohmann::json& answer)>
+      answerPrompt;
 };
 
 class HttpServer {
@@ -77,6 +84,11 @@ class HttpServer {
   void PutSettings(const httplib::Request& req, httplib::Response& res);
   void About(const httplib::Request& req, httplib::Response& res);
   void Exit(const httplib::Request& req, httplib::Response& res);
+  void Events(const httplib::Request& req, httplib::Response& res);
+  void AnswerPrompt(const httplib::Request& req, httplib::Response& res);
+  nlohmann::json ConnectionsDocument();
+  // Publishes the connection list when it differs from the one published last.
+  void PublishConnectionsIfChanged();
 
   ServerContext m_context;
   std::unique_ptr<httplib::Server> m_server;
@@ -87,6 +99,8 @@ class HttpServer {
   std::condition_variable m_runningDone;
   int m_running = 0;       // guarded by m_runningMutex
   bool m_closing = false;  // guarded by m_runningMutex
+  std::mutex m_connectionsMutex;
+  nlohmann::json m_publishedConnections;  // guarded by m_connectionsMutex
 };
 
 // The version as the About box shows it: "1,5,0,15".

@@ -119,6 +119,11 @@ std::optional<ServerConfig> LoadServerConfig(const SettingsStore& settings,
   config.keyFile = settings.ReadString("Server", "KeyFile", "");
   const std::uint32_t workers = settings.ReadConfigDword("Server", "Workers", 64);
   config.workers = workers < 1 ? 1 : workers > 1024 ? 1024 : static_cast<int>(workers);
+  const std::uint32_t promptTimeout =
+      settings.ReadConfigDword("Server", "PromptTimeoutSeconds", 120);
+  config.promptTimeoutSeconds = promptTimeout < 1       ? 1
+                                : promptTimeout > 86400 ? 86400
+                                                        : static_cast<int>(promptTimeout);
   config.logDirectory = DefaultLogDirectory(settings);
   if (!IsLoopbackHost(config.listen.host) && config.token.empty()) {
     error =

@@ -31,6 +31,8 @@ struct ServerConfig {
   std::string certFile;
   std::string keyFile;
   int workers = 64;
+  // How long a prompt waits for the page's answer before it takes its default.
+  int promptTimeoutSeconds = 120;
   std::string logDirectory;
 
   bool Tls() const { return !certFile.empty() && !keyFile.empty(); }
