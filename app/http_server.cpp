@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <sstream>
@@ -29,6 +30,7 @@ constexpr int kMessageUnknownPrinter = 107;
 // A page that has gone is noticed only when a write to it fails: the stream writes at least
 // this often, so that a prompt does not wait long for a page that is no longer there.
 constexpr auto kStreamHeartbeat = std::chrono::seconds(1);
+constexpr std::size_t kMaxPages = 16;
 
 std::string Dump(const json& j) {
   return j.dump(-1, ' ', false, json::error_handler_t::replace);
@@ -541,15 +543,19 @@ void HttpServer::Events(const httplib::Request&, httplib::Response& res) {
     SendError(res, 404, E_INVALIDARG, "no such resource");
     return;
   }
+  // Each page holds a worker for as long as it watches: enough must stay for the calls and for
+  // the answers to the prompts that hold them.
+  const std::size_t maxPages =
+      std::min<std::size_t>(kMaxPages, static_cast<std::size_t>(m_context.config.workers - 1) / 2);
+  if (m_context.events->Subscribers() >= maxPages) {
+    SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "too many pages are watching");
+    return;
+  }
   std::shared_ptr<EventHub::Subscription> subscription =
       m_context.events->Subscribe([this]() -> std::vector<StreamEvent> {
-        json connections = ConnectionsDocument();
-        {
-          std::lock_guard<std::mutex> lock(m_connectionsMutex);
-          m_publishedConnections = connections;
-        }
+        // Not taken as the list last published: the other pages may not have seen it yet.
         return {{"state", m_context.status ? m_context.status() : json::object()},
-                {"connections", std::move(connections)}};
+                {"connections", ConnectionsDocument()}};
       });
   if (!subscription) {
     SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down");
