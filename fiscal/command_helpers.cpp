@@ -66,6 +66,38 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
   link.Stats().AddLatency(static_cast<std::uint64_t>(std::max<std::int64_t>(spent.count(), 0)));
 }
 
+bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
+                       std::string_view ignoredWord,
+                       const std::function<void(const std::string&)>& onData) {
+  for (;;) {
+    if (!AwaitMessage(link, stepMs)) {
+      link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      return false;
+    }
+    const std::string message = PeekMessage(link);
+    if (!ignoredWord.empty() && Contains(message, ignoredWord)) {
+      link.Queue().Pop();
+      continue;
+    }
+    if (IsErrorStatus(message)) {
+      if (!link.ReportPrinterStatus(message)) {
+        link.DrainQueue();
+        CountLatency(link, sentAt);
+        return false;
+      }
+      link.Queue().Pop();
+      continue;
+    }
+    if (Contains(message, "READY")) {
+      link.DrainQueue();
+      CountLatency(link, sentAt);
+      return true;
+    }
+    if (onData) onData(message);
+    link.Queue().Pop();
+  }
+}
+
 std::string PeekMessage(PrinterLink& link) {
   return std::string(link.Queue().Peek());
 }

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -43,6 +44,14 @@ bool SendCommand(PrinterLink& link, const std::string& text);
 
 // Counts the time since `sentAt` in the link's command latency histogram.
 void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentAt);
+
+// The reply wait of the receipt commands, in steps of `stepMs` per message: a time-out reports
+// 1003; a message holding `ignoredWord` (when not empty) is popped and passed over; any other
+// error status goes to ReportPrinterStatus (refused: the queue is drained and the wait fails);
+// "READY" drains the queue and succeeds; every other message is shown to `onData` and popped.
+bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
+                       std::string_view ignoredWord,
+                       const std::function<void(const std::string&)>& onData = {});
 
 // The oldest queued message, copied.
 std::string PeekMessage(PrinterLink& link);

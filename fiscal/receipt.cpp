@@ -19,12 +19,9 @@
 
 namespace vekta {
 
-using fiscal::AwaitMessage;
+using fiscal::AwaitReceiptReply;
 using fiscal::Contains;
-using fiscal::CountLatency;
 using fiscal::CutTo;
-using fiscal::IsErrorStatus;
-using fiscal::PeekMessage;
 using fiscal::SendCommand;
 using fiscal::Text1251;
 using fiscal::ZeroPadded;
@@ -35,7 +32,6 @@ constexpr int kOpenCheckTitle = 3000;
 constexpr int kFiscalLineTitle = 3002;
 constexpr int kCloseCheckTitle = 3003;
 constexpr int kAbortCheckTitle = 3004;
-constexpr int kNoLinkMessage = 1003;
 constexpr int kQuantityTooLargeMessage = 3013;
 constexpr int kPaymentShortMessage = 3014;
 
@@ -165,36 +161,15 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
     returnCheck = false;
     return 0;
   };
-  if (!sent) return fail();
-  for (;;) {
-    if (!AwaitMessage(link, kOpenWaitMs)) {
-      link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
-      return fail();
-    }
-    const std::string message = PeekMessage(link);
-    if (IsErrorStatus(message)) {
-      if (!link.ReportPrinterStatus(message)) {
-        link.DrainQueue();
-        CountLatency(link, sentAt);
-        return fail();
-      }
-      link.Queue().Pop();
-      continue;
-    }
-    if (Contains(message, "READY")) {
-      {
-        std::lock_guard<std::mutex> lock(stateMutex);
-        sums = ReceiptSums{};
-        resultText.clear();
-        resultXml.clear();
-      }
-      link.DrainQueue();
-      CountLatency(link, sentAt);
-      checkOpen = true;
-      return 1;
-    }
-    link.Queue().Pop();
+  if (!sent || !AwaitReceiptReply(link, kOpenWaitMs, sentAt, "")) return fail();
+  {
+    std::lock_guard<std::mutex> lock(stateMutex);
+    sums = ReceiptSums{};
+    resultText.clear();
+    resultXml.clear();
   }
+  checkOpen = true;
+  return 1;
 }
 
 }  // namespace
@@ -335,36 +310,14 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
 
   bool hasPrinterFigure = false;
   std::int64_t printerFigure = 0;
-  for (;;) {
-    if (!AwaitMessage(*this, kReceiptWaitMs)) {
-      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
-      return -1;
-    }
-    const std::string message = PeekMessage(*this);
-    if (Contains(message, "SOFTCOPY")) {
-      // The copy buffer is full: only a later "COPY" is affected, the line itself is booked.
-      m_queue.Pop();
-      continue;
-    }
-    if (IsErrorStatus(message)) {
-      if (!ReportPrinterStatus(message)) {
-        DrainQueue();
-        CountLatency(*this, sentAt);
-        return -1;
-      }
-      m_queue.Pop();
-      continue;
-    }
-    if (Contains(message, "FISC")) {
-      printerFigure = LeadingInteger(std::string_view(message).substr(4));
-      hasPrinterFigure = printerFigure != 0;
-      m_queue.Pop();
-      continue;
-    }
-    if (Contains(message, "READY")) break;
-    m_queue.Pop();
-  }
-  CountLatency(*this, sentAt);
+  // "SOFTCOPY": the copy buffer is full; only a later "COPY" is affected, the line is booked.
+  const bool accepted =
+      AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "SOFTCOPY", [&](const std::string& message) {
+        if (!Contains(message, "FISC")) return;
+        printerFigure = LeadingInteger(std::string_view(message).substr(4));
+        hasPrinterFigure = printerFigure != 0;
+      });
+  if (!accepted) return -1;
 
   std::int64_t extra = onSale - saleIncluded;
   if (hasPrinterFigure) {
@@ -475,46 +428,22 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
   m_returnCheck = false;
 
   std::int32_t result = -1;
-  while (sent) {
-    if (!AwaitMessage(*this, kReceiptWaitMs)) {
-      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
-      break;
-    }
-    const std::string message = PeekMessage(*this);
-    if (Contains(message, "HARDPAPER")) {
-      // The receipt is booked; the paper runs out while it is being printed.
-      m_queue.Pop();
-      continue;
-    }
-    if (IsErrorStatus(message)) {
-      if (!ReportPrinterStatus(message)) {
-        DrainQueue();
-        CountLatency(*this, sentAt);
-        break;
-      }
-      m_queue.Pop();
-      continue;
-    }
-    if (Contains(message, "COMP")) {
-      const CheckResultFields fields = ParseCheckResultFields(std::string_view(message).substr(4));
-      std::string text = FormatCheckResultText(fields);
-      std::string xml = BuildCheckResultXml(fields);
-      {
-        std::lock_guard<std::mutex> lock(m_stateMutex);
-        m_checkResultText = std::move(text);
-        m_checkResultXml = std::move(xml);
-      }
-      m_queue.Pop();
-      continue;
-    }
-    if (Contains(message, "READY")) {
-      DrainQueue();
-      CountLatency(*this, sentAt);
-      m_checkOpen = false;
-      result = ClampToInt32(total);
-      break;
-    }
-    m_queue.Pop();
+  // "HARDPAPER": the receipt is booked; the paper runs out while it is being printed.
+  const bool closed =
+      sent && AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "HARDPAPER",
+                                [&](const std::string& message) {
+                                  if (!Contains(message, "COMP")) return;
+                                  const CheckResultFields fields =
+                                      ParseCheckResultFields(std::string_view(message).substr(4));
+                                  std::string text = FormatCheckResultText(fields);
+                                  std::string xml = BuildCheckResultXml(fields);
+                                  std::lock_guard<std::mutex> lock(m_stateMutex);
+                                  m_checkResultText = std::move(text);
+                                  m_checkResultXml = std::move(xml);
+                                });
+  if (closed) {
+    m_checkOpen = false;
+    result = ClampToInt32(total);
   }
   DeleteStatusWindow();
   return result;
@@ -541,29 +470,9 @@ short PrinterLink::AbortCheck() {
   m_returnCheck = false;
 
   short result = 0;
-  while (sent) {
-    if (!AwaitMessage(*this, kReceiptWaitMs)) {
-      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
-      break;
-    }
-    const std::string message = PeekMessage(*this);
-    if (IsErrorStatus(message)) {
-      if (!ReportPrinterStatus(message)) {
-        DrainQueue();
-        CountLatency(*this, sentAt);
-        break;
-      }
-      m_queue.Pop();
-      continue;
-    }
-    if (Contains(message, "READY")) {
-      DrainQueue();
-      CountLatency(*this, sentAt);
-      m_checkOpen = false;
-      result = 1;
-      break;
-    }
-    m_queue.Pop();
+  if (sent && AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "")) {
+    m_checkOpen = false;
+    result = 1;
   }
   DeleteStatusWindow();
   return result;
