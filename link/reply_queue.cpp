@@ -5,17 +5,27 @@
 namespace vekta {
 
 bool ReplyQueue::Push(std::string_view message) {
+  if (!Stage(message)) return false;
+  Publish();
+  return true;
+}
+
+bool ReplyQueue::Stage(std::string_view message) {
   if (message.empty() || message.size() > kMaxMessage) return false;
-  const std::uint16_t write = m_write.load(std::memory_order_relaxed);
-  const std::uint16_t next = static_cast<std::uint16_t>((write + 1) % kSlots);
+  const std::uint16_t next = static_cast<std::uint16_t>((m_staged + 1) % kSlots);
   if (next == m_read.load(std::memory_order_acquire)) return false;  // one slot stays unused
-  Slot& slot = m_slots[write];
+  Slot& slot = m_slots[m_staged];
   std::memcpy(slot.text.data(), message.data(), message.size());
   slot.text[message.size()] = '\0';
   slot.length = static_cast<std::uint16_t>(message.size());
-  m_write.store(next, std::memory_order_release);
-  m_event.Set();
+  m_staged = next;
   return true;
+}
+
+void ReplyQueue::Publish() {
+  if (m_staged == m_write.load(std::memory_order_relaxed)) return;
+  m_write.store(m_staged, std::memory_order_release);
+  m_event.Set();
 }
 
 bool ReplyQueue::IsEmpty() const {

@@ -21,6 +21,11 @@ class ReplyQueue {
 
   // Reader thread only. False when the queue is full or the message is empty or too long.
   bool Push(std::string_view message);
+  // Reader thread only: Stage() fills slots that the consumer does not see yet, Publish() hands
+  // them all over at once. The messages of one read become visible together, so a wait that
+  // takes a data reply and drains the queue also drains the "READY" that came with it.
+  bool Stage(std::string_view message);
+  void Publish();
   bool IsEmpty() const;
   // The oldest message, not removed; empty when the queue is empty. Valid until Pop().
   std::string_view Peek() const;
@@ -46,6 +51,7 @@ class ReplyQueue {
   std::array<Slot, kSlots> m_slots{};
   std::atomic<std::uint16_t> m_read{0};   // moved by the consumer only
   std::atomic<std::uint16_t> m_write{0};  // moved by the producer only
+  std::uint16_t m_staged = 0;             // producer only: the next slot to fill
   Event m_event;
 };
 

@@ -57,7 +57,7 @@ void PrinterLink::ReceiveLoop() {
   auto deliver = [this](std::string_view oem) {
     const std::string text = Cp866ToCp1251(oem);
     LogReceived(text);
-    if (m_queue.Push(text)) {
+    if (m_queue.Stage(text)) {
       ++m_stats.repliesReceived;
     } else {
       ++m_stats.queueDrops;  // the consumer is 63 messages behind: nothing waits for this one
@@ -77,6 +77,7 @@ void PrinterLink::ReceiveLoop() {
       continue;
     }
     cutter.Commit(received, deliver);
+    m_queue.Publish();
   }
   m_readerRunning = false;
 }

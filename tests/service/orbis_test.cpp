@@ -266,7 +266,7 @@ TEST(OrbisOnSimulator, ObjectsMoveBetweenPortsAndALongCallOnOneDoesNotDelayAnoth
     done("report");
   });
   // Wait until the report is on the wire.
-  for (int i = 0; i < 200 && ports.Sim(1).Model().Commands().back().rfind("ZREP", 0) != 0; ++i) {
+  for (int i = 0; i < 200 && ports.Sim(1).Model().Commands().back().rfind("NREP", 0) != 0; ++i) {
     std::this_thread::sleep_for(5ms);
   }
   // A member that only reads the link does not wait behind the report on its own port.
