@@ -159,6 +159,12 @@ void PrinterModel::Impl::FiscalLine(const std::string& text, SimReply& reply) {
   if (direction == '-' && discount > lineSum) return refuse("SOFTBADDISC");
   std::int64_t sum = lineSum + (direction == '-' ? -discount : direction == '+' ? discount : 0);
 
+  std::string fullName = Trimmed(name + longName);
+  if (!pendingLongName.empty()) fullName = pendingLongName;
+  if (article > 0 && ArticleChanged(article, fullName.substr(0, 24), divisibility, groupLetters)) {
+    return refuse("SOFTDIFART");
+  }
+
   // the closing reply carries each sum in ten digits: a receipt may not outgrow them, taxes
   // (at most the sum itself) included
   std::int64_t ledger = isReturn ? receipt->returnSum : receipt->salesSum;
@@ -199,8 +205,6 @@ void PrinterModel::Impl::FiscalLine(const std::string& text, SimReply& reply) {
   if (direction == '-') registers.discounts += discount;
   if (direction == '+') registers.surcharges += discount;
 
-  std::string fullName = Trimmed(name + longName);
-  if (!pendingLongName.empty()) fullName = pendingLongName;
   pendingLongName.clear();
   if (article > 0) {
     SimArticle sold;
@@ -237,6 +241,20 @@ void PrinterModel::Impl::FiscalLine(const std::string& text, SimReply& reply) {
   }
   reply.messages.push_back("FISC" + SimPadded(onSale, 10));
   reply.messages.push_back("READY");
+}
+
+bool PrinterModel::Impl::ArticleChanged(int number, const std::string& name, char divisibility,
+                                        const std::string& groupLetters) const {
+  auto differs = [&](const SimArticle& a) {
+    return a.name != name || a.divisibility != divisibility || a.taxes != groupLetters;
+  };
+  // an article is active from its first sale until the article report clears it, and earlier
+  // lines of the open receipt count too
+  for (const auto& [n, sold] : receipt->articles) {
+    if (n == number && differs(sold)) return true;
+  }
+  auto found = articles.find(number);
+  return found != articles.end() && differs(found->second);
 }
 
 void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) {

@@ -83,6 +83,7 @@ void PrinterModel::Impl::Report(const std::string& mnemonic, const std::string& 
       lines.push_back(ControlTape::Columns("  " + std::to_string(a.soldQuantity),
                                            ControlTape::Money(a.saleSum)));
     }
+    articles.clear();  // the report zeroes the articles: each may be programmed anew
     PrintDocument(std::move(lines), reply);
   } else if (mnemonic == "DIZV") {
     if (!arg.empty()) return refuse("SOFTPARAM");

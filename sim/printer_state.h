@@ -68,6 +68,8 @@ struct PrinterModel::Impl {
   void OpenReceipt(const std::string& text, SimReply& reply);
   void FiscalLine(const std::string& text, SimReply& reply);
   void CloseReceipt(const std::string& text, SimReply& reply);
+  bool ArticleChanged(int number, const std::string& name, char divisibility,
+                      const std::string& groupLetters) const;
   void CancelReceipt(SimReply& reply);
   void CashInOut(const std::string& text, SimReply& reply);
   void CashRegisters(SimReply& reply);

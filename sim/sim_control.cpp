@@ -193,6 +193,9 @@ Printer behaviour worth knowing:
   - Query replies ("CONf", "CNAL", "CCAS", "CFIS", "ARTD", "GETD") and the fiscal line and
     close replies ("FISC" + on-sale tax, "COMP" + nine fields) come before "READY", all in one
     write.
+  - A sale line with an article number fixes that article's name, tax groups and divisibility
+    until the article report "ARTZ" (which zeroes the articles); a line that changes any of them
+    gets "SOFTDIFART".
 )";
 }
 

@@ -313,6 +313,25 @@ TEST_F(SimReceipts, RegistersArticlesAndZReport) {
   EXPECT_EQ(numbers(article, 37, 10, 2), (Fields{1, 2500}));  // 2 sold, 1 returned
   c.Expect("ARTD0008>SOFTBADART|ARTD8>SOFTPARAM|NREP>READY");
 
+  // An active article keeps its name, taxes and divisibility until the article report.
+  const std::string coffee = c.Line({.name = "Кава", .price = 2500, .groups = {2}, .article = 7});
+  const std::string tea = c.Line({.name = "Чай", .price = 2500, .groups = {2}, .article = 7});
+  c.ExpectEach({
+      {"PREP", "READY"},
+      {tea, "SOFTDIFART"},
+      {c.Line({.name = "Кава", .price = 2500, .groups = {1}, .article = 7}), "SOFTDIFART"},
+      {c.Line({.name = "Кава", .price = 2500, .divisible = true, .groups = {2}, .article = 7}),
+       "SOFTDIFART"},
+      {coffee, "READY"},
+      {c.Line({.name = "Сік", .price = 100, .article = 8}), "READY"},
+      {c.Line({.name = "Вода", .price = 100, .article = 8}), "SOFTDIFART"},
+      {"CANC", "READY"},
+      {"ARTZ", "READY"},
+      {"PREP", "READY"},
+      {tea, "READY"},
+      {"CANC", "READY"},
+  });
+
   // check numbers run on across the day; the drawer keeps its cash
   const SimRegisters r = model.Registers();
   EXPECT_EQ((Fields{r.zNumber, r.checkNumber, r.daySales, r.groupSales[1], r.cashRest}),
