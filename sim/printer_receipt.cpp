@@ -294,6 +294,10 @@ void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) 
   if (paid < std::llabs(total)) return refuse("SOFTCHECK");
 
   std::int64_t nonCash = packing + payCheck + credit;
+  // a return pays its cash out of the drawer, which cannot give what it does not hold
+  if (total < 0 && std::max<std::int64_t>(0, -total - nonCash) > registers.cashRest) {
+    return refuse("SOFTNEED");
+  }
   std::int64_t change = 0;
   if (total >= 0) {
     std::int64_t cashIn = std::max<std::int64_t>(0, total - nonCash);

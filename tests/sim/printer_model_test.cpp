@@ -337,6 +337,14 @@ TEST_F(SimReceipts, RegistersArticlesAndZReport) {
   EXPECT_EQ((Fields{r.zNumber, r.checkNumber, r.daySales, r.groupSales[1], r.cashRest}),
             (Fields{1, 2, 0, 0, 6000}));
   EXPECT_EQ(c.Data("CFIS").substr(4), std::string(264, '0'));
+  // A return pays no more cash out than the drawer holds (60.00 now); a cheque may pay it.
+  c.ExpectEach({
+      {"PREP", "READY"},
+      {c.Line({.price = 7000}, true), "READY"},
+      {ModelClient::Comp(0, 7000, 7000), "SOFTNEED"},
+      {ModelClient::Comp(0, 7000, 0, 7000), "READY"},
+  });
+  EXPECT_EQ(model.Registers().cashRest, 6000);
   // "IREN" is the older printers' form
   c.Expect(
       "FIRN00010001>READY|IREN00010001>SOFTCOMMAN|FIRP2024010120240131>READY|"
