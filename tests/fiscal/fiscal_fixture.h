@@ -7,8 +7,10 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "link/link_timings.h"
@@ -59,6 +61,40 @@ inline std::string CnalReply(const PrinterSetup& setup) {
   return reply;
 }
 
+// Real time, with a record of the fixed device delays the link slept.
+class SleepRecordingClock final : public Clock {
+ public:
+  TimePoint Now() const override { return m_real.Now(); }
+  WallTime WallNow() const override { return m_real.WallNow(); }
+  void SleepFor(Duration duration) override {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_slept.push_back(duration);
+    }
+    m_real.SleepFor(duration);
+  }
+  bool WaitFor(const Event& event, Duration timeout) override {
+    return m_real.WaitFor(event, timeout);
+  }
+  std::vector<Duration> TakeSlept() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return std::exchange(m_slept, {});
+  }
+
+ private:
+  RealClock m_real;
+  std::mutex m_mutex;
+  std::vector<Duration> m_slept;
+};
+
+// Short delays, with the two receipt delays of the oldest printers told apart from the rest.
+inline LinkTimings FixtureTimings() {
+  LinkTimings timings = LinkTimings::Short();
+  timings.afterPrepGen0 = std::chrono::milliseconds(13);
+  timings.beforeCancGen0 = std::chrono::milliseconds(10);
+  return timings;
+}
+
 class FiscalFixture : public ::testing::Test {
  protected:
   using Handler = std::function<Commands(const std::string& commandUtf8)>;
@@ -83,7 +119,7 @@ class FiscalFixture : public ::testing::Test {
       }
       return replies;
     });
-    m_link = std::make_unique<PrinterLink>(1, m_host, m_clock, LinkTimings::Short());
+    m_link = std::make_unique<PrinterLink>(1, m_host, m_clock, FixtureTimings());
     ASSERT_GT(m_link->Connect("COM1", "CASHIER", "7777777777"), 0);
     m_connected = true;
     Reset();
@@ -124,6 +160,7 @@ class FiscalFixture : public ::testing::Test {
   std::string LastErrorUtf8() const { return Cp1251ToUtf8(m_link->LastErrorText()); }
 
   void Reset() {
+    m_clock.TakeSlept();
     m_line->ClearSent();
     m_host.ClearCalls();
   }
@@ -132,7 +169,7 @@ class FiscalFixture : public ::testing::Test {
 
   std::shared_ptr<FakeLine> m_line;
   ScriptedLinkHost m_host;
-  RealClock m_clock;
+  SleepRecordingClock m_clock;
   std::unique_ptr<PrinterLink> m_link;
   PrinterSetup m_setup;
   bool m_connected = false;

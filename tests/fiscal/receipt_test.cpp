@@ -70,6 +70,20 @@ TEST_F(ReceiptTest, LongNameAndOpenCutsFollowTheModel) {
   ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
   EXPECT_EQ(Link().FiscalLine(W("Молоко пастеризоване"), 1, 100, 0, 0, 0, 5), 100);
   EXPECT_EQ(SentText(), "PREPВi|FISCМолоко пасте0000001000000001000000110" + Zeros(52));
+  // The oldest printers need their pause after "PREP" and before "CANC"; the newer ones none.
+  const std::vector<std::chrono::milliseconds> afterPrep{FixtureTimings().afterPrepGen0};
+  const std::vector<std::chrono::milliseconds> beforeCanc{FixtureTimings().beforeCancGen0};
+  EXPECT_EQ(m_clock.TakeSlept(), afterPrep);
+  EXPECT_EQ(Link().AbortCheck(), 1);
+  EXPECT_EQ(m_clock.TakeSlept(), beforeCanc);
+  Connect();
+  ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
+  EXPECT_EQ(Link().AbortCheck(), 1);
+  EXPECT_TRUE(m_clock.TakeSlept().empty());
+
+  Connect(kGen0);
+  ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
+  EXPECT_EQ(Link().FiscalLine(W("Молоко пастеризоване"), 1, 100, 0, 0, 0, 5), 100);
 
   // Generation 1 variant 2: 15 characters of department, a long name cut to 24.
   Connect(kVariant2);
