@@ -294,10 +294,6 @@ void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) 
   if (paid < std::llabs(total)) return refuse("SOFTCHECK");
 
   std::int64_t nonCash = packing + payCheck + credit;
-  // a return pays its cash out of the drawer, which cannot give what it does not hold
-  if (total < 0 && std::max<std::int64_t>(0, -total - nonCash) > registers.cashRest) {
-    return refuse("SOFTNEED");
-  }
   std::int64_t change = 0;
   if (total >= 0) {
     std::int64_t cashIn = std::max<std::int64_t>(0, total - nonCash);
@@ -306,6 +302,8 @@ void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) 
     registers.cashRest += cashIn;
   } else {
     std::int64_t cashOut = std::max<std::int64_t>(0, -total - nonCash);
+    // a return pays its cash out of the drawer, which cannot give what it does not hold
+    if (cashOut > registers.cashRest) return refuse("SOFTNEED");
     registers.checkOutcome += cashOut;
     registers.cashRest -= cashOut;
   }
