@@ -12,7 +12,7 @@ struct LinkTimings {
   std::chrono::milliseconds beforeCancGen0{1000};  // before "CANC" on generation 0
   std::chrono::milliseconds dtrDrop{2000};         // DTR off after an unanswered wake-up
   std::chrono::milliseconds afterWakeUp{10};       // after the wake-up byte 0x55
-  int interByteMs = 100;                           // a read ends after this gap between bytes
+  int interByteMs = 100;  // a frame that has begun is given up on after this gap between bytes
 
   static LinkTimings Short() {
     LinkTimings t;

@@ -27,6 +27,21 @@ bool Holds(std::string_view text, std::string_view word) {
 
 bool PrinterLink::SendFrame(const std::string& text) {
   if (!m_portOpen.load() || m_lost.load() || text.size() > kMaxCommand) return false;
+  DropStaleReplies();
+  return WriteFrame(text);
+}
+
+void PrinterLink::DropStaleReplies() {
+  // What is queued now answers an earlier command (a "READY" after a wait that timed out, the
+  // end of an asynchronous report): this command's wait must not take it for its own. An error
+  // status stays, with everything after it, for the wait or PollStatus to report.
+  while (!m_queue.IsEmpty() && !IsErrorStatus(std::string(m_queue.Peek()))) {
+    m_queue.Pop();
+  }
+}
+
+bool PrinterLink::WriteFrame(const std::string& text) {
+  if (!m_portOpen.load() || m_lost.load() || text.size() > kMaxCommand) return false;
   const std::string oem = Cp1251ToCp866(text);
   for (const char c : oem) {
     const auto byte = static_cast<std::uint8_t>(c);
@@ -104,6 +119,12 @@ bool PrinterLink::WaitReady() {
 
 bool PrinterLink::PollStatus() {
   for (;;) {
+    if (m_lost.load()) {
+      ReportNoAnswer();
+      return false;
+    }
+    // Nothing queued and nothing on its way: no reason to wait.
+    if (m_queue.IsEmpty() && !m_frameArriving.load()) return true;
     if (!WaitForMessage(kPollWaitMs)) {
       if (!m_lost.load()) return true;
       ReportNoAnswer();
@@ -158,11 +179,28 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
     }
     if (Holds(message, mnemonic)) {
       std::string data = message.size() > 4 ? message.substr(4) : std::string();
-      m_queue.Drain();
+      m_queue.Pop();
+      TakeClosingReady(kQueryWaitMs);
       RecordReplyLatency();
       return data;
     }
     m_queue.Pop();
+  }
+}
+
+void PrinterLink::TakeClosingReady(int timeoutMs) {
+  // The data reply of a query is followed by the printer's "READY". Frames are handed over one
+  // by one, so it may still be on the line: it is taken here, or the next command would take it
+  // for its own. An error status is left queued for the next wait to report.
+  for (;;) {
+    if (m_queue.IsEmpty() && !WaitForMessage(timeoutMs)) return;
+    const std::string message(m_queue.Peek());
+    if (IsErrorStatus(message)) return;
+    m_queue.Pop();
+    if (Holds(message, "READY")) {
+      m_queue.Drain();
+      return;
+    }
   }
 }
 

@@ -285,7 +285,8 @@ bool PrinterLink::RequestConfigReply(const std::string& command, std::string_vie
     }
     if (Holds(message, mnemonic1) || Holds(message, mnemonic2)) {
       reply = message;
-      m_queue.Drain();
+      m_queue.Pop();
+      TakeClosingReady(kConfigWaitMs);
       RecordReplyLatency();
       return true;
     }

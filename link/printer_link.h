@@ -99,7 +99,11 @@ class PrinterLink {
   // ---- message exchange (link/message_exchange.cpp) ----
   // Frames and writes the text. False, with nothing written, when the frame cannot carry it
   // (over 251 bytes, or holding 0xFD or 0xFE) or the port is not open.
+  // Messages still queued from an earlier command are dropped first, up to the first error
+  // status, which stays for the next wait.
   bool SendFrame(const std::string& text);
+  // The frame alone, with the queue left as it is (the pass-through of a client's own frame).
+  bool WriteFrame(const std::string& text);
   bool WaitReady();
   bool PollStatus();
   int ProbeReady();
@@ -231,6 +235,9 @@ class PrinterLink {
   bool RequestConfigReply(const std::string& command, std::string_view mnemonic1,
                           std::string_view mnemonic2, std::string& reply);
   void RecordReplyLatency();
+  void DropStaleReplies();
+  // After a query's data reply: waits up to `timeoutMs` for the "READY" that ends it.
+  void TakeClosingReady(int timeoutMs);
   // Message boxes are shown: error messages are on and no silent reconnect runs.
   bool BoxesShown() const { return m_showErrorMessages.load() && !m_quiet.load(); }
 
@@ -249,6 +256,8 @@ class PrinterLink {
   std::atomic<bool> m_stopFlag{false};
   std::thread m_reader;
   std::atomic<bool> m_readerRunning{false};
+  // Set by the reader while it holds the start of a frame whose end has not come yet.
+  std::atomic<bool> m_frameArriving{false};
   ReplyQueue m_queue;
   Clock::TimePoint m_sentAt{};   // when the last frame went out, command thread only
   std::string m_storedPortName;  // for Reconnect, command thread only

@@ -64,21 +64,33 @@ void PrinterLink::ReceiveLoop() {
     }
   };
   while (!m_stopFlag.load()) {
+    // Whole frames need no gap to end them; only the start of a frame that stops short is
+    // given up on after the inter-byte time-out, and then no longer counts as on its way.
+    const bool partial = cutter.Held() > 0 && m_frameArriving.load();
     std::size_t received = 0;
     const ReadStatus status =
-        m_port->Read(cutter.Space(), cutter.Room(), received, m_timings.interByteMs);
+        m_port->Read(cutter.Space(), cutter.Room(), received, partial ? m_timings.interByteMs : -1);
     if (status == ReadStatus::kStopped) break;
     if (status == ReadStatus::kLost) {
       MarkLost();
       break;
     }
+    if (status == ReadStatus::kTimeout) {
+      m_frameArriving = false;
+      continue;
+    }
     if (status == ReadStatus::kLineError) {
       WriteLogLine("Printer channel error: " + m_port->TakeLineErrors());
       continue;
     }
+    // Counted as on its way from the moment bytes are in hand until they are published, so
+    // that PollStatus never looks between the two.
+    m_frameArriving = true;
     cutter.Commit(received, deliver);
     m_queue.Publish();
+    m_frameArriving = cutter.Held() > 0;
   }
+  m_frameArriving = false;
   m_readerRunning = false;
 }
 

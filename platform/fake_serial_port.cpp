@@ -137,8 +137,9 @@ class FakeSerialPort final : public SerialPort {
   }
 
   ReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
-                  int /*interByteMs*/) override {
+                  int timeoutMs) override {
     received = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       {
         std::lock_guard<std::mutex> lock(m_line->m_mutex);
@@ -176,7 +177,13 @@ class FakeSerialPort final : public SerialPort {
         line.m_readable.Reset();
         line.m_delivered.notify_all();
       }
-      m_line->m_readable.Wait();
+      if (timeoutMs < 0) {
+        m_line->m_readable.Wait();
+        continue;
+      }
+      const auto left =
+          std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0 || !m_line->m_readable.Wait(left)) return ReadStatus::kTimeout;
     }
   }
 

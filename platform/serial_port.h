@@ -9,7 +9,8 @@ namespace vekta {
 
 // Outcome of one blocking read of the serial line.
 enum class ReadStatus {
-  kData,  // at least one byte arrived; the read ended after the inter-byte gap or a full buffer
+  kData,       // at least one byte arrived: the bytes the driver held when the read woke
+  kTimeout,    // the time-out passed with no byte
   kLineError,  // the line reported an error and no byte was read; the caller goes on reading
   kStopped,    // Interrupt() was called: the reader must end
   kLost,       // the device vanished (EIO, ENODEV, hang-up): the link is lost
@@ -38,11 +39,11 @@ class SerialPort {
   // Writes every byte and waits until the line has sent them. False on a write error.
   virtual bool WriteAll(const std::uint8_t* data, std::size_t size) = 0;
 
-  // Blocks until a byte arrives or Interrupt() is called (no time-out, no polling). After the
-  // first byte it keeps reading until interByteMs pass with no byte or `capacity` bytes are
-  // held. `received` is the number of bytes stored in `buffer`.
+  // Blocks until bytes arrive, `timeoutMs` pass (negative: no limit) or Interrupt() is called;
+  // no polling. Returns at once with the bytes that have arrived (at most `capacity`), without
+  // waiting for more: a frame carries its own end byte. `received` is the number stored.
   virtual ReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
-                          int interByteMs) = 0;
+                          int timeoutMs) = 0;
   // Wakes a blocked Read, which returns kStopped; every later Read returns kStopped at once
   // until the port is opened again.
   virtual void Interrupt() = 0;

@@ -123,8 +123,7 @@ class TermiosSerialPort final : public SerialPort {
   }
 
   ReadStatus Read(std::uint8_t* buffer, std::size_t capacity, std::size_t& received,
-                  int interByteMs) override {
-    using Clock = std::chrono::steady_clock;
+                  int timeoutMs) override {
     received = 0;
     if (m_stopped.load()) return ReadStatus::kStopped;
     int fd = m_fd.load();
@@ -132,38 +131,37 @@ class TermiosSerialPort final : public SerialPort {
     if (capacity == 0) return ReadStatus::kData;
     if (HasUnreportedLineErrors(fd)) return ReadStatus::kLineError;
 
-    Clock::time_point deadline{};
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-      int timeoutMs = -1;
-      if (received > 0) {
-        // rounded up: a gap cut short by a fraction of a millisecond would split a reply
+      int waitMs = -1;
+      if (timeoutMs >= 0) {
+        // rounded up: a wait cut short by a fraction of a millisecond would end too early
         auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        timeoutMs = static_cast<int>(std::max<long long>(0, left.count()));
+        waitMs = static_cast<int>(std::max<long long>(0, left.count()));
       }
       pollfd fds[2] = {{fd, POLLIN, 0}, {m_wakeFd, POLLIN, 0}};
-      int ready = ::poll(fds, 2, timeoutMs);
+      int ready = ::poll(fds, 2, waitMs);
       if (ready < 0) {
         if (errno == EINTR) continue;
-        return received > 0 ? ReadStatus::kData : ReadStatus::kLost;
+        return ReadStatus::kLost;
       }
       if (fds[1].revents != 0 || m_stopped.load()) return ReadStatus::kStopped;
-      if (ready == 0) return ReadStatus::kData;  // the inter-byte gap ends the chunk
+      if (ready == 0) return ReadStatus::kTimeout;
 
       if (fds[0].revents & POLLIN) {
-        ssize_t n = ::read(fd, buffer + received, capacity - received);
+        // Whatever the driver holds now, and nothing more: a frame's end byte is handed on
+        // the moment it arrives.
+        ssize_t n = ::read(fd, buffer, capacity);
         if (n > 0) {
-          received += static_cast<std::size_t>(n);
-          if (received == capacity) return ReadStatus::kData;
-          deadline = Clock::now() + std::chrono::milliseconds(interByteMs);
-          continue;
+          received = static_cast<std::size_t>(n);
+          return ReadStatus::kData;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
         // read() giving 0 on a tty is a hang-up; any other error leaves nothing to read from
-        return received > 0 ? ReadStatus::kData : ReadStatus::kLost;
+        return ReadStatus::kLost;
       }
-      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
-        return received > 0 ? ReadStatus::kData : ReadStatus::kLost;
-      }
+      if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return ReadStatus::kLost;
     }
   }
 

@@ -219,7 +219,7 @@ HRESULT Orbis::LowSendMessageToPrinter(const std::string& textMessage) {
   const std::string text = In(textMessage);
   if (!FrameCanCarry(text)) return E_INVALIDARG;
   // Nothing written (no open port) is a failure, not a sent message.
-  return Command(link, [&](PrinterLink& l) { return l.SendFrame(text); });
+  return Command(link, [&](PrinterLink& l) { return l.WriteFrame(text); });
 }
 
 HRESULT Orbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,

@@ -81,9 +81,6 @@ TEST_F(LinkTest, WaitReadyTakesEachMessageInTurn) {
 
 TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
   OpenLink();
-  auto before = m_clock.Now();
-  EXPECT_TRUE(m_link->PollStatus());
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(5));
   m_line->FeedFrame("READY");
   m_line->FeedFrame("DISP");
   EXPECT_TRUE(m_link->PollStatus());
@@ -94,7 +91,7 @@ TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
 
   // The probe: 0 after 200 ms of silence without touching the last error; "SOFT" is no error
   // here, "HARD" and "SHUTDOWN" are.
-  before = m_clock.Now();
+  auto before = m_clock.Now();
   EXPECT_EQ(m_link->ProbeReady(), 0);
   EXPECT_EQ(m_clock.Now() - before, milliseconds(200));
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2020));
@@ -136,6 +133,94 @@ TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
   m_line->FeedFrame("SOFTANYTHING");
   EXPECT_EQ(m_link->TakePendingMessage(700), "SOFTANYTHING");
   EXPECT_TRUE(m_link->Queue().IsEmpty());
+}
+
+TEST_F(LinkTest, NoReplyWaitsForAGapAndPollStatusWaitsOnlyForAFrameOnItsWay) {
+  // A partial frame is never given up on while this test runs.
+  LinkTimings timings;
+  timings.interByteMs = 60000;
+  MakeLink(timings);
+  OpenLink();
+
+  // "READY" followed at once by the start of another frame: the wait ends at its end byte.
+  const auto next = FrameBytes("DISPLAY");
+  m_line->SetResponder([&](const std::string&) {
+    m_line->Feed(Join({FrameBytes("READY"), {next.begin(), next.begin() + 3}}));
+    return std::vector<std::string>{};
+  });
+  auto before = m_clock.Now();
+  m_link->SendFrame("KASS");
+  EXPECT_TRUE(m_link->WaitReady());
+  EXPECT_EQ(m_clock.Now(), before);
+
+  // The reader holds the start of a frame: PollStatus gives it its 5 ms, and takes the frame
+  // when it ends within them.
+  before = m_clock.Now();
+  EXPECT_TRUE(m_link->PollStatus());
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(5));
+  m_line->Feed(Join({{next.begin() + 3, next.end()}, {0xFD, 'R'}}));
+  m_clock.At(milliseconds(2), [&] { m_line->Feed({'E', 'A', 'D', 'Y', 6, 0xFE}); });
+  before = m_clock.Now();
+  EXPECT_TRUE(m_link->PollStatus());
+  EXPECT_EQ(m_clock.Now() - before, milliseconds(2));
+  EXPECT_TRUE(m_link->Queue().IsEmpty());
+
+  // Nothing queued and nothing on its way: no wait at all.
+  before = m_clock.Now();
+  EXPECT_TRUE(m_link->PollStatus());
+  EXPECT_EQ(m_clock.Now(), before);
+}
+
+TEST_F(LinkTest, AReplyToAnEarlierCommandIsNeverTakenForTheNextOnesOwn) {
+  OpenLink();
+  // The query's "READY" comes in a read of its own, after the data: the query takes it, and a
+  // command to a printer that has since gone silent fails.
+  m_line->SetResponder([&](const std::string& command) {
+    if (command.rfind("ARTD", 0) == 0) {
+      m_line->FeedFrame("ARTD0001COFFEE");
+      m_clock.At(milliseconds(3), [&] { m_line->FeedFrame("READY"); });
+    }
+    return std::vector<std::string>{};
+  });
+  EXPECT_EQ(m_link->QueryPrinter("ARTD0001", "ARTD"), "0001COFFEE");
+  EXPECT_TRUE(m_link->Queue().IsEmpty());
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+
+  // A "READY" that comes after its wait timed out is queued when the next command goes out:
+  // it is dropped, so that command fails too. An error status stays for the next wait.
+  m_line->FeedFrame("READY");
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  m_line->FeedFrame("READY");
+  m_line->FeedFrame("HARDPAPER");
+  m_link->SetLastErrorText("");
+  EXPECT_FALSE(m_link->SendFrame(std::string(300, 'A')));
+  EXPECT_FALSE(m_link->Queue().IsEmpty()) << "a refused frame dropped nothing";
+  EXPECT_TRUE(m_link->SendFrame("KASS"));
+  EXPECT_EQ(m_link->Queue().Peek(), "HARDPAPER");
+  EXPECT_FALSE(m_link->PollStatus());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2020));
+
+  // A data reply with no "READY" after it still comes back, once its wait has run out.
+  AnswerAll({"ARTD0002TEA"});
+  EXPECT_EQ(m_link->QueryPrinter("ARTD0002", "ARTD"), "0002TEA");
+
+  // A client's own frame leaves the queue as it is.
+  m_line->FeedFrame("DISP");
+  EXPECT_TRUE(m_link->WriteFrame("KASS"));
+  EXPECT_EQ(m_link->TakePendingMessage(0), "DISP");
+
+  // The "READY" of an asynchronous report that has already come is not the next command's;
+  // an error the report left is found by the PollStatus of the next receipt step.
+  AnswerAll({"READY"});
+  EXPECT_EQ(m_link->XReportAsync(), 1);
+  m_line->SetResponder(nullptr);
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  AnswerAll({"HARDPAPER"});
+  EXPECT_EQ(m_link->XReportAsync(), 1);
+  m_link->SetLastErrorText("");
+  EXPECT_FALSE(m_link->PollStatus());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2020));
 }
 
 TEST_F(LinkTest, ReplacingTheStatusWindowDestroysTheOldOne) {

@@ -26,11 +26,15 @@ TEST_F(LinkTest, OpenPortAppliesTheLineAndReaderQueuesWhatArrives) {
   EXPECT_FALSE(m_line->Rts());
   ReplyQueue& queue = m_link->Queue();
 
-  // A frame split over two reads; the message event stays set while messages wait.
-  const auto split = Join({{'A', 'B'}, FrameBytes("CONf1234567890"), FrameBytes("READY")});
+  // A frame split over two reads is handed over when its end byte arrives, and the frame
+  // before it while the line is still busy with the next; garbage between frames is dropped.
+  const auto split =
+      Join({{'A', 'B'}, FrameBytes("CONf1234567890"), {'x', 0xFE}, FrameBytes("READY")});
   m_line->Feed({split.begin(), split.begin() + 7});
   EXPECT_TRUE(queue.IsEmpty());
-  m_line->Feed({split.begin() + 7, split.end()});
+  m_line->Feed({split.begin() + 7, split.end() - 3});
+  EXPECT_EQ(queue.Size(), 1u);
+  m_line->Feed({split.end() - 3, split.end()});
   EXPECT_EQ(queue.Size(), 2u);
   EXPECT_TRUE(queue.MessageEvent().IsSet());
   queue.Pop();
