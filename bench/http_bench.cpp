@@ -1,114 +1,26 @@
 // The object protocol under load, against the built vektamanager with in-process simulated
 // printers that answer at once (no line or print time): calls per second and latency over
-// HTTP keep-alive, 100 clients on one port, receipts per second over several ports, resident
-// memory with many objects, and the time from process start to /healthz.
+// HTTP keep-alive at 1, 10 and 100 clients, receipts per second over several ports, idle CPU,
+// resident memory with many objects, and the time from process start to /healthz.
 
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <fstream>
+#include <iterator>
 #include <memory>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "client/object_connection.h"
+#include "bench/bench_daemon.h"
 
 namespace vekta {
 namespace {
 
-using nlohmann::json;
-using Clock = std::chrono::steady_clock;
-
-std::string DaemonPath() {
-  char buffer[4096];
-  const ssize_t n = ::readlink("/proc/self/exe", buffer, sizeof(buffer) - 1);
-  std::string self(buffer, n > 0 ? static_cast<std::size_t>(n) : 0);
-  return self.substr(0, self.rfind('/')) + "/../app/vektamanager";
-}
-
-int NextPort() {
-  static std::atomic<int> port{20000 + static_cast<int>(::getpid() % 20000)};
-  return ++port;
-}
-
-class Daemon {
- public:
-  explicit Daemon(int ports, const std::string& serverIni = "") : m_port(NextPort()) {
-    char dir[] = "/tmp/vekta-bench-XXXXXX";
-    m_dir = ::mkdtemp(dir) ? dir : "/tmp";
-    std::ofstream(m_dir + "/v.ini") << "[Server]\nLogDir=" << m_dir << "/log\n" << serverIni;
-    std::vector<std::string> args = {DaemonPath(),
-                                     "--config",
-                                     m_dir + "/v.ini",
-                                     "--registration-dir",
-                                     m_dir + "/reg",
-                                     "--listen",
-                                     "127.0.0.1:" + std::to_string(m_port)};
-    for (int p = 1; p <= ports; ++p) args.insert(args.end(), {"--simulate", std::to_string(p)});
-    m_started = Clock::now();
-    m_pid = ::fork();
-    if (m_pid == 0) {
-      const int null = ::open("/dev/null", O_WRONLY);
-      ::dup2(null, 2);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
-    ObjectConnection probe(Address());
-    while (!probe.Healthy(std::chrono::milliseconds(100))) {
-      std::this_thread::sleep_for(std::chrono::microseconds(500));
-      if (Clock::now() - m_started > std::chrono::seconds(10)) break;
-    }
-    m_healthyAfter = Clock::now() - m_started;
-  }
-  ~Daemon() {
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-    std::system(("rm -rf " + m_dir).c_str());
-  }
-  ServerAddress Address() const { return ServerAddress::At("127.0.0.1", m_port, false, ""); }
-  double StartupMs() const {
-    return std::chrono::duration<double, std::milli>(m_healthyAfter).count();
-  }
-  long RssKiB() const {
-    std::ifstream in("/proc/" + std::to_string(m_pid) + "/status");
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.rfind("VmRSS:", 0) == 0) return std::atol(line.c_str() + 6);
-    }
-    return 0;
-  }
-
- private:
-  int m_port;
-  pid_t m_pid = -1;
-  std::string m_dir;
-  Clock::time_point m_started;
-  Clock::duration m_healthyAfter{};
-};
-
-// An Orbis object attached to `port`.
-std::string Attach(ObjectConnection& http, int port) {
-  std::string id;
-  http.CreateObject("VektaManager.Orbis", 0, id);
-  http.Call(id, "Init", json::array({port, "Bench", "7777777777", 0, "bench"}));
-  return id;
-}
-
-void Percentiles(benchmark::State& state, std::vector<double>& micros) {
-  if (micros.empty()) return;
-  std::sort(micros.begin(), micros.end());
-  state.counters["p50_us"] = micros[micros.size() / 2];
-  state.counters["p99_us"] = micros[std::min(micros.size() - 1, micros.size() * 99 / 100)];
-}
+using namespace bench;
 
 void BM_GetCheckSum(benchmark::State& state) {
   Daemon daemon(1);
@@ -152,17 +64,16 @@ void BM_FiscalLine(benchmark::State& state) {
 }
 BENCHMARK(BM_FiscalLine)->UseRealTime()->MinTime(2.0);
 
-// 100 clients, each with its own connection and object, on one port.
-// Every keep-alive connection holds a worker thread, so the pool is sized above the clients
-// (state.range(0) workers); with fewer, the clients beyond the pool wait for an idle
-// connection's keep-alive time-out.
-void BM_HundredClientsOnePort(benchmark::State& state) {
-  Daemon daemon(1, "Workers=" + std::to_string(state.range(0)) + "\n");
-  constexpr int kClients = 100;
-  constexpr int kCallsEach = 50;
+// `state.range(0)` clients, each with its own connection and object, on one port, all calling
+// at once. Every keep-alive connection holds a worker thread, so the pool is sized above the
+// clients.
+void BM_Clients(benchmark::State& state) {
+  Daemon daemon(1, "Workers=128\n");
+  const int clients = static_cast<int>(state.range(0));
+  const int callsEach = std::max(50, 2000 / clients);
   std::vector<std::unique_ptr<ObjectConnection>> connections;
   std::vector<std::string> ids;
-  for (int i = 0; i < kClients; ++i) {
+  for (int i = 0; i < clients; ++i) {
     connections.push_back(std::make_unique<ObjectConnection>(daemon.Address()));
     ids.push_back(Attach(*connections.back(), 1));
   }
@@ -171,10 +82,10 @@ void BM_HundredClientsOnePort(benchmark::State& state) {
   std::int64_t calls = 0;
   for (auto _ : state) {
     std::vector<std::thread> threads;
-    for (int i = 0; i < kClients; ++i) {
+    for (int i = 0; i < clients; ++i) {
       threads.emplace_back([&, i] {
         std::vector<double> mine;
-        for (int c = 0; c < kCallsEach; ++c) {
+        for (int c = 0; c < callsEach; ++c) {
           const auto t0 = Clock::now();
           connections[i]->Call(ids[i], "GetCheckSum", nullptr);
           mine.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
@@ -184,13 +95,13 @@ void BM_HundredClientsOnePort(benchmark::State& state) {
       });
     }
     for (auto& t : threads) t.join();
-    calls += kClients * kCallsEach;
+    calls += static_cast<std::int64_t>(clients) * callsEach;
   }
   state.counters["calls_per_s"] =
       benchmark::Counter(static_cast<double>(calls), benchmark::Counter::kIsRate);
   Percentiles(state, micros);
 }
-BENCHMARK(BM_HundredClientsOnePort)->Arg(128)->Arg(64)->UseRealTime()->Iterations(3);
+BENCHMARK(BM_Clients)->Arg(1)->Arg(10)->Arg(100)->UseRealTime()->Iterations(3);
 
 // Receipts of three lines, one client per port, all ports at once.
 void BM_ReceiptsPerSecond(benchmark::State& state) {
@@ -238,16 +149,68 @@ void BM_MemoryEightPortsThousandObjects(benchmark::State& state) {
 }
 BENCHMARK(BM_MemoryEightPortsThousandObjects)->UseRealTime()->Iterations(1);
 
+// The time a process of this program needs to start and end at all (--help), the baseline of
+// the start to /healthz.
+double ExecMs() {
+  const auto t0 = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    ::dup2(null, 2);
+    const std::string path = DaemonPath();
+    ::execl(path.c_str(), path.c_str(), "--help", static_cast<char*>(nullptr));
+    ::_exit(127);
+  }
+  ::waitpid(pid, nullptr, 0);
+  return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
 void BM_StartToHealthz(benchmark::State& state) {
   std::vector<double> ms;
+  std::vector<double> baseline;
   for (auto _ : state) {
     Daemon daemon(1);
     ms.push_back(daemon.StartupMs());
+    baseline.push_back(ExecMs());
   }
   std::sort(ms.begin(), ms.end());
+  std::sort(baseline.begin(), baseline.end());
   state.counters["start_to_healthz_ms"] = ms[ms.size() / 2];
+  state.counters["exec_baseline_ms"] = baseline[baseline.size() / 2];
 }
 BENCHMARK(BM_StartToHealthz)->UseRealTime()->Iterations(5);
+
+// Clock ticks of user and system time a process has used.
+long CpuTicks(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::istringstream fields(stat.substr(stat.rfind(')') + 2));
+  std::string field;
+  long ticks = 0;
+  // after the name: state is field 3, utime 14, stime 15
+  for (int i = 3; i <= 15 && fields >> field; ++i) {
+    if (i >= 14) ticks += std::atol(field.c_str());
+  }
+  return ticks;
+}
+
+// The daemon with 8 printers logged in and nothing to do: the readers must block, not poll.
+void BM_IdleDaemonCpu(benchmark::State& state) {
+  for (auto _ : state) {
+    Daemon daemon(8);
+    ObjectConnection http(daemon.Address());
+    for (int p = 1; p <= 8; ++p) Attach(http, p);
+    const long before = CpuTicks(daemon.Pid());
+    const auto t0 = Clock::now();
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    const double cpu = static_cast<double>(CpuTicks(daemon.Pid()) - before) /
+                       static_cast<double>(::sysconf(_SC_CLK_TCK));
+    state.counters["cpu_percent_of_core"] = 100.0 * cpu / seconds;
+  }
+}
+BENCHMARK(BM_IdleDaemonCpu)->UseRealTime()->Iterations(1)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace vekta

@@ -2,12 +2,13 @@
 //
 //   BM_ReceiptInProcess/short|production  receipts per second against the zero-latency
 //                                         simulator, with the short test timings and with the
-//                                         production inter-byte gap of the reader (100 ms)
+//                                         production ones
 //   BM_ReceiptLinkCpu                      the link's own CPU time per command (the simulator
 //                                         runs as a separate orbis-sim process)
 //   BM_ReceiptAt57600                      the simulator emulating the line at 57600 baud (no
-//                                         print time): the ratio of the receipt's time to the
-//                                         time its bytes need on the line, 12 bits a byte
+//                                         print time), production timings: the ratio of the
+//                                         receipt's time to the time its bytes need on the
+//                                         line, 12 bits a byte
 
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "bench/bench_daemon.h"
 #include "link/link_timings.h"
 #include "link/printer_link.h"
 #include "platform/clock.h"
@@ -92,37 +94,23 @@ void BM_ReceiptLinkCpu(benchmark::State& state) {
 }
 BENCHMARK(BM_ReceiptLinkCpu)->UseRealTime()->MinTime(3.0)->Unit(benchmark::kMillisecond);
 
-// Bytes on the line for one receipt: every frame is its text plus start, length and end bytes.
-double ReceiptLineBytes(const PrinterModel& model, std::size_t firstCommand) {
-  const auto commands = model.Commands();
-  double bytes = 0;
-  for (std::size_t i = firstCommand; i < commands.size(); ++i) {
-    bytes += commands[i].size() + 3;
-    const std::string& command = commands[i];
-    if (command.rfind("FISC", 0) == 0) bytes += 4 + 10 + 3;  // the tax figure
-    if (command.rfind("COMP", 0) == 0) bytes += 4 + 90 + 3;  // the nine closing figures
-    bytes += 5 + 3;                                          // "READY"
-  }
-  return bytes;
-}
-
 void BM_ReceiptAt57600(benchmark::State& state) {
   SimOptions options;
   options.baud = 57600;
   options.printLineMs = 0;
   SimHarness sim(options);
-  Session session(sim.DevicePath(), LinkTimings::Short());
+  Session session(sim.DevicePath(), LinkTimings{});
   if (!session.Connect()) return state.SkipWithError("no connection to the simulator");
-  double lineSeconds = 0;
+  const SimPrinter::LineCounts before = sim.Printer().Counts();
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    const std::size_t first = sim.Model().Commands().size();
     if (!RunReceipt(*session.link)) return state.SkipWithError("receipt failed");
-    state.PauseTiming();
-    lineSeconds += ReceiptLineBytes(sim.Model(), first) * 12 / 57600.0;
-    state.ResumeTiming();
   }
   const std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start;
+  const SimPrinter::LineCounts after = sim.Printer().Counts();
+  const auto bytes =
+      static_cast<double>(after.bytesIn - before.bytesIn + after.bytesOut - before.bytesOut);
+  const double lineSeconds = bytes * 12 / 57600.0;
   state.counters["line_limit_ms"] = lineSeconds * 1000 / static_cast<double>(state.iterations());
   state.counters["ratio_to_line_limit"] = elapsed.count() / lineSeconds;
   state.counters["receipts_per_s"] =
@@ -134,19 +122,5 @@ BENCHMARK(BM_ReceiptAt57600)->UseRealTime()->MinTime(3.0)->Unit(benchmark::kMill
 }  // namespace vekta
 
 int main(int argc, char** argv) {
-  // orbis-sim sits beside this program's folder in the build tree.
-  if (std::getenv("VEKTA_BUILD_DIR") == nullptr) {
-    char self[4096] = {};
-    const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-    if (n > 0) {
-      std::string dir(self, static_cast<std::size_t>(n));
-      dir = dir.substr(0, dir.rfind('/'));
-      setenv("VEKTA_BUILD_DIR", dir.substr(0, dir.rfind('/')).c_str(), 0);
-    }
-  }
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return vekta::bench::RunBenchmarks(argc, argv);
 }

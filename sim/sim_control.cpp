@@ -62,7 +62,7 @@ std::string RunSimControl(SimPrinter& printer, const std::string& line, bool* qu
     return "commands: " + std::string(
                               "garbage split silence unsolicited status "
                               "status-first paper key power unplug "
-                              "replug clock registers quit");
+                              "replug clock registers line quit");
   if (command == "quit" || command == "exit") {
     if (quit != nullptr) *quit = true;
     return "ok";
@@ -137,6 +137,12 @@ std::string RunSimControl(SimPrinter& printer, const std::string& line, bool* qu
         << " cancelled=" << r.cancelledToday;
     return out.str();
   }
+  if (command == "line") {
+    const SimPrinter::LineCounts counts = printer.Counts();
+    std::ostringstream out;
+    out << "in=" << counts.bytesIn << " out=" << counts.bytesOut << " print_ms=" << counts.printMs;
+    return out.str();
+  }
   return "error: unknown or malformed control command (try help): " + line;
 }
 
@@ -174,6 +180,7 @@ Control commands:
   replug             open a new pseudo-terminal (and move --link); prints its path
   clock SECONDS      move the printer clock (e.g. clock 90000 passes the 24 hour limit)
   registers          print the check and Z numbers, cash and day totals
+  line               print the bytes taken and sent and the time spent printing, so far
   quit               end the simulator
 
 Printer behaviour worth knowing:
@@ -192,7 +199,7 @@ Printer behaviour worth knowing:
     Z report.
   - Query replies ("CONf", "CNAL", "CCAS", "CFIS", "ARTD", "GETD") and the fiscal line and
     close replies ("FISC" + on-sale tax, "COMP" + nine fields) come before "READY", all in one
-    write.
+    write; with --baud each frame is written when its last byte would have left the printer.
   - A sale line with an article number fixes that article's name, tax groups and divisibility
     until the article report "ARTZ" (which zeroes the articles); a line that changes any of them
     gets "SOFTDIFART".

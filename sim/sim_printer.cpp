@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -159,14 +160,20 @@ void SimPrinter::SendUnsolicited(const std::string& text) {
   WriteFrame(text);
 }
 
+std::chrono::microseconds SimPrinter::LineTime(std::size_t bytes) const {
+  if (m_options.baud <= 0) return std::chrono::microseconds(0);
+  // 1 start, 8 data, parity and 2 stop bits: 12 bits per byte
+  return std::chrono::microseconds(static_cast<long long>(bytes) * 12 * 1000000 / m_options.baud);
+}
+
 void SimPrinter::LineDelay(std::size_t bytes) const {
   if (m_options.baud <= 0 || bytes == 0) return;
-  // 1 start, 8 data, parity and 2 stop bits: 12 bits per byte
-  auto micros = static_cast<long long>(bytes) * 12 * 1000000 / m_options.baud;
-  std::this_thread::sleep_for(std::chrono::microseconds(micros));
+  std::this_thread::sleep_for(LineTime(bytes));
 }
 
 void SimPrinter::Run() {
+  // The line's times are a few hundred microseconds a frame: sleep no longer than asked.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0, 0, 0);
   int master = -1;
   {
     std::lock_guard<std::mutex> lock(m_lineMutex);
@@ -193,14 +200,18 @@ void SimPrinter::Run() {
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
       continue;
     }
-    LineDelay(static_cast<std::size_t>(got));
+    m_bytesIn += static_cast<std::uint64_t>(got);
+    // The line keeps its own schedule: every wait is until a point in time, so that the
+    // oversleeping of one wait is not added to the next.
+    auto lineAt = std::chrono::steady_clock::now() + LineTime(static_cast<std::size_t>(got));
     inputs.clear();
     m_parser.Feed(buffer.data(), static_cast<std::size_t>(got), inputs);
-    for (const auto& input : inputs) Answer(input);
+    for (const auto& input : inputs) Answer(input, lineAt);
+    std::this_thread::sleep_until(lineAt);
   }
 }
 
-void SimPrinter::Answer(const SimInput& input) {
+void SimPrinter::Answer(const SimInput& input, std::chrono::steady_clock::time_point& lineAt) {
   SimReply reply;
   if (!m_replay) {
     reply = m_model->HandleInput(input);
@@ -210,14 +221,30 @@ void SimPrinter::Answer(const SimInput& input) {
   if (reply.messages.empty()) return;
   int lineMs = m_options.printLineMs >= 0 ? m_options.printLineMs : (m_options.baud > 0 ? 20 : 0);
   if (reply.printedLines > 0 && lineMs > 0) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(lineMs * reply.printedLines));
+    lineAt += std::chrono::milliseconds(lineMs * reply.printedLines);
+    m_printMs += static_cast<std::uint64_t>(lineMs * reply.printedLines);
+  }
+  if (m_options.baud > 0) {
+    // On the line each frame arrives when its last byte has been sent, not all at once.
+    for (const auto& message : reply.messages) {
+      const std::string frame = SimFrame(message);
+      lineAt += LineTime(frame.size());
+      std::this_thread::sleep_until(lineAt);
+      std::lock_guard<std::mutex> lock(m_lineMutex);
+      WriteFrames(frame);
+    }
+    return;
   }
   // all replies to one command in one write, so that a host reading them sees them together
   std::string frames;
   for (const auto& message : reply.messages) frames += SimFrame(message);
-  LineDelay(frames.size());
+  std::this_thread::sleep_until(lineAt);
   std::lock_guard<std::mutex> lock(m_lineMutex);
   WriteFrames(frames);
+}
+
+SimPrinter::LineCounts SimPrinter::Counts() const {
+  return {m_bytesIn.load(), m_bytesOut.load(), m_printMs.load()};
 }
 
 void SimPrinter::WriteFrame(const std::string& text) {
@@ -228,7 +255,7 @@ void SimPrinter::WriteFrames(const std::string& frame) {
   if (m_split && frame.size() > 1) {
     std::size_t half = frame.size() / 2;
     WriteBytes(frame.substr(0, half));
-    // long enough for the host's inter-byte gap to end its read between the two halves
+    // long enough for the host to read the halves apart and to give up on the first one
     std::this_thread::sleep_for(std::chrono::milliseconds(150));
     WriteBytes(frame.substr(half));
     return;
@@ -242,6 +269,7 @@ void SimPrinter::WriteBytes(const std::string& bytes) {
     ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
+      m_bytesOut += static_cast<std::uint64_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -44,14 +46,25 @@ class SimPrinter {
   bool Replug(std::string* error = nullptr);
   bool Unplugged() const;
 
+  // What the line and the print head have done since the start: bytes taken from the host,
+  // bytes written to it, and the time spent printing.
+  struct LineCounts {
+    std::uint64_t bytesIn = 0;
+    std::uint64_t bytesOut = 0;
+    std::uint64_t printMs = 0;
+  };
+  LineCounts Counts() const;
+
  private:
   bool OpenPty(std::string* error);
   void ClosePty();
   void Run();
-  void Answer(const SimInput& input);
+  // Answers one command; `lineAt` is when the line is free, moved on by the reply's times.
+  void Answer(const SimInput& input, std::chrono::steady_clock::time_point& lineAt);
   void WriteFrame(const std::string& text);
   void WriteFrames(const std::string& frames);  // with m_lineMutex held
   void WriteBytes(const std::string& bytes);
+  std::chrono::microseconds LineTime(std::size_t bytes) const;
   void LineDelay(std::size_t bytes) const;
 
   SimOptions m_options;
@@ -67,6 +80,9 @@ class SimPrinter {
   int m_stopFd = -1;        // eventfd that wakes the reader
   std::atomic<bool> m_stop{false};
   std::thread m_thread;
+  std::atomic<std::uint64_t> m_bytesIn{0};
+  std::atomic<std::uint64_t> m_bytesOut{0};
+  std::atomic<std::uint64_t> m_printMs{0};
 };
 
 }  // namespace vekta

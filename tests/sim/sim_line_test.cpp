@@ -98,6 +98,24 @@ TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
   EXPECT_EQ(wire.Receive().size(), 1u);
 }
 
+TEST(SimPty, TheLineCountsEveryByteAndThePrintTime) {
+  SimOptions options;
+  options.baud = 57600;
+  options.printLineMs = 7;
+  SimHarness sim(options);
+  test::TestWire wire(sim.DevicePath());
+  ASSERT_TRUE(wire.IsOpen());
+  EXPECT_EQ(wire.Command("UPASKasir     7777777777"), Messages{"READY"});
+  EXPECT_EQ(RunSimControl(sim.Printer(), "line"), "in=27 out=8 print_ms=0");
+
+  EXPECT_EQ(wire.Command("CCAS").back(), "READY");
+  wire.Command("FEED3");
+  const SimPrinter::LineCounts counts = sim.Printer().Counts();
+  EXPECT_EQ(counts.printMs, 21u);
+  EXPECT_EQ(counts.bytesIn, 27u + 7 + 8);
+  EXPECT_GT(counts.bytesOut, 8u + 8 + 8);
+}
+
 TEST(SimControl, EveryControlCommandParsesItsArgumentsAndActs) {
   SimHarness sim;
   SimPrinter& printer = sim.Printer();
