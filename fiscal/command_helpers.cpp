@@ -4,6 +4,7 @@
 #include <chrono>
 
 #include "link/printer_link.h"
+#include "link/status_table.h"
 #include "platform/codepage.h"
 
 namespace vekta::fiscal {

@@ -18,10 +18,6 @@ inline bool Contains(std::string_view text, std::string_view word) {
   return text.find(word) != std::string_view::npos;
 }
 
-inline bool IsErrorStatus(std::string_view message) {
-  return Contains(message, "SOFT") || Contains(message, "HARD") || Contains(message, "SHUTDOWN");
-}
-
 // The decimal text of `value` with '0' put in front up to `width` characters; never cut.
 std::string ZeroPadded(std::int64_t value, std::size_t width);
 
@@ -47,8 +43,9 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
 
 // The reply wait of the receipt commands, in steps of `stepMs` per message: a time-out reports
 // 1003; a message holding `ignoredWord` (when not empty) is popped and passed over; any other
-// error status goes to ReportPrinterStatus (refused: the queue is drained and the wait fails);
-// "READY" drains the queue and succeeds; every other message is shown to `onData` and popped.
+// error status (as the link's status table tells it: "SOFFPOSNO" too, though it lacks "SOFT")
+// goes to ReportPrinterStatus (refused: the queue is drained and the wait fails); "READY" drains
+// the queue and succeeds; every other message is shown to `onData` and popped.
 bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
                        std::string_view ignoredWord,
                        const std::function<void(const std::string&)>& onData = {});
