@@ -320,7 +320,19 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
   if (!accepted) return -1;
 
   std::int64_t extra = onSale - saleIncluded;
-  if (hasPrinterFigure) {
+  if (hasPrinterFigure && hasOnSale && hasSaleIncluded) {
+    // One figure for two taxes: it stands for the one it is nearer (the on-sale tax when both
+    // are as near), and the line still adds the one less the other. Taken as the whole extra
+    // amount, it would leave the sale-included tax out of what the line is said to add.
+    const std::int64_t onSaleGap = std::llabs(onSale - printerFigure);
+    const std::int64_t saleIncludedGap = std::llabs(saleIncluded - printerFigure);
+    if (onSaleGap <= kPrinterFigureTolerance && onSaleGap <= saleIncludedGap) {
+      onSale = printerFigure;
+    } else if (saleIncludedGap <= kPrinterFigureTolerance) {
+      saleIncluded = printerFigure;
+    }
+    extra = onSale - saleIncluded;
+  } else if (hasPrinterFigure) {
     // Only a tax the line carries is corrected: a line without on-sale tax keeps 0 even when
     // the printer's figure is a few kopecks.
     if (hasOnSale && std::llabs(onSale - printerFigure) <= kPrinterFigureTolerance) {

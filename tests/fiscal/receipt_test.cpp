@@ -13,6 +13,12 @@ std::string Zeros(std::size_t n) {
   return std::string(n, '0');
 }
 
+// The printer's reply to a line, with its tax figure in ten digits.
+std::string FigureReply(int figure) {
+  const std::string digits = std::to_string(figure);
+  return "FISC" + Zeros(10 - digits.size()) + digits;
+}
+
 // Eight group fields, `field` in group `index` (1..8) and none elsewhere.
 std::string Groups(int index, const std::string& field) {
   std::string groups;
@@ -140,6 +146,42 @@ TEST_F(ReceiptTest, PrinterTaxFigureCorrectsOnlyTaxesTheLineCarries) {
   EXPECT_EQ(Link().FiscalLine("C", 1, 10, 0, 2, 0, 0), 12);
   EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 401);
   EXPECT_EQ(Link().Sums().saleIncludedTaxes, 0);
+}
+
+TEST_F(ReceiptTest, LineWithOnSaleAndSaleIncludedTaxReturnsWhatItAddsToTheTotal) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  // 10.00 in group А (on-sale 20 %: 200) and group З (sale-included 10 %: 100), with the
+  // printer's figure after "FISC" (0: none sent).
+  struct Case {
+    int figure;
+    std::int32_t amount, onSale, saleIncluded;
+  };
+  for (const Case& c :
+       {Case{0, 1100, 200, 100}, Case{200, 1100, 200, 100}, Case{202, 1102, 202, 100},
+        Case{98, 1102, 200, 98}, Case{500, 1100, 200, 100}}) {
+    SCOPED_TRACE(c.figure);
+    Answer("FISC", {FigureReply(c.figure), "READY"});
+    const ReceiptSums before = Link().Sums();
+    EXPECT_EQ(Link().FiscalLine("D", 1, 1000, 0, 1, 8, 0), c.amount);
+    const ReceiptSums after = Link().Sums();
+    EXPECT_EQ(after.Total() - before.Total(), c.amount);
+    EXPECT_EQ(after.onSaleTaxes - before.onSaleTaxes, c.onSale);
+    EXPECT_EQ(after.saleIncludedTaxes - before.saleIncludedTaxes, c.saleIncluded);
+  }
+
+  // 0.40: on-sale 8, sale-included 4; 5 is within 3 of both and stands for the nearer.
+  Answer("FISC", {FigureReply(5), "READY"});
+  ReceiptSums before = Link().Sums();
+  EXPECT_EQ(Link().FiscalLine("E", 1, 40, 0, 8, 1, 0), 40 + 8 - 5);
+  EXPECT_EQ(Link().Sums().Total() - before.Total(), 43);
+  EXPECT_EQ(Link().Sums().saleIncludedTaxes - before.saleIncludedTaxes, 5);
+
+  // A return line takes off what it says it adds.
+  ASSERT_EQ(Link().OpenReturnCheck("1"), 1);
+  Answer("BFIS", {FigureReply(200), "READY"});
+  EXPECT_EQ(Link().FiscalLine("D", 1, 1000, 0, 1, 8, 0), 1100);
+  EXPECT_EQ(Link().Sums().Total(), -1100);
 }
 
 TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {

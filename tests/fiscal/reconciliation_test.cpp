@@ -105,10 +105,15 @@ TEST_F(ReconciliationTest, FiveHundredRandomReceiptsAgreeToTheKopeck) {
       const int discountKind = pick(0, 9);
       const int direction = discountKind < 2 ? 0 : discountKind < 3 ? 1 : -1;
       const int discount = direction < 0 ? 0 : pick(1, 150000);
-      ASSERT_GE(link.FiscalLineEx(Utf8ToCp1251(names[pick(0, 5)]), quantity, price, divisible, tax1,
-                                  tax2, 0, direction, "Знижка", discount),
-                0)
-          << Cp1251ToUtf8(link.LastErrorText());
+      const std::int64_t before = link.Sums().Total();
+      const std::int32_t amount =
+          link.FiscalLineEx(Utf8ToCp1251(names[pick(0, 5)]), quantity, price, divisible, tax1, tax2,
+                            0, direction, "Знижка", discount);
+      ASSERT_GE(amount, 0) << Cp1251ToUtf8(link.LastErrorText());
+      // What a line says it adds is what it moved the receipt's total by (down, on a return).
+      ASSERT_EQ((link.IsReturnCheck() ? -1 : 1) * std::int64_t{amount},
+                link.Sums().Total() - before)
+          << "groups " << tax1 << " and " << tax2;
     }
 
     if (pick(0, 19) == 0) {
