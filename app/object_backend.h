@@ -28,6 +28,8 @@ class ServedObject {
   virtual OrbisCallResult CallOrbis(const MemberInfo& member, const std::vector<Value>& args) = 0;
   virtual Value CallVektaManager(const MemberInfo& member, InvokeKind kind,
                                  const std::vector<Value>& args) = 0;
+  // Released while a call may still run on it: that call's waits end (IOrbis::Abandon).
+  virtual void Abandon() {}
 };
 
 // One port of the connection list.

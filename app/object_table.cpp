@@ -105,7 +105,9 @@ bool ObjectTable::Release(const std::string& id) {
     m_entries.erase(it);
     wasLast = m_entries.empty();
   }
-  // The object is destroyed here, or when a call still running on it returns.
+  // The object is destroyed here, or when a call still running on it returns; such a call
+  // stops waiting for other clients first.
+  if (gone->object) gone->object->Abandon();
   gone.reset();
   NotifyIfEmpty(wasLast);
   return true;
@@ -118,6 +120,9 @@ void ObjectTable::ReleaseAll() {
     gone.swap(m_entries);
   }
   const bool any = !gone.empty();
+  for (auto& [id, entry] : gone) {
+    if (entry->object) entry->object->Abandon();
+  }
   gone.clear();
   NotifyIfEmpty(any);
 }

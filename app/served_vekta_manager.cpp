@@ -16,6 +16,7 @@ class ServedVektaManager : public ServedObject {
                          const std::vector<Value>& args) override {
     return InvokeVektaManager(m_object, member, kind, args);
   }
+  void Abandon() override { m_object.Abandon(); }
 
  private:
   VektaManager m_object;

@@ -19,6 +19,7 @@ class ServedOrbis : public ServedObject {
   Value CallVektaManager(const MemberInfo&, InvokeKind, const std::vector<Value>&) override {
     return Value(0);
   }
+  void Abandon() override { m_orbis.Abandon(); }
 
  private:
   Orbis m_orbis;

@@ -97,6 +97,12 @@ class IOrbis {
   virtual HRESULT GetLastErrorMessage(std::string* errorMessage) = 0;        // 0x41
   virtual HRESULT ZReportAsync() = 0;                                        // 0x42
   virtual HRESULT XReportAsync() = 0;                                        // 0x43
+
+  // Not a member of the interface: the holder has let the object go while one of its calls may
+  // still be running. Every wait of such a call ends (LockPrinter, Init behind another client's
+  // connect, the pending-message wait) and the printer lock the object holds is given up. Any
+  // thread; the object itself goes once its calls have returned.
+  virtual void Abandon() {}
 };
 
 }  // namespace vekta

@@ -1,5 +1,7 @@
 #include "service/orbis.h"
 
+#include <algorithm>
+#include <chrono>
 #include <new>
 #include <string>
 
@@ -13,6 +15,9 @@ namespace {
 // A command frame carries at most 251 bytes, and the printer cuts frames at 0xFD and 0xFE
 // wherever they stand: such a text would reach the printer as something else.
 constexpr std::size_t kMaxFrameText = 251;
+
+// How often a pending-message wait looks whether its object has been abandoned.
+constexpr std::chrono::milliseconds kAbandonCheck{100};
 
 bool FrameCanCarry(const std::string& text1251) {
   const std::string wire = Cp1251ToCp866(text1251);
@@ -121,13 +126,32 @@ std::shared_ptr<PrinterLink> Orbis::AttachedLink() const {
   return m_client.entry->Link();  // none once the registry has closed the port
 }
 
+void Orbis::SetEntry(std::shared_ptr<PrinterEntry> entry) {
+  m_client.entry = entry;
+  std::lock_guard<std::mutex> lock(m_abandonMutex);
+  m_abandonEntry = std::move(entry);
+}
+
 void Orbis::DetachLocked() {
-  if (m_client.portNumber > 0) {
-    if (m_client.entry) m_client.entry->ReleaseAll(this);
+  // Without an entry nothing was counted: a detachment would take another client's.
+  if (m_client.portNumber > 0 && m_client.entry) {
+    m_client.entry->ReleaseAll(this);
     m_registry.DetachClient(static_cast<std::uint32_t>(m_client.portNumber), m_client.callerName);
   }
   m_client.portNumber = 0;
-  m_client.entry.reset();
+  SetEntry(nullptr);
+}
+
+void Orbis::Abandon() {
+  m_abandoned = true;
+  std::shared_ptr<PrinterEntry> entry;
+  {
+    std::lock_guard<std::mutex> lock(m_abandonMutex);
+    entry = m_abandonEntry;
+  }
+  if (!entry) return;
+  entry->ReleaseAll(this);
+  entry->WakeWaiters();
 }
 
 HRESULT Orbis::Init(std::int32_t portNumber, const std::string& cashierName,
@@ -145,31 +169,44 @@ HRESULT Orbis::Init(std::int32_t portNumber, const std::string& cashierName,
     const auto port = static_cast<std::uint32_t>(portNumber);
     PrinterRegistry::Attachment attachment =
         m_registry.AttachClient(port, m_client.callerName, this);
-    m_client.entry = attachment.entry;
-    if (!attachment.created) return S_OK;
-
-    // The registry created the entry locked for this object, so that no other client's
-    // LockPrinter gets in while the printer connects.
-    std::shared_ptr<PrinterLink> link = m_client.entry->Link();
-    if (!link || !m_client.entry->GetLock().IsHeldBy(this)) {
-      m_registry.DetachClient(port, m_client.callerName);
-      m_client.portNumber = 0;
-      m_client.entry.reset();
+    SetEntry(attachment.entry);
+    PrinterEntry& entry = *attachment.entry;
+    if (!attachment.connects) {
+      // The port's first client may still be connecting: its outcome is this one's, and no
+      // object stays attached to a link that never connected.
+      if (entry.WaitConnected(&m_abandoned)) return S_OK;
+      DetachLocked();
       return E_FAIL;
     }
-    link->SetShowStatusWindows(showStatusDialogs != 0);
-    short connected = 0;
+
+    // The registry locked the entry for this object, so that no other client's LockPrinter
+    // gets in while the printer connects.
+    std::shared_ptr<PrinterLink> link = entry.Link();
+    bool connected = false;
     {
-      std::lock_guard<std::mutex> command(link->CommandMutex());
-      connected =
-          link->Connect("COM" + std::to_string(portNumber), In(cashierName), In(cashierPassword));
+      // However the connect ends, the lock goes back and the clients waiting learn the outcome.
+      struct Outcome {
+        PrinterEntry& entry;
+        const void* owner;
+        const bool& connected;
+        ~Outcome() {
+          entry.Unlock(owner);
+          entry.FinishConnect(connected);
+        }
+      } outcome{entry, this, connected};
+      if (link && entry.GetLock().IsHeldBy(this)) {
+        link->SetShowStatusWindows(showStatusDialogs != 0);
+        std::lock_guard<std::mutex> command(link->CommandMutex());
+        connected = link->Connect("COM" + std::to_string(portNumber), In(cashierName),
+                                  In(cashierPassword)) > 0;
+      }
     }
-    m_client.entry->Unlock(this);
-    if (connected > 0) return S_OK;
+    if (connected) return S_OK;
     link.reset();
     DetachLocked();
     return E_FAIL;
   } catch (const std::bad_alloc&) {
+    DetachLocked();
     return E_OUTOFMEMORY;
   }
 }
@@ -193,13 +230,15 @@ HRESULT Orbis::LockPrinter(std::int32_t timeoutInMilliseconds) {
     if (m_client.portNumber <= 0 || !m_client.entry || !m_client.entry->Link()) return E_FAIL;
     entry = m_client.entry;
   }
-  // The time-out is unsigned: -1 waits without limit.
+  // The time-out is unsigned: -1 waits without limit, or until this object is abandoned.
   const auto timeout = static_cast<std::uint32_t>(timeoutInMilliseconds);
-  if (!entry->Lock(this, timeout)) return CONTEXT_E_SYNCH_TIMEOUT;
+  if (!entry->Lock(this, timeout, &m_abandoned)) {
+    return m_abandoned.load() ? E_FAIL : CONTEXT_E_SYNCH_TIMEOUT;
+  }
   // Done on another thread while this one waited: a lock taken now would outlive the object's
   // attachment and hold every other client back.
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_client.entry != entry) {
+  if (m_client.entry != entry || m_abandoned.load()) {
     entry->ReleaseAll(this);
     return E_FAIL;
   }
@@ -222,14 +261,36 @@ HRESULT Orbis::LowSendMessageToPrinter(const std::string& textMessage) {
   return Command(link, [&](PrinterLink& l) { return l.WriteFrame(text); });
 }
 
+std::string Orbis::WaitPendingMessage(PrinterLink& link, std::int32_t timeoutMs) {
+  Clock& clock = link.GetClock();
+  const Clock::TimePoint deadline = clock.Now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+  for (bool first = true;; first = false) {
+    {
+      // The queue has one consumer at a time: the message is taken under the command mutex,
+      // like a command's reply. Only the first look reopens a vanished device, as a call does.
+      std::lock_guard<std::mutex> command(link.CommandMutex());
+      if (first && link.IsLost()) link.Reconnect();
+      std::string message = link.TakePendingMessage(0);
+      if (!message.empty() || link.IsLost()) return message;
+      link.Queue().Rearm();  // another client's command took what woke this wait
+    }
+    // The wait holds nothing of the port, so that the other clients' calls go on meanwhile.
+    for (;;) {
+      if (m_abandoned.load()) return {};
+      const auto left =
+          std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock.Now());
+      if (left.count() <= 0) return {};
+      if (clock.WaitFor(link.Queue().MessageEvent(), std::min(left, kAbandonCheck))) break;
+    }
+  }
+}
+
 HRESULT Orbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
                                                std::string* textMessage) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   try {
-    // The reply queue has one consumer: take it under the command mutex like every command.
-    std::string message =
-        Talk(*link, [&](PrinterLink& l) { return l.TakePendingMessage(timeoutMilliseconds); });
+    const std::string message = WaitPendingMessage(*link, timeoutMilliseconds);
     SetOut(textMessage, Cp1251ToUtf8(message));
     return S_OK;
   } catch (const std::bad_alloc&) {

@@ -5,9 +5,12 @@
 // shared by every object attached to that port.
 //
 // Threads: calls that talk to the printer run under the link's command mutex (one at a time per
-// port, ports in parallel); calls that only read what the link stores do not take it. Lock
-// order: the object's mutex, then the registry mutex, then the link's command mutex.
+// port, ports in parallel); calls that only read what the link stores do not take it. The
+// waits for another client (its connect, its printer lock) and for a pending message hold
+// neither, and Abandon ends them. Lock order: the object's mutex, then the registry mutex, then
+// the link's command mutex; the abandon mutex is taken last.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -116,14 +119,23 @@ class Orbis final : public IOrbis {
   HRESULT ZReportAsync() override;
   HRESULT XReportAsync() override;
 
+  void Abandon() override;
+
  private:
   // The link of the attached object, or none.
   std::shared_ptr<PrinterLink> AttachedLink() const;
-  void DetachLocked();  // m_mutex held
+  void SetEntry(std::shared_ptr<PrinterEntry> entry);  // m_mutex held
+  void DetachLocked();                                 // m_mutex held
+  // The oldest queued message, waiting up to `timeoutMs` for one; empty when none came.
+  std::string WaitPendingMessage(PrinterLink& link, std::int32_t timeoutMs);
 
   PrinterRegistry& m_registry;
   mutable std::mutex m_mutex;
   OrbisClient m_client;  // guarded by m_mutex
+  std::atomic<bool> m_abandoned{false};
+  // The entry again, for Abandon, which cannot take m_mutex: Init holds it while it waits.
+  std::mutex m_abandonMutex;
+  std::shared_ptr<PrinterEntry> m_abandonEntry;  // guarded by m_abandonMutex
 };
 
 }  // namespace vekta

@@ -27,14 +27,17 @@
 namespace vekta {
 
 // Exclusive use of a printer by one client object (the owner, an opaque pointer), recursive for
-// that owner. Another owner's Lock waits up to its time-out. No printer operation but
-// LockPrinter and the first Init of a port looks at it.
+// that owner. Another owner's Lock waits up to its time-out, or until its object is abandoned.
+// No printer operation but LockPrinter and the first Init of a port looks at it.
 class PrinterLock {
  public:
   static constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;
 
-  // True when taken; 0 tries once, kInfinite waits without limit.
-  bool Lock(const void* owner, std::uint32_t timeoutMs);
+  // True when taken; 0 tries once, kInfinite waits without limit. False at once, and while
+  // waiting as soon as WakeWaiters follows, when `abandoned` is set: an object that is being
+  // released takes no lock.
+  bool Lock(const void* owner, std::uint32_t timeoutMs,
+            const std::atomic<bool>* abandoned = nullptr);
   // Always true. A call by an owner that holds nothing changes nothing.
   bool Unlock(const void* owner);
   // Gives up every level the owner holds (its object detached).
@@ -42,6 +45,8 @@ class PrinterLock {
   // Successful Locks not yet unlocked.
   std::int32_t LockCount() const { return m_lockCount.load(); }
   bool IsHeldBy(const void* owner) const;
+  // Makes every waiting Lock look at its abandon flag again.
+  void WakeWaiters();
 
  private:
   mutable std::mutex m_mutex;
@@ -53,6 +58,10 @@ class PrinterLock {
 
 class PrinterEntry {
  public:
+  // The connection of the entry's link, made by one client (the one that created the entry, or
+  // the next one after a connect that failed) while the others that attach wait for it.
+  enum class ConnectState { kConnecting, kConnected, kFailed };
+
   PrinterEntry(std::uint32_t portNumber, std::shared_ptr<PrinterLink> link);
   PrinterEntry(const PrinterEntry&) = delete;
   PrinterEntry& operator=(const PrinterEntry&) = delete;
@@ -65,10 +74,22 @@ class PrinterEntry {
   // The caller names of the attachments, oldest first, in Windows-1251.
   std::vector<std::string> ClientNames() const;
 
-  bool Lock(const void* owner, std::uint32_t timeoutMs) { return m_lock.Lock(owner, timeoutMs); }
+  bool Lock(const void* owner, std::uint32_t timeoutMs,
+            const std::atomic<bool>* abandoned = nullptr) {
+    return m_lock.Lock(owner, timeoutMs, abandoned);
+  }
   bool Unlock(const void* owner) { return m_lock.Unlock(owner); }
   void ReleaseAll(const void* owner) { m_lock.ReleaseAll(owner); }
   PrinterLock& GetLock() { return m_lock; }
+
+  // Called by the client that connects, after it has given back the lock it connected under:
+  // wakes every WaitConnected.
+  void FinishConnect(bool connected);
+  // Waits until the connect in progress ends (returns at once when none is): true when the link
+  // connected. False as soon as `abandoned` is set and WakeWaiters follows.
+  bool WaitConnected(const std::atomic<bool>* abandoned = nullptr);
+  // Makes every wait on the entry (connect and lock) look at its abandon flag again.
+  void WakeWaiters();
 
  private:
   friend class PrinterRegistry;
@@ -76,8 +97,11 @@ class PrinterEntry {
   const std::uint32_t m_portNumber;
   std::atomic<std::int32_t> m_referenceCount{0};
   mutable std::mutex m_mutex;
-  std::shared_ptr<PrinterLink> m_link;     // guarded by m_mutex
-  std::vector<std::string> m_clientNames;  // guarded by m_mutex
+  std::shared_ptr<PrinterLink> m_link;                      // guarded by m_mutex
+  std::vector<std::string> m_clientNames;                   // guarded by m_mutex
+  ConnectState m_connectState = ConnectState::kConnecting;  // guarded by m_mutex
+  std::uint64_t m_connectsEnded = 0;                        // guarded by m_mutex
+  std::condition_variable m_connectEnded;
   PrinterLock m_lock;
 };
 
@@ -92,11 +116,15 @@ class PrinterRegistry {
   struct Attachment {
     std::shared_ptr<PrinterEntry> entry;
     bool created = false;
+    // This caller connects the link and reports the outcome with FinishConnect: it created the
+    // entry, or the connect of the entry's earlier client failed. Otherwise a connect may
+    // still be running, and the caller waits for it with WaitConnected.
+    bool connects = false;
   };
 
   // Finds or creates the port's entry and records one attachment under the caller name. When
-  // this call creates the entry and `lockOwner` is given, the new entry is already locked for
-  // that owner (one counted Lock) before any other caller can see it.
+  // this caller connects and `lockOwner` is given, the entry is already locked for that owner
+  // (one counted Lock) before any other caller can see it.
   Attachment AttachClient(std::uint32_t portNumber, const std::string& callerName,
                           const void* lockOwner = nullptr);
   // Records one detachment; true when it removed the entry. The port is closed before this

@@ -52,12 +52,34 @@ VektaManager::VektaManager(OrbisFactory& factory, LinkHost& host)
 
 VektaManager::~VektaManager() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_iOrbis.reset();
+  Drop();
 }
 
 bool VektaManager::HoldsObject() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_iOrbis != nullptr;
+}
+
+void VektaManager::Abandon() {
+  std::lock_guard<std::mutex> lock(m_abandonMutex);
+  m_abandoned = true;
+  if (m_iOrbis) m_iOrbis->Abandon();
+}
+
+void VektaManager::Hold(std::unique_ptr<IOrbis> object) {
+  std::lock_guard<std::mutex> lock(m_abandonMutex);
+  m_iOrbis = std::move(object);
+  if (m_abandoned && m_iOrbis) m_iOrbis->Abandon();
+}
+
+void VektaManager::Drop() {
+  std::unique_ptr<IOrbis> gone;
+  {
+    std::lock_guard<std::mutex> lock(m_abandonMutex);
+    gone = std::move(m_iOrbis);
+  }
+  // Its final release detaches it (closing a port takes a while): not under m_abandonMutex.
+  gone.reset();
 }
 
 template <class Call>
@@ -104,15 +126,19 @@ std::int32_t VektaManager::Init(std::int32_t portNumber, const std::string& cash
                                 const std::string& cashierPassword, std::int32_t showStatusDialogs,
                                 const std::string& callerApplicationName) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_iOrbis.reset();  // detaches the earlier object from its port first
+  Drop();  // detaches the earlier object from its port first
   try {
     std::unique_ptr<IOrbis> object;
-    if (Succeeded(m_factory.CreateLocal(object)) && object &&
-        Succeeded(object->Init(portNumber, cashierName, cashierPassword, showStatusDialogs,
-                               callerApplicationName))) {
-      m_iOrbis = std::move(object);
+    if (Succeeded(m_factory.CreateLocal(object)) && object) {
+      // Held while it connects, so that Abandon reaches it.
+      Hold(std::move(object));
+      if (Failed(m_iOrbis->Init(portNumber, cashierName, cashierPassword, showStatusDialogs,
+                                callerApplicationName))) {
+        Drop();
+      }
     }
   } catch (...) {
+    Drop();
     // Init shows nothing; the value says it all.
   }
   return m_iOrbis ? 1 : 0;
@@ -124,7 +150,7 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
                                   const std::string& callerApplicationName,
                                   const std::string& remoteHostName) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_iOrbis.reset();
+  Drop();
   const bool show = showStatusDialogs != 0;
   try {
     std::unique_ptr<IOrbis> object;
@@ -136,11 +162,11 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
       ShowBox(
           Format("Error connecting to VektaManager server: %x\n", static_cast<unsigned>(created)));
     }
-    m_iOrbis = std::move(object);
+    Hold(std::move(object));
     if (m_iOrbis && Failed(m_iOrbis->Init(portNumber, cashierName, cashierPassword,
                                           showStatusDialogs, callerApplicationName))) {
       if (show) ShowBox("m_iOrbis->Init failed");
-      m_iOrbis.reset();
+      Drop();
     }
   } catch (const ComError& error) {
     // What is held stays held.
@@ -149,11 +175,11 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
               ErrorCodeName(error.Code()) + "\n");
     }
   } catch (const std::bad_alloc& error) {
-    m_iOrbis.reset();
+    Drop();
     if (show) ShowBox("[ERROR] " + std::string(error.what()).substr(0, kMaxFailureText));
     return 0;
   } catch (const std::exception& error) {
-    m_iOrbis.reset();
+    Drop();
     if (show) ShowBox("[ERROR] " + std::string(error.what()).substr(0, kMaxFailureText));
     return 0;
   }
@@ -168,7 +194,7 @@ std::int32_t VektaManager::Done() {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (!m_iOrbis) return 0;
   // Releasing the only reference is the object's final release, which detaches it.
-  m_iOrbis.reset();
+  Drop();
   return 1;
 }
 

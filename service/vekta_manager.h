@@ -40,6 +40,9 @@ class VektaManager {
   VektaManager& operator=(const VektaManager&) = delete;
 
   bool HoldsObject() const;
+  // The server lets the wrapper go while a call may still run: the held object is abandoned
+  // (IOrbis::Abandon), and so is any object a later Init of that call makes. Any thread.
+  void Abandon();
 
   std::int32_t Init(std::int32_t portNumber, const std::string& cashierName,
                     const std::string& cashierPassword, std::int32_t showStatusDialogs,
@@ -145,12 +148,19 @@ class VektaManager {
   template <class Call>
   std::string Text(Call&& call);
   void ShowBox(const std::string& text);
+  // Both with m_mutex held.
+  void Hold(std::unique_ptr<IOrbis> object);
+  void Drop();
 
   OrbisFactory& m_factory;
   LinkHost& m_host;
   // Calls on one wrapper object run one at a time, as they did in its apartment.
   mutable std::mutex m_mutex;
-  std::unique_ptr<IOrbis> m_iOrbis;  // guarded by m_mutex
+  // Changed under both mutexes: read under m_mutex by the calls, under m_abandonMutex by
+  // Abandon, which cannot wait for a running call. m_abandonMutex is taken last.
+  std::unique_ptr<IOrbis> m_iOrbis;
+  std::mutex m_abandonMutex;
+  bool m_abandoned = false;  // guarded by m_abandonMutex
 };
 
 }  // namespace vekta

@@ -4,6 +4,9 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
+#include <future>
+#include <limits>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -22,6 +25,47 @@ using namespace std::chrono_literals;
 
 constexpr const char* kCashier = "Cashier";
 constexpr const char* kPassword = "7777777777";
+constexpr std::int32_t kForever = std::numeric_limits<std::int32_t>::max();
+
+// A generous bound for a call that must end: only a call that hangs misses it.
+template <class T>
+bool EndsInTime(std::future<T>& call) {
+  return call.wait_for(10s) == std::future_status::ready;
+}
+
+// A host whose Retry/Cancel boxes stay open until the test answers them, so that a connect that
+// asks stays in progress for as long as the test needs.
+class GatedHost : public ScriptedLinkHost {
+ public:
+  MessageBoxResult ShowMessageBox(const std::string& text1251, MessageBoxStyle style) override {
+    if (style == MessageBoxStyle::kStopRetryCancel) {
+      std::unique_lock<std::mutex> lock(m_gateMutex);
+      ++m_asked;
+      m_gate.notify_all();
+      // A test that fails before it answers gets Cancel in the end.
+      m_gate.wait_for(lock, 20s, [&] { return m_answers > 0; });
+      if (m_answers > 0) --m_answers;
+    }
+    return ScriptedLinkHost::ShowMessageBox(text1251, style);
+  }
+  // True once `count` such boxes have opened.
+  bool Asked(int count) {
+    std::unique_lock<std::mutex> lock(m_gateMutex);
+    return m_gate.wait_for(lock, 10s, [&] { return m_asked >= count; });
+  }
+  void Answer(MessageBoxResult answer) {
+    QueueMessageBoxAnswer(answer);
+    std::lock_guard<std::mutex> lock(m_gateMutex);
+    ++m_answers;
+    m_gate.notify_all();
+  }
+
+ private:
+  std::mutex m_gateMutex;
+  std::condition_variable m_gate;
+  int m_asked = 0;    // guarded by m_gateMutex
+  int m_answers = 0;  // guarded by m_gateMutex
+};
 
 TEST(Orbis, DetachedObjectFailsEveryMemberZeroesOnlyTheSumsAndRefusesBadArguments) {
   ScriptedLinkHost host;
@@ -140,6 +184,98 @@ TEST(OrbisOnSimulator, ClientsOfOnePortShareLinkLockFlagsAndLastErrorUntilTheLas
   Orbis c(*ports.registry);
   EXPECT_EQ(c.Init(1, "Second", kPassword, 0, "POS"), S_OK);
   EXPECT_EQ(ports.Sim(1).Model().Cashier(), "Second");
+}
+
+TEST(OrbisOnSimulator, ASecondInitWaitsForTheConnectInProgressAndSharesItsOutcome) {
+  SimHarness sim;
+  GatedHost host;
+  host.UseRealPorts({{"COM1", sim.DevicePath()}});
+  RealClock clock;
+  PrinterRegistry registry(host, clock, LinkTimings::Short());
+  Orbis a(registry);
+  Orbis b(registry);
+  auto init = [](Orbis& orbis, const char* cashier, const char* caller) {
+    return std::async(std::launch::async, [&orbis, cashier, caller] {
+      return orbis.Init(1, cashier, kPassword, 0, caller);
+    });
+  };
+
+  // The printer stays silent: a's connect asks Retry/Cancel and waits for the answer.
+  sim.Model().SetSilent(true);
+  auto first = init(a, kCashier, "POS");
+  ASSERT_TRUE(host.Asked(1));
+  auto second = init(b, "Other", "Back office");
+  EXPECT_EQ(second.wait_for(50ms), std::future_status::timeout);  // b waits for a's connect
+  host.Answer(MessageBoxResult::kCancel);
+  ASSERT_TRUE(EndsInTime(first));
+  ASSERT_TRUE(EndsInTime(second));
+  EXPECT_EQ(first.get(), E_FAIL);
+  EXPECT_EQ(second.get(), E_FAIL);  // not S_OK on a link that never connected
+  std::int32_t port = -1;
+  EXPECT_EQ(b.GetPortNumber(&port), S_OK);
+  EXPECT_EQ(port, 0);
+  EXPECT_EQ(b.Entry(), nullptr);
+  EXPECT_EQ(registry.EntryCount(), 0u);  // the port is closed again
+  EXPECT_EQ(b.Feed(1), E_FAIL);
+
+  // The printer answers once a's connect retries: both clients are attached to one link,
+  // logged in with a's cashier, and the lock the connect ran under is given back.
+  auto again = init(a, kCashier, "POS");
+  ASSERT_TRUE(host.Asked(2));
+  auto joined = init(b, "Other", "Back office");
+  EXPECT_EQ(joined.wait_for(50ms), std::future_status::timeout);
+  sim.Model().SetSilent(false);
+  host.Answer(MessageBoxResult::kRetry);
+  ASSERT_TRUE(EndsInTime(again));
+  ASSERT_TRUE(EndsInTime(joined));
+  EXPECT_EQ(again.get(), S_OK);
+  EXPECT_EQ(joined.get(), S_OK);
+  ASSERT_NE(b.Entry(), nullptr);
+  EXPECT_EQ(a.Entry(), b.Entry());
+  EXPECT_EQ(b.Entry()->ReferenceCount(), 2);
+  EXPECT_EQ(b.Entry()->LockCount(), 0);
+  EXPECT_EQ(sim.Model().Cashier(), kCashier);
+  EXPECT_EQ(b.Feed(1), S_OK);
+}
+
+TEST(OrbisOnSimulator, APendingMessageWaitHoldsNoOtherClientBackAndEndsWhenAbandoned) {
+  SimPorts ports(1);
+  Orbis a(*ports.registry);
+  Orbis b(*ports.registry);
+  ASSERT_EQ(a.Init(1, kCashier, kPassword, 0, "Monitor"), S_OK);
+  ASSERT_EQ(b.Init(1, kCashier, kPassword, 0, "POS"), S_OK);
+  auto pending = [&a] {
+    return std::async(std::launch::async, [&a] {
+      std::string message = "untouched";
+      const HRESULT hr = a.LowGetNextPendingPrinterMessage(kForever, &message);
+      return std::make_pair(hr, message);
+    });
+  };
+
+  auto waiting = pending();
+  std::this_thread::sleep_for(50ms);  // a is in its wait
+  auto query = std::async(std::launch::async, [&b] {
+    std::string time;
+    return b.GetPrinterTime(&time);
+  });
+  const bool through = EndsInTime(query);
+  EXPECT_TRUE(through) << "b's call waits behind a's pending-message wait";
+  // a still waits, and takes what the printer sends unasked (it also frees a held port).
+  EXPECT_EQ(waiting.wait_for(0ms), std::future_status::timeout);
+  ports.Sim(1).Printer().SendUnsolicited("PAPER LOW");
+  EXPECT_EQ(query.get(), S_OK);
+  ASSERT_TRUE(EndsInTime(waiting));
+  EXPECT_EQ(waiting.get(), std::make_pair(S_OK, std::string("PAPER LOW")));
+
+  // The object is let go while it waits: the wait ends with nothing, and it takes no lock.
+  auto abandoned = pending();
+  std::this_thread::sleep_for(50ms);
+  a.Abandon();
+  ASSERT_TRUE(EndsInTime(abandoned));
+  EXPECT_EQ(abandoned.get(), std::make_pair(S_OK, std::string()));
+  EXPECT_EQ(a.LockPrinter(0), E_FAIL);
+  EXPECT_EQ(b.LockPrinter(0), S_OK);
+  EXPECT_EQ(b.Feed(1), S_OK);
 }
 
 TEST(OrbisOnSimulator, ReceiptResultsQueriesAndRawMessagesOnOnePrinter) {

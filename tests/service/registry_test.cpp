@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "platform/clock.h"
@@ -96,6 +97,54 @@ TEST(PrinterRegistry, AttachAndDetachCountClientsAndNamesAndLockANewEntryForItsC
   auto again = f.registry.AttachClient(3, "C");
   EXPECT_TRUE(again.created);
   EXPECT_NE(again.entry, a.entry);
+}
+
+TEST(PrinterRegistry, WaitersGetTheOutcomeOfTheConnectTheyWaitedForAndAbandonedWaitsEnd) {
+  FakeRegistry f;
+  int first = 0;
+  int second = 0;
+  int third = 0;
+  auto a = f.registry.AttachClient(3, "A", &first);
+  auto b = f.registry.AttachClient(3, "B", &second);
+  EXPECT_TRUE(a.connects);
+  EXPECT_FALSE(b.connects);
+  EXPECT_FALSE(b.entry->GetLock().IsHeldBy(&second));
+  auto waited = std::async(std::launch::async, [&] { return b.entry->WaitConnected(); });
+  EXPECT_EQ(waited.wait_for(30ms), std::future_status::timeout);
+  // a's connect fails; c attaches before a and b have detached and connects again, under its
+  // own lock, while b is told of the failure it waited for.
+  a.entry->Unlock(&first);
+  a.entry->FinishConnect(false);
+  auto c = f.registry.AttachClient(3, "C", &third);
+  EXPECT_FALSE(c.created);
+  EXPECT_TRUE(c.connects);
+  EXPECT_TRUE(c.entry->GetLock().IsHeldBy(&third));
+  ASSERT_EQ(waited.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(waited.get());
+  c.entry->Unlock(&third);
+  c.entry->FinishConnect(true);
+  auto d = f.registry.AttachClient(3, "D", &second);
+  EXPECT_FALSE(d.connects);
+  EXPECT_TRUE(d.entry->WaitConnected());  // at once
+  EXPECT_EQ(d.entry->LockCount(), 0);
+
+  // The waits of an object that is being released end, and such an object takes no lock.
+  auto e = f.registry.AttachClient(4, "E", &first);
+  std::atomic<bool> abandoned{false};
+  auto connect = std::async(std::launch::async, [&] { return e.entry->WaitConnected(&abandoned); });
+  auto lock = std::async(std::launch::async, [&] {
+    return e.entry->Lock(&second, PrinterLock::kInfinite, &abandoned);
+  });
+  EXPECT_EQ(lock.wait_for(30ms), std::future_status::timeout);
+  abandoned = true;
+  e.entry->WakeWaiters();
+  ASSERT_EQ(connect.wait_for(10s), std::future_status::ready);
+  ASSERT_EQ(lock.wait_for(10s), std::future_status::ready);
+  EXPECT_FALSE(connect.get());
+  EXPECT_FALSE(lock.get());
+  e.entry->Unlock(&first);
+  EXPECT_FALSE(e.entry->Lock(&second, 0, &abandoned));
+  EXPECT_EQ(e.entry->LockCount(), 0);
 }
 
 TEST(PrinterRegistry, AttachOfAClosingPortWaitsUntilItIsClosed) {
