@@ -76,6 +76,7 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       return false;
     }
     const std::string message = PeekMessage(link);
+    if (link.RecoverLogin(message)) continue;
     if (!ignoredWord.empty() && Contains(message, ignoredWord)) {
       link.Queue().Pop();
       continue;

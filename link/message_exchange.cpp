@@ -28,6 +28,8 @@ bool Holds(std::string_view text, std::string_view word) {
 bool PrinterLink::SendFrame(const std::string& text) {
   if (!m_portOpen.load() || m_lost.load() || text.size() > kMaxCommand) return false;
   DropStaleReplies();
+  m_lastCommand = text;
+  m_loginRecovered = false;
   return WriteFrame(text);
 }
 
@@ -99,6 +101,7 @@ bool PrinterLink::WaitReady() {
       return false;
     }
     const std::string message(m_queue.Peek());
+    if (RecoverLogin(message)) continue;
     if (IsErrorStatus(message)) {
       if (!ReportPrinterStatus(message)) {
         m_queue.Drain();
@@ -171,6 +174,7 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
       return {};
     }
     const std::string message(m_queue.Peek());
+    if (RecoverLogin(message)) continue;
     if (IsErrorStatus(message)) {
       // A refused query is not reported: the caller only learns that there is no data.
       m_queue.Drain();

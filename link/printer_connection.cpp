@@ -267,6 +267,53 @@ short PrinterLink::Login(const std::string& cashierName, const std::string& pass
   return 1;
 }
 
+bool PrinterLink::RecoverLogin(std::string_view reply) {
+  if (!Holds(reply, "SOFTPROTOC") || m_recoveringLogin || m_loginRecovered ||
+      m_storedCashier.empty() || m_lastCommand.empty() || m_lastCommand.rfind("UPAS", 0) == 0) {
+    return false;
+  }
+  // "SOFTPROTOC" also refuses a command out of sequence (a report while a receipt is open): only
+  // a printer that refuses the configuration query as well has lost its login.
+  m_recoveringLogin = true;
+  const bool lost = PrinterForgotLogin();
+  bool loggedIn = false;
+  const std::string command = m_lastCommand;
+  if (lost) {
+    WriteLogLine("Printer refused \"" + command.substr(0, 4) +
+                 "\" with SOFTPROTOC and has lost its login: logging in again as " +
+                 m_storedCashier);
+    const bool quiet = m_quiet.exchange(true);
+    bool cancel = false;
+    loggedIn = Login(m_storedCashier, m_storedPassword, cancel) > 0;
+    m_quiet = quiet;
+    m_queue.Drain();
+    if (!loggedIn) WriteLogLine("Logging in again failed");
+  }
+  m_recoveringLogin = false;
+  if (!loggedIn) return false;
+  // The same command once more: the printer carried nothing out, and a second refusal is final.
+  m_lastCommand = command;
+  m_loginRecovered = true;
+  m_sentAt = m_clock.Now();
+  return WriteFrame(command);
+}
+
+bool PrinterLink::PrinterForgotLogin() {
+  m_queue.Drain();
+  if (!WriteFrame("CONf")) return false;
+  for (;;) {
+    if (!WaitForMessage(kConfigWaitMs)) return false;  // no answer: nothing is known
+    const std::string message(m_queue.Peek());
+    m_queue.Pop();
+    if (Holds(message, "SOFTPROTOC")) return true;
+    if (Holds(message, "CONf") || Holds(message, "CONF")) {
+      TakeClosingReady(kConfigWaitMs);
+      return false;
+    }
+    if (IsErrorStatus(message)) return false;
+  }
+}
+
 bool PrinterLink::RequestConfigReply(const std::string& command, std::string_view mnemonic1,
                                      std::string_view mnemonic2, std::string& reply) {
   if (!SendFrame(command)) {
@@ -279,6 +326,7 @@ bool PrinterLink::RequestConfigReply(const std::string& command, std::string_vie
       return false;
     }
     const std::string message(m_queue.Peek());
+    if (RecoverLogin(message)) continue;
     if (IsErrorStatus(message) && !ReportPrinterStatus(message)) {
       m_queue.Drain();
       return false;

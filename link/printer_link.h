@@ -118,6 +118,11 @@ class PrinterLink {
 
   // ---- status words and errors (link/printer_status.cpp) ----
   bool ReportPrinterStatus(const std::string& reply);
+  // A wait met `reply`: when it is "SOFTPROTOC" and the printer has forgotten its login (a power
+  // cycle; one read-only query tells), logs in again with the stored cashier and sends the
+  // refused command once more, and the wait goes on (true). The printer carried nothing out,
+  // so nothing can print twice; a second refusal of the same command is reported (false).
+  bool RecoverLogin(std::string_view reply);
   // Sets the last error text to the string-table text of `messageId` (plus `suffix`) and shows
   // it with `style` while error messages are shown. Returns the button pressed (kCancel when
   // nothing was shown).
@@ -236,6 +241,8 @@ class PrinterLink {
                           std::string_view mnemonic2, std::string& reply);
   void RecordReplyLatency();
   void DropStaleReplies();
+  // Asks for the configuration, which only a logged-out printer refuses ("SOFTPROTOC").
+  bool PrinterForgotLogin();
   // After a query's data reply: waits up to `timeoutMs` for the "READY" that ends it.
   void TakeClosingReady(int timeoutMs);
   // Message boxes are shown: error messages are on and no silent reconnect runs.
@@ -263,6 +270,9 @@ class PrinterLink {
   std::string m_storedPortName;  // for Reconnect, command thread only
   std::string m_storedCashier;
   std::string m_storedPassword;
+  std::string m_lastCommand;      // the last frame SendFrame wrote, command thread only
+  bool m_loginRecovered = false;  // RecoverLogin has resent m_lastCommand
+  bool m_recoveringLogin = false;
 
   // ---- log ----
   mutable std::mutex m_logMutex;

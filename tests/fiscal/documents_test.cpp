@@ -92,7 +92,7 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
 
   // A refused begin stops the document.
   Reset();
-  Answer("DBEG", {"SOFTPROTOC"});
+  Answer("DBEG", {"SOFTSLWORK"});
   EXPECT_EQ(Link().CloseTextDocument(0), 0);
   EXPECT_FALSE(Link().IsTextDocumentOpen());
   EXPECT_EQ(SentText(), "DBEG0");

@@ -75,5 +75,29 @@ TEST_F(LinkSimTest, PortIsHeldByOneLinkAndAnUnpluggedPrinterIsReconnectedWithThe
   EXPECT_TRUE(m_link->WaitReady());
 }
 
+TEST_F(LinkSimTest, APowerCycledPrinterIsLoggedInAgainAndItsLostReceiptIsNotPrintedTwice) {
+  Start();
+  m_link->SetShowErrorMessages(false);
+  ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  ASSERT_GT(m_link->FiscalLine("Bread", 1, 1000, 0, 1, 0, 0), 0);
+  const SimRegisters before = m_sim->Model().Registers();
+
+  // Off and on: the printer forgets its login and the open receipt.
+  m_sim->Model().SetPower(false);
+  m_sim->Model().SetPower(true);
+  EXPECT_FALSE(m_sim->Model().LoggedIn());
+  EXPECT_LT(m_link->FiscalLine("Milk", 1, 2000, 0, 1, 0, 0), 0);
+  EXPECT_TRUE(m_sim->Model().LoggedIn());
+  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales);
+
+  // The next receipt goes through as usual, once.
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  ASSERT_GT(m_link->FiscalLine("Milk", 1, 2000, 0, 1, 0, 0), 0);
+  EXPECT_GE(m_link->CloseCheck(), 0);
+  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
+  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 2000);
+}
+
 }  // namespace
 }  // namespace vekta

@@ -1,4 +1,8 @@
+#include <algorithm>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "tests/link/link_fixture.h"
 
@@ -32,6 +36,7 @@ struct Printer {
   std::string loginStatus;  // instead of "READY" to UPAS
   std::string conf = ConfReply("4410012345", "vTTs");
   bool answerConf = true;
+  bool loggedIn = false;
   int wakeUps = 0;
 
   std::vector<std::string> operator()(const std::string& command) {
@@ -42,8 +47,10 @@ struct Printer {
     if (!awake) return {};
     if (command.rfind("UPAS", 0) == 0) {
       if (!loginStatus.empty()) return {loginStatus};
-      return {command.substr(14) == password ? "READY" : "SOFTUPAS"};
+      loggedIn = command.substr(14) == password;
+      return {loggedIn ? "READY" : "SOFTUPAS"};
     }
+    if (!loggedIn) return {"SOFTPROTOC"};
     if (command == "CONf")
       return answerConf ? std::vector<std::string>{conf, "READY"} : std::vector<std::string>{};
     if (command == "CNAL") return {CnalReply(), "READY"};
@@ -290,6 +297,55 @@ TEST_F(ConnectionTest, ReconnectAfterTheDeviceVanishedAsksNobody) {
   EXPECT_FALSE(m_link->IsConnected());
   EXPECT_TRUE(m_host.Calls().empty());
   EXPECT_TRUE(m_link->ShowErrorMessages());
+}
+
+TEST_F(ConnectionTest, APrinterThatForgotItsLoginIsLoggedInAgainAndTheCommandSentOnceMore) {
+  const std::string dir = ::testing::TempDir() + "/link_relogin";
+  std::filesystem::remove_all(dir);
+  m_host.SetLogDirectory(dir);
+  m_host.SetSetting("SaveToLog", 1);
+  MakeLink();
+  ASSERT_EQ(Connect(), 1);
+  m_host.ClearCalls();
+
+  // Power cycled: the printer refuses with "SOFTPROTOC", is logged in again, takes the command.
+  m_printer.loggedIn = false;
+  m_line->ClearSent();
+  EXPECT_EQ(m_link->OpenCashBox(), 1);
+  EXPECT_EQ(
+      m_line->SentCommands(),
+      (std::vector<std::string>{"KASS", "CONf", "UPASKASIR     1234567890", "PPMD1", "KASS"}));
+  EXPECT_TRUE(m_host.CallsStartingWith("box:").empty());
+  m_printer.loggedIn = false;
+  EXPECT_EQ(m_link->QueryPrinter("CCAS", "CCAS"), "");  // a query too, and its own reply
+  EXPECT_EQ(m_line->SentCommands().back(), "CCAS");
+
+  // "SOFTPROTOC" from a printer still logged in is a command out of sequence: reported after
+  // the one query, nothing sent again.
+  m_line->SetResponder([this](const std::string& command) {
+    return command == "KASS" ? std::vector<std::string>{"SOFTPROTOC"} : m_printer(command);
+  });
+  m_line->ClearSent();
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2004));
+  EXPECT_EQ(m_line->SentCommands(), (std::vector<std::string>{"KASS", "CONf"}));
+
+  // A printer that refuses again right after the new login: reported, not sent a third time.
+  m_line->SetResponder([this](const std::string& command) {
+    if (command == "KASS") m_printer.loggedIn = false;
+    return m_printer(command);
+  });
+  m_line->ClearSent();
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2004));
+  const auto sent = m_line->SentCommands();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "KASS"), 2);
+
+  std::stringstream log;
+  log << std::ifstream(m_link->LogFilePath(), std::ios::binary).rdbuf();
+  EXPECT_NE(log.str().find("Printer refused \"KASS\" with SOFTPROTOC and has lost its login: "
+                           "logging in again as KASIR"),
+            std::string::npos);
 }
 
 }  // namespace
