@@ -22,7 +22,8 @@ LINE_LIMIT = 1.05
 
 
 def load(json_dir):
-    """Benchmarks by name without the options suffixes, and the context of one program."""
+    """Benchmarks as "program:name" (names without their option suffixes), and the context of
+    one program."""
     runs, context = {}, {}
     for path in sorted(Path(json_dir).glob("*.json")):
         try:
@@ -37,7 +38,7 @@ def load(json_dir):
             name = re.sub(r"/(iterations|min_time|real_time|repeats|threads)[^/]*", "",
                           bench.get("run_name", bench["name"]))
             bench["program"] = path.stem
-            runs[name] = bench
+            runs[f"{path.stem}:{name}"] = bench
     return runs, context
 
 
@@ -93,7 +94,7 @@ def receipt_rows(runs, table):
               "|---|---|---|---|---|---|---|"]
     for lines in RECEIPT_SIZES:
         for print_ms in PRINT_TIMES:
-            name = f"BM_ReceiptOverTheLine/{lines}/{print_ms}"
+            name = f"line_bench:BM_ReceiptOverTheLine/{lines}/{print_ms}"
             get = lambda key: counter(runs, name, key)  # noqa: E731
             what = f"receipt of {lines} line{'s' if lines > 1 else ''} through HTTP at 57600 baud, " \
                    f"print {print_ms} ms/line"
@@ -110,26 +111,26 @@ def receipt_rows(runs, table):
 
 
 def other_rows(runs, table):
-    p50 = counter(runs, "BM_FiscalLine", "p50_us")
+    p50 = counter(runs, "http_bench:BM_FiscalLine", "p50_us")
     table.limit("`FiscalLine` through HTTP, printer answering at once, median", p50,
                 f"{fmt(p50)} µs", 2000, "2,000 µs")
-    p50 = counter(runs, "BM_GetCheckSum", "p50_us")
+    p50 = counter(runs, "http_bench:BM_GetCheckSum", "p50_us")
     table.limit("`GetCheckSum` through HTTP, median", p50, f"{fmt(p50)} µs", 300, "300 µs")
-    ratio = counter(runs, "BM_ReceiptAt57600", "ratio_to_line_limit")
+    ratio = counter(runs, "receipt_bench:BM_ReceiptAt57600", "ratio_to_line_limit")
     table.limit("receipt of 10 lines in process at 57600 baud, wall / wire time", ratio,
                 fmt(ratio, 3), LINE_LIMIT, "1.05")
 
-    one_port = counter(runs, "BM_ReceiptsPerSecond/1", "receipts_per_s")
+    one_port = counter(runs, "http_bench:BM_ReceiptsPerSecond/1", "receipts_per_s")
     for ports in PORT_COUNTS:
-        rate = counter(runs, f"BM_ReceiptsPerSecond/{ports}", "receipts_per_s")
+        rate = counter(runs, f"http_bench:BM_ReceiptsPerSecond/{ports}", "receipts_per_s")
         table.baseline(f"receipts of 3 lines per second over {ports} port(s)", rate,
                        f"{fmt(rate)}/s", ports * one_port if one_port else None,
                        f"{ports} × the 1-port rate")
 
-    base_p50 = counter(runs, "BM_Clients/1", "p50_us")
-    base_rate = counter(runs, "BM_Clients/1", "calls_per_s")
+    base_p50 = counter(runs, "http_bench:BM_Clients/1", "p50_us")
+    base_rate = counter(runs, "http_bench:BM_Clients/1", "calls_per_s")
     for clients in CLIENT_COUNTS:
-        name = f"BM_Clients/{clients}"
+        name = f"http_bench:BM_Clients/{clients}"
         for key in ("p50_us", "p99_us"):
             value = counter(runs, name, key)
             table.baseline(f"`GetCheckSum` at {clients} client(s), {key[:3]}", value,
@@ -138,18 +139,18 @@ def other_rows(runs, table):
         table.baseline(f"calls per second at {clients} client(s)", rate, f"{fmt(rate)}/s",
                        base_rate, "calls/s at 1 client")
 
-    for name, what in (("BM_IdleDaemonCpu", "CPU of the idle daemon with 8 logged-in printers"),
-                       ("BM_IdleOpenLink/10", "CPU of an idle open link")):
+    for name, what in (("http_bench:BM_IdleDaemonCpu", "CPU of the idle daemon with 8 logged-in printers"),
+                       ("idle_link_bench:BM_IdleOpenLink/10", "CPU of an idle open link")):
         cpu = counter(runs, name, "cpu_percent_of_core")
         table.limit(what, cpu, f"{fmt(cpu, 2)} % of a core", 1.0, "1 % of a core")
 
-    rss = counter(runs, "BM_MemoryEightPortsThousandObjects", "rss_KiB")
-    idle = counter(runs, "BM_MemoryEightPortsThousandObjects", "rss_idle_KiB")
+    rss = counter(runs, "http_bench:BM_MemoryEightPortsThousandObjects", "rss_KiB")
+    idle = counter(runs, "http_bench:BM_MemoryEightPortsThousandObjects", "rss_idle_KiB")
     table.baseline("resident memory, 8 ports and 1,000 objects", rss,
                    f"{fmt(rss / 1024 if rss else None, 1)} MiB", idle,
                    f"the same daemon idle, {fmt(idle / 1024 if idle else None, 1)} MiB")
-    start = counter(runs, "BM_StartToHealthz", "start_to_healthz_ms")
-    base = counter(runs, "BM_StartToHealthz", "exec_baseline_ms")
+    start = counter(runs, "http_bench:BM_StartToHealthz", "start_to_healthz_ms")
+    base = counter(runs, "http_bench:BM_StartToHealthz", "exec_baseline_ms")
     table.baseline("process start to `/healthz` answering", start, f"{fmt(start)} ms", base,
                    f"start and end of `vektamanager --help`, {fmt(base)} ms")
 
@@ -160,15 +161,16 @@ def every_benchmark(runs):
             "iterations", "real_time", "cpu_time", "time_unit", "family_index",
             "per_family_instance_index", "program", "label", "aggregate_name", "error_occurred",
             "error_message"}
-    for name, bench in sorted(runs.items(), key=lambda item: (item[1]["program"], item[0])):
+    for name, bench in sorted(runs.items()):
+        short = name.split(":", 1)[1]
         if bench.get("error_occurred"):
-            lines.append(f"| {bench['program']} | {name} | error | {bench.get('error_message', '')} |")
+            lines.append(f"| {bench['program']} | {short} | error | {bench.get('error_message', '')} |")
             continue
         counters = " ".join(f"{k}={fmt(v)}" for k, v in bench.items()
                             if k not in skip and isinstance(v, (int, float)))
         if bench.get("label"):
             counters = f"{bench['label']} {counters}"
-        lines.append(f"| {bench['program']} | {name} | {fmt(bench['real_time'])} "
+        lines.append(f"| {bench['program']} | {short} | {fmt(bench['real_time'])} "
                      f"{bench['time_unit']} | {counters} |")
     return "\n".join(lines)
 
@@ -193,7 +195,7 @@ def nice_ticks(top, count=5):
 def receipts_svg(runs):
     width, height, left, bottom, top = 760, 380, 70, 320, 40
     colors = {"wall": "#1f77b4", "line": "#bbbbbb"}
-    values = [counter(runs, f"BM_ReceiptOverTheLine/{n}/{p}", k) or 0
+    values = [counter(runs, f"line_bench:BM_ReceiptOverTheLine/{n}/{p}", k) or 0
               for n in RECEIPT_SIZES for p in PRINT_TIMES for k in ("wall_ms", "line_ms")]
     ticks = nice_ticks(max(values + [1]) * LINE_LIMIT)
     scale = (bottom - top) / ticks[-1]
@@ -212,7 +214,7 @@ def receipts_svg(runs):
         body.append(f'<text x="{x0 + group / 2 - 20:.1f}" y="{bottom + 20}" text-anchor="middle">'
                     f'{lines} line{"s" if lines > 1 else ""}</text>')
         for i, print_ms in enumerate(PRINT_TIMES):
-            name = f"BM_ReceiptOverTheLine/{lines}/{print_ms}"
+            name = f"line_bench:BM_ReceiptOverTheLine/{lines}/{print_ms}"
             wall, line = counter(runs, name, "wall_ms"), counter(runs, name, "line_ms")
             x = x0 + i * (group / 2 - 10)
             if wall is None or line is None:
@@ -240,7 +242,7 @@ def receipts_svg(runs):
 
 def latency_svg(runs):
     width, height, left, bottom, top, right = 640, 360, 80, 300, 40, 600
-    series = {key: [(n, counter(runs, f"BM_Clients/{n}", key)) for n in CLIENT_COUNTS]
+    series = {key: [(n, counter(runs, f"http_bench:BM_Clients/{n}", key)) for n in CLIENT_COUNTS]
               for key in ("p50_us", "p90_us", "p99_us")}
     values = [v for points in series.values() for _, v in points if v]
     body = [f'<line x1="{left}" y1="{bottom}" x2="{right}" y2="{bottom}" stroke="black"/>',
