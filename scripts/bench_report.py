@@ -193,7 +193,7 @@ def nice_ticks(top, count=5):
 
 
 def receipts_svg(runs):
-    width, height, left, bottom, top = 760, 380, 70, 320, 40
+    width, height, left, bottom, top = 760, 400, 70, 320, 40
     colors = {"wall": "#1f77b4", "line": "#bbbbbb"}
     values = [counter(runs, f"line_bench:BM_ReceiptOverTheLine/{n}/{p}", k) or 0
               for n in RECEIPT_SIZES for p in PRINT_TIMES for k in ("wall_ms", "line_ms")]
