@@ -48,6 +48,7 @@ bool AwaitMessage(PrinterLink& link, int timeoutMs) {
 
 bool SendCommand(PrinterLink& link, const std::string& text) {
   if (link.SendFrame(text)) return true;
+  if (link.IsCloseInDoubt()) return false;  // the reason is set: the printer is not done yet
   if (!link.IsConnected() || link.IsLost()) {
     link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
   } else {
@@ -69,10 +70,14 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
 
 bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
                        std::string_view ignoredWord,
-                       const std::function<void(const std::string&)>& onData) {
+                       const std::function<void(const std::string&)>& onData, bool* timedOut) {
   for (;;) {
     if (!AwaitMessage(link, stepMs)) {
-      link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      if (timedOut != nullptr && !link.IsLost()) {
+        *timedOut = true;
+      } else {
+        link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      }
       return false;
     }
     const std::string message = PeekMessage(link);

@@ -35,6 +35,10 @@ constexpr int kAbortCheckTitle = 3004;
 constexpr int kQuantityTooLargeMessage = 3013;
 constexpr int kPaymentShortMessage = 3014;
 
+constexpr char kInDoubtText[] =
+    "Відповідь ЕККР на закриття чека не надійшла вчасно: чек, можливо, надруковано. Повторіть "
+    "закриття: ЕККР спершу скаже, чи чек закрито, і повторне закриття не надрукує його вдруге.";
+
 constexpr int kOpenWaitMs = 2000;
 constexpr int kReceiptWaitMs = 3000;
 
@@ -175,11 +179,15 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
 }  // namespace
 
 short PrinterLink::OpenCheck(const std::string& departmentName) {
+  if (!SettleCloseInDoubt()) return 0;  // a receipt printed after all is not aborted
+  m_settledClosed = false;
   return OpenReceipt(*this, departmentName, false, m_sums, m_checkResultText, m_checkResultXml,
                      m_stateMutex, m_checkOpen, m_returnCheck);
 }
 
 short PrinterLink::OpenReturnCheck(const std::string& departmentName) {
+  if (!SettleCloseInDoubt()) return 0;
+  m_settledClosed = false;
   return OpenReceipt(*this, departmentName, true, m_sums, m_checkResultText, m_checkResultXml,
                      m_stateMutex, m_checkOpen, m_returnCheck);
 }
@@ -383,6 +391,12 @@ std::int32_t PrinterLink::FiscalLine(const std::string& goodsName, std::int32_t 
 
 std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payCheck,
                                        std::int32_t credit, std::int32_t packing) {
+  if (!SettleCloseInDoubt()) return -1;
+  if (m_settledClosed && !m_checkOpen.load()) {
+    // The retry of a close that was in doubt and turned out printed: its own answer, once.
+    m_settledClosed = false;
+    return m_doubtTotal;
+  }
   if (!m_checkOpen.load()) return 0;
   if (!PollStatus()) {
     AbortCheck();
@@ -440,25 +454,84 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
   m_returnCheck = false;
 
   std::int32_t result = -1;
+  bool timedOut = false;
   // "HARDPAPER": the receipt is booked; the paper runs out while it is being printed.
-  const bool closed =
-      sent && AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "HARDPAPER",
-                                [&](const std::string& message) {
-                                  if (!Contains(message, "COMP")) return;
-                                  const CheckResultFields fields =
-                                      ParseCheckResultFields(std::string_view(message).substr(4));
-                                  std::string text = FormatCheckResultText(fields);
-                                  std::string xml = BuildCheckResultXml(fields);
-                                  std::lock_guard<std::mutex> lock(m_stateMutex);
-                                  m_checkResultText = std::move(text);
-                                  m_checkResultXml = std::move(xml);
-                                });
+  const bool closed = sent && AwaitReceiptReply(
+                                  *this, kReceiptWaitMs, sentAt, "HARDPAPER",
+                                  [&](const std::string& message) {
+                                    if (Contains(message, "COMP")) TakeCloseReply(message);
+                                  },
+                                  &timedOut);
   if (closed) {
     m_checkOpen = false;
+    m_settledClosed = false;
     result = ClampToInt32(total);
+  } else if (timedOut) {
+    // The printer may be printing a long receipt still, or the close never reached it: only
+    // the printer can tell, and it is asked before anything else goes out on this port.
+    m_doubtTotal = ClampToInt32(total);
+    m_closeInDoubt = true;
+    WriteLogLine("No reply to the close in time: the receipt is in doubt");
+    SetLastErrorText(Text1251(kInDoubtText));
+    if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
   }
   DeleteStatusWindow();
   return result;
+}
+
+void PrinterLink::TakeCloseReply(const std::string& message) {
+  const CheckResultFields fields = ParseCheckResultFields(std::string_view(message).substr(4));
+  std::string text = FormatCheckResultText(fields);
+  std::string xml = BuildCheckResultXml(fields);
+  std::lock_guard<std::mutex> lock(m_stateMutex);
+  m_checkResultText = std::move(text);
+  m_checkResultXml = std::move(xml);
+}
+
+bool PrinterLink::SettleCloseInDoubt() {
+  if (!m_closeInDoubt.load() || m_settlingClose) return true;
+  // The printer answers its commands in order: a close it carried out has its reply before the
+  // reply to any later query. So a late close reply already queued settles it as printed; else
+  // one read-only query ("CCAS") goes out, and what comes before its answer tells.
+  m_settlingClose = true;
+  bool printed = false;
+  bool known = false;
+  auto take = [&](const std::string& message) {
+    if (!Contains(message, "COMP")) return false;
+    TakeCloseReply(message);
+    printed = known = true;
+    return true;
+  };
+  for (; !m_queue.IsEmpty(); m_queue.Pop()) take(std::string(m_queue.Peek()));
+  if (!known && WriteFrame("CCAS")) {
+    while (!known && WaitForMessage(kReceiptWaitMs)) {
+      const std::string message(m_queue.Peek());
+      m_queue.Pop();
+      if (take(message)) continue;
+      if (Contains(message, "CCAS")) {
+        known = true;
+        TakeClosingReady(kReceiptWaitMs);
+      } else if (Contains(message, "SOFTPROTOC")) {
+        // Logged out: the printer was switched off and on, and a receipt it had not closed is
+        // gone with its session.
+        known = true;
+      }
+    }
+  }
+  m_settlingClose = false;
+  if (!known) {
+    SetLastErrorText(Text1251(kInDoubtText));
+    return false;
+  }
+  m_closeInDoubt = false;
+  if (printed) {
+    m_checkOpen = false;
+    m_settledClosed = true;
+    WriteLogLine("The receipt in doubt was printed: its close reply came late");
+  } else {
+    WriteLogLine("The receipt in doubt was not printed: the printer never took its close");
+  }
+  return true;
 }
 
 std::int32_t PrinterLink::CloseCheck() {
@@ -470,6 +543,7 @@ std::int32_t PrinterLink::CloseCheck() {
 }
 
 short PrinterLink::AbortCheck() {
+  m_settledClosed = false;
   if (StatusWindow* window = CurrentStatusWindow()) {
     window->SetTitleLine(Host().LoadString(kAbortCheckTitle));
     window->SetGoodsLine("");

@@ -27,6 +27,7 @@ bool Holds(std::string_view text, std::string_view word) {
 
 bool PrinterLink::SendFrame(const std::string& text) {
   if (!m_portOpen.load() || m_lost.load() || text.size() > kMaxCommand) return false;
+  if (!SettleCloseInDoubt()) return false;
   DropStaleReplies();
   m_lastCommand = text;
   m_loginRecovered = false;
@@ -121,6 +122,8 @@ bool PrinterLink::WaitReady() {
 }
 
 bool PrinterLink::PollStatus() {
+  // A late close reply is not an unasked message to pass over.
+  if (!SettleCloseInDoubt()) return false;
   for (;;) {
     if (m_lost.load()) {
       ReportNoAnswer();

@@ -175,6 +175,10 @@ class PrinterLink {
   std::string CheckResultText() const;
   std::string CheckResultXml() const;
   bool IsCheckOpen() const { return m_checkOpen.load(); }
+  // A close whose reply did not come in time: the printer may or may not have printed it. The
+  // next exchange on the link first settles it from the printer (true once it is known).
+  bool IsCloseInDoubt() const { return m_closeInDoubt.load(); }
+  bool SettleCloseInDoubt();
   bool IsReturnCheck() const { return m_returnCheck.load(); }
   bool TaxesPerLine() const { return m_taxesPerLine.load(); }
 
@@ -240,6 +244,8 @@ class PrinterLink {
   bool RequestConfigReply(const std::string& command, std::string_view mnemonic1,
                           std::string_view mnemonic2, std::string& reply);
   void RecordReplyLatency();
+  // The printer's close reply: its nine figures become the check result text and document.
+  void TakeCloseReply(const std::string& message);
   void DropStaleReplies();
   // Asks for the configuration, which only a logged-out printer refuses ("SOFTPROTOC").
   bool PrinterForgotLogin();
@@ -302,6 +308,10 @@ class PrinterLink {
   std::atomic<bool> m_returnCheck{false};
   std::atomic<bool> m_taxesPerLine{false};
   std::atomic<bool> m_textDocumentOpen{false};
+  std::atomic<bool> m_closeInDoubt{false};
+  bool m_settlingClose = false;   // command thread only
+  bool m_settledClosed = false;   // a close settled as printed, for its retry; command thread
+  std::int32_t m_doubtTotal = 0;  // the total of the close in doubt; command thread only
 };
 
 }  // namespace vekta

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -97,6 +98,110 @@ TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
   EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->AbortCheck(), 0); }, timeouts), milliseconds(3000));
   EXPECT_EQ(timeouts, 1u);
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+}
+
+// A close the printer is slow to answer. `printer` gets each command and answers it; a reply
+// it holds back goes out, with everything asked after it, when the fake clock reaches `at`.
+class CloseInDoubtTest : public ReceiptWaitTest {
+ protected:
+  static std::string CloseReply() {
+    return "COMP" + std::string("0000000042") + "0000001000" + std::string(70, '0');
+  }
+  void OpenWithOneLine() {
+    ASSERT_EQ(m_link->OpenCheck("1"), 1);
+    ASSERT_EQ(m_link->FiscalLine("Bread", 1, 1000, 0, 0, 0, 0), 1000);
+  }
+  // Every command is answered "READY" (a close with its figures), except that the printer is
+  // busy from the first close until `busyUntil` (none: it never got that close), answering
+  // what came meanwhile in order then.
+  void PrinterBusyWithTheClose(std::chrono::milliseconds busyUntil, bool gotTheClose) {
+    m_line->SetResponder([=, this](const std::string& command) -> Commands {
+      const bool close = command.rfind("COMP", 0) == 0;
+      if (close && !m_sawClose) {
+        m_sawClose = true;
+        if (gotTheClose) m_held = {CloseReply(), "READY"};
+        if (busyUntil.count() > 0) {
+          m_clock.At(busyUntil, [this] {
+            for (const std::string& reply : m_held) m_line->FeedFrame(reply);
+            m_held.clear();
+            m_busy = false;
+          });
+          m_busy = true;
+        }
+        return {};
+      }
+      Commands replies = close               ? Commands{CloseReply(), "READY"}
+                         : command == "CCAS" ? Commands{"CCAS" + std::string(88, '0'), "READY"}
+                                             : Commands{"READY"};
+      if (!m_busy) return replies;
+      m_held.insert(m_held.end(), replies.begin(), replies.end());
+      return {};
+    });
+  }
+  int Count(const std::string& command) const {
+    const auto sent = m_line->SentCommands();
+    return static_cast<int>(std::count_if(
+        sent.begin(), sent.end(), [&](const std::string& c) { return c.rfind(command, 0) == 0; }));
+  }
+
+  bool m_sawClose = false;
+  bool m_busy = false;
+  Commands m_held;
+};
+
+TEST_F(CloseInDoubtTest, ALateCloseReplySettlesTheRetryWithItsFiguresAndNothingPrintsTwice) {
+  OpenWithOneLine();
+  PrinterBusyWithTheClose(milliseconds(7000), true);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+  EXPECT_NE(m_link->LastErrorText().find(Utf8ToCp1251("можливо, надруковано")), std::string::npos);
+
+  // Still printing at the first retry: still in doubt, and no second close goes out.
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+  EXPECT_EQ(Count("COMP"), 1);
+
+  // The close reply has come: the retry answers with the receipt's total and figures, once.
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_FALSE(m_link->IsCloseInDoubt());
+  EXPECT_FALSE(m_link->IsCheckOpen());
+  EXPECT_EQ(m_link->CheckResultText(), "42;1000;0;0;0;0;0;0;0");
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 0);
+  EXPECT_EQ(Count("COMP"), 1);
+
+  // A next receipt is not taken for the printed one.
+  OpenWithOneLine();
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_EQ(Count("COMP"), 2);
+}
+
+TEST_F(CloseInDoubtTest, ACloseThePrinterNeverTookIsClosedByItsRetryOrAbortedByTheNextReceipt) {
+  OpenWithOneLine();
+  PrinterBusyWithTheClose(milliseconds(0), false);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_EQ(Count("COMP"), 2);
+  EXPECT_EQ(Count("CCAS"), 1);
+
+  // The same doubt met by the next receipt instead: the open receipt is aborted, not closed.
+  m_sawClose = false;
+  OpenWithOneLine();
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  m_line->ClearSent();
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  EXPECT_EQ(m_line->SentCommands(), (Commands{"CCAS", "CANC", "PREP1"}));
+}
+
+TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
+  OpenWithOneLine();
+  PrinterBusyWithTheClose(milliseconds(0), true);
+  m_line->SetResponder(nullptr);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  m_line->ClearSent();
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  EXPECT_EQ(m_line->SentCommands(), Commands{"CCAS"});
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+  EXPECT_NE(m_link->LastErrorText().find(Utf8ToCp1251("можливо, надруковано")), std::string::npos);
 }
 
 }  // namespace

@@ -99,5 +99,24 @@ TEST_F(LinkSimTest, APowerCycledPrinterIsLoggedInAgainAndItsLostReceiptIsNotPrin
   EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 2000);
 }
 
+TEST_F(LinkSimTest, AReceiptThatPrintsPastTheCloseWaitIsSettledByTheRetryAndPrintedOnce) {
+  SimOptions options;
+  options.printLineMs = 450;  // the close prints long enough to outlast its 3 s wait
+  Start(options);
+  m_link->SetShowErrorMessages(false);
+  ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
+  const SimRegisters before = m_sim->Model().Registers();
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  ASSERT_EQ(m_link->FiscalLine("Bread", 1, 1000, 0, 1, 0, 0), 1000);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  ASSERT_TRUE(m_link->IsCloseInDoubt());
+
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_FALSE(m_link->IsCloseInDoubt());
+  EXPECT_FALSE(m_link->CheckResultText().empty());
+  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
+  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 1000);
+}
+
 }  // namespace
 }  // namespace vekta
