@@ -104,14 +104,16 @@ StoredResponse RunCall(ServedObject& object, const MemberInfo& member, InvokeKin
     for (const auto& [name, value] : r.outs) out[name] = ValueToJson(value);
     std::string name = HresultName(r.hr);
     if (name.empty()) name = HresultHex(r.hr);
-    return {200, Dump({{"hresult", HresultHex(r.hr)},
-                       {"hresultName", name},
-                       {"ok", Succeeded(r.hr)},
-                       {"out", out}})};
+    return {200,
+            Dump({{"hresult", HresultHex(r.hr)},
+                  {"hresultName", name},
+                  {"ok", Succeeded(r.hr)},
+                  {"out", out}}),
+            {}};
   }
   Value v = object.CallVektaManager(member, kind, args);
-  if (kind == InvokeKind::kPropertyPut) return {200, Dump({{"value", nullptr}})};
-  return {200, Dump({{"value", ValueToJson(v)}})};
+  if (kind == InvokeKind::kPropertyPut) return {200, Dump({{"value", nullptr}}), {}};
+  return {200, Dump({{"value", ValueToJson(v)}}), {}};
 }
 
 // Keeps a call-in-flight mark on an object for the length of a request.
@@ -169,12 +171,26 @@ void Dispatch(ObjectTable& objects, const httplib::Request& req, httplib::Respon
   StoredResponse response;
   {
     std::lock_guard<std::mutex> lock(entry->callMutex);
+    // A key stands for one call: a repeat of that call gets its answer, any other call with the
+    // same key is refused, since answering it from the record would report as done a call
+    // that never ran.
+    json call = json::array();
+    for (const auto& value : *values) call.push_back(ValueToJson(value));
+    const std::string fingerprint = std::to_string(member->dispid) + ":" +
+                                    std::to_string(static_cast<int>(kind)) + ":" + call.dump();
     auto stored = key.empty() ? entry->idempotent.end() : entry->idempotent.find(key);
+    if (stored != entry->idempotent.end() && stored->second.call != fingerprint) {
+      SendError(res, 422, E_INVALIDARG,
+                "Idempotency-Key was already used on this object for another call (another "
+                "member or other arguments): nothing was run");
+      return;
+    }
     if (stored != entry->idempotent.end()) {
       response = stored->second;
       res.set_header("Idempotent-Replay", "true");
     } else {
       response = RunCall(*entry->object, *member, kind, *values);
+      response.call = fingerprint;
       if (!key.empty()) {
         entry->idempotent.emplace(key, response);
         entry->idempotentOrder.push_back(key);

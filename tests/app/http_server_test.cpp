@@ -205,6 +205,26 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
   Post("/api/v1/objects/" + b + "/call/FiscalLine", args, key);
   Post("/api/v1/objects/" + a + "/call/FiscalLine", args);
   EXPECT_EQ(m_backend.Calls().size(), 3u);
+  // The key stands for its call: another member, other arguments, or the next receipt's line
+  // with the same key are refused and run nothing.
+  for (const auto& [member, other] :
+       {std::pair<std::string, std::string>{"FiscalLine", R"(["Хліб",2,100,0,1,0,1])"},
+        {"CloseCheckEx", "[100,0,0,0]"},
+        {"FiscalLine", R"(["Хліб",1,100,0,1,0,2])"}}) {
+    auto refused = Post("/api/v1/objects/" + a + "/call/" + member, other, key);
+    EXPECT_EQ(Refusal(refused).first, 422) << member << other;
+    ASSERT_TRUE(refused);
+    EXPECT_NE(refused->body.find("nothing was run"), std::string::npos);
+  }
+  EXPECT_EQ(m_backend.Calls().size(), 3u);
+  // The same call in the other form of its arguments is the same call.
+  auto byName = Post("/api/v1/objects/" + a + "/call/FiscalLine",
+                     R"({"GoodsName":"Хліб","Qty":1,"Price":100,"GoodsDividual":0,)"
+                     R"("Tax1Index":1,"Tax2Index":0,"Article":1})",
+                     key);
+  ASSERT_TRUE(byName);
+  EXPECT_EQ(byName->body, first->body);
+  EXPECT_EQ(m_backend.Calls().size(), 3u);
   auto tooLong = Post("/api/v1/objects/" + a + "/call/FiscalLine", args,
                       {{"Idempotency-Key", std::string(201, 'k')}});
   EXPECT_EQ(Refusal(tooLong).first, 400);
