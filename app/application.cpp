@@ -160,6 +160,7 @@ int RunApplication(const std::vector<std::string>& args) {
   auto registry = std::make_unique<PrinterRegistry>(host, clock);
   RemoteOrbisFactory::Options remoteOptions;
   remoteOptions.token = settings.ReadString("Remote", "Token", "");
+  remoteOptions.tokenHosts = SplitList(settings.ReadString("Remote", "Hosts", ""));
   remoteOptions.startOnDemand = false;
   DaemonOrbisFactory factory(*registry, std::make_unique<RemoteOrbisFactory>(remoteOptions));
   ServiceBackend backend(*registry, factory, host);

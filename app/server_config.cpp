@@ -17,17 +17,6 @@ std::string Trim(const std::string& text) {
   return text.substr(b, e - b + 1);
 }
 
-std::vector<std::string> SplitList(const std::string& text) {
-  std::vector<std::string> items;
-  std::stringstream in(text);
-  std::string item;
-  while (std::getline(in, item, ',')) {
-    item = Trim(item);
-    if (!item.empty()) items.push_back(item);
-  }
-  return items;
-}
-
 std::string Lower(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(),
                  [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
@@ -41,6 +30,17 @@ std::string HostPart(const std::string& header) {
 }
 
 }  // namespace
+
+std::vector<std::string> SplitList(const std::string& text) {
+  std::vector<std::string> items;
+  std::stringstream in(text);
+  std::string item;
+  while (std::getline(in, item, ',')) {
+    item = Trim(item);
+    if (!item.empty()) items.push_back(item);
+  }
+  return items;
+}
 
 std::optional<Endpoint> ParseEndpoint(const std::string& text, int defaultPort) {
   Endpoint ep;

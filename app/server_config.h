@@ -19,6 +19,9 @@ struct Endpoint {
 
 // "127.0.0.1:8460", "[::1]:8460", "localhost", "host:port". Nullopt when malformed.
 std::optional<Endpoint> ParseEndpoint(const std::string& text, int defaultPort = 8460);
+
+// "a, b,,c " gives {"a", "b", "c"}: the comma lists of the configuration.
+std::vector<std::string> SplitList(const std::string& text);
 bool IsLoopbackHost(const std::string& host);
 // The peer address as the socket reports it ("127.0.0.1", "::1", "::ffff:127.0.0.1").
 bool IsLoopbackPeer(const std::string& address);

@@ -1,5 +1,7 @@
 #include "client/remote_orbis_factory.h"
 
+#include <cctype>
+
 #include "client/remote_orbis.h"
 
 namespace vekta {
@@ -34,8 +36,22 @@ HRESULT RemoteOrbisFactory::CreateRemote(const std::string& host, std::unique_pt
   object.reset();
   auto address = ParseServerName(host, m_options.defaultPort);
   if (!address) return RPC_S_SERVER_UNAVAILABLE;
-  address->token = m_options.token;
+  // The caller names the host: the token is only for the servers the configuration trusts.
+  if (TokenGoesTo(*address)) address->token = m_options.token;
   return CreateAt(*address, object);
+}
+
+bool RemoteOrbisFactory::TokenGoesTo(const ServerAddress& address) const {
+  auto lower = [](std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  const std::string host = lower(address.host);
+  for (const std::string& entry : m_options.tokenHosts) {
+    const std::string allowed = lower(entry);
+    if (allowed == host || allowed == host + ":" + std::to_string(address.port)) return true;
+  }
+  return false;
 }
 
 }  // namespace vekta

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "client/lease_keeper.h"
 #include "client/object_connection.h"
@@ -17,7 +18,10 @@ class RemoteOrbisFactory final : public OrbisFactory {
  public:
   struct Options {
     ServerAddress local;  // the server of CreateLocal
-    std::string token;    // [Remote] Token: sent to the servers of CreateRemote
+    std::string token;    // [Remote] Token: sent to the servers of CreateRemote in tokenHosts
+    // [Remote] Hosts: the servers the token may go to, "name" (any port) or "name:port",
+    // compared without regard to case. Empty: the token goes nowhere.
+    std::vector<std::string> tokenHosts;
     int defaultPort = 8460;
     bool startOnDemand = true;  // CreateLocal starts a registered server when none answers
     std::vector<std::string> manifestDirectories;
@@ -33,6 +37,8 @@ class RemoteOrbisFactory final : public OrbisFactory {
   HRESULT CreateAt(const ServerAddress& address, std::unique_ptr<IOrbis>& object);
 
  private:
+  bool TokenGoesTo(const ServerAddress& address) const;
+
   Options m_options;
   std::shared_ptr<LeaseKeeper> m_keeper;
 };

@@ -8,6 +8,7 @@
 #include "client/lease_keeper.h"
 #include "client/object_connection.h"
 #include "client/remote_orbis.h"
+#include "client/remote_orbis_factory.h"
 #include "client/server_launcher.h"
 
 namespace vekta {
@@ -38,6 +39,10 @@ class ScriptedServer {
  public:
   ScriptedServer() {
     m_server.Post("/api/v1/objects", [this](const httplib::Request& req, httplib::Response& res) {
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_authorizations.push_back(req.get_header_value("Authorization"));
+      }
       if (req.get_header_value("Authorization") == "Bearer wrong") {
         res.status = 401;
         res.set_content(R"({"error":"wrong token","hresult":"0x80070005"})", "application/json");
@@ -83,6 +88,11 @@ class ScriptedServer {
     std::lock_guard<std::mutex> lock(m_mutex);
     return m_keys;
   }
+  // The Authorization header of each object creation, in order ("" when none came).
+  std::vector<std::string> Authorizations() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_authorizations;
+  }
 
   int port = 0;
   std::atomic<int> pings{0};
@@ -94,6 +104,7 @@ class ScriptedServer {
   std::thread m_thread;
   std::mutex m_mutex;
   std::vector<std::string> m_keys;
+  std::vector<std::string> m_authorizations;
 };
 
 TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndFailuresHaveTheirCodes) {
@@ -141,6 +152,27 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndFailuresHaveTh
       std::make_shared<ObjectConnection>(ServerAddress::At("127.0.0.1", freePort, false, ""));
   EXPECT_EQ(RemoteOrbis::Create(nobody, orbis), RPC_S_SERVER_UNAVAILABLE);
   EXPECT_FALSE(nobody->Healthy(std::chrono::milliseconds(200)));
+}
+
+TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
+  ScriptedServer server;
+  const std::string host = "127.0.0.1:" + std::to_string(server.port);
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{}, ""},                                            // no list: the token goes nowhere
+      {{"127.0.0.10", "127.0.0.1:1", "example.org"}, ""},  // look-alikes and another port
+      {{"other", "127.0.0.1"}, "Bearer secret"},           // the name, any port
+      {{host}, "Bearer secret"},                           // the name and its port
+  };
+  for (const auto& [hosts, expected] : cases) {
+    RemoteOrbisFactory::Options options;
+    options.token = "secret";
+    options.tokenHosts = hosts;
+    RemoteOrbisFactory factory(options);
+    std::unique_ptr<IOrbis> object;
+    EXPECT_EQ(factory.CreateRemote(host, object), S_OK);
+    ASSERT_FALSE(server.Authorizations().empty());
+    EXPECT_EQ(server.Authorizations().back(), expected) << testing::PrintToString(hosts);
+  }
 }
 
 TEST(ServerLauncherTest, ManifestIsReadOnlyWhenItNamesAnAbsoluteExecutable) {

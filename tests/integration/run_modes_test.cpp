@@ -18,9 +18,9 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   const int portB = FreePort();
   DaemonProcess b(dir, portB, {"--simulate", "1"}, true, "Token=b-secret\n");
   const int portA = FreePort();
-  DaemonProcess a(dir, portA, {}, true, "[Remote]\nToken=b-secret\n");
+  DaemonProcess a(dir, portA, {}, true, "[Remote]\nToken=b-secret\nHosts=127.0.0.1\n");
   const int portC = FreePort();
-  DaemonProcess c(dir, portC, {}, true, "[Remote]\nToken=wrong\n");
+  DaemonProcess c(dir, portC, {}, true, "[Remote]\nToken=wrong\nHosts=127.0.0.1\n");
 
   ObjectConnection http(a.Address());
   std::string id;
@@ -52,6 +52,7 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   // The client library's own codes for the same failures.
   RemoteOrbisFactory::Options options;
   options.token = "wrong";
+  options.tokenHosts = {"127.0.0.1"};
   RemoteOrbisFactory factory(options);
   std::unique_ptr<IOrbis> object;
   EXPECT_EQ(factory.CreateRemote(host, object), E_ACCESSDENIED);
