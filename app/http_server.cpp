@@ -10,6 +10,7 @@
 #include "app/argument_conversion.h"
 #include "app/typelib_document.h"
 #include "link/link_stats.h"
+#include "link/receipt_journal.h"
 #include "platform/codepage.h"
 #include "platform/settings_store.h"
 #include "platform/string_table.h"
@@ -365,6 +366,23 @@ void HttpServer::RegisterRoutes() {
         }));
   s.Get("/metrics", Guarded(std::bind(&HttpServer::Metrics, this, _1, _2)));
   s.Get("/api/v1/connections", Guarded(std::bind(&HttpServer::Connections, this, _1, _2)));
+  // The receipts that were in doubt or left by an earlier run, and how each was settled.
+  s.Get("/api/v1/receipts", Guarded([this](const httplib::Request&, httplib::Response& res) {
+          json receipts = json::array();
+          const std::string dir = m_context.config.logDirectory;
+          ReceiptJournal journal(dir.empty() ? "" : dir + "/receipts.sqlite");
+          for (const ReceiptJournal::Entry& e : journal.Settled(200)) {
+            receipts.push_back({{"id", e.id},
+                                {"port", e.port},
+                                {"serialNumber", e.serial},
+                                {"state", e.state},
+                                {"total", e.total},
+                                {"settled", e.note},
+                                {"opened", e.opened},
+                                {"updated", e.updated}});
+          }
+          SendJson(res, 200, json{{"receipts", receipts}});
+        }));
   s.Get("/api/v1/status", Guarded([this](const httplib::Request&, httplib::Response& res) {
           SendJson(res, 200, m_context.status ? m_context.status() : json::object());
         }));

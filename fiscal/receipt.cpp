@@ -173,6 +173,7 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
     resultXml.clear();
   }
   checkOpen = true;
+  link.JournalOpened();
   return 1;
 }
 
@@ -449,6 +450,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
                               ZeroPadded(sums.returnSum, 10) + ZeroPadded(packing, 10) +
                               ZeroPadded(payCheck, 10) + ZeroPadded(credit, 10) +
                               ZeroPadded(std::llabs(cash), 10);
+  JournalStep(ReceiptJournal::kClosing, total);
   const auto sentAt = GetClock().Now();
   const bool sent = SendCommand(*this, command);
   m_returnCheck = false;
@@ -466,17 +468,81 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
     m_checkOpen = false;
     m_settledClosed = false;
     result = ClampToInt32(total);
-  } else if (timedOut) {
+    JournalStep(ReceiptJournal::kClosed, total, CheckResultText());
+  } else if (!timedOut) {
+    JournalStep(ReceiptJournal::kOpen, total, "close refused");
+  } else {
     // The printer may be printing a long receipt still, or the close never reached it: only
     // the printer can tell, and it is asked before anything else goes out on this port.
     m_doubtTotal = ClampToInt32(total);
     m_closeInDoubt = true;
     WriteLogLine("No reply to the close in time: the receipt is in doubt");
+    JournalStep(ReceiptJournal::kInDoubt, total, "", true);
     SetLastErrorText(Text1251(kInDoubtText));
     if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
   }
   DeleteStatusWindow();
   return result;
+}
+
+std::string PrinterLink::SalesRegisters(std::string_view ccasData) {
+  // eight fields of 11 characters: rest, income, outcome, sales, return, ...
+  constexpr std::size_t kSales = 33;
+  constexpr std::size_t kSize = 22;
+  return ccasData.size() >= kSales + kSize ? std::string(ccasData.substr(kSales, kSize)) : "";
+}
+
+void PrinterLink::JournalOpened() {
+  m_receiptBaseline.clear();
+  m_journalId = 0;
+  if (!m_journal || !m_journal->IsOpen()) return;
+  m_receiptBaseline = SalesRegisters(QueryPrinter("CCAS", "CCAS"));
+  m_journalId = m_journal->Opened(m_portNumber, SerialNumber(), m_receiptBaseline);
+}
+
+void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::string& note,
+                              bool remarkable) {
+  if (m_journal) m_journal->Update(m_journalId, state, total, note, remarkable);
+}
+
+void PrinterLink::SettleJournal() {
+  if (!m_journal || m_journalSettled) return;
+  const std::vector<ReceiptJournal::Entry> left = m_journal->Unsettled(m_portNumber);
+  if (left.empty()) {
+    m_journalSettled = true;
+    return;
+  }
+  // Only the newest can still be open on the printer (it holds one receipt at a time). Its
+  // close went through when the sales or return register moved since it was opened: only that
+  // receipt could move them. Otherwise "CANC" aborts it, if the printer still has it open.
+  const ReceiptJournal::Entry& newest = left.front();
+  bool printed = false;
+  if (newest.state != ReceiptJournal::kOpen) {
+    const std::string data = QueryPrinter("CCAS", "CCAS");
+    if (data.empty() || newest.baseline.empty()) return;  // cannot tell yet: asked again later
+    printed = SalesRegisters(data) != newest.baseline;
+  }
+  if (!printed) {
+    if (!SendFrame("CANC") || !WaitReady()) return;
+  }
+  m_journalSettled = true;
+  for (const ReceiptJournal::Entry& entry : left) {
+    const bool closing = entry.state != ReceiptJournal::kOpen;
+    const char* state = ReceiptJournal::kAborted;
+    std::string note = "left by an earlier run; ";
+    if (&entry != &newest) {
+      note += "a later receipt followed it";
+    } else if (printed) {
+      state = ReceiptJournal::kClosed;
+      note += "printed: the printer's sales registers moved";
+    } else {
+      state = closing ? ReceiptJournal::kNotPrinted : ReceiptJournal::kAborted;
+      note += "not closed on the printer: aborted";
+    }
+    m_journal->Update(entry.id, state, entry.total, note, true);
+    WriteLogLine("Receipt " + std::to_string(entry.id) + " of an earlier run: " + state + ", " +
+                 note);
+  }
 }
 
 void PrinterLink::TakeCloseReply(const std::string& message) {
@@ -509,6 +575,9 @@ bool PrinterLink::SettleCloseInDoubt() {
       m_queue.Pop();
       if (take(message)) continue;
       if (Contains(message, "CCAS")) {
+        // No close reply came, but the registers tell a close whose reply was lost.
+        const std::string now = SalesRegisters(std::string_view(message).substr(4));
+        printed = !m_receiptBaseline.empty() && !now.empty() && now != m_receiptBaseline;
         known = true;
         TakeClosingReady(kReceiptWaitMs);
       } else if (Contains(message, "SOFTPROTOC")) {
@@ -528,8 +597,11 @@ bool PrinterLink::SettleCloseInDoubt() {
     m_checkOpen = false;
     m_settledClosed = true;
     WriteLogLine("The receipt in doubt was printed: its close reply came late");
+    JournalStep(ReceiptJournal::kClosed, m_doubtTotal, "late close reply: " + CheckResultText(),
+                true);
   } else {
     WriteLogLine("The receipt in doubt was not printed: the printer never took its close");
+    JournalStep(ReceiptJournal::kOpen, m_doubtTotal, "the printer never took the close", true);
   }
   return true;
 }
@@ -557,6 +629,7 @@ short PrinterLink::AbortCheck() {
 
   short result = 0;
   if (sent && AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "")) {
+    if (m_checkOpen.load()) JournalStep(ReceiptJournal::kAborted, Sums().Total());
     m_checkOpen = false;
     result = 1;
   }

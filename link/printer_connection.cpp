@@ -194,8 +194,9 @@ short PrinterLink::Connect(const std::string& portName, const std::string& cashi
       // reporting the login as a success would leave the caller with a dead link.
       ClosePort();
       result = 0;
-    } else if (ShowStatusWindows()) {
-      m_host.ShowPrinterInfo(*this);
+    } else {
+      SettleJournal();
+      if (ShowStatusWindows()) m_host.ShowPrinterInfo(*this);
     }
   } else {
     ClosePort();

@@ -27,6 +27,7 @@
 #include "link/link_stats.h"
 #include "link/link_timings.h"
 #include "link/printer_config.h"
+#include "link/receipt_journal.h"
 #include "link/reply_queue.h"
 #include "platform/clock.h"
 #include "platform/serial_port.h"
@@ -179,6 +180,14 @@ class PrinterLink {
   // next exchange on the link first settles it from the printer (true once it is known).
   bool IsCloseInDoubt() const { return m_closeInDoubt.load(); }
   bool SettleCloseInDoubt();
+  // The receipt journal beside the protocol logs (null when there is no log folder).
+  ReceiptJournal* Journal() { return m_journal.get(); }
+  // Writes the current receipt's step to the journal.
+  void JournalStep(const char* state, std::int64_t total, const std::string& note = "",
+                   bool remarkable = false);
+  // After "PREP", with a journal: reads the sales and return registers (the one query of a
+  // receipt), so that a close in doubt can be told from them, and journals the receipt.
+  void JournalOpened();
   bool IsReturnCheck() const { return m_returnCheck.load(); }
   bool TaxesPerLine() const { return m_taxesPerLine.load(); }
 
@@ -246,6 +255,10 @@ class PrinterLink {
   void RecordReplyLatency();
   // The printer's close reply: its nine figures become the check result text and document.
   void TakeCloseReply(const std::string& message);
+  // At the first connect: settles the receipts an earlier run left open, closing or in doubt.
+  void SettleJournal();
+  // The sales and return registers out of a "CCAS" reply's data; empty when it is too short.
+  static std::string SalesRegisters(std::string_view ccasData);
   void DropStaleReplies();
   // Asks for the configuration, which only a logged-out printer refuses ("SOFTPROTOC").
   bool PrinterForgotLogin();
@@ -312,6 +325,10 @@ class PrinterLink {
   bool m_settlingClose = false;   // command thread only
   bool m_settledClosed = false;   // a close settled as printed, for its retry; command thread
   std::int32_t m_doubtTotal = 0;  // the total of the close in doubt; command thread only
+  std::unique_ptr<ReceiptJournal> m_journal;
+  std::int64_t m_journalId = 0;   // the current receipt's row; command thread only
+  bool m_journalSettled = false;  // what an earlier run left was settled on this printer
+  std::string m_receiptBaseline;  // sales and return registers when the receipt was opened
 };
 
 }  // namespace vekta

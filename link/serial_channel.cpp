@@ -21,6 +21,10 @@ PrinterLink::PrinterLink(std::int32_t portNumber, LinkHost& host, Clock& clock, 
 
   OpenLog();
   LogMessageId(1000);
+  const std::string logDirectory = m_host.LogDirectory();
+  if (!logDirectory.empty()) {
+    m_journal = std::make_unique<ReceiptJournal>(logDirectory + "/receipts.sqlite");
+  }
 }
 
 PrinterLink::~PrinterLink() {

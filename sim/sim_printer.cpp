@@ -264,12 +264,13 @@ void SimPrinter::WriteFrames(const std::string& frame) {
 }
 
 void SimPrinter::WriteBytes(const std::string& bytes) {
+  // Counted before they go: the host may read them and ask for the count at once.
+  if (m_master >= 0) m_bytesOut += bytes.size();
   std::size_t done = 0;
   while (m_master >= 0 && done < bytes.size()) {
     ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
     if (n > 0) {
       done += static_cast<std::size_t>(n);
-      m_bytesOut += static_cast<std::uint64_t>(n);
       continue;
     }
     if (n < 0 && errno == EINTR) continue;

@@ -1,0 +1,136 @@
+#include "link/receipt_journal.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace vekta {
+
+namespace {
+
+constexpr const char* kSchema =
+    "CREATE TABLE IF NOT EXISTS receipts ("
+    " id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    " port INTEGER NOT NULL,"
+    " serial TEXT NOT NULL,"
+    " state TEXT NOT NULL,"
+    " total INTEGER NOT NULL DEFAULT 0,"
+    " note TEXT NOT NULL DEFAULT '',"
+    " settled INTEGER NOT NULL DEFAULT 0,"
+    " baseline TEXT NOT NULL DEFAULT '',"
+    " opened TEXT NOT NULL DEFAULT (datetime('now', 'localtime')),"
+    " updated TEXT NOT NULL DEFAULT (datetime('now', 'localtime')));"
+    "CREATE INDEX IF NOT EXISTS receipts_port_state ON receipts (port, state);";
+
+// One prepared statement, finalized on every path.
+class Statement {
+ public:
+  Statement(sqlite3* db, const char* sql) {
+    if (db != nullptr) sqlite3_prepare_v2(db, sql, -1, &m_stmt, nullptr);
+  }
+  ~Statement() { sqlite3_finalize(m_stmt); }
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+  explicit operator bool() const { return m_stmt != nullptr; }
+  Statement& Bind(int index, std::int64_t value) {
+    sqlite3_bind_int64(m_stmt, index, value);
+    return *this;
+  }
+  Statement& Bind(int index, const std::string& text) {
+    sqlite3_bind_text(m_stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
+    return *this;
+  }
+  bool Step() { return m_stmt != nullptr && sqlite3_step(m_stmt) == SQLITE_ROW; }
+  bool Run() { return m_stmt != nullptr && sqlite3_step(m_stmt) == SQLITE_DONE; }
+  std::int64_t Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
+  std::string Text(int column) const {
+    const auto* text = sqlite3_column_text(m_stmt, column);
+    return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  }
+
+ private:
+  sqlite3_stmt* m_stmt = nullptr;
+};
+
+std::vector<ReceiptJournal::Entry> Entries(Statement& select) {
+  std::vector<ReceiptJournal::Entry> entries;
+  while (select.Step()) {
+    entries.push_back({select.Int(0), static_cast<int>(select.Int(1)), select.Text(2),
+                       select.Text(3), select.Int(4), select.Text(5), select.Text(6),
+                       select.Text(7), select.Text(8)});
+  }
+  return entries;
+}
+
+constexpr const char* kColumns = "id, port, serial, state, total, note, opened, updated, baseline";
+
+}  // namespace
+
+ReceiptJournal::ReceiptJournal(const std::string& path) {
+  if (path.empty()) return;
+  // The journal is kept whether or not protocol logging is on, so its folder may not exist yet.
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    sqlite3_close(m_db);
+    m_db = nullptr;
+    return;
+  }
+  // Every step is on disk when the call returns: a server killed right after a close was sent
+  // still finds it in the journal. Several ports' links share the file.
+  sqlite3_busy_timeout(m_db, 2000);
+  if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
+                   nullptr) != SQLITE_OK ||
+      sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+    sqlite3_close(m_db);
+    m_db = nullptr;
+  }
+}
+
+ReceiptJournal::~ReceiptJournal() {
+  sqlite3_close(m_db);
+}
+
+std::int64_t ReceiptJournal::Opened(int port, const std::string& serial,
+                                    const std::string& baseline) {
+  Statement insert(m_db,
+                   "INSERT INTO receipts (port, serial, state, baseline) VALUES (?, ?, ?, ?)");
+  if (!insert) return 0;
+  insert.Bind(1, port).Bind(2, serial).Bind(3, std::string(kOpen)).Bind(4, baseline);
+  if (!insert.Run()) return 0;
+  return sqlite3_last_insert_rowid(m_db);
+}
+
+void ReceiptJournal::Update(std::int64_t id, const char* state, std::int64_t total,
+                            const std::string& note, bool remarkable) {
+  if (id <= 0) return;
+  Statement update(m_db,
+                   "UPDATE receipts SET state = ?, total = ?, note = ?, settled = settled OR ?,"
+                   " updated = datetime('now', 'localtime') WHERE id = ?");
+  if (!update) return;
+  update.Bind(1, std::string(state)).Bind(2, total).Bind(3, note);
+  update.Bind(4, remarkable ? 1 : 0).Bind(5, id).Run();
+}
+
+std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port) const {
+  Statement select(m_db, (std::string("SELECT ") + kColumns +
+                          " FROM receipts WHERE port = ? AND state IN ('open', 'closing',"
+                          " 'in doubt') ORDER BY id DESC")
+                             .c_str());
+  if (!select) return {};
+  select.Bind(1, port);
+  return Entries(select);
+}
+
+std::vector<ReceiptJournal::Entry> ReceiptJournal::Settled(int limit) const {
+  Statement select(m_db, (std::string("SELECT ") + kColumns +
+                          " FROM receipts WHERE settled != 0 ORDER BY id DESC LIMIT ?")
+                             .c_str());
+  if (!select) return {};
+  select.Bind(1, limit);
+  return Entries(select);
+}
+
+}  // namespace vekta
