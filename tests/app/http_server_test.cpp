@@ -192,6 +192,7 @@ TEST_F(HttpServerTest, ResultEnvelopesByNameAndByDispid) {
 }
 
 TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
+  using P = std::pair<int, std::string>;
   const std::string a = Create();
   const std::string b = Create();
   const httplib::Headers key = {{"Idempotency-Key", "receipt-17-line-2"}};
@@ -200,6 +201,8 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
   auto again = Post("/api/v1/objects/" + a + "/call/FiscalLine", args, key);
   ASSERT_TRUE(first && again);
   EXPECT_EQ(first->body, again->body);
+  EXPECT_FALSE(first->has_header("Idempotent-Replay"));
+  EXPECT_EQ(again->get_header_value("Idempotent-Replay"), "true");
   EXPECT_EQ(m_backend.Calls().size(), 1u);
   // The key belongs to its object; without a key every call runs.
   Post("/api/v1/objects/" + b + "/call/FiscalLine", args, key);
@@ -212,9 +215,10 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
         {"CloseCheckEx", "[100,0,0,0]"},
         {"FiscalLine", R"(["Хліб",1,100,0,1,0,2])"}}) {
     auto refused = Post("/api/v1/objects/" + a + "/call/" + member, other, key);
-    EXPECT_EQ(Refusal(refused).first, 422) << member << other;
+    EXPECT_EQ(Refusal(refused), P(422, "0x80070057")) << member << other;
     ASSERT_TRUE(refused);
     EXPECT_NE(refused->body.find("nothing was run"), std::string::npos);
+    EXPECT_FALSE(refused->has_header("Idempotent-Replay"));
   }
   EXPECT_EQ(m_backend.Calls().size(), 3u);
   // The same call in the other form of its arguments is the same call.
@@ -224,6 +228,7 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
                      key);
   ASSERT_TRUE(byName);
   EXPECT_EQ(byName->body, first->body);
+  EXPECT_EQ(byName->get_header_value("Idempotent-Replay"), "true");
   EXPECT_EQ(m_backend.Calls().size(), 3u);
   auto tooLong = Post("/api/v1/objects/" + a + "/call/FiscalLine", args,
                       {{"Idempotency-Key", std::string(201, 'k')}});
