@@ -48,8 +48,12 @@ bool RemoteOrbisFactory::TokenGoesTo(const ServerAddress& address) const {
   };
   const std::string host = lower(address.host);
   for (const std::string& entry : m_options.tokenHosts) {
-    const std::string allowed = lower(entry);
-    if (allowed == host || allowed == host + ":" + std::to_string(address.port)) return true;
+    // An entry is read as a server name is ("[::1]:8460" included); port 0 means any port.
+    auto allowed = ParseServerName(entry, 0);
+    if (!allowed) continue;
+    if (lower(allowed->host) == host && (allowed->port == 0 || allowed->port == address.port)) {
+      return true;
+    }
   }
   return false;
 }

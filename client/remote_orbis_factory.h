@@ -19,8 +19,9 @@ class RemoteOrbisFactory final : public OrbisFactory {
   struct Options {
     ServerAddress local;  // the server of CreateLocal
     std::string token;    // [Remote] Token: sent to the servers of CreateRemote in tokenHosts
-    // [Remote] Hosts: the servers the token may go to, "name" (any port) or "name:port",
-    // compared without regard to case. Empty: the token goes nowhere.
+    // [Remote] Hosts: the servers the token may go to, "name" (any port) or "name:port"
+    // ("[::1]:8460" for an IPv6 address), names compared exactly but without regard to case.
+    // Empty: the token goes nowhere.
     std::vector<std::string> tokenHosts;
     int defaultPort = 8460;
     bool startOnDemand = true;  // CreateLocal starts a registered server when none answers

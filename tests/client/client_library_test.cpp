@@ -53,12 +53,14 @@ class ScriptedServer {
     });
     m_server.Post("/api/v1/objects/abc/call/FiscalLine",
                   [this](const httplib::Request& req, httplib::Response& res) {
+                    std::size_t calls = 0;
                     {
                       std::lock_guard<std::mutex> lock(m_mutex);
                       m_keys.push_back(req.get_header_value("Idempotency-Key"));
+                      calls = m_keys.size();
                     }
                     // The first answer comes too late for the client.
-                    if (m_keys.size() == 1 || slow) {
+                    if (calls == 1 || slow) {
                       std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                     }
                     res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
@@ -156,22 +158,33 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndFailuresHaveTh
 
 TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
   ScriptedServer server;
-  const std::string host = "127.0.0.1:" + std::to_string(server.port);
-  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
-      {{}, ""},                                            // no list: the token goes nowhere
-      {{"127.0.0.10", "127.0.0.1:1", "example.org"}, ""},  // look-alikes and another port
-      {{"other", "127.0.0.1"}, "Bearer secret"},           // the name, any port
-      {{host}, "Bearer secret"},                           // the name and its port
+  const std::string port = std::to_string(server.port);
+  const std::string host = "127.0.0.1:" + port;
+  struct Case {
+    std::vector<std::string> hosts;
+    std::string connectTo;
+    std::string expected;
   };
-  for (const auto& [hosts, expected] : cases) {
+  const std::vector<Case> cases = {
+      {{}, host, ""},  // no list: the token goes nowhere
+      // look-alikes, another port, a name that resolves to the same address
+      {{"127.0.0.10", "127.0.0.1:1", "127.0.0", "localhost", "[127.0.0.1", "example.org"},
+       host,
+       ""},
+      {{"other", "127.0.0.1"}, host, "Bearer secret"},  // the name, any port
+      {{host}, host, "Bearer secret"},                  // the name and its port
+      {{"LOCALHOST:" + port}, "http://LocalHost:" + port, "Bearer secret"},  // case aside
+  };
+  for (const Case& c : cases) {
     RemoteOrbisFactory::Options options;
     options.token = "secret";
-    options.tokenHosts = hosts;
+    options.tokenHosts = c.hosts;
     RemoteOrbisFactory factory(options);
     std::unique_ptr<IOrbis> object;
-    EXPECT_EQ(factory.CreateRemote(host, object), S_OK);
+    EXPECT_EQ(factory.CreateRemote(c.connectTo, object), S_OK) << c.connectTo;
     ASSERT_FALSE(server.Authorizations().empty());
-    EXPECT_EQ(server.Authorizations().back(), expected) << testing::PrintToString(hosts);
+    EXPECT_EQ(server.Authorizations().back(), c.expected)
+        << testing::PrintToString(c.hosts) << " " << c.connectTo;
   }
 }
 

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
+#include <httplib.h>
 #include <sys/stat.h>
+
+#include <mutex>
+#include <thread>
 
 #include "client/remote_orbis_factory.h"
 #include "tests/integration/daemon_process.h"
@@ -37,6 +41,27 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   const json rows = ObjectConnection(b.Address()).Get("/api/v1/connections").body["rows"];
   ASSERT_EQ(rows.size(), 1u);
   EXPECT_EQ(rows[0][2], "Remote POS");
+  // A listener of the caller's choosing gets the token only under a name [Remote] Hosts lists.
+  httplib::Server listener;
+  std::mutex mutex;
+  std::vector<std::string> authorizations;
+  listener.Post("/api/v1/objects", [&](const httplib::Request& req, httplib::Response& res) {
+    std::lock_guard<std::mutex> lock(mutex);
+    authorizations.push_back(req.get_header_value("Authorization"));
+    res.status = 503;
+  });
+  const int listenerPort = listener.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { listener.listen_after_bind(); });
+  for (const std::string name : {"localhost", "127.0.0.1"}) {
+    std::string other;
+    ASSERT_EQ(http.CreateObject("VektaManager.Application", 0, other), S_OK);
+    http.Call(
+        other, "InitEx",
+        json::array({1, "K", "7777777777", 0, "Y", name + ":" + std::to_string(listenerPort)}));
+  }
+  listener.stop();
+  serving.join();
+  EXPECT_EQ(authorizations, (std::vector<std::string>{"", "Bearer b-secret"}));
 
   // A refused token, and no server at all: InitEx gives 0 and nothing is held.
   ObjectConnection httpC(c.Address());
