@@ -3,6 +3,7 @@
 
 Every figure is set against a limit or a baseline measured in the same run, because the
 machines the benchmarks run on are shared and noisy: a ratio survives that, a raw figure not.
+A benchmark that did not run or failed shows as such; it never stops the report.
 Usage: bench_report.py JSON_DIR OUT_DIR
 """
 
@@ -18,43 +19,54 @@ RECEIPT_SIZES = (1, 10, 50)
 PRINT_TIMES = (0, 20)
 CLIENT_COUNTS = (1, 10, 100)
 PORT_COUNTS = (1, 2, 4, 8)
-LINE_LIMIT = 1.05
+LINE_LIMIT = 1.05  # a receipt may take 5 % more than its bytes and print time on the line
+# Run options Google Benchmark appends to a name ("/iterations:3", "/real_time", ...).
+OPTIONS = re.compile(r"/(?:[a-z_]+:[^/]*|real_time|manual_time|process_time)")
 
 
 def load(json_dir):
-    """Benchmarks as "program:name" (names without their option suffixes), and the context of
-    one program."""
-    runs, context = {}, {}
+    """The benchmarks as {"program:name": run}, names without their run options, the median
+    where repetitions were run; the context of the first program; the files not readable."""
+    runs, context, unreadable = {}, {}, []
     for path in sorted(Path(json_dir).glob("*.json")):
         try:
-            data = json.loads(path.read_text())
+            text = path.read_text()
+            data = json.loads(text) if text.strip() else {}  # empty: the filter matched nothing
         except (OSError, ValueError) as error:
-            print(f"bench_report: {path}: {error}", file=sys.stderr)
+            unreadable.append(f"{path.name}: {error}")
             continue
         context = context or data.get("context", {})
         for bench in data.get("benchmarks", []):
-            if bench.get("run_type") == "aggregate" and bench.get("aggregate_name") != "median":
+            aggregate = bench.get("aggregate_name")
+            if bench.get("run_type") == "aggregate" and aggregate != "median":
                 continue
-            name = re.sub(r"/(iterations|min_time|real_time|repeats|threads)[^/]*", "",
-                          bench.get("run_name", bench["name"]))
-            bench["program"] = path.stem
-            runs[f"{path.stem}:{name}"] = bench
-    return runs, context
+            name = OPTIONS.sub("", bench.get("run_name") or bench.get("name", "?"))
+            key = f"{path.stem}:{name}"
+            if key not in runs or aggregate == "median":
+                runs[key] = dict(bench, program=path.stem, short=name)
+    return runs, context, unreadable
+
+
+def number(value):
+    ok = isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+    return value if ok else None
 
 
 def counter(runs, name, key):
+    """A figure of a benchmark that ran without error, else None."""
     bench = runs.get(name)
-    if not bench or bench.get("error_occurred"):
-        return None
-    value = bench.get(key)
-    return value if isinstance(value, (int, float)) else None
+    return number(bench.get(key)) if bench and not bench.get("error_occurred") else None
 
 
-def why_missing(runs, name):
+def error_text(bench):
+    return "error: " + cell(bench.get("error_message") or "no message")
+
+
+def why_missing(runs, name, key=None):
     bench = runs.get(name)
     if bench and bench.get("error_occurred"):
-        return "error: " + bench.get("error_message", "?")
-    return "not measured"
+        return error_text(bench)
+    return f"ran, but no {key} (got {bench.get(key)!r})" if bench and key else "not measured"
 
 
 def fmt(value, digits=None):
@@ -65,113 +77,150 @@ def fmt(value, digits=None):
     return f"{value:,.{digits}f}"
 
 
+def fmt_ratio(value):
+    return fmt(value, 2 if value is not None and value < 10 else None)
+
+
+def cell(text):
+    return str(text).replace("|", "\\|").replace("\n", " ")
+
+
+def plural(n, word):
+    return f"{n} {word}{'s' if n != 1 else ''}"
+
+
+def receipt(lines, print_ms):
+    return f"line_bench:BM_ReceiptOverTheLine/{lines}/{print_ms}"
+
+
 class Table:
-    """The main table: each row a figure, what it is held against, and the ratio."""
+    """The main table: each row a figure, what it is held against, the ratio and a verdict.
+    Rows of one kind also make up one row of the table for the README."""
 
-    def __init__(self):
-        self.rows = []
+    def __init__(self, runs):
+        self.runs, self.rows, self.readme_rows = runs, [], {}
 
-    def limit(self, what, figure, shown, limit, limit_text):
-        if figure is None:
-            self.rows.append((what, "not measured", limit_text, "—", "—"))
-            return
-        ratio = figure / limit
-        self.rows.append((what, shown, limit_text, fmt(ratio, 2), "ok" if ratio <= 1 else "over"))
-
-    def baseline(self, what, figure, shown, base, base_text):
-        ratio = figure / base if figure is not None and base else None
-        self.rows.append((what, shown if figure is not None else "not measured", base_text,
-                          fmt(ratio, 2), "—"))
+    def add(self, name, key, what, unit, ref, ref_text, is_limit, scale=1, extra="", readme=None):
+        """readme: (the README row's text, what that row is held against), or None."""
+        value = counter(self.runs, name, key)
+        r = value / ref if value is not None and ref else None
+        row = {"what": what, "shown": None if value is None else value * scale, "unit": unit,
+               "ratio": r, "ref_text": ref_text,
+               "figure": f"{fmt(value * scale)}{unit}{extra}" if value is not None
+               else why_missing(self.runs, name, key),
+               "verdict": ("ok" if r <= 1 else "over") if is_limit and r is not None else "—"}
+        self.rows.append(row)
+        if readme:
+            group = self.readme_rows.setdefault(readme[0], {"rows": []})
+            group["against"] = readme[1]
+            group["rows"].append(row)
 
     def markdown(self):
         lines = ["| what | figure | limit or baseline | ratio | verdict |", "|---|---|---|---|---|"]
-        lines += ["| " + " | ".join(row) + " |" for row in self.rows]
+        return "\n".join(lines + [f"| {r['what']} | {r['figure']} | {r['ref_text']} | "
+                                  f"{fmt_ratio(r['ratio'])} | {r['verdict']} |" for r in self.rows])
+
+    def readme(self):
+        lines = ["| what | measured | ratio |", "|---|---|---|"]
+        for what, group in self.readme_rows.items():
+            rows = group["rows"]
+            if all(r["shown"] is None for r in rows):
+                lines.append(f"| {what} | {rows[0]['figure']} | — |")
+                continue
+            measured = " / ".join(fmt(r["shown"]) for r in rows) + rows[0]["unit"]
+            ratios = " / ".join(fmt_ratio(r["ratio"]) for r in rows)
+            lines.append(f"| {what} | {measured} ({group['against']}) | {ratios} |")
         return "\n".join(lines)
 
 
 def receipt_rows(runs, table):
+    """The six receipts over the line into the main table; returns their own table."""
     detail = ["| lines | print ms/line | bytes | wire ms | print ms | wall ms | wall / line time |",
               "|---|---|---|---|---|---|---|"]
     for lines in RECEIPT_SIZES:
-        for print_ms in PRINT_TIMES:
-            name = f"line_bench:BM_ReceiptOverTheLine/{lines}/{print_ms}"
-            get = lambda key: counter(runs, name, key)  # noqa: E731
-            what = f"receipt of {lines} line{'s' if lines > 1 else ''} through HTTP at 57600 baud, " \
-                   f"print {print_ms} ms/line"
-            if get("wall_ms") is None:
-                table.limit(what, None, why_missing(runs, name), 1, "1.05 × line time")
-                detail.append(f"| {lines} | {print_ms} | {why_missing(runs, name)} | | | | |")
-                continue
-            limit_ms = LINE_LIMIT * get("line_ms")
-            table.limit(what, get("wall_ms"), f"{fmt(get('wall_ms'))} ms ({fmt(get('bytes'))} B)",
-                        limit_ms, f"1.05 × line time {fmt(get('line_ms'))} ms = {fmt(limit_ms)} ms")
-            detail.append(f"| {lines} | {print_ms} | {fmt(get('bytes'))} | {fmt(get('wire_ms'))} | "
-                          f"{fmt(get('print_ms'))} | {fmt(get('wall_ms'))} | {fmt(get('ratio'), 3)} |")
+        line_ms = [counter(runs, receipt(lines, p), "line_ms") for p in PRINT_TIMES]
+        readme = (f"receipt of {plural(lines, 'line')}, print 0 / 20 ms a line",
+                  f"line time {' / '.join(map(fmt, line_ms))} ms, limit 1.05 × line time")
+        for print_ms, line in zip(PRINT_TIMES, line_ms):
+            name = receipt(lines, print_ms)
+            get = lambda key, n=name: counter(runs, n, key)  # noqa: E731
+            limit = LINE_LIMIT * line if line else None
+            table.add(name, "wall_ms", f"receipt of {plural(lines, 'line')} through HTTP, 57600 "
+                      f"baud, print {print_ms} ms/line", " ms", limit,
+                      f"1.05 × line time {fmt(line)} ms = {fmt(limit)} ms" if limit
+                      else "1.05 × line time", True, extra=f" ({fmt(get('bytes'))} B)",
+                      readme=readme)
+            figures = [get(k) for k in ("bytes", "wire_ms", "print_ms", "wall_ms")]
+            figures = " | ".join(map(fmt, figures)) + f" | {fmt(get('ratio'), 3)}" \
+                if get("wall_ms") is not None else why_missing(runs, name) + " | | | | |"
+            detail.append(f"| {lines} | {print_ms} | {figures} |")
     return "\n".join(detail)
 
 
 def other_rows(runs, table):
-    p50 = counter(runs, "http_bench:BM_FiscalLine", "p50_us")
-    table.limit("`FiscalLine` through HTTP, printer answering at once, median", p50,
-                f"{fmt(p50)} µs", 2000, "2,000 µs")
-    p50 = counter(runs, "http_bench:BM_GetCheckSum", "p50_us")
-    table.limit("`GetCheckSum` through HTTP, median", p50, f"{fmt(p50)} µs", 300, "300 µs")
-    ratio = counter(runs, "receipt_bench:BM_ReceiptAt57600", "ratio_to_line_limit")
-    table.limit("receipt of 10 lines in process at 57600 baud, wall / wire time", ratio,
-                fmt(ratio, 3), LINE_LIMIT, "1.05")
+    for name, key, what, unit, limit in (
+            ("http_bench:BM_FiscalLine", "p50_us",
+             "`FiscalLine` through HTTP, printer answering at once, median", " µs", 2000),
+            ("http_bench:BM_GetCheckSum", "p50_us", "`GetCheckSum` through HTTP, median", " µs",
+             300),
+            ("receipt_bench:BM_ReceiptAt57600", "ratio_to_line_limit",
+             "receipt of 10 lines in process at 57600 baud, wall / wire time", "", LINE_LIMIT)):
+        text = f"{fmt(limit, 2 if limit < 10 else 0)}{unit}"
+        table.add(name, key, what, unit, limit, text, True, readme=(what, f"limit {text}"))
 
     one_port = counter(runs, "http_bench:BM_ReceiptsPerSecond/1", "receipts_per_s")
     for ports in PORT_COUNTS:
-        rate = counter(runs, f"http_bench:BM_ReceiptsPerSecond/{ports}", "receipts_per_s")
-        table.baseline(f"receipts of 3 lines per second over {ports} port(s)", rate,
-                       f"{fmt(rate)}/s", ports * one_port if one_port else None,
-                       f"{ports} × the 1-port rate")
+        table.add(f"http_bench:BM_ReceiptsPerSecond/{ports}", "receipts_per_s",
+                  f"receipts of 3 lines per second over {plural(ports, 'port')}", "/s",
+                  ports * one_port if one_port else None, f"{ports} × the 1-port rate", False,
+                  readme=("receipts of 3 lines per second over 2 / 4 / 8 ports",
+                          f"n × {fmt(one_port)}/s on 1 port") if ports > 1 else None)
 
     base_p50 = counter(runs, "http_bench:BM_Clients/1", "p50_us")
     base_rate = counter(runs, "http_bench:BM_Clients/1", "calls_per_s")
+    p50_text, rate_text = f"p50 at 1 client, {fmt(base_p50)} µs", f"{fmt(base_rate)}/s at 1 client"
     for clients in CLIENT_COUNTS:
-        name = f"http_bench:BM_Clients/{clients}"
+        name, at, many = f"http_bench:BM_Clients/{clients}", plural(clients, "client"), clients > 1
         for key in ("p50_us", "p99_us"):
-            value = counter(runs, name, key)
-            table.baseline(f"`GetCheckSum` at {clients} client(s), {key[:3]}", value,
-                           f"{fmt(value)} µs", base_p50, "p50 at 1 client")
-        rate = counter(runs, name, "calls_per_s")
-        table.baseline(f"calls per second at {clients} client(s)", rate, f"{fmt(rate)}/s",
-                       base_rate, "calls/s at 1 client")
+            table.add(name, key, f"`GetCheckSum` at {at}, {key[:3]}", " µs", base_p50, p50_text,
+                      False, readme=(f"`GetCheckSum` at 10 / 100 clients, {key[:3]}", p50_text)
+                      if many else None)
+        table.add(name, "calls_per_s", f"calls per second at {at}", "/s", base_rate, rate_text,
+                  False, readme=("calls per second at 10 / 100 clients", rate_text)
+                  if many else None)
 
-    for name, what in (("http_bench:BM_IdleDaemonCpu", "CPU of the idle daemon with 8 logged-in printers"),
-                       ("idle_link_bench:BM_IdleOpenLink/10", "CPU of an idle open link")):
-        cpu = counter(runs, name, "cpu_percent_of_core")
-        table.limit(what, cpu, f"{fmt(cpu, 2)} % of a core", 1.0, "1 % of a core")
+    what = "CPU of the idle daemon, 8 logged-in printers"
+    table.add("http_bench:BM_IdleDaemonCpu", "cpu_percent_of_core", what, " % of a core", 1.0,
+              "1 % of a core", True, readme=(what, "limit 1 %"))
+    links = sorted(n for n in runs if n.startswith("idle_link_bench:BM_IdleOpenLink/"))
+    for name in links or ["idle_link_bench:BM_IdleOpenLink"]:
+        table.add(name, "cpu_percent_of_core", "CPU of an idle open link", " % of a core", 1.0,
+                  "1 % of a core", True)
 
-    rss = counter(runs, "http_bench:BM_MemoryEightPortsThousandObjects", "rss_KiB")
-    idle = counter(runs, "http_bench:BM_MemoryEightPortsThousandObjects", "rss_idle_KiB")
-    table.baseline("resident memory, 8 ports and 1,000 objects", rss,
-                   f"{fmt(rss / 1024 if rss else None, 1)} MiB", idle,
-                   f"the same daemon idle, {fmt(idle / 1024 if idle else None, 1)} MiB")
-    start = counter(runs, "http_bench:BM_StartToHealthz", "start_to_healthz_ms")
-    base = counter(runs, "http_bench:BM_StartToHealthz", "exec_baseline_ms")
-    table.baseline("process start to `/healthz` answering", start, f"{fmt(start)} ms", base,
-                   f"start and end of `vektamanager --help`, {fmt(base)} ms")
+    memory, start = "http_bench:BM_MemoryEightPortsThousandObjects", "http_bench:BM_StartToHealthz"
+    idle, exec_ms = counter(runs, memory, "rss_idle_KiB"), counter(runs, start, "exec_baseline_ms")
+    for name, key, what, unit, base, against, scale in (
+            (memory, "rss_KiB", "resident memory, 8 ports and 1,000 objects", " MiB", idle,
+             f"the same daemon before the objects, {fmt(idle and idle / 1024)} MiB", 1 / 1024),
+            (start, "start_to_healthz_ms", "process start to `/healthz` answering", " ms", exec_ms,
+             f"a bare start and exit of the same program, {fmt(exec_ms)} ms", 1)):
+        table.add(name, key, what, unit, base, against, False, scale, readme=(what, against))
 
 
 def every_benchmark(runs):
-    lines = ["| program | benchmark | time | counters |", "|---|---|---|---|"]
-    skip = {"name", "run_name", "run_type", "repetitions", "repetition_index", "threads",
-            "iterations", "real_time", "cpu_time", "time_unit", "family_index",
-            "per_family_instance_index", "program", "label", "aggregate_name", "error_occurred",
-            "error_message"}
-    for name, bench in sorted(runs.items()):
-        short = name.split(":", 1)[1]
+    lines = ["| program | benchmark | real time | counters |", "|---|---|---|---|"]
+    skip = {"repetitions", "repetition_index", "threads", "iterations", "real_time", "cpu_time",
+            "family_index", "per_family_instance_index"}
+    for bench in sorted(runs.values(), key=lambda b: (b["program"], b.get("name", ""))):
+        head = f"| {bench['program']} | {cell(bench['short'])} |"
         if bench.get("error_occurred"):
-            lines.append(f"| {bench['program']} | {short} | error | {bench.get('error_message', '')} |")
+            lines.append(f"{head} — | {error_text(bench)} |")
             continue
-        counters = " ".join(f"{k}={fmt(v)}" for k, v in bench.items()
-                            if k not in skip and isinstance(v, (int, float)))
-        if bench.get("label"):
-            counters = f"{bench['label']} {counters}"
-        lines.append(f"| {bench['program']} | {short} | {fmt(bench['real_time'])} "
-                     f"{bench['time_unit']} | {counters} |")
+        shown = [cell(bench["label"])] if bench.get("label") else []
+        shown += [f"{k}={fmt(v)}" for k, v in bench.items()
+                  if k not in skip and number(v) is not None]
+        time = fmt(number(bench.get("real_time")))
+        lines.append(f"{head} {time} {bench.get('time_unit', '')} | {' '.join(shown)} |")
     return "\n".join(lines)
 
 
@@ -179,128 +228,148 @@ def svg(title, width, height, body):
     return (f'<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 {width} {height}" '
             f'width="{width}" height="{height}" font-family="sans-serif" font-size="12">\n'
             f'<title>{escape(title)}</title>\n<rect width="100%" height="100%" fill="white"/>\n'
-            f'<text x="{width / 2}" y="20" text-anchor="middle" font-size="15">{escape(title)}'
-            f'</text>\n{body}</svg>\n')
+            f'<text x="{width / 2}" y="22" text-anchor="middle" font-size="15">{escape(title)}'
+            f'</text>\n' + "\n".join(body) + "\n</svg>\n")
+
+
+def frame(box, y_label, x_label, y_ticks, x_ticks):
+    """Axes with labels, a grid line per (y, text) tick and a label per (x, text) tick."""
+    left, top, right, bottom = box
+    middle = (top + bottom) / 2
+    body = [f'<line x1="{left}" y1="{bottom}" x2="{right}" y2="{bottom}" stroke="black"/>',
+            f'<line x1="{left}" y1="{top}" x2="{left}" y2="{bottom}" stroke="black"/>',
+            f'<text x="16" y="{middle}" transform="rotate(-90 16 {middle})" '
+            f'text-anchor="middle">{escape(y_label)}</text>',
+            f'<text x="{(left + right) / 2}" y="{bottom + 56}" text-anchor="middle">'
+            f'{escape(x_label)}</text>']
+    body += [f'<line x1="{left - 4}" y1="{y:.1f}" x2="{right}" y2="{y:.1f}" stroke="#eeeeee"/>'
+             f'<text x="{left - 8}" y="{y + 4:.1f}" text-anchor="end">{text}</text>'
+             for y, text in y_ticks]
+    return body + [f'<text x="{x:.1f}" y="{bottom + 36}" text-anchor="middle">{escape(text)}</text>'
+                   for x, text in x_ticks]
+
+
+def legend(x, y, entries):
+    return [f'<rect x="{x}" y="{y + i * 18}" width="12" height="12" fill="{color}"/>'
+            f'<text x="{x + 18}" y="{y + i * 18 + 10}">{escape(text)}</text>'
+            for i, (text, color) in enumerate(entries)]
 
 
 def nice_ticks(top, count=5):
-    step = 10 ** math.floor(math.log10(top / count)) if top > 0 else 1
-    for factor in (1, 2, 5, 10):
-        if top / (step * factor) <= count:
-            step *= factor
-            break
-    return [step * i for i in range(int(top / step) + 2)]
+    """0 and steps of 1, 2 or 5 times a power of ten up to the first tick at or above top."""
+    magnitude = 10 ** math.floor(math.log10(top / count))
+    step = next(f * magnitude for f in (1, 2, 5, 10) if top / (f * magnitude) <= count)
+    return [step * i for i in range(math.ceil(top / step - 1e-9) + 1)]
 
 
 def receipts_svg(runs):
-    width, height, left, bottom, top = 760, 400, 70, 320, 40
-    colors = {"wall": "#1f77b4", "line": "#bbbbbb"}
-    values = [counter(runs, f"line_bench:BM_ReceiptOverTheLine/{n}/{p}", k) or 0
-              for n in RECEIPT_SIZES for p in PRINT_TIMES for k in ("wall_ms", "line_ms")]
-    ticks = nice_ticks(max(values + [1]) * LINE_LIMIT)
-    scale = (bottom - top) / ticks[-1]
-    body = [f'<line x1="{left}" y1="{bottom}" x2="{width - 20}" y2="{bottom}" stroke="black"/>',
-            f'<line x1="{left}" y1="{top}" x2="{left}" y2="{bottom}" stroke="black"/>',
-            f'<text x="16" y="{(top + bottom) / 2}" transform="rotate(-90 16 {(top + bottom) / 2})" '
-            f'text-anchor="middle">ms per receipt</text>']
-    for tick in ticks:
-        y = bottom - tick * scale
-        body.append(f'<line x1="{left - 4}" y1="{y:.1f}" x2="{width - 20}" y2="{y:.1f}" '
-                    f'stroke="#eeeeee"/><text x="{left - 8}" y="{y + 4:.1f}" '
-                    f'text-anchor="end">{tick:g}</text>')
-    group = (width - left - 40) / len(RECEIPT_SIZES)
-    for g, lines in enumerate(RECEIPT_SIZES):
-        x0 = left + 20 + g * group
-        body.append(f'<text x="{x0 + group / 2 - 20:.1f}" y="{bottom + 20}" text-anchor="middle">'
-                    f'{lines} line{"s" if lines > 1 else ""}</text>')
-        for i, print_ms in enumerate(PRINT_TIMES):
-            name = f"line_bench:BM_ReceiptOverTheLine/{lines}/{print_ms}"
-            wall, line = counter(runs, name, "wall_ms"), counter(runs, name, "line_ms")
-            x = x0 + i * (group / 2 - 10)
-            if wall is None or line is None:
-                body.append(f'<text x="{x + 30:.1f}" y="{bottom - 10}" text-anchor="middle" '
-                            f'fill="#aa0000">not measured</text>')
-                continue
-            for j, (kind, value) in enumerate((("wall", wall), ("line", line))):
-                h = value * scale
-                body.append(f'<rect x="{x + j * 26:.1f}" y="{bottom - h:.1f}" width="24" '
-                            f'height="{h:.1f}" fill="{colors[kind]}"><title>{kind} {value:.1f} ms, '
-                            f'print {print_ms} ms/line</title></rect>')
-            y = bottom - line * LINE_LIMIT * scale
-            body.append(f'<line x1="{x - 4:.1f}" y1="{y:.1f}" x2="{x + 54:.1f}" y2="{y:.1f}" '
-                        f'stroke="#d62728" stroke-width="2"/>')
-            body.append(f'<text x="{x + 25:.1f}" y="{bottom + 34}" text-anchor="middle" '
-                        f'font-size="10">print {print_ms}</text>')
-    legend = (("wall time through HTTP", colors["wall"]), ("line time (wire + print)",
-                                                         colors["line"]),
-              ("limit: 1.05 × line time", "#d62728"))
-    for i, (text, color) in enumerate(legend):
-        body.append(f'<rect x="{left + 10 + i * 200}" y="{height - 18}" width="12" height="12" '
-                    f'fill="{color}"/><text x="{left + 28 + i * 200}" y="{height - 8}">{text}</text>')
-    return svg("Receipt time against the line limit (57600 baud)", width, height, "\n".join(body))
+    left, top, right, bottom = box = (70, 50, 680, 350)
+    colors = {"wall time": "#1f77b4", "line time": "#bbbbbb", "limit": "#d62728"}
+    pairs = {(n, p): (counter(runs, receipt(n, p), "wall_ms"), counter(runs, receipt(n, p),
+                                                                         "line_ms"))
+             for n in RECEIPT_SIZES for p in PRINT_TIMES}
+    ticks = nice_ticks(max([v for pair in pairs.values() for v in pair if v] + [1.0]) * LINE_LIMIT)
+    y_of = lambda v: bottom - v / ticks[-1] * (bottom - top)  # noqa: E731
+    centre = lambda g: left + (g + 0.5) * (right - left) / len(RECEIPT_SIZES)  # noqa: E731
+    body = frame(box, "ms per receipt", "receipt size; print time in ms a line",
+                 [(y_of(t), f"{t:,g}") for t in ticks],
+                 [(centre(g), plural(n, "line")) for g, n in enumerate(RECEIPT_SIZES)])
+    for (lines, print_ms), (wall, line) in pairs.items():
+        x = centre(RECEIPT_SIZES.index(lines)) + PRINT_TIMES.index(print_ms) * 70 - 60
+        body.append(f'<text x="{x + 25:.1f}" y="{bottom + 18}" text-anchor="middle" '
+                    f'font-size="10">print {print_ms}</text>')
+        if wall is None or line is None:
+            why = why_missing(runs, receipt(lines, print_ms))
+            body.append(f'<text x="{x + 29:.1f}" y="{bottom - 6}" font-size="10" fill="#aa0000" '
+                        f'transform="rotate(-90 {x + 29:.1f} {bottom - 6})">not measured'
+                        f'<title>{escape(why)}</title></text>')
+            continue
+        for j, (kind, value) in enumerate((("wall time", wall), ("line time", line))):
+            body.append(f'<rect x="{x + j * 26:.1f}" y="{y_of(value):.1f}" width="24" '
+                        f'height="{bottom - y_of(value):.1f}" fill="{colors[kind]}"><title>'
+                        f'{plural(lines, "line")}, print {print_ms} ms a line: {kind} '
+                        f'{value:,.1f} ms</title></rect>')
+        y = y_of(line * LINE_LIMIT)
+        body.append(f'<line x1="{x - 4:.1f}" y1="{y:.1f}" x2="{x + 54:.1f}" y2="{y:.1f}" '
+                    f'stroke="{colors["limit"]}" stroke-width="2"><title>limit '
+                    f'{line * LINE_LIMIT:,.1f} ms</title></line>'
+                    f'<text x="{x + 25:.1f}" y="{min(y, y_of(wall)) - 6:.1f}" text-anchor="middle"'
+                    f' font-size="10">{wall / line:.2f} ×</text>')
+    body += legend(right + 20, top, (("wall time through HTTP", colors["wall time"]),
+                                     ("line time (wire + print)", colors["line time"]),
+                                     ("limit: 1.05 × line time", colors["limit"]),
+                                     ("n × above a pair: wall / line time", "none")))
+    return svg("Receipt time against the line limit (57600 baud)", 920, 420, body)
 
 
 def latency_svg(runs):
-    width, height, left, bottom, top, right = 640, 360, 80, 300, 40, 600
-    series = {key: [(n, counter(runs, f"http_bench:BM_Clients/{n}", key)) for n in CLIENT_COUNTS]
-              for key in ("p50_us", "p90_us", "p99_us")}
-    values = [v for points in series.values() for _, v in points if v]
-    body = [f'<line x1="{left}" y1="{bottom}" x2="{right}" y2="{bottom}" stroke="black"/>',
-            f'<line x1="{left}" y1="{top}" x2="{left}" y2="{bottom}" stroke="black"/>',
-            f'<text x="18" y="{(top + bottom) / 2}" transform="rotate(-90 18 {(top + bottom) / 2})" '
-            f'text-anchor="middle">µs per call (log)</text>',
-            f'<text x="{(left + right) / 2}" y="{bottom + 36}" text-anchor="middle">clients</text>']
-    if not values:
-        body.append(f'<text x="{(left + right) / 2}" y="{(top + bottom) / 2}" '
-                    f'text-anchor="middle" fill="#aa0000">not measured</text>')
-        return svg("Call latency by client count", width, height, "\n".join(body))
-    low, high = math.floor(math.log10(min(values))), math.ceil(math.log10(max(values)))
-    high = max(high, low + 1)
-    y_of = lambda v: bottom - (math.log10(v) - low) / (high - low) * (bottom - top)  # noqa: E731
-    x_of = lambda i: left + 40 + i * (right - left - 80) / (len(CLIENT_COUNTS) - 1)  # noqa: E731
-    for power in range(low, high + 1):
-        y = y_of(10 ** power)
-        body.append(f'<line x1="{left}" y1="{y:.1f}" x2="{right}" y2="{y:.1f}" stroke="#eeeeee"/>'
-                    f'<text x="{left - 8}" y="{y + 4:.1f}" text-anchor="end">{10 ** power:g}</text>')
-    for i, n in enumerate(CLIENT_COUNTS):
-        body.append(f'<text x="{x_of(i):.1f}" y="{bottom + 18}" text-anchor="middle">{n}</text>')
+    left, top, right, bottom = box = (80, 50, 560, 310)
     colors = {"p50_us": "#1f77b4", "p90_us": "#ff7f0e", "p99_us": "#d62728"}
-    for k, (key, points) in enumerate(series.items()):
-        shown = [(x_of(i), y_of(v), v) for i, (_, v) in enumerate(points) if v]
+    series = {key: [counter(runs, f"http_bench:BM_Clients/{n}", key) for n in CLIENT_COUNTS]
+              for key in colors}
+    values = [v for points in series.values() for v in points if v and v > 0]
+    x_of = lambda i: left + (i + 0.5) * (right - left) / len(CLIENT_COUNTS)  # noqa: E731
+    x_ticks = [(x_of(i), str(n)) for i, n in enumerate(CLIENT_COUNTS)]
+    title = "Call latency by client count (GetCheckSum through HTTP)"
+    if not values:
+        return svg(title, 720, 380, frame(box, "µs per call", "clients at once", [], x_ticks) + [
+            f'<text x="{(left + right) / 2}" y="{(top + bottom) / 2}" text-anchor="middle" '
+            f'fill="#aa0000">not measured</text>'])
+    low = math.floor(math.log10(min(values)))
+    high = max(math.ceil(math.log10(max(values))), low + 1)
+    y_of = lambda v: bottom - (math.log10(v) - low) / (high - low) * (bottom - top)  # noqa: E731
+    body = frame(box, "µs per call (log scale)", "clients at once, one port",
+                 [(y_of(10 ** p), f"{10 ** p:,g}") for p in range(low, high + 1)], x_ticks)
+    for key, points in series.items():
+        shown = [(x_of(i), y_of(v), n, v) for i, (n, v) in enumerate(zip(CLIENT_COUNTS, points))
+                 if v and v > 0]
         body.append(f'<polyline fill="none" stroke="{colors[key]}" stroke-width="2" points="'
-                    + " ".join(f"{x:.1f},{y:.1f}" for x, y, _ in shown) + '"/>')
-        body += [f'<circle cx="{x:.1f}" cy="{y:.1f}" r="4" fill="{colors[key]}">'
-                 f'<title>{key[:3]} {v:,.0f} µs</title></circle>' for x, y, v in shown]
-        body.append(f'<rect x="{left + 10 + k * 90}" y="{top}" width="12" height="12" '
-                    f'fill="{colors[key]}"/><text x="{left + 28 + k * 90}" y="{top + 10}">'
-                    f'{key[:3]}</text>')
-    return svg("Call latency by client count (GetCheckSum, one port)", width, height,
-               "\n".join(body))
+                    + " ".join(f"{x:.1f},{y:.1f}" for x, y, _, _ in shown) + '"/>')
+        body += [f'<circle cx="{x:.1f}" cy="{y:.1f}" r="4" fill="{colors[key]}"><title>'
+                 f'{key[:3]} at {plural(n, "client")}: {v:,.0f} µs</title></circle>'
+                 for x, y, n, v in shown]
+    body += legend(right + 20, top, [(key[:3], color) for key, color in colors.items()])
+    return svg(title, 720, 380, body)
+
+
+def machine(context):
+    load_avg = ", ".join(f"{v:.2f}" for v in context.get("load_avg", []) if number(v) is not None)
+    text = (f"{context.get('host_name', 'an unknown host')}, {context.get('num_cpus', '?')} "
+            f"CPUs at {context.get('mhz_per_cpu', '?')} MHz")
+    return text + (f", load {load_avg}" if load_avg else "")
+
+
+def run_date(context):
+    try:
+        return f"{datetime.fromisoformat(context['date']):%Y-%m-%d %H:%M}"
+    except (KeyError, TypeError, ValueError):
+        return f"{datetime.now():%Y-%m-%d %H:%M} (no date in the figures)"
 
 
 def main(argv):
     if len(argv) != 3:
         print(__doc__.strip().splitlines()[-1], file=sys.stderr)
         return 2
-    runs, context = load(argv[1])
+    runs, context, unreadable = load(argv[1])
     out = Path(argv[2])
     out.mkdir(parents=True, exist_ok=True)
-    table = Table()
+    table = Table(runs)
     detail = receipt_rows(runs, table)
     other_rows(runs, table)
-    machine = (f"{context.get('host_name', '?')}, {context.get('num_cpus', '?')} CPUs at "
-               f"{context.get('mhz_per_cpu', '?')} MHz, load "
-               f"{', '.join(f'{v:.2f}' for v in context.get('load_avg', [])) or '?'}")
     report = [
         "# VektaManager benchmark report", "",
-        f"{datetime.now():%Y-%m-%d %H:%M}, {machine}.", "",
-        "Every figure stands beside a limit or a baseline measured in the same run; the ratio is "
-        "what to compare between runs, since the machines are shared and noisy. The line time is "
-        "every byte both ways at 12 bits a byte at 57600 baud plus the simulator's print time.", "",
-        table.markdown(), "", "## Receipts over the line", "", detail, "",
-        "![receipts](receipts.svg)", "", "![latency](latency.svg)", "",
-        "## Every benchmark", "", every_benchmark(runs), "",
-    ]
+        f"Run of {run_date(context)} on {machine(context)}.", "",
+        "Every figure is given as a ratio to a limit or to a baseline measured in the same run; "
+        "the ratio is what to compare between runs, since the machines are shared and noisy. "
+        "The line time of a receipt is every byte both ways at 12 bits a byte at 57600 baud plus "
+        "the simulator's print time.", ""]
+    if unreadable:
+        report += ["Figures that could not be read (their benchmarks show as not measured):", ""]
+        report += [f"- {cell(problem)}" for problem in unreadable] + [""]
+    report += [table.markdown(), "", "## Receipts over the line", "", detail, "",
+               "![receipts](receipts.svg)", "", "![latency](latency.svg)", "",
+               "## For the README", "", table.readme(), "",
+               "## Every benchmark", "", every_benchmark(runs), ""]
     (out / "report.md").write_text("\n".join(report))
     (out / "receipts.svg").write_text(receipts_svg(runs))
     (out / "latency.svg").write_text(latency_svg(runs))
