@@ -370,7 +370,7 @@ void HttpServer::RegisterRoutes() {
   s.Get("/api/v1/receipts", Guarded([this](const httplib::Request&, httplib::Response& res) {
           json receipts = json::array();
           const std::string dir = m_context.config.logDirectory;
-          ReceiptJournal journal(dir.empty() ? "" : dir + "/receipts.sqlite");
+          ReceiptJournal journal(dir.empty() ? "" : dir + "/receipts.sqlite", true);
           for (const ReceiptJournal::Entry& e : journal.Settled(200)) {
             receipts.push_back({{"id", e.id},
                                 {"port", e.port},

@@ -67,8 +67,15 @@ constexpr const char* kColumns = "id, port, serial, state, total, note, opened, 
 
 }  // namespace
 
-ReceiptJournal::ReceiptJournal(const std::string& path) {
+ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly) {
   if (path.empty()) return;
+  if (readOnly) {
+    if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      sqlite3_close(m_db);
+      m_db = nullptr;
+    }
+    return;
+  }
   // The journal is kept whether or not protocol logging is on, so its folder may not exist yet.
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);

@@ -14,8 +14,9 @@ namespace vekta {
 
 class ReceiptJournal {
  public:
-  // Opens (creating) the journal file; a journal that cannot be opened writes nothing.
-  explicit ReceiptJournal(const std::string& path);
+  // Opens (creating) the journal file; a journal that cannot be opened writes nothing. A reader
+  // (`readOnly`) creates nothing and finds no entries where there is no journal yet.
+  explicit ReceiptJournal(const std::string& path, bool readOnly = false);
   ~ReceiptJournal();
   ReceiptJournal(const ReceiptJournal&) = delete;
   ReceiptJournal& operator=(const ReceiptJournal&) = delete;
