@@ -450,7 +450,12 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
                               ZeroPadded(sums.returnSum, 10) + ZeroPadded(packing, 10) +
                               ZeroPadded(payCheck, 10) + ZeroPadded(credit, 10) +
                               ZeroPadded(std::llabs(cash), 10);
-  JournalStep(ReceiptJournal::kClosing, total);
+  // The receipt's row with the register baseline is on disk before the close goes out: from it a
+  // restarted server tells whether the close printed. Without a baseline only the closing mark
+  // can tell, so that is waited for as well.
+  if (m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
+  if (m_journal) m_journal->Flush();
+  if (!m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
   const auto sentAt = GetClock().Now();
   const bool sent = SendCommand(*this, command);
   m_returnCheck = false;
@@ -494,15 +499,15 @@ std::string PrinterLink::SalesRegisters(std::string_view ccasData) {
 
 void PrinterLink::JournalOpened() {
   m_receiptBaseline.clear();
-  m_journalId = 0;
+  m_journalRow.reset();
   if (!m_journal || !m_journal->IsOpen()) return;
   m_receiptBaseline = SalesRegisters(QueryPrinter("CCAS", "CCAS"));
-  m_journalId = m_journal->Opened(m_portNumber, SerialNumber(), m_receiptBaseline);
+  m_journalRow = m_journal->Opened(m_portNumber, SerialNumber(), m_receiptBaseline);
 }
 
 void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::string& note,
                               bool remarkable) {
-  if (m_journal) m_journal->Update(m_journalId, state, total, note, remarkable);
+  if (m_journal) m_journal->Update(m_journalRow, state, total, note, remarkable);
 }
 
 void PrinterLink::SettleJournal() {
@@ -515,12 +520,16 @@ void PrinterLink::SettleJournal() {
   // Only the newest can still be open on the printer (it holds one receipt at a time). Its
   // close went through when the sales or return register moved since it was opened: only that
   // receipt could move them. Otherwise "CANC" aborts it, if the printer still has it open.
+  // The registers are asked even for a receipt journalled as open: its closing mark is written
+  // after the close is sent, and may not have reached the disk.
   const ReceiptJournal::Entry& newest = left.front();
   bool printed = false;
-  if (newest.state != ReceiptJournal::kOpen) {
+  if (!newest.baseline.empty()) {
     const std::string data = QueryPrinter("CCAS", "CCAS");
-    if (data.empty() || newest.baseline.empty()) return;  // cannot tell yet: asked again later
+    if (data.empty()) return;  // cannot tell yet: asked again later
     printed = SalesRegisters(data) != newest.baseline;
+  } else if (newest.state != ReceiptJournal::kOpen) {
+    return;  // a close without a baseline cannot be told from the printer
   }
   if (!printed) {
     if (!SendFrame("CANC") || !WaitReady()) return;
@@ -543,6 +552,7 @@ void PrinterLink::SettleJournal() {
     WriteLogLine("Receipt " + std::to_string(entry.id) + " of an earlier run: " + state + ", " +
                  note);
   }
+  m_journal->Flush();  // settled on disk before the port goes on
 }
 
 void PrinterLink::TakeCloseReply(const std::string& message) {

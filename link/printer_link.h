@@ -326,9 +326,9 @@ class PrinterLink {
   bool m_settledClosed = false;   // a close settled as printed, for its retry; command thread
   std::int32_t m_doubtTotal = 0;  // the total of the close in doubt; command thread only
   std::unique_ptr<ReceiptJournal> m_journal;
-  std::int64_t m_journalId = 0;   // the current receipt's row; command thread only
-  bool m_journalSettled = false;  // what an earlier run left was settled on this printer
-  std::string m_receiptBaseline;  // sales and return registers when the receipt was opened
+  ReceiptJournal::Row m_journalRow;  // the current receipt's row
+  bool m_journalSettled = false;     // what an earlier run left was settled on this printer
+  std::string m_receiptBaseline;     // sales and return registers when the receipt was opened
 };
 
 }  // namespace vekta

@@ -85,59 +85,136 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly) {
     m_db = nullptr;
     return;
   }
-  // Every step is on disk when the call returns: a server killed right after a close was sent
-  // still finds it in the journal. Several ports' links share the file.
+  // Every commit is on disk before the writer takes the next: a server killed right after a
+  // close was sent still finds the receipt in the journal. Several ports' links share the file.
   sqlite3_busy_timeout(m_db, 2000);
   if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
                    nullptr) != SQLITE_OK ||
       sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
     sqlite3_close(m_db);
     m_db = nullptr;
+    return;
   }
+  m_writer = std::thread([this] { RunWriter(); });
 }
 
 ReceiptJournal::~ReceiptJournal() {
+  if (m_writer.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stopping = true;
+    }
+    m_changed.notify_all();
+    m_writer.join();  // after the writes still queued
+  }
   sqlite3_close(m_db);
 }
 
-std::int64_t ReceiptJournal::Opened(int port, const std::string& serial,
-                                    const std::string& baseline) {
-  Statement insert(m_db,
-                   "INSERT INTO receipts (port, serial, state, baseline) VALUES (?, ?, ?, ?)");
-  if (!insert) return 0;
-  insert.Bind(1, port).Bind(2, serial).Bind(3, std::string(kOpen)).Bind(4, baseline);
-  if (!insert.Run()) return 0;
-  return sqlite3_last_insert_rowid(m_db);
+void ReceiptJournal::Post(std::function<void()> task) {
+  if (!m_writer.joinable()) {
+    task();
+    return;
+  }
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_tasks.push_back(std::move(task));
+    ++m_posted;
+  }
+  m_changed.notify_all();
+}
+
+void ReceiptJournal::RunWriter() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  for (;;) {
+    m_changed.wait(lock, [this] { return m_stopping || !m_tasks.empty(); });
+    if (m_tasks.empty()) return;
+    std::function<void()> task = std::move(m_tasks.front());
+    m_tasks.pop_front();
+    lock.unlock();
+    task();
+    lock.lock();
+    ++m_done;
+    m_changed.notify_all();
+  }
+}
+
+void ReceiptJournal::Flush() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  const std::uint64_t posted = m_posted;
+  m_changed.wait(lock, [&] { return m_done >= posted; });
+}
+
+ReceiptJournal::Row ReceiptJournal::Opened(int port, const std::string& serial,
+                                           const std::string& baseline) {
+  auto row = std::make_shared<std::int64_t>(0);
+  if (m_db == nullptr) return row;
+  Post([this, row, port, serial, baseline] {
+    Statement insert(m_db,
+                     "INSERT INTO receipts (port, serial, state, baseline) VALUES (?, ?, ?, ?)");
+    if (!insert) return;
+    insert.Bind(1, port).Bind(2, serial).Bind(3, std::string(kOpen)).Bind(4, baseline);
+    if (insert.Run()) *row = sqlite3_last_insert_rowid(m_db);
+  });
+  return row;
+}
+
+void ReceiptJournal::Update(const Row& row, const char* state, std::int64_t total,
+                            const std::string& note, bool remarkable) {
+  if (m_db == nullptr || !row) return;
+  // The row's id is read on the writer, after the insert that sets it.
+  Post([this, row, state = std::string(state), total, note, remarkable] {
+    WriteUpdate(*row, state, total, note, remarkable);
+  });
 }
 
 void ReceiptJournal::Update(std::int64_t id, const char* state, std::int64_t total,
                             const std::string& note, bool remarkable) {
+  if (m_db == nullptr) return;
+  Post([this, id, state = std::string(state), total, note, remarkable] {
+    WriteUpdate(id, state, total, note, remarkable);
+  });
+}
+
+void ReceiptJournal::WriteUpdate(std::int64_t id, const std::string& state, std::int64_t total,
+                                 const std::string& note, bool remarkable) {
   if (id <= 0) return;
   Statement update(m_db,
                    "UPDATE receipts SET state = ?, total = ?, note = ?, settled = settled OR ?,"
                    " updated = datetime('now', 'localtime') WHERE id = ?");
   if (!update) return;
-  update.Bind(1, std::string(state)).Bind(2, total).Bind(3, note);
+  update.Bind(1, state).Bind(2, total).Bind(3, note);
   update.Bind(4, remarkable ? 1 : 0).Bind(5, id).Run();
 }
 
-std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port) const {
-  Statement select(m_db, (std::string("SELECT ") + kColumns +
-                          " FROM receipts WHERE port = ? AND state IN ('open', 'closing',"
-                          " 'in doubt') ORDER BY id DESC")
-                             .c_str());
-  if (!select) return {};
-  select.Bind(1, port);
-  return Entries(select);
+std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port) {
+  std::vector<Entry> entries;
+  if (m_db == nullptr) return entries;
+  Post([&] {
+    Statement select(m_db, (std::string("SELECT ") + kColumns +
+                            " FROM receipts WHERE port = ? AND state IN ('open', 'closing',"
+                            " 'in doubt') ORDER BY id DESC")
+                               .c_str());
+    if (!select) return;
+    select.Bind(1, port);
+    entries = Entries(select);
+  });
+  Flush();
+  return entries;
 }
 
-std::vector<ReceiptJournal::Entry> ReceiptJournal::Settled(int limit) const {
-  Statement select(m_db, (std::string("SELECT ") + kColumns +
-                          " FROM receipts WHERE settled != 0 ORDER BY id DESC LIMIT ?")
-                             .c_str());
-  if (!select) return {};
-  select.Bind(1, limit);
-  return Entries(select);
+std::vector<ReceiptJournal::Entry> ReceiptJournal::Settled(int limit) {
+  std::vector<Entry> entries;
+  if (m_db == nullptr) return entries;
+  Post([&] {
+    Statement select(m_db, (std::string("SELECT ") + kColumns +
+                            " FROM receipts WHERE settled != 0 ORDER BY id DESC LIMIT ?")
+                               .c_str());
+    if (!select) return;
+    select.Bind(1, limit);
+    entries = Entries(select);
+  });
+  Flush();
+  return entries;
 }
 
 }  // namespace vekta

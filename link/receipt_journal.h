@@ -3,9 +3,18 @@
 // The receipt journal: every receipt's way from open to closed (or aborted, or in doubt) in an
 // SQLite file beside the protocol logs, committed at each step, so that a server that was
 // killed mid-receipt can settle what it left behind the next time it reaches the printer.
+//
+// A writer thread of the journal's own makes the commits, in the order they were asked for, so
+// that waiting for the disk does not hold up the printer's line; `Flush` waits for them.
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct sqlite3;
@@ -42,18 +51,39 @@ class ReceiptJournal {
     std::string baseline;  // the printer's sales and return registers when it was opened
   };
 
-  // A receipt opened on `port` of the printer `serial`: its id (0 when nothing was written).
-  std::int64_t Opened(int port, const std::string& serial, const std::string& baseline);
+  // A receipt's row. Its id is known to the writer once the row is in; a row that could not be
+  // written keeps id 0 and takes no updates.
+  using Row = std::shared_ptr<std::int64_t>;
+
+  // A receipt opened on `port` of the printer `serial`, written in the background.
+  Row Opened(int port, const std::string& serial, const std::string& baseline);
   // `remarkable`: the receipt was in doubt or left by an earlier run, and stays listed.
+  void Update(const Row& row, const char* state, std::int64_t total, const std::string& note,
+              bool remarkable = false);
   void Update(std::int64_t id, const char* state, std::int64_t total, const std::string& note,
               bool remarkable = false);
+  // Returns once every write asked for so far is on disk.
+  void Flush();
   // Receipts of `port` still open, closing or in doubt, newest first.
-  std::vector<Entry> Unsettled(int port) const;
+  std::vector<Entry> Unsettled(int port);
   // The newest `limit` remarkable receipts, newest first.
-  std::vector<Entry> Settled(int limit) const;
+  std::vector<Entry> Settled(int limit);
 
  private:
+  // Runs `task` on the writer after the writes asked for before it (at once for a reader).
+  void Post(std::function<void()> task);
+  void RunWriter();
+  void WriteUpdate(std::int64_t id, const std::string& state, std::int64_t total,
+                   const std::string& note, bool remarkable);
+
   sqlite3* m_db = nullptr;
+  std::mutex m_mutex;
+  std::condition_variable m_changed;
+  std::deque<std::function<void()>> m_tasks;  // guarded by m_mutex
+  std::uint64_t m_posted = 0;                 // guarded by m_mutex
+  std::uint64_t m_done = 0;                   // guarded by m_mutex
+  bool m_stopping = false;                    // guarded by m_mutex
+  std::thread m_writer;                       // none for a reader
 };
 
 }  // namespace vekta

@@ -1,0 +1,65 @@
+// The journal's writes are made in the background: what was asked for before a Flush, or before
+// the journal is closed, must be on disk for the next reader, in the order it was asked for.
+#include "link/receipt_journal.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <string>
+
+namespace vekta {
+namespace {
+
+class ReceiptJournalTest : public ::testing::Test {
+ protected:
+  ReceiptJournalTest() {
+    char dir[] = "/tmp/vekta-journal-XXXXXX";
+    if (::mkdtemp(dir) != nullptr) m_dir = dir;
+  }
+  ~ReceiptJournalTest() override { std::filesystem::remove_all(m_dir); }
+  std::string Path() const { return m_dir + "/log/receipts.sqlite"; }
+
+  std::string m_dir;
+};
+
+TEST_F(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing) {
+  ASSERT_FALSE(m_dir.empty());
+  {
+    // A reader before there is a journal finds nothing and creates nothing.
+    ReceiptJournal reader(Path(), true);
+    EXPECT_TRUE(reader.Unsettled(1).empty());
+    EXPECT_FALSE(std::filesystem::exists(m_dir + "/log"));
+  }
+  ReceiptJournal journal(Path());
+  ASSERT_TRUE(journal.IsOpen());
+  const ReceiptJournal::Row first = journal.Opened(1, "AB12345678", "baseline-1");
+  journal.Update(first, ReceiptJournal::kClosing, 1050, "");
+  journal.Update(first, ReceiptJournal::kInDoubt, 1050, "", true);
+  journal.Opened(2, "CD12345678", "");
+  journal.Flush();
+
+  ReceiptJournal reader(Path(), true);
+  const auto left = reader.Unsettled(1);
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].state, ReceiptJournal::kInDoubt);  // the last of the steps, not the first
+  EXPECT_EQ(left[0].total, 1050);
+  EXPECT_EQ(left[0].baseline, "baseline-1");
+  EXPECT_EQ(reader.Unsettled(2).size(), 1u);
+
+  // Steps still queued when the journal closes are written, not dropped.
+  {
+    ReceiptJournal last(Path());
+    const ReceiptJournal::Row row = last.Opened(3, "EF12345678", "b");
+    last.Update(row, ReceiptJournal::kClosed, 700, "figures", true);
+  }
+  const auto settled = reader.Settled(10);
+  ASSERT_EQ(settled.size(), 2u);
+  EXPECT_EQ(settled[0].port, 3);
+  EXPECT_EQ(settled[0].state, ReceiptJournal::kClosed);
+  EXPECT_EQ(settled[0].note, "figures");
+  EXPECT_TRUE(reader.Unsettled(3).empty());
+}
+
+}  // namespace
+}  // namespace vekta
