@@ -135,7 +135,8 @@ int RunApplication(const std::vector<std::string>& args) {
   StopSignal stop;
   const std::string logDirectory = config->logDirectory;
   EventHub events;
-  WebHost host(settings, logDirectory, events);
+  RealClock clock;
+  WebHost host(settings, logDirectory, events, clock);
   host.SetPromptTimeout(std::chrono::seconds(config->promptTimeoutSeconds));
 
   std::vector<std::unique_ptr<SimPrinter>> simulators;
@@ -156,7 +157,6 @@ int RunApplication(const std::vector<std::string>& args) {
     simulators.push_back(std::move(sim));
   }
 
-  RealClock clock;
   auto registry = std::make_unique<PrinterRegistry>(host, clock);
   RemoteOrbisFactory::Options remoteOptions;
   remoteOptions.token = settings.ReadString("Remote", "Token", "");

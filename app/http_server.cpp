@@ -9,6 +9,7 @@
 
 #include "app/argument_conversion.h"
 #include "app/typelib_document.h"
+#include "app/web_assets.h"
 #include "link/link_stats.h"
 #include "link/receipt_journal.h"
 #include "platform/codepage.h"
@@ -358,6 +359,18 @@ void HttpServer::RegisterRoutes() {
   s.Get("/api/v1/events", Guarded(std::bind(&HttpServer::Events, this, _1, _2)));
   s.Post("/api/v1/prompts/([^/]{1,100})",
          Guarded(std::bind(&HttpServer::AnswerPrompt, this, _1, _2)));
+  // The operator's page: the main window at "/", its files under "/web/".
+  auto page = Guarded([](const httplib::Request& req, httplib::Response& res) {
+    const WebAsset* asset = FindWebAsset(req.path);
+    if (!asset) {
+      SendError(res, 404, E_INVALIDARG, "no such resource");
+      return;
+    }
+    for (const auto& [name, value] : WebAssetHeaders()) res.set_header(name, value);
+    res.set_content(asset->body.data(), asset->body.size(), std::string(asset->contentType));
+  });
+  s.Get("/", page);
+  s.Get("/web/([^/]{1,64})", page);
   s.Get("/api/v1/typelib", Guarded([](const httplib::Request&, httplib::Response& res) {
           SendJson(res, 200, TypeLibDocument());
         }));
@@ -630,7 +643,10 @@ void HttpServer::AnswerPrompt(const httplib::Request& req, httplib::Response& re
     SendError(res, *refused);
     return;
   }
-  SendJson(res, 200, {{"prompt", id}, {"button", body["button"]}});
+  json taken = {{"prompt", id}};
+  if (body.contains("button")) taken["button"] = body["button"];
+  if (body.contains("stopCountdown")) taken["countdownStopped"] = true;
+  SendJson(res, 200, taken);
 }
 
 void HttpServer::Metrics(const httplib::Request&, httplib::Response& res) {

@@ -8,19 +8,28 @@
 // in a short list of recent messages; open prompts and status windows are reported by
 // GET /api/v1/status. Ports of the in-process simulator map to their pseudo-terminals.
 //
+// The information window closes itself as OK after 10 seconds unless a page stops its
+// countdown. An answer to the connect dialog is held to the dialog's limits and to the port of
+// the link that asks: a client of COM3 is never moved onto another port's printer.
+//
 // Lock order: m_mutex before the hub's lock.
 
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "app/event_hub.h"
 #include "app/protocol_error.h"
 #include "link/headless_link_host.h"
+#include "platform/clock.h"
 
 namespace vekta {
 
@@ -28,13 +37,20 @@ class WebHost : public HeadlessLinkHost {
  public:
   static constexpr std::size_t kRecentMessages = 50;
   static constexpr std::chrono::seconds kDefaultPromptTimeout{120};
+  static constexpr std::chrono::seconds kInfoCountdown{10};
+  static constexpr std::size_t kPortNameLimit = 5;
+  static constexpr std::size_t kPasswordLimit = 10;
 
-  WebHost(const SettingsStore& settings, std::string logDirectory, EventHub& events);
+  // Prompt time-outs and the countdown run on `clock`.
+  WebHost(const SettingsStore& settings, std::string logDirectory, EventHub& events,
+          const Clock& clock);
   ~WebHost() override;
 
   // COM N is the simulator's device, whatever [Ports] says.
   void MapPort(int portNumber, std::string devicePath);
   void SetPromptTimeout(std::chrono::milliseconds timeout);
+  // Wakes the prompts that wait, so that they look at the clock again (a test's clock moved).
+  void TimeChanged();
 
   std::unique_ptr<StatusWindow> CreateStatusWindow(const PrinterLink& link) override;
   bool ShowConnectDialog(const PrinterLink& link, ConnectDialogData& data) override;
@@ -45,9 +61,10 @@ class WebHost : public HeadlessLinkHost {
   // {"windows":[{"port":3,"title":..,"goods":..,"sum":..,"shown":..}],"prompts":[..],
   //  "recentMessages":[..]}
   nlohmann::json StatusDocument() const;
-  // {"button":"Retry"}; the connect dialog also takes "port", "cashier" and "password".
+  // {"button":"Retry"}; the connect dialog also takes "port", "cashier" and "password";
+  // {"stopCountdown":true} keeps the information window open until it is answered.
   // Nullopt when the answer is taken; else why it is refused (404 no such open prompt, 400 a
-  // button or field the prompt does not have).
+  // button or field the prompt does not have, a field over its limit, another port).
   std::optional<ProtocolError> AnswerPrompt(const std::string& id, const nlohmann::json& answer);
   // COM names of existing ports and of the simulated ones.
   std::vector<std::string> Ports() const;
@@ -58,18 +75,27 @@ class WebHost : public HeadlessLinkHost {
     nlohmann::json document;
     std::vector<std::string> buttons;
     std::optional<nlohmann::json> answer;
+    // the connect dialog: the only port it may name, and the longest cashier name
+    std::int32_t port = 0;
+    std::size_t cashierLimit = 0;
+    // the information window: how long until it closes by itself; none once stopped
+    std::optional<Clock::Duration> countdown;
+    std::optional<Clock::TimePoint> closesAt;
   };
 
-  // Shows `document` with `buttons` and waits for the answer; `fallback` is the default
-  // button. Returns the answer ({"button":...} and the fields) and leaves the prompt in the
-  // recent messages with `recorded` (what the answer means there).
-  nlohmann::json Ask(nlohmann::json document, std::vector<std::string> buttons,
-                     const std::string& fallback,
+  // Shows the prompt's document with its buttons and waits for the answer; `fallback` is the
+  // default button. Returns the answer ({"button":...} and the fields) and leaves the prompt
+  // in the recent messages with `recorded` (what the answer means there).
+  nlohmann::json Ask(Prompt prompt, const std::string& fallback,
                      const std::function<std::string(const nlohmann::json&)>& recorded);
   // m_mutex held
   void RememberLocked(nlohmann::json message);
+  // m_mutex held; the refusal of a connect dialog's fields, or the fields taken
+  std::optional<ProtocolError> TakeConnectFields(const Prompt& prompt, const nlohmann::json& answer,
+                                                 nlohmann::json& taken) const;
 
   EventHub& m_events;
+  const Clock& m_clock;
   mutable std::mutex m_mutex;
   std::condition_variable m_promptChanged;
   std::map<std::string, std::string> m_mappedPorts;                  // guarded by m_mutex

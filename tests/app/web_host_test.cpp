@@ -102,7 +102,7 @@ class WebHostTest : public ::testing::Test {
     m_dir = dir;
     m_settings = std::make_unique<SettingsStore>(m_dir + "/vektamanager.ini");
     m_settings->WriteString("Ports", "COM5", m_dir + "/no-such-tty");
-    m_host = std::make_unique<WebHost>(*m_settings, "", m_events);
+    m_host = std::make_unique<WebHost>(*m_settings, "", m_events, m_clock);
     m_registry = std::make_unique<PrinterRegistry>(*m_host, m_clock);
     m_factory = std::make_unique<DaemonOrbisFactory>(*m_registry, nullptr);
     m_backend = std::make_unique<ServiceBackend>(*m_registry, *m_factory, *m_host);

@@ -1,0 +1,213 @@
+// WebHost's prompts on a fake clock: what a prompt answers with no page, after its time-out,
+// when the information window's countdown ends, and which answers it refuses.
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <future>
+
+#include "app/web_host.h"
+#include "link/printer_link.h"
+#include "platform/clock.h"
+#include "platform/codepage.h"
+#include "platform/settings_store.h"
+
+namespace vekta {
+namespace {
+
+using nlohmann::json;
+using namespace std::chrono_literals;
+constexpr auto kPatience = std::chrono::seconds(10);
+
+// A page's view of the hub: the events it was sent, by name.
+class Page {
+ public:
+  explicit Page(EventHub& hub) : m_subscription(hub.Subscribe(nullptr)) {}
+  // The next event called `name`; null when none came within the patience.
+  json Next(const std::string& name) {
+    const auto until = std::chrono::steady_clock::now() + kPatience;
+    while (std::chrono::steady_clock::now() < until) {
+      for (auto it = m_seen.begin(); it != m_seen.end(); ++it) {
+        if (it->name == name) {
+          json data = it->data;
+          m_seen.erase(it);
+          return data;
+        }
+      }
+      std::vector<StreamEvent> events;
+      if (!m_subscription->Next(100ms, events)) return nullptr;
+      m_seen.insert(m_seen.end(), events.begin(), events.end());
+    }
+    return nullptr;
+  }
+
+ private:
+  std::shared_ptr<EventHub::Subscription> m_subscription;
+  std::vector<StreamEvent> m_seen;
+};
+
+class WebHostPromptTest : public ::testing::Test {
+ protected:
+  WebHostPromptTest()
+      : m_dir(MakeDir()),
+        m_settings(m_dir + "/vektamanager.ini"),
+        m_host(m_settings, "", m_events, m_clock),
+        m_link(3, m_host, m_clock) {
+    m_host.SetPromptTimeout(120s);
+  }
+  ~WebHostPromptTest() override { std::system(("rm -rf " + m_dir).c_str()); }
+
+  static std::string MakeDir() {
+    char dir[] = "/tmp/vekta-prompt-XXXXXX";
+    return ::mkdtemp(dir) ? dir : "/tmp";
+  }
+  void Advance(Clock::Duration d) {
+    m_clock.Advance(d);
+    m_host.TimeChanged();
+  }
+  template <typename T>
+  static bool Waiting(std::future<T>& f) {
+    return f.wait_for(50ms) == std::future_status::timeout;
+  }
+  std::optional<ProtocolError> Answer(const json& prompt, const json& body) {
+    return m_host.AnswerPrompt(prompt.value("id", "none"), body);
+  }
+  std::future<MessageBoxResult> Box(MessageBoxStyle style) {
+    return std::async(std::launch::async,
+                      [this, style] { return m_host.ShowMessageBox("Помилка", style); });
+  }
+
+  std::string m_dir;
+  FakeClock m_clock;
+  EventHub m_events;
+  SettingsStore m_settings;
+  WebHost m_host;
+  PrinterLink m_link;
+};
+
+TEST_F(WebHostPromptTest, WithoutAPageEachPromptTakesItsDefaultAndIsKept) {
+  EXPECT_EQ(m_host.ShowMessageBox("a", MessageBoxStyle::kStopOk), MessageBoxResult::kOk);
+  EXPECT_EQ(m_host.ShowMessageBox("b", MessageBoxStyle::kStopRetryCancel),
+            MessageBoxResult::kCancel);
+  ConnectDialogData data{"COM3", "Kasa", ""};
+  EXPECT_FALSE(m_host.ShowConnectDialog(m_link, data));
+  m_host.ShowPrinterInfo(m_link);
+  const json recent = m_host.StatusDocument()["recentMessages"];
+  ASSERT_EQ(recent.size(), 4u);
+  EXPECT_EQ(recent[1]["answer"], "Cancel");
+  EXPECT_EQ(recent[2]["kind"], "connect");
+  EXPECT_EQ(recent[3]["answer"], "closed");
+  for (const json& m : recent) EXPECT_EQ(m["reason"], "no page") << m;
+}
+
+TEST_F(WebHostPromptTest, APromptNobodyAnswersTakesItsDefaultAtTheTimeOut) {
+  Page page(m_events);
+  auto box = Box(MessageBoxStyle::kStopRetryCancel);
+  const json prompt = page.Next("prompt");
+  ASSERT_EQ(prompt["style"], "retrycancel") << prompt;
+  Advance(120s - 1ms);
+  EXPECT_TRUE(Waiting(box));
+  Advance(1ms);
+  ASSERT_EQ(box.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(box.get(), MessageBoxResult::kCancel);
+  const json closed = page.Next("promptClosed");
+  EXPECT_EQ(closed["reason"], "timeout");
+  EXPECT_EQ(closed["id"], prompt["id"]);
+}
+
+TEST_F(WebHostPromptTest, TheInformationWindowClosesItselfAfterTenSecondsUnlessStopped) {
+  PrinterConfig config;
+  config.serialNumber = "AB50012345";
+  config.keyPosition = 'Z';
+  config.taxes[0].type = '2';
+  config.taxes[0].value = "20.00";
+  m_link.DetectModel(config);
+  Page page(m_events);
+
+  auto info = std::async(std::launch::async, [this] { m_host.ShowPrinterInfo(m_link); });
+  const json prompt = page.Next("prompt");
+  ASSERT_EQ(prompt["kind"], "info") << prompt;
+  EXPECT_EQ(prompt["closesInMs"], 10000);
+  // the rows are those of the link's configuration, labelled from the string table
+  ASSERT_EQ(prompt["fiscal"].size(), 12u);
+  EXPECT_EQ(prompt["fiscal"][11][0], "Позиція ключа в ЕККР");
+  ASSERT_EQ(prompt["taxes"].size(), 8u);
+  EXPECT_EQ(prompt["taxColumns"][3], "Дата реєстрації");
+  EXPECT_EQ(Answer(prompt, {{"button", "Cancel"}})->status, 400);
+  Advance(9999ms);
+  EXPECT_TRUE(Waiting(info));
+  Advance(1ms);
+  ASSERT_EQ(info.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(page.Next("promptClosed")["reason"], "countdown");
+
+  // stopped: it stays past the ten seconds, until OK
+  auto held = std::async(std::launch::async, [this] { m_host.ShowPrinterInfo(m_link); });
+  const json second = page.Next("prompt");
+  EXPECT_EQ(Answer(second, {{"stopCountdown", true}}), std::nullopt);
+  EXPECT_EQ(page.Next("promptChanged")["countdownStopped"], true);
+  EXPECT_FALSE(m_host.StatusDocument()["prompts"][0].contains("closesInMs"));
+  Advance(60s);
+  EXPECT_TRUE(Waiting(held));
+  EXPECT_EQ(Answer(second, {{"button", "OK"}}), std::nullopt);
+  ASSERT_EQ(held.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(page.Next("promptClosed")["reason"], "answered");
+}
+
+TEST_F(WebHostPromptTest, AnAnswerFromOnePageClosesThePromptOnEveryPage) {
+  Page first(m_events);
+  Page second(m_events);
+  auto box = Box(MessageBoxStyle::kStopOk);
+  const json prompt = first.Next("prompt");
+  EXPECT_EQ(second.Next("prompt")["id"], prompt["id"]);
+  EXPECT_EQ(Answer(prompt, {{"stopCountdown", true}})->status, 400) << "a box has no countdown";
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}}), std::nullopt);
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}})->status, 404);
+  ASSERT_EQ(box.wait_for(kPatience), std::future_status::ready);
+  EXPECT_EQ(box.get(), MessageBoxResult::kOk);
+  EXPECT_EQ(first.Next("promptClosed")["id"], prompt["id"]);
+  EXPECT_EQ(second.Next("promptClosed")["id"], prompt["id"]);
+}
+
+TEST_F(WebHostPromptTest, TheConnectDialogRefusesAnotherPortAndFieldsOverTheirLimits) {
+  Page page(m_events);
+  ConnectDialogData data{"COM3", "", ""};
+  auto dialog =
+      std::async(std::launch::async, [&] { return m_host.ShowConnectDialog(m_link, data); });
+  json prompt = page.Next("prompt");
+  ASSERT_EQ(prompt["kind"], "connect") << prompt;
+  EXPECT_EQ(prompt["portFixed"], true);
+  EXPECT_EQ(prompt["cashierLimit"], 4) << "an unidentified printer takes the shorter name";
+  // a client of COM3 must not end up on COM4's printer
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}, {"port", 4}})->status, 400);
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}, {"port", "COM4"}})->status, 400);
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}, {"port", "COM003"}})->status, 400);
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}, {"cashier", "Оксана"}})->status, 400);
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}, {"password", "77777777777"}})->status, 400);
+  EXPECT_EQ(m_host.StatusDocument()["prompts"].size(), 1u) << "a refused answer keeps it open";
+  EXPECT_TRUE(Waiting(dialog));
+  EXPECT_EQ(
+      Answer(prompt,
+             {{"button", "OK"}, {"port", "COM3"}, {"cashier", "Оля"}, {"password", "7777777777"}}),
+      std::nullopt);
+  ASSERT_EQ(dialog.wait_for(kPatience), std::future_status::ready);
+  EXPECT_TRUE(dialog.get());
+  EXPECT_EQ(data.portName, "COM3");
+  EXPECT_EQ(Cp1251ToUtf8(data.cashierName), "Оля");
+
+  // an identified printer of generation 1 takes nine characters; Cancel ignores the fields
+  PrinterConfig config;
+  config.serialNumber = "AB50012345";
+  m_link.DetectModel(config);
+  auto again =
+      std::async(std::launch::async, [&] { return m_host.ShowConnectDialog(m_link, data); });
+  prompt = page.Next("prompt");
+  EXPECT_EQ(prompt["cashierLimit"], 9);
+  EXPECT_EQ(Answer(prompt, {{"button", "OK"}, {"cashier", "Олександра"}})->status, 400);
+  EXPECT_EQ(Answer(prompt, {{"button", "Cancel"}, {"port", 4}}), std::nullopt);
+  ASSERT_EQ(again.wait_for(kPatience), std::future_status::ready);
+  EXPECT_FALSE(again.get());
+}
+
+}  // namespace
+}  // namespace vekta

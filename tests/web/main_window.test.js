@@ -1,0 +1,215 @@
+// The main window in Chromium against the real daemon: tray bar and About, the connection
+// list kept live, the options page, the test client, the keyboard, a small screen, and a
+// server that goes away and comes back.
+'use strict';
+
+const { test, before, after } = require('node:test');
+const assert = require('node:assert');
+const { Daemon, launch, openPage, shot, PATIENCE_MS } = require('./harness');
+
+let daemon;
+let browser;
+let page;
+
+before(async () => {
+  daemon = await new Daemon({ simulate: [1] }).start();
+  browser = await launch();
+  page = await openPage(browser, daemon);
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (daemon) await daemon.stop();
+});
+
+const rows = () => page.$$eval('#connections tbody tr', (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent)));
+
+test('the page is served with its types and a policy that admits only its own files', async () => {
+  const index = await daemon.request('GET', '/');
+  assert.equal(index.status, 200);
+  assert.match(index.headers.get('content-type'), /^text\/html; charset=utf-8/);
+  assert.match(index.headers.get('content-security-policy'), /default-src 'none'; script-src 'self'/);
+  assert.equal(index.headers.get('x-content-type-options'), 'nosniff');
+  assert.match((await daemon.request('GET', '/web/app.js')).headers.get('content-type'), /^text\/javascript/);
+  assert.match((await daemon.request('GET', '/web/style.css')).headers.get('content-type'), /^text\/css/);
+  assert.match((await daemon.request('GET', '/web/logo.svg')).headers.get('content-type'), /^image\/svg\+xml/);
+  assert.equal((await daemon.request('GET', '/web/help.html')).status, 200);
+  for (const bad of ['/web/nothing.js', '/web/.hidden', '/web/..%2Fvektamanager.ini', '/web/']) {
+    assert.equal((await daemon.request('GET', bad)).status, 404, bad);
+  }
+  assert.deepEqual(page.errors, []);
+});
+
+test('main window, tray bar and About show their texts; Сховати and Керування програмою', async () => {
+  assert.equal(await page.textContent('#main-title'), 'Центр керування ЕККР "Orbis"');
+  assert.equal(await page.title(), 'Центр керування ЕККР "Orbis"');
+  assert.deepEqual(await page.$$eval('[role=tab]', (t) => t.map((x) => x.textContent)), ['Підключення', 'Опції програми']);
+  assert.deepEqual(await page.$$eval('#connections th', (t) => t.map((x) => x.textContent)),
+    ['COM Порт', 'Серійний номер ЕККР', 'Програма, що підключена']);
+  assert.equal(await page.textContent('#tray-tip'), 'Керування ЕККР Orbis');
+  await page.click('#tray-button');
+  const entries = await page.$$eval('#tray-menu > li', (lis) => lis.filter((li) => !li.hidden).map((li) =>
+    li.getAttribute('role') === 'separator' ? '-' : li.querySelector('img') ? 'picture' : li.textContent));
+  assert.deepEqual(entries, ['picture', '-', 'Керування програмою', 'Про програму', '-', 'Вихід з програми']);
+  await shot(page, 'tray-menu');
+  await page.click('#menu-about');
+  assert.equal(await page.textContent('#about-title'), 'Про центр керування ЕККР "Orbis"');
+  assert.match(await page.textContent('#about'), /Центр керування фіскальними ЕККР "Orbis" всіх модіфікацій/);
+  assert.equal(await page.textContent('#about-version'), 'Версія: 1,5,0,15');
+  await shot(page, 'about');
+  await page.keyboard.press('Enter');
+  assert.equal(await page.isVisible('#about'), false);
+
+  await page.click('#hide');
+  assert.equal(await page.isVisible('#main-window'), false);
+  assert.equal(await page.isVisible('#tray'), true);
+  await shot(page, 'hidden-to-tray');
+  await page.click('#tray-button');
+  await page.click('#menu-show');
+  assert.equal(await page.isVisible('#main-window'), true);
+});
+
+test('the connection list shows two clients and a lock, and follows them live', async () => {
+  const pos = await daemon.create();
+  const office = await daemon.create();
+  assert.equal((await daemon.call(pos, 'Init', [1, 'Kasa', '7777777777', 0, 'POS'])).hresultName, 'S_OK');
+  assert.equal((await daemon.call(office, 'Init', [1, 'Kasa', '7777777777', 0, 'Склад'])).hresultName, 'S_OK');
+  assert.equal((await daemon.call(pos, 'LockPrinter', [1000])).ok, true);
+  await page.waitForFunction(() => document.querySelector('#connections tbody').textContent.includes('LOCKED'));
+  const serial = (await daemon.request('GET', '/api/v1/connections')).data.connections[0].serialNumber;
+  assert.deepEqual(await rows(), [['COM1 LOCKED', serial, 'POS'], ['', '', 'Склад']]);
+  await shot(page, 'connections-two-clients-locked');
+
+  await daemon.call(pos, 'UnlockPrinter', []);
+  await daemon.release(office);
+  await page.waitForFunction(() => document.querySelectorAll('#connections tbody tr').length === 1 &&
+    !document.querySelector('#connections tbody').textContent.includes('LOCKED'));
+  assert.deepEqual(await rows(), [['COM1', serial, 'POS']]);
+  // Відновити reads the list again
+  await page.$eval('#connections tbody', (b) => b.replaceChildren());
+  await page.click('#refresh');
+  await page.waitForFunction(() => document.querySelectorAll('#connections tbody tr').length === 1);
+  await daemon.release(pos);
+  await page.waitForFunction(() => document.querySelectorAll('#connections tbody tr').length === 0);
+});
+
+test('the options page stores both settings and refuses days outside 2 to 4096', async () => {
+  await page.click('#tab-options');
+  assert.equal(await page.isVisible('#page-connections'), false);
+  assert.equal(await page.$eval('#save-to-log-text', (e) => e.textContent), 'Створювати журнальні файли ');
+  assert.match(await page.textContent('#page-options'), /\* Опція встанк до дії після наступному підключення до ЕККР/);
+  assert.equal(await page.isDisabled('#keep-days'), true);
+  await page.check('#save-to-log');
+  assert.equal(await page.isDisabled('#keep-days'), false);
+  await page.fill('#keep-days', '14');
+  await page.click('#apply');
+  await page.waitForFunction(() => document.getElementById('options-error').hidden);
+  await assertSettings({ SaveToLog: true, KeepLogFiles: 14 });
+
+  for (const refused of ['1', '4097', 'abc']) {
+    await page.fill('#keep-days', refused);
+    await page.click('#apply');
+    await page.waitForSelector('#options-error:not([hidden])');
+    assert.match(await page.textContent('#options-error'), /від 2 до 4096/);
+    assert.equal(await page.inputValue('#keep-days'), refused, 'the field keeps what was typed');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'keep-days');
+  }
+  await shot(page, 'options-refused');
+  await assertSettings({ SaveToLog: true, KeepLogFiles: 14 });
+  // what the server says when it refuses reaches the page as well
+  const refused = await daemon.request('PUT', '/api/v1/settings', { KeepLogFiles: 1 });
+  assert.equal(refused.status, 400);
+  await page.fill('#keep-days', '4096');
+  await page.uncheck('#save-to-log');
+  await page.click('#apply');
+  await page.waitForFunction(() => document.getElementById('options-error').hidden);
+  await assertSettings({ SaveToLog: false, KeepLogFiles: 4096 });
+  await page.click('#tab-connections');
+});
+
+async function assertSettings(expected) {
+  const deadline = Date.now() + PATIENCE_MS;
+  let got;
+  while (Date.now() < deadline) {
+    got = (await daemon.request('GET', '/api/v1/settings')).data;
+    if (got.SaveToLog === expected.SaveToLog && got.KeepLogFiles === expected.KeepLogFiles) return;
+    await new Promise((r) => setTimeout(r, 50));
+  }
+  assert.deepEqual(got, expected);
+}
+
+test('the test client connects, sends a raw command, fetches the XML and prints its receipt', async () => {
+  await page.click('#open-test-client');
+  assert.equal(await page.textContent('#test-client-title'), 'Тестування підключеня крізь COM IOrbis');
+  await page.click('#tc-connect');
+  assert.equal(await page.textContent('#enter-port-title'), "Введіть ім'я сервера номер COM-порту");
+  assert.equal(await page.inputValue('#ep-server'), '\\\\localhost');
+  await page.fill('#ep-port', '17');
+  await page.click('#ep-ok');
+  assert.match(await page.textContent('#ep-error'), /від 1 до 16/);
+  assert.equal(await page.isVisible('#enter-port'), true, 'a port out of range keeps the dialog open');
+  await page.fill('#ep-port', '1');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => document.querySelector('#connections tbody').textContent.includes('VektaManTester'));
+
+  await page.click('#tc-port');
+  const box = page.locator('dialog.test-client-box');
+  await box.waitFor();
+  assert.equal(await box.locator('.text').textContent(), 'Port number is 1');
+  await box.locator('button').click();
+
+  await page.fill('#tc-command', 'CONf');
+  await page.keyboard.press('Enter');
+  await page.waitForFunction(() => /READY\n$/.test(document.getElementById('tc-console').value), null, { timeout: PATIENCE_MS });
+  assert.match(await page.inputValue('#tc-console'), /^CONf.+\nREADY\n$/s);
+  await page.click('#tc-xml');
+  await page.waitForFunction(() => document.getElementById('tc-console').value.includes('<?xml'));
+  await page.click('#tc-receipt');
+  const deadline = Date.now() + PATIENCE_MS;
+  while (!/Колбаска/.test(daemon.tape(1)) && Date.now() < deadline) await new Promise((r) => setTimeout(r, 100));
+  assert.match(daemon.tape(1), /Колбаска/);
+  await shot(page, 'test-client');
+
+  await page.click('#tc-close');
+  await page.waitForSelector('#test-client', { state: 'hidden' });
+  await page.waitForFunction(() => !document.querySelector('#connections tbody').textContent.includes('VektaManTester'));
+  assert.deepEqual(page.errors, []);
+});
+
+test('keyboard alone, and a screen of 800x600', async () => {
+  const small = await openPage(browser, daemon, { width: 800, height: 600 });
+  await small.focus('#tab-connections');
+  await small.keyboard.press('ArrowRight');
+  assert.equal(await small.isVisible('#page-options'), true);
+  assert.equal(await small.evaluate(() => document.activeElement.id), 'tab-options');
+  await small.keyboard.press('ArrowLeft');
+  assert.equal(await small.isVisible('#page-connections'), true);
+  // everything of the window fits the width; the buttons are reachable
+  const box = await small.locator('#main-window').boundingBox();
+  assert.ok(box.x >= 0 && box.x + box.width <= 800, JSON.stringify(box));
+  assert.ok(await small.locator('#hide').isVisible());
+  await shot(small, 'main-800x600');
+  await small.keyboard.press('Escape');
+  assert.equal(await small.isVisible('#main-window'), false);
+  assert.equal(await small.evaluate(() => document.activeElement.id), 'tray-button');
+  await small.keyboard.press('Enter');
+  await small.keyboard.press('ArrowDown');
+  assert.equal(await small.evaluate(() => document.activeElement.textContent), 'Керування програмою');
+  await small.keyboard.press('Enter');
+  assert.equal(await small.isVisible('#main-window'), true);
+  await small.close();
+});
+
+test('a server that goes away shows the banner, and the page comes back with it', async () => {
+  const port = daemon.port;
+  await daemon.stop();
+  await page.waitForSelector('#banner:not([hidden])', { timeout: PATIENCE_MS });
+  await shot(page, 'server-unreachable');
+  await daemon.start(port);
+  await page.waitForSelector('#banner', { state: 'hidden', timeout: PATIENCE_MS });
+  await page.waitForSelector('body[data-stream=live]', { state: 'attached' });
+  const pos = await daemon.create();
+  assert.equal((await daemon.call(pos, 'Init', [1, 'Kasa', '7777777777', 0, 'POS'])).hresultName, 'S_OK');
+  await page.waitForFunction(() => document.querySelector('#connections tbody').textContent.includes('POS'));
+  await daemon.release(pos);
+});

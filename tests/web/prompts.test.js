@@ -1,0 +1,206 @@
+// Status windows and prompts in Chromium against the real daemon: a receipt's status box, an
+// error box that holds its client's call, Retry/Cancel at connect, the connect dialog and its
+// limits, the printer information window's countdown, and two pages answering one prompt.
+'use strict';
+
+const { test, before, after } = require('node:test');
+const assert = require('node:assert');
+const { Daemon, launch, openPage, shot, heldFor, PATIENCE_MS } = require('./harness');
+
+let daemon;
+let browser;
+let page;
+
+before(async () => {
+  daemon = await new Daemon({ simulate: [1, 2, 3, 4], ports: { COM7: '/nonexistent/vekta-tty' } }).start();
+  browser = await launch();
+  page = await openPage(browser, daemon);
+});
+
+after(async () => {
+  if (browser) await browser.close();
+  if (daemon) await daemon.stop();
+});
+
+const dialog = (p, kind) => p.locator('dialog[open][data-kind=' + kind + ']');
+
+test('a receipt shows its status box with title, goods and sum lines, and removes it at the close', async () => {
+  const pos = await daemon.create();
+  const init = daemon.call(pos, 'Init', [1, 'Kasa', '7777777777', 1, 'POS']);
+  // with status windows on, the information window follows the connect
+  await dialog(page, 'info').waitFor();
+  await dialog(page, 'info').locator('.ok').click();
+  assert.equal((await init).hresultName, 'S_OK');
+
+  assert.equal((await daemon.call(pos, 'OpenCheck', ['Бакалея'])).ok, true);
+  const box = page.locator('.status-window[data-port="1"]');
+  await box.waitFor();
+  assert.equal(await box.locator('.title').textContent(), 'Відкривання чека для відділка:Бакалея');
+  assert.equal(await box.locator('.goods').isVisible(), false, 'an empty line is not shown');
+  assert.equal(await box.locator('.sum').isVisible(), false);
+  await shot(page, 'status-open-receipt');
+
+  assert.equal((await daemon.call(pos, 'FiscalLine', ['Хліб', 2, 1850, 0, 1, 0, 101])).out.ThisLineSum, 3700);
+  await page.waitForFunction(() => /37/.test(document.querySelector('.status-window[data-port="1"] .sum').textContent));
+  assert.equal(await box.locator('.title').textContent(), 'Друкування чека...');
+  assert.match(await box.locator('.goods').textContent(), /Хліб/);
+  assert.equal(await box.locator('.sum').isVisible(), true);
+  await shot(page, 'status-fiscal-line');
+
+  assert.equal((await daemon.call(pos, 'CloseCheck', [])).ok, true);
+  await box.waitFor({ state: 'detached' });
+  await daemon.release(pos);
+});
+
+test('an error box holds the call until the page answers it; Enter presses OK', async () => {
+  const pos = await daemon.create();
+  assert.equal((await daemon.call(pos, 'Init', [2, 'Kasa', '7777777777', 0, 'POS'])).hresultName, 'S_OK');
+  assert.equal((await daemon.call(pos, 'OpenCheck', ['Бакалея'])).ok, true);
+  const line = daemon.call(pos, 'FiscalLine', ['Цукор', 100000, 100, 1, 1, 0, 7]);
+  const box = dialog(page, 'message');
+  await box.waitFor();
+  assert.match(await box.getAttribute('class'), /\bstop\b/);
+  assert.equal(await box.locator('.text').textContent(), 'Слишком большое количество делимого товара для одной строки чека.');
+  assert.deepEqual(await box.locator('button').allTextContents(), ['OK']);
+  assert.ok(await heldFor(line, 300), 'the client waits for the operator');
+  await shot(page, 'message-stop-ok');
+  await page.keyboard.press('Enter');
+  const result = await line;
+  assert.equal(result.out.ThisLineSum, 0);
+  await box.waitFor({ state: 'detached' });
+  // a box closed is among the recent messages
+  await page.waitForSelector('#recent:not([hidden])');
+  assert.match(await page.textContent('#recent-list'), /Слишком большое количество/);
+  await daemon.release(pos);
+});
+
+test('Retry/Cancel at connect: Retry asks again with the connect dialog, Escape cancels', async () => {
+  const pos = await daemon.create();
+  const init = daemon.call(pos, 'Init', [7, 'Kasa', '7777777777', 0, 'POS']);
+  const box = dialog(page, 'message');
+  await box.waitFor();
+  assert.match(await box.getAttribute('class'), /\bretrycancel\b/);
+  assert.match(await box.locator('.text').textContent(), /^Помилка при відкриванні комунікаціного порта\..*COM7$/);
+  assert.deepEqual(await box.locator('button').allTextContents(), ['Повторити', 'Скасувати']);
+  await shot(page, 'message-retry-cancel');
+  await page.keyboard.press('Enter');  // Retry
+  const connect = dialog(page, 'connect');
+  await connect.waitFor();
+  // the port could not be opened: the list offers the ports, but the link's own is chosen
+  assert.equal(await connect.locator('select').inputValue(), 'COM7');
+  await connect.locator('.cancel').click();
+  assert.equal((await init).hresultName, 'E_FAIL');
+
+  const again = daemon.call(pos, 'Init', [7, 'Kasa', '7777777777', 0, 'POS']);
+  await box.waitFor();
+  await page.keyboard.press('Escape');
+  assert.equal((await again).hresultName, 'E_FAIL');
+  await daemon.release(pos);
+});
+
+test('the connect dialog: cancelled, refused over its limits and for another port, answered within them', async () => {
+  const pos = await daemon.create();
+  const cancelled = daemon.call(pos, 'Init', [3, '', '', 0, 'POS']);
+  const connect = dialog(page, 'connect');
+  await connect.waitFor();
+  assert.equal(await connect.locator('h2').textContent(), 'Підключення до ЕККР');
+  assert.match(await connect.textContent(), /Виберіть комунікаційний порт, до якого підлюченний ЕККР, та введіть ім'я та пароль касира/);
+  for (const label of ['Комунікаційний порт:', "Ім'я касира:", 'Пароль касира:']) {
+    assert.ok((await connect.textContent()).includes(label), label);
+  }
+  assert.deepEqual(await connect.locator('option').allTextContents(), ['COM3'], 'the client gave the port');
+  assert.equal(await connect.locator('select').isDisabled(), true);
+  assert.equal(await connect.locator('.password').getAttribute('type'), 'password');
+  await shot(page, 'connect-dialog');
+  await page.keyboard.press('Escape');
+  assert.equal((await cancelled).hresultName, 'E_FAIL');
+
+  const init = daemon.call(pos, 'Init', [3, '', '', 0, 'POS']);
+  await connect.waitFor();
+  const id = await connect.getAttribute('data-prompt');
+  // the server holds the limits too: an unidentified printer takes 4 characters of name
+  const answer = (body) => daemon.request('POST', '/api/v1/prompts/' + id, body);
+  assert.equal((await answer({ button: 'OK', port: 3, cashier: 'Оксана', password: '7777777777' })).status, 400);
+  assert.equal((await answer({ button: 'OK', port: 3, cashier: 'Оля', password: '77777777771' })).status, 400);
+  assert.equal((await answer({ button: 'OK', port: 4, cashier: 'Оля', password: '7777777777' })).status, 400);
+  assert.equal((await answer({ button: 'OK', port: 'COM4', cashier: 'Оля', password: '7777777777' })).status, 400);
+  assert.ok(await heldFor(init, 200));
+  assert.equal(await connect.isVisible(), true, 'a refused answer keeps the dialog open');
+  // the page keeps to the limits as the operator types
+  await connect.locator('.cashier').fill('');
+  await connect.locator('.cashier').pressSequentially('Олександра');
+  assert.equal(await connect.locator('.cashier').inputValue(), 'Олек');
+  await connect.locator('.password').pressSequentially('777777777777');
+  assert.equal(await connect.locator('.password').inputValue(), '7777777777');
+  // a refusal from the server is shown in the dialog
+  await connect.locator('.cashier').evaluate((e) => { e.maxLength = 20; });
+  await connect.locator('.cashier').fill('Оксана');
+  await connect.locator('.cashier').evaluate((e) => { e.maxLength = 4; });
+  await page.keyboard.press('Enter');
+  await connect.locator('.error:not([hidden])').waitFor();
+  await shot(page, 'connect-refused');
+  await connect.locator('.cashier').fill('Оля');
+  await page.keyboard.press('Enter');
+  assert.equal((await init).hresultName, 'S_OK');
+  await connect.waitFor({ state: 'detached' });
+  await daemon.release(pos);
+});
+
+test('the information window counts down and closes itself after 10 s; a click keeps it', async () => {
+  const pos = await daemon.create();
+  const started = Date.now();
+  const init = daemon.call(pos, 'Init', [4, 'Kasa', '7777777777', 1, 'POS']);
+  const info = dialog(page, 'info');
+  await info.waitFor();
+  assert.equal(await info.locator('h2').textContent(), 'Інформація з ЕККР');
+  assert.equal(await info.locator('.countdown').textContent(), 'Вікно закриється за 10 секунд. Нажміть тут для відміни.');
+  const fiscal = await info.locator('table.fiscal tbody tr').evaluateAll((trs) => trs.map((tr) => tr.cells[0].textContent));
+  assert.deepEqual(fiscal, ['Серійний (заводськи) номер ЕККР', 'Фіскальный номер ЕККР', 'Підприємство-володар',
+    'Дата, встановлена в ЕККР', 'Час, втановлений в ЕККР', 'Грошова одиниця', 'Позиція дес. крапки у грошовій одиниці',
+    'Дата програмування грошової одиниці', 'Максимальна кількість артикулів', 'Версія програмного забезпечення ЕККР',
+    'Дата створення програмного забезпечення ЕККР', 'Позиція ключа в ЕККР']);
+  assert.equal(await info.locator('table.fiscal tbody tr:last-child td:last-child').textContent(), 'РЕЄСТРАЦІЯ');
+  assert.deepEqual(await info.locator('table.fiscal th').allTextContents(), ['Поле', 'Значення']);
+  assert.deepEqual(await info.locator('table.taxes th').allTextContents(), ['Ставка', 'Тип', 'Відсоток', 'Дата реєстрації']);
+  const taxes = await info.locator('table.taxes tbody tr').evaluateAll((trs) => trs.map((tr) => [tr.cells[0].textContent, tr.cells[1].textContent]));
+  assert.deepEqual(taxes.map((t) => t[0]), ['А', 'Б', 'В', 'Г', 'Д', 'Е', 'Ж', 'З']);
+  const words = new Set(['Вкладений', 'Накладений', 'Податок на прибуток (з виграшу)', 'Не встановлений']);
+  for (const [, type] of taxes) assert.ok(words.has(type), type);
+  await shot(page, 'info-window');
+  await page.waitForFunction(() => /за [1-8] секунд/.test(document.querySelector('dialog[data-kind=info] .countdown').textContent));
+  assert.equal((await init).hresultName, 'S_OK');
+  const took = Date.now() - started;
+  assert.ok(took >= 9500 && took < 30000, 'closed after ' + took + ' ms, not at the prompt time-out');
+  await info.waitFor({ state: 'detached' });
+  await daemon.release(pos);
+
+  // a click on the countdown stops it: the window stays until OK
+  const kept = await daemon.create();
+  const held = daemon.call(kept, 'Init', [4, 'Kasa', '7777777777', 1, 'POS']);
+  await info.waitFor();
+  await info.locator('.countdown').click();
+  await info.locator('.countdown').waitFor({ state: 'hidden' });
+  assert.ok(await heldFor(held, 11000), 'still open after the ten seconds');
+  await shot(page, 'info-window-kept');
+  await info.locator('.ok').click();
+  assert.equal((await held).hresultName, 'S_OK');
+  await daemon.release(kept);
+});
+
+test('two pages: a prompt answered on one closes on both; a page that comes later sees it', async () => {
+  const other = await openPage(browser, daemon, { width: 800, height: 600 });
+  const pos = await daemon.create();
+  const init = daemon.call(pos, 'Init', [7, 'Kasa', '7777777777', 0, 'POS']);
+  await dialog(page, 'message').waitFor();
+  await dialog(other, 'message').waitFor();
+  const late = await openPage(browser, daemon);
+  await dialog(late, 'message').waitFor();
+  await shot(other, 'two-pages-second');
+  await dialog(other, 'message').locator('button[data-button=Cancel]').click();
+  assert.equal((await init).hresultName, 'E_FAIL');
+  for (const p of [page, other, late]) await dialog(p, 'message').waitFor({ state: 'detached' });
+  assert.deepEqual([...page.errors, ...other.errors, ...late.errors], []);
+  await other.close();
+  await late.close();
+  await daemon.release(pos);
+});
