@@ -75,10 +75,10 @@ class Client:
         except (TransportError, ObjectGone):
             return ""
 
-    def fault(self, spec, where):
-        f = spec.get("fault")
+    def fault(self, plan, where):
+        f = plan.get("fault")
         if f and f.get("at") == where:
-            emit(ev="fault", id=spec["id"], kind=f["kind"], at=where)
+            emit(ev="fault", id=plan["id"], kind=f["kind"], at=where)
             while read_command().get("cmd") != "go":
                 pass
 
@@ -91,28 +91,28 @@ class Client:
         n = [int(p) for p in parts]
         return {"text": text, "check": n[0], "sales": n[1], "returns": n[5]}
 
-    def receipt(self, spec):
-        rid = spec["id"]
+    def receipt(self, plan):
+        rid = plan["id"]
         step = "lock"
         locked = False
         try:
-            self.fault(spec, "lock")
+            self.fault(plan, "lock")
             if self.lock:
                 ok, _ = self.call("LockPrinter", [45000])
                 if not ok:
                     return emit(ev="done", id=rid, outcome="failed", why="LockPrinter failed")
                 locked = True
             step = "open"
-            self.fault(spec, "open")
-            ok, _ = self.call("OpenReturnCheck" if spec["return"] else "OpenCheck", [spec["dept"]],
+            self.fault(plan, "open")
+            ok, _ = self.call("OpenReturnCheck" if plan["return"] else "OpenCheck", [plan["dept"]],
                               keyed=True)
             if not ok:
                 # as a cashier would: cancel whatever the printer may hold open, then go on
                 return self.abort(rid, "OpenCheck: " + self.last_error())
             emit(ev="opened", id=rid)
             step = "lines"
-            for i, line in enumerate(spec["lines"]):
-                self.fault(spec, f"line{i}")
+            for i, line in enumerate(plan["lines"]):
+                self.fault(plan, f"line{i}")
                 if line.get("switch"):
                     ok, _ = self.call("SetCurrentCheckDirection", [1], keyed=True)
                     if not ok:
@@ -129,14 +129,14 @@ class Client:
                                         keyed=True)
                 if not ok:
                     return self.abort(rid, f"line {i}: " + self.last_error())
-            for text in spec["text"]:
+            for text in plan["text"]:
                 ok, _ = self.call("FreeTextLine", [0, 0, 0, text], keyed=True)
                 if not ok:
                     return self.abort(rid, "FreeTextLine: " + self.last_error())
             step = "close"
-            self.fault(spec, "close")
+            self.fault(plan, "close")
             emit(ev="closing", id=rid)
-            ok, out = self.call("CloseCheckEx", spec["pay"], keyed=True)
+            ok, out = self.call("CloseCheckEx", plan["pay"], keyed=True)
             told = out.get("CheckSum")
             if told not in (0, -1, None):
                 return emit(ev="done", id=rid, outcome="confirmed", told=told,
@@ -144,7 +144,7 @@ class Client:
             why = self.last_error()
             if told == 0 or IN_DOUBT_MARK not in why:
                 return self.abort(rid, f"close answered {told}: {why}")
-            return self.settle_doubt(spec, why)
+            return self.settle_doubt(plan, why)
         except Interrupted as e:
             emit(ev="done", id=rid, outcome="interrupted", step=step, why=str(e))
             self.server.close()
@@ -161,14 +161,14 @@ class Client:
         emit(ev="done", id=rid, outcome="failed", why=why, aborted=ok)
         time.sleep(FAILURE_PAUSE)
 
-    def settle_doubt(self, spec, why):
+    def settle_doubt(self, plan, why):
         """The close is in doubt: ask again, as the error text tells a cashier to. The retry
         gives the printed receipt's total, or closes the receipt that was not printed."""
-        rid = spec["id"]
+        rid = plan["id"]
         emit(ev="doubt", id=rid, why=why)
         for attempt in range(CLOSE_RETRIES):
             time.sleep(CLOSE_RETRY_PAUSE)
-            ok, out = self.call("CloseCheckEx", spec["pay"], keyed=True)
+            ok, out = self.call("CloseCheckEx", plan["pay"], keyed=True)
             told = out.get("CheckSum")
             if told not in (0, -1, None):
                 return emit(ev="done", id=rid, outcome="doubt-closed", told=told,
@@ -192,7 +192,7 @@ def main():
         if cmd.get("cmd") == "quit":
             break
         if cmd.get("cmd") == "receipt":
-            client.receipt(cmd["spec"])
+            client.receipt(cmd["plan"])
             emit(ev="next")
     if client.obj is not None:
         client.server.release(client.obj)

@@ -114,14 +114,14 @@ def total_tax(amount, rate):
     return (amount * rate * 2 + 10000) // 20000
 
 
-def expected_figures(spec):
+def expected_figures(plan):
     """The printer's figures of a receipt, as the printer computes them (taxes on the totals):
     (sales part, return part, total)."""
     sales = returns = 0
     group_sales = {g: 0 for g in TAXES}
     group_returns = {g: 0 for g in TAXES}
-    returning = spec["return"]
-    for line in spec["lines"]:
+    returning = plan["return"]
+    for line in plan["lines"]:
         if line.get("switch"):
             returning = True
         amount = line_sum(line["qty"], line["price"], line["div"])
@@ -149,7 +149,7 @@ def make_receipt(rng, rid, fault, slow_text_lines):
     """A random receipt: lines of the catalog, discounts, surcharges, a return part or a
     return receipt, free text, and payments that cover it."""
     kind = rng.random()
-    spec = {"id": rid, "dept": f"R{rid:06d}", "return": kind < 0.08, "lines": [], "text": [],
+    plan = {"id": rid, "dept": f"R{rid:06d}", "return": kind < 0.08, "lines": [], "text": [],
             "fault": fault}
     n = rng.choice([1, 1, 2, 2, 3, 3, 4, 5, 6, 8, 12])
     switch_at = rng.randrange(1, n) if (kind > 0.92 and n > 1) else None
@@ -167,36 +167,36 @@ def make_receipt(rng, rid, fault, slow_text_lines):
             line.update(dir=0, disc_name="Знижка", disc=rng.randint(1, max(1, amount // 3)))
         elif r < 0.2:
             line.update(dir=1, disc_name="Надбавка", disc=rng.randint(1, 5000))
-        spec["lines"].append(line)
+        plan["lines"].append(line)
     if fault == "bad-line":
         # a line on a tax group the printer does not have: refused, the receipt is aborted
-        spec["lines"].insert(rng.randrange(len(spec["lines"]) + 1),
+        plan["lines"].insert(rng.randrange(len(plan["lines"]) + 1),
                              {"name": "Невідомий", "qty": 1, "price": 500, "div": 0,
                               "t1": UNPROGRAMMED_GROUP, "t2": 0, "article": 0, "dir": -1,
                               "disc_name": "", "disc": 0, "switch": False, "bad": True})
     if fault == "slow":
-        spec["text"] = [f"soak {rid} text {i}" for i in range(slow_text_lines)]
+        plan["text"] = [f"soak {rid} text {i}" for i in range(slow_text_lines)]
     elif rng.random() < 0.1:
-        spec["text"] = [f"soak {rid} note {i}" for i in range(rng.randint(1, 3))]
-    make_receipt_fix(spec)
+        plan["text"] = [f"soak {rid} note {i}" for i in range(rng.randint(1, 3))]
+    make_receipt_fix(plan)
     for _ in range(10):
-        if spec["expect"]["total"] not in (0, -1):
+        if plan["expect"]["total"] not in (0, -1):
             break
         # 0 and -1 are the close's failure values: a receipt of that total could not be told
         # from a failed close
-        spec["lines"][0]["price"] += 137
-        make_receipt_fix(spec)
-    return finish_payments(rng, spec, fault)
+        plan["lines"][0]["price"] += 137
+        make_receipt_fix(plan)
+    return finish_payments(rng, plan, fault)
 
 
-def make_receipt_fix(spec):
-    good = {**spec, "lines": [ln for ln in spec["lines"] if not ln.get("bad")]}
-    spec["expect"] = dict(zip(("sales", "returns", "total"), expected_figures(good)))
-    return spec
+def make_receipt_fix(plan):
+    good = {**plan, "lines": [ln for ln in plan["lines"] if not ln.get("bad")]}
+    plan["expect"] = dict(zip(("sales", "returns", "total"), expected_figures(good)))
+    return plan
 
 
-def finish_payments(rng, spec, fault):
-    total = spec["expect"]["total"]
+def finish_payments(rng, plan, fault):
+    total = plan["expect"]["total"]
     card = credit = packing = 0
     if total > 0:
         r = rng.random()
@@ -213,8 +213,8 @@ def finish_payments(rng, spec, fault):
         cash = -total
     if fault == "underpay":
         cash -= rng.randint(2, 500) + max(0, cash + card + credit + packing - abs(total))
-    spec["pay"] = [cash, card, credit, packing]
-    return spec
+    plan["pay"] = [cash, card, credit, packing]
+    return plan
 
 
 MONEY = re.compile(r"(-?)(\d+)\.(\d\d)$")
