@@ -186,35 +186,27 @@ void ReceiptJournal::WriteUpdate(std::int64_t id, const std::string& state, std:
   update.Bind(4, remarkable ? 1 : 0).Bind(5, id).Run();
 }
 
-std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port) {
+std::vector<ReceiptJournal::Entry> ReceiptJournal::Select(const std::string& where,
+                                                          std::int64_t value) {
   std::vector<Entry> entries;
   if (m_db == nullptr) return entries;
   Post([&] {
-    Statement select(m_db, (std::string("SELECT ") + kColumns +
-                            " FROM receipts WHERE port = ? AND state IN ('open', 'closing',"
-                            " 'in doubt') ORDER BY id DESC")
-                               .c_str());
+    Statement select(m_db,
+                     (std::string("SELECT ") + kColumns + " FROM receipts WHERE " + where).c_str());
     if (!select) return;
-    select.Bind(1, port);
+    select.Bind(1, value);
     entries = Entries(select);
   });
-  Flush();
+  Flush();  // after the writes asked for before it
   return entries;
 }
 
+std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port) {
+  return Select("port = ? AND state IN ('open', 'closing', 'in doubt') ORDER BY id DESC", port);
+}
+
 std::vector<ReceiptJournal::Entry> ReceiptJournal::Settled(int limit) {
-  std::vector<Entry> entries;
-  if (m_db == nullptr) return entries;
-  Post([&] {
-    Statement select(m_db, (std::string("SELECT ") + kColumns +
-                            " FROM receipts WHERE settled != 0 ORDER BY id DESC LIMIT ?")
-                               .c_str());
-    if (!select) return;
-    select.Bind(1, limit);
-    entries = Entries(select);
-  });
-  Flush();
-  return entries;
+  return Select("settled != 0 ORDER BY id DESC LIMIT ?", limit);
 }
 
 }  // namespace vekta

@@ -73,6 +73,8 @@ class ReceiptJournal {
   // Runs `task` on the writer after the writes asked for before it (at once for a reader).
   void Post(std::function<void()> task);
   void RunWriter();
+  // The entries `where` (with one parameter, `value`) picks, once the writes before it are in.
+  std::vector<Entry> Select(const std::string& where, std::int64_t value);
   void WriteUpdate(std::int64_t id, const std::string& state, std::int64_t total,
                    const std::string& note, bool remarkable);
 
