@@ -519,7 +519,13 @@ void PrinterModel::SetPower(bool on) {
     m_impl->pendingLongName.clear();
     m_impl->injected.clear();
   }
+  if (!on && m_impl->power) ++m_impl->powerOffs;
   m_impl->power = on;
+}
+
+std::uint64_t PrinterModel::PowerOffs() const {
+  std::lock_guard<std::mutex> lock(m_impl->mutex);
+  return m_impl->powerOffs;
 }
 
 bool PrinterModel::PoweredOn() const {

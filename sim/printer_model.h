@@ -85,6 +85,8 @@ class PrinterModel {
   // Off: silent; on again: a fresh session (logged out, an open receipt lost).
   void SetPower(bool on);
   bool PoweredOn() const;
+  // How often the power went off: a reply still being printed when it changes never leaves.
+  std::uint64_t PowerOffs() const;
   // Powered on and not told to be silent.
   bool Answering() const;
   // Moves the printer's clock (for the 24 hour rule).

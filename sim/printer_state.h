@@ -109,6 +109,7 @@ struct PrinterModel::Impl {
   std::array<SimTaxGroup, 8> taxes;
 
   bool power = true;
+  std::uint64_t powerOffs = 0;
   bool silent = false;
   bool paperOut = false;
   char key = 'R';

@@ -136,6 +136,9 @@ bool SimPrinter::Unplugged() const {
 
 void SimPrinter::Unplug() {
   Stop();
+  // A pulled cable takes its device node with it: left behind, the link would name a
+  // pseudo-terminal number that the next one opened (another printer's, perhaps) takes over.
+  if (!m_options.linkPath.empty()) unlink(m_options.linkPath.c_str());
 }
 
 bool SimPrinter::Replug(std::string* error) {
@@ -213,6 +216,7 @@ void SimPrinter::Run() {
 
 void SimPrinter::Answer(const SimInput& input, std::chrono::steady_clock::time_point& lineAt) {
   SimReply reply;
+  const std::uint64_t powerOffs = m_model->PowerOffs();
   if (!m_replay) {
     reply = m_model->HandleInput(input);
   } else if (m_model->Answering()) {
@@ -230,6 +234,7 @@ void SimPrinter::Answer(const SimInput& input, std::chrono::steady_clock::time_p
       const std::string frame = SimFrame(message);
       lineAt += LineTime(frame.size());
       std::this_thread::sleep_until(lineAt);
+      if (m_model->PowerOffs() != powerOffs) return;
       std::lock_guard<std::mutex> lock(m_lineMutex);
       WriteFrames(frame);
     }
@@ -239,6 +244,8 @@ void SimPrinter::Answer(const SimInput& input, std::chrono::steady_clock::time_p
   std::string frames;
   for (const auto& message : reply.messages) frames += SimFrame(message);
   std::this_thread::sleep_until(lineAt);
+  // switched off while it printed: what it carried out stays done, its reply never leaves
+  if (m_model->PowerOffs() != powerOffs) return;
   std::lock_guard<std::mutex> lock(m_lineMutex);
   WriteFrames(frames);
 }

@@ -98,6 +98,45 @@ TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
   EXPECT_EQ(wire.Receive().size(), 1u);
 }
 
+TEST(SimPty, APrinterSwitchedOffWhilePrintingSendsNoReplyButKeepsTheReceipt) {
+  SimOptions options;
+  options.printLineMs = 40;
+  SimHarness sim(options);
+  test::TestWire wire(sim.DevicePath());
+  ASSERT_TRUE(wire.IsOpen());
+  EXPECT_EQ(wire.Command("UPASKasir     7777777777"), Messages{"READY"});
+  EXPECT_EQ(wire.Command("PREP1"), Messages{"READY"});
+  wire.SendRaw(SimFrame("COMP" + std::string(60, '0')));
+  // the close prints a dozen lines (about half a second); the power goes in the middle
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  sim.Model().SetPower(false);
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  sim.Model().SetPower(true);
+  EXPECT_TRUE(wire.Receive(std::chrono::milliseconds(1000)).empty());
+  // the receipt was closed before the print: the next session finds it booked
+  EXPECT_EQ(sim.Model().Registers().checkNumber, 1);
+}
+
+TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
+  SimOptions options;
+  options.linkPath = ::testing::TempDir() + "sim_unplug_link";
+  SimHarness sim(options);
+  struct stat st {};
+  ASSERT_EQ(::lstat(options.linkPath.c_str(), &st), 0);
+  sim.Printer().Unplug();
+  // the old pseudo-terminal's number is free for anyone; the link must not lead there
+  EXPECT_NE(::lstat(options.linkPath.c_str(), &st), 0);
+  std::string error;
+  ASSERT_TRUE(sim.Printer().Replug(&error)) << error;
+  char target[256] = {};
+  ASSERT_GT(::readlink(options.linkPath.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), sim.Printer().SlavePath());
+  test::TestWire wire(options.linkPath);
+  ASSERT_TRUE(wire.IsOpen());
+  wire.SendRaw("\x55");
+  EXPECT_EQ(wire.Receive(), Messages{"READY"});
+}
+
 TEST(SimPty, TheLineCountsEveryByteAndThePrintTime) {
   SimOptions options;
   options.baud = 57600;
