@@ -174,7 +174,7 @@ def make_receipt(rng, rid, fault, slow_text_lines):
                              {"name": "Невідомий", "qty": 1, "price": 500, "div": 0,
                               "t1": UNPROGRAMMED_GROUP, "t2": 0, "article": 0, "dir": -1,
                               "disc_name": "", "disc": 0, "switch": False, "bad": True})
-    if fault == "slow":
+    if fault in ("slow", "slow-power", "slow-unplug"):
         plan["text"] = [f"soak {rid} text {i}" for i in range(slow_text_lines)]
     elif rng.random() < 0.1:
         plan["text"] = [f"soak {rid} note {i}" for i in range(rng.randint(1, 3))]
