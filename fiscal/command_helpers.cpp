@@ -70,11 +70,11 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
 
 bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
                        std::string_view ignoredWord,
-                       const std::function<void(const std::string&)>& onData, bool* timedOut) {
+                       const std::function<void(const std::string&)>& onData, bool* unanswered) {
   for (;;) {
     if (!AwaitMessage(link, stepMs)) {
-      if (timedOut != nullptr && !link.IsLost()) {
-        *timedOut = true;
+      if (unanswered != nullptr) {
+        *unanswered = true;
       } else {
         link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
       }

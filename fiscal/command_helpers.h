@@ -46,11 +46,12 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
 // error status (as the link's status table tells it: "SOFFPOSNO" too, though it lacks "SOFT")
 // goes to ReportPrinterStatus (refused: the queue is drained and the wait fails); "READY" drains
 // the queue and succeeds; every other message is shown to `onData` and popped.
-// With `timedOut` given, a time-out is not reported but flagged there, for the caller to tell.
+// With `unanswered` given, a reply that never came (a time-out, or the device went away) is
+// not reported but flagged there, for the caller to tell.
 bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
                        std::string_view ignoredWord,
                        const std::function<void(const std::string&)>& onData = {},
-                       bool* timedOut = nullptr);
+                       bool* unanswered = nullptr);
 
 // The oldest queued message, copied.
 std::string PeekMessage(PrinterLink& link);

@@ -9,8 +9,11 @@
 //   on-sale and sale-included tax of a group  floor(group * R / 10000 + 1/2), at close
 
 #include <algorithm>
+#include <charconv>
 #include <cstdlib>
 #include <limits>
+#include <optional>
+#include <string_view>
 
 #include "fiscal/command_helpers.h"
 #include "fiscal/xml_documents.h"
@@ -56,6 +59,27 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 
 std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
   return -FloorDiv(-a, b);
+}
+
+// What one receipt moved the sales and return registers by (the pairs SalesRegisters cuts
+// out): its total as the printer booked it. Empty when a field is not a number.
+std::optional<std::int64_t> RegisterMovement(std::string_view before, std::string_view after) {
+  constexpr std::size_t kField = 11;
+  const auto field = [&](std::string_view pair, std::size_t index) -> std::optional<std::int64_t> {
+    if (pair.size() < (index + 1) * kField) return std::nullopt;
+    std::string_view text = pair.substr(index * kField, kField);
+    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+    std::int64_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+  };
+  const auto salesBefore = field(before, 0);
+  const auto returnsBefore = field(before, 1);
+  const auto salesAfter = field(after, 0);
+  const auto returnsAfter = field(after, 1);
+  if (!salesBefore || !returnsBefore || !salesAfter || !returnsAfter) return std::nullopt;
+  return (*salesAfter - *salesBefore) - (*returnsAfter - *returnsBefore);
 }
 
 // The four-digit raw rate of a tax group ("2000" is 20.00 per cent); 0 when it is not digits.
@@ -461,24 +485,25 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
   m_returnCheck = false;
 
   std::int32_t result = -1;
-  bool timedOut = false;
+  bool unanswered = false;
   // "HARDPAPER": the receipt is booked; the paper runs out while it is being printed.
   const bool closed = sent && AwaitReceiptReply(
                                   *this, kReceiptWaitMs, sentAt, "HARDPAPER",
                                   [&](const std::string& message) {
                                     if (Contains(message, "COMP")) TakeCloseReply(message);
                                   },
-                                  &timedOut);
+                                  &unanswered);
   if (closed) {
     m_checkOpen = false;
     m_settledClosed = false;
     result = ClampToInt32(total);
     JournalStep(ReceiptJournal::kClosed, total, CheckResultText());
-  } else if (!timedOut) {
+  } else if (!unanswered) {
     JournalStep(ReceiptJournal::kOpen, total, "close refused");
   } else {
-    // The printer may be printing a long receipt still, or the close never reached it: only
-    // the printer can tell, and it is asked before anything else goes out on this port.
+    // The printer may be printing a long receipt still, or the close never reached it, or the
+    // device went away meanwhile: only the printer can tell, and it is asked before anything
+    // else goes out on this port.
     m_doubtTotal = ClampToInt32(total);
     m_closeInDoubt = true;
     WriteLogLine("No reply to the close in time: the receipt is in doubt");
@@ -524,10 +549,14 @@ void PrinterLink::SettleJournal() {
   // after the close is sent, and may not have reached the disk.
   const ReceiptJournal::Entry& newest = left.front();
   bool printed = false;
+  std::int64_t printedTotal = newest.total;
   if (!newest.baseline.empty()) {
     const std::string data = QueryPrinter("CCAS", "CCAS");
     if (data.empty()) return;  // cannot tell yet: asked again later
-    printed = SalesRegisters(data) != newest.baseline;
+    const std::string registers = SalesRegisters(data);
+    printed = registers != newest.baseline;
+    // The closing mark with the total is not waited for on disk: the registers tell it.
+    if (printed) printedTotal = RegisterMovement(newest.baseline, registers).value_or(printedTotal);
   } else if (newest.state != ReceiptJournal::kOpen) {
     return;  // a close without a baseline cannot be told from the printer
   }
@@ -548,7 +577,7 @@ void PrinterLink::SettleJournal() {
       state = closing ? ReceiptJournal::kNotPrinted : ReceiptJournal::kAborted;
       note += "not closed on the printer: aborted";
     }
-    m_journal->Update(entry.id, state, entry.total, note, true);
+    m_journal->Update(entry.id, state, &entry == &newest ? printedTotal : entry.total, note, true);
     WriteLogLine("Receipt " + std::to_string(entry.id) + " of an earlier run: " + state + ", " +
                  note);
   }
@@ -579,22 +608,23 @@ bool PrinterLink::SettleCloseInDoubt() {
     return true;
   };
   for (; !m_queue.IsEmpty(); m_queue.Pop()) take(std::string(m_queue.Peek()));
-  if (!known && WriteFrame("CCAS")) {
-    while (!known && WaitForMessage(kReceiptWaitMs)) {
-      const std::string message(m_queue.Peek());
-      m_queue.Pop();
-      if (take(message)) continue;
-      if (Contains(message, "CCAS")) {
-        // No close reply came, but the registers tell a close whose reply was lost.
-        const std::string now = SalesRegisters(std::string_view(message).substr(4));
-        printed = !m_receiptBaseline.empty() && !now.empty() && now != m_receiptBaseline;
-        known = true;
-        TakeClosingReady(kReceiptWaitMs);
-      } else if (Contains(message, "SOFTPROTOC")) {
-        // Logged out: the printer was switched off and on, and a receipt it had not closed is
-        // gone with its session.
-        known = true;
-      }
+  bool loggedOut = false;
+  bool asked = !known && WriteFrame("CCAS");
+  while (asked && !known && WaitForMessage(kReceiptWaitMs)) {
+    const std::string message(m_queue.Peek());
+    m_queue.Pop();
+    if (take(message)) continue;
+    if (Contains(message, "CCAS")) {
+      // No close reply came, but the registers tell a close whose reply was lost.
+      const std::string now = SalesRegisters(std::string_view(message).substr(4));
+      printed = !m_receiptBaseline.empty() && !now.empty() && now != m_receiptBaseline;
+      known = true;
+      TakeClosingReady(kReceiptWaitMs);
+    } else if (Contains(message, "SOFTPROTOC") && !loggedOut) {
+      // Logged out: the printer was switched off and on, perhaps after it printed the receipt
+      // and before its reply went out. Logged in again, its registers tell.
+      loggedOut = true;
+      asked = LogInAgain() && WriteFrame("CCAS");
     }
   }
   m_settlingClose = false;
@@ -603,7 +633,13 @@ bool PrinterLink::SettleCloseInDoubt() {
     return false;
   }
   m_closeInDoubt = false;
-  if (printed) {
+  if (loggedOut && !printed) {
+    // The receipt the printer had not closed is gone with its session: nothing is left to close.
+    m_checkOpen = false;
+    WriteLogLine("The receipt in doubt was not printed: the printer was switched off before");
+    JournalStep(ReceiptJournal::kNotPrinted, m_doubtTotal,
+                "the printer was switched off before it closed the receipt", true);
+  } else if (printed) {
     m_checkOpen = false;
     m_settledClosed = true;
     WriteLogLine("The receipt in doubt was printed: its close reply came late");

@@ -283,12 +283,7 @@ bool PrinterLink::RecoverLogin(std::string_view reply) {
     WriteLogLine("Printer refused \"" + command.substr(0, 4) +
                  "\" with SOFTPROTOC and has lost its login: logging in again as " +
                  m_storedCashier);
-    const bool quiet = m_quiet.exchange(true);
-    bool cancel = false;
-    loggedIn = Login(m_storedCashier, m_storedPassword, cancel) > 0;
-    m_quiet = quiet;
-    m_queue.Drain();
-    if (!loggedIn) WriteLogLine("Logging in again failed");
+    loggedIn = LogInAgain();
   }
   m_recoveringLogin = false;
   if (!loggedIn) return false;
@@ -297,6 +292,17 @@ bool PrinterLink::RecoverLogin(std::string_view reply) {
   m_loginRecovered = true;
   m_sentAt = m_clock.Now();
   return WriteFrame(command);
+}
+
+bool PrinterLink::LogInAgain() {
+  if (m_storedCashier.empty()) return false;
+  const bool quiet = m_quiet.exchange(true);
+  bool cancel = false;
+  const bool loggedIn = Login(m_storedCashier, m_storedPassword, cancel) > 0;
+  m_quiet = quiet;
+  m_queue.Drain();
+  if (!loggedIn) WriteLogLine("Logging in again failed");
+  return loggedIn;
 }
 
 bool PrinterLink::PrinterForgotLogin() {

@@ -260,6 +260,8 @@ class PrinterLink {
   // The sales and return registers out of a "CCAS" reply's data; empty when it is too short.
   static std::string SalesRegisters(std::string_view ccasData);
   void DropStaleReplies();
+  // Logs in with the stored cashier and password, without message boxes.
+  bool LogInAgain();
   // Asks for the configuration, which only a logged-out printer refuses ("SOFTPROTOC").
   bool PrinterForgotLogin();
   // After a query's data reply: waits up to `timeoutMs` for the "READY" that ends it.

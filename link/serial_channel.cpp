@@ -1,4 +1,5 @@
 #include <ctime>
+#include <utility>
 
 #include "link/frame_cutter.h"
 #include "link/printer_link.h"
@@ -125,8 +126,13 @@ bool PrinterLink::Reconnect() {
   bool ok = false;
   if (OpenPort(m_storedPortName)) {
     StartReader();
+    // A close in doubt when the device went away is settled once the printer is logged in
+    // again, not by the login's first command.
+    const bool settling = std::exchange(m_settlingClose, true);
     bool cancel = false;
     if (Login(m_storedCashier, m_storedPassword, cancel) > 0) ok = ReadConfiguration();
+    m_settlingClose = settling;
+    if (ok) SettleCloseInDoubt();
     if (!ok) ClosePort();
   } else {
     RaiseError(3012, MessageBoxStyle::kStopRetryCancel, m_storedPortName);

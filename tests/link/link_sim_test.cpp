@@ -1,7 +1,10 @@
 // The link over a real pseudo-terminal against the simulated printer.
 
 #include <filesystem>
+#include <functional>
+#include <thread>
 
+#include "link/receipt_journal.h"
 #include "tests/link/link_fixture.h"
 #include "tests/support/sim_harness.h"
 
@@ -116,6 +119,91 @@ TEST_F(LinkSimTest, AReceiptThatPrintsPastTheCloseWaitIsSettledByTheRetryAndPrin
   EXPECT_FALSE(m_link->CheckResultText().empty());
   EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
   EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 1000);
+}
+
+// The printer books the receipt, then is switched off (or unplugged) while it prints it: no
+// reply ever comes. With the journal's register baseline the retry finds it printed, once.
+TEST_F(LinkSimTest, AReceiptWhoseReplyWasCutOffIsSettledFromTheRegisters) {
+  const std::string logs = ::testing::TempDir() + "/link_sim_cut_off";
+  std::filesystem::remove_all(logs);
+  std::filesystem::create_directories(logs);
+  m_host.SetLogDirectory(logs);
+  SimOptions options;
+  options.printLineMs = 300;
+  options.linkPath = logs + "/tty";
+  Start(options);
+  m_link->SetShowErrorMessages(false);
+  ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
+  const SimRegisters before = m_sim->Model().Registers();
+
+  const auto closeAndCut = [&](const std::function<void()>& cut) {
+    EXPECT_EQ(m_link->OpenCheck("1"), 1);
+    EXPECT_EQ(m_link->FiscalLine("Bread", 1, 1000, 0, 1, 0, 0), 1000);
+    std::thread cutter([&] {
+      std::this_thread::sleep_for(600ms);
+      cut();
+    });
+    EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+    cutter.join();
+    EXPECT_TRUE(m_link->IsCloseInDoubt());
+  };
+
+  closeAndCut([&] {
+    m_sim->Model().SetPower(false);
+    m_sim->Model().SetPower(true);
+  });
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);  // logged in again, then asked
+  EXPECT_FALSE(m_link->IsCloseInDoubt());
+  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
+
+  closeAndCut([&] { m_sim->Printer().Unplug(); });
+  ASSERT_TRUE(m_sim->Printer().Replug());
+  ASSERT_TRUE(m_link->Reconnect());
+  EXPECT_FALSE(m_link->IsCloseInDoubt());  // settled once the printer could be asked
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 2);
+  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 2000);
+
+  // Switched off before the close reached it: the receipt is gone, and the retry says so.
+  EXPECT_EQ(m_link->OpenCheck("1"), 1);
+  EXPECT_EQ(m_link->FiscalLine("Bread", 1, 1000, 0, 1, 0, 0), 1000);
+  m_sim->Model().SetSilent(true);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  m_sim->Model().SetPower(false);
+  m_sim->Model().SetSilent(false);
+  m_sim->Model().SetPower(true);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 0);
+  EXPECT_FALSE(m_link->IsCheckOpen());
+  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 2);
+}
+
+// A server killed after the close went out, before its closing mark was on disk: the journal
+// says "open" without a total. The next run books the total the registers moved by.
+TEST_F(LinkSimTest, AReceiptClosedByAnEarlierRunIsJournalledWithTheTotalThePrinterBooked) {
+  const std::string logs = ::testing::TempDir() + "/link_sim_earlier_run";
+  std::filesystem::remove_all(logs);
+  std::filesystem::create_directories(logs);
+  Start();
+  m_link->SetShowErrorMessages(false);
+  ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
+  {
+    ReceiptJournal earlier(logs + "/receipts.sqlite");
+    earlier.Opened(1, m_link->SerialNumber(), m_link->GetCashInfo().substr(33, 22));
+    earlier.Flush();
+  }
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  ASSERT_EQ(m_link->FiscalLine("Bread", 2, 1250, 0, 1, 0, 0), 2500);
+  ASSERT_EQ(m_link->CloseCheck(), 2500);
+  m_link.reset();
+
+  m_host.SetLogDirectory(logs);
+  PrinterLink next(1, m_host, m_clock, LinkTimings::Short());
+  ASSERT_EQ(next.Connect("COM1", "KASIR", kPassword), 1);
+  ReceiptJournal journal(logs + "/receipts.sqlite", true);
+  const std::vector<ReceiptJournal::Entry> settled = journal.Settled(5);
+  ASSERT_EQ(settled.size(), 1u);
+  EXPECT_EQ(settled[0].state, ReceiptJournal::kClosed);
+  EXPECT_EQ(settled[0].total, 2500);
 }
 
 }  // namespace
