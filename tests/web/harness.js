@@ -12,6 +12,9 @@ const { chromium } = require('playwright-core');
 const BUILD = process.env.VEKTA_BUILD_DIR || path.resolve(__dirname, '../../build');
 const SHOTS = path.join(BUILD, 'web-screenshots');
 const PATIENCE_MS = 15000;
+// The first start of a daemon, of Chromium and of a page on a fresh or loaded machine (font
+// caches are built, two test binaries run beside): far slower than what follows.
+const STARTUP_MS = 90000;
 
 // A loopback port that was free a moment ago.
 function freePort() {
@@ -48,7 +51,7 @@ class Daemon {
     this.process = spawn(path.join(BUILD, 'app/vektamanager'), args, { stdio: ['ignore', 'ignore', 'pipe'] });
     let log = '';
     this.port = await new Promise((resolve, reject) => {
-      const timer = setTimeout(() => reject(new Error('no daemon: ' + log)), PATIENCE_MS);
+      const timer = setTimeout(() => reject(new Error('no daemon: ' + log)), STARTUP_MS);
       this.process.stderr.on('data', (chunk) => {
         log += chunk;
         const m = /serving http:\/\/127\.0\.0\.1:(\d+)/.exec(log);
@@ -111,6 +114,7 @@ async function launch() {
   return chromium.launch({
     executablePath: '/usr/bin/chromium',
     headless: true,
+    timeout: STARTUP_MS,
     args: ['--no-sandbox', '--disable-background-networking', '--disable-component-update',
       '--disable-sync', '--no-first-run'],
   });
@@ -122,9 +126,9 @@ async function openPage(browser, daemon, viewport = { width: 1280, height: 800 }
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(String(e)));
   page.on('console', (m) => { if (m.type() === 'error') page.errors.push(m.text()); });
-  await page.goto(daemon.url + '/');
+  await page.goto(daemon.url + '/', { timeout: STARTUP_MS });
   // the stream is open once its first state has arrived
-  await page.waitForSelector('body[data-stream=live]', { state: 'attached' });
+  await page.waitForSelector('body[data-stream=live]', { state: 'attached', timeout: STARTUP_MS });
   return page;
 }
 
