@@ -19,6 +19,8 @@ RECEIPT_SIZES = (1, 10, 50)
 PRINT_TIMES = (0, 20)
 CLIENT_COUNTS = (1, 10, 100)
 PORT_COUNTS = (1, 2, 4, 8)
+PAGE_BYTES_LIMIT = 100 * 1024
+STATUS_DELAY_LIMIT_MS = 100  # what an operator takes for at once
 LINE_LIMIT = 1.05  # a receipt may take 5 % more than its bytes and print time on the line
 # Run options Google Benchmark appends to a name ("/iterations:3", "/real_time", ...).
 OPTIONS = re.compile(r"/(?:[a-z_]+:[^/]*|real_time|manual_time|process_time)")
@@ -207,6 +209,22 @@ def other_rows(runs, table):
         table.add(name, key, what, unit, base, against, False, scale, readme=(what, against))
 
 
+def page_rows(runs, table):
+    what = "what the operator's page fetches at its first load"
+    table.add("page_bench:BM_PageBytes", "page_bytes", what, " KiB", PAGE_BYTES_LIMIT,
+              "100 KiB", True, 1 / 1024, readme=(what, "limit 100 KiB"))
+    static = counter(runs, "page_bench:BM_ListPaint", "static_paint_ms")
+    against = f"first paint of the static help page, {fmt(static)} ms"
+    what = "load to the connection list drawn, median of 10"
+    table.add("page_bench:BM_ListPaint", "list_paint_ms", what, " ms", static, against, False,
+              readme=(what, against))
+    for key, what in (("call_to_page_ms", "a status change to its box on the page, from the call"),
+                      ("stream_to_page_ms", "a status change to its box on the page, from the"
+                                            " event stream")):
+        table.add("page_bench:BM_StatusDelay", key, what + ", median of 40", " ms",
+                  STATUS_DELAY_LIMIT_MS, "100 ms", True, readme=(what, "limit 100 ms"))
+
+
 def every_benchmark(runs):
     lines = ["| program | benchmark | real time | counters |", "|---|---|---|---|"]
     skip = {"repetitions", "repetition_index", "threads", "iterations", "real_time", "cpu_time",
@@ -356,6 +374,7 @@ def main(argv):
     table = Table(runs)
     detail = receipt_rows(runs, table)
     other_rows(runs, table)
+    page_rows(runs, table)
     report = [
         "# VektaManager benchmark report", "",
         f"Run of {run_date(context)} on {machine(context)}.", "",
