@@ -1,0 +1,59 @@
+"""A fiscal line is printed once however its answer is lost: each call carries an
+Idempotency-Key, a lost answer is asked for again under the same key, and the server answers a
+repeat from its record."""
+
+import pytest
+
+import vektamanager
+from lossy_link import LossyLink
+
+
+def test_a_key_stands_for_one_call(orbis, daemon):
+    orbis.OpenCheck("Бакалея")
+    line = ["Молоко", 1, 3000, 0, 1, 0, 301]
+    assert orbis.call("FiscalLine", *line, idempotency_key="pos-7-line-1") == 3000
+    # the same key again: the stored answer, not a second line
+    assert orbis.call("FiscalLine", *line, idempotency_key="pos-7-line-1") == 3000
+    assert orbis.last_call.replayed
+    assert orbis.GetCheckSum() == 3000
+    # the same key for other arguments is refused and runs nothing
+    with pytest.raises(vektamanager.ProtocolError) as e:
+        orbis.call("FiscalLine", "Молоко", 2, 3000, 0, 1, 0, 301, idempotency_key="pos-7-line-1")
+    assert (e.value.status, e.value.hresult) == (422, vektamanager.E_INVALIDARG)
+    # without a key of its own every call has a fresh one: the same line twice is two lines
+    orbis.FiscalLine(*line)
+    first_key = orbis.last_call.key
+    orbis.FiscalLine(*line)
+    assert orbis.last_call.key != first_key and not orbis.last_call.replayed
+    assert orbis.GetCheckSum() == 3 * 3000
+    orbis.CloseCheckEx(10000, 0, 0, 0)
+    assert daemon.tape(1).count("Молоко") == 3
+
+
+@pytest.mark.parametrize("loss", ["reset", "hold"])
+def test_a_lost_answer_is_asked_for_again_and_the_line_printed_once(daemon, loss):
+    # reset: the connection drops before the answer; hold: no answer within the client's wait
+    with LossyLink(daemon.port, "/call/FiscalLine", mode=loss, hold=2.0) as link, \
+            vektamanager.Client(link.server, timeout=1.0, start_on_demand=False) as client, \
+            client.orbis() as orbis:
+        orbis.Init(1, "Касир", "7777777777", 0, "pytest")
+        orbis.OpenCheck("Бакалея")
+        assert orbis.FiscalLine("Сир", 1, 4200, 0, 1, 0, 401) == 4200
+        assert link.lost == 1
+        assert orbis.last_call.attempts == 2 and orbis.last_call.replayed
+        fiscal = [r for r in link.requests if "/call/FiscalLine" in r]
+        assert len(fiscal) == 2
+        assert orbis.GetCheckSum() == 4200
+        orbis.CloseCheckEx(5000, 0, 0, 0)
+    assert daemon.tape(1).count("Сир") == 1
+
+
+def test_a_call_is_asked_for_again_only_once(daemon):
+    # the daemon goes away under a call: one more try, then the failure is told
+    with vektamanager.Client(daemon.server, timeout=5.0, start_on_demand=False) as client:
+        orbis = client.orbis()
+        daemon.stop()
+        with pytest.raises(vektamanager.TransportError) as e:
+            orbis.GetCheckSum()
+        assert e.value.hresult == vektamanager.RPC_S_SERVER_UNAVAILABLE
+        assert orbis.last_call.attempts == 2
