@@ -40,7 +40,7 @@ if(NOT read_keys)
                       "Then change docs/check_example_config_keys.cmake with it.")
 endif()
 
-# The example's lines, with the characters CMake lists treat specially taken out of the way.
+# The example's lines, with the characters that would split or group CMake list items replaced.
 file(READ ${example} text)
 string(REPLACE "\\" "<B>" text "${text}")
 string(REPLACE ";" "<S>" text "${text}")
