@@ -482,7 +482,6 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
   if (!m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
   const auto sentAt = GetClock().Now();
   const bool sent = SendCommand(*this, command);
-  m_returnCheck = false;
 
   std::int32_t result = -1;
   bool unanswered = false;
@@ -494,7 +493,9 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
                                   },
                                   &unanswered);
   if (closed) {
+    // The direction goes with the receipt: one still open on the printer keeps it.
     m_checkOpen = false;
+    m_returnCheck = false;
     m_settledClosed = false;
     result = ClampToInt32(total);
     JournalStep(ReceiptJournal::kClosed, total, CheckResultText());
@@ -636,11 +637,13 @@ bool PrinterLink::SettleCloseInDoubt() {
   if (loggedOut && !printed) {
     // The receipt the printer had not closed is gone with its session: nothing is left to close.
     m_checkOpen = false;
+    m_returnCheck = false;
     WriteLogLine("The receipt in doubt was not printed: the printer was switched off before");
     JournalStep(ReceiptJournal::kNotPrinted, m_doubtTotal,
                 "the printer was switched off before it closed the receipt", true);
   } else if (printed) {
     m_checkOpen = false;
+    m_returnCheck = false;
     m_settledClosed = true;
     WriteLogLine("The receipt in doubt was printed: its close reply came late");
     JournalStep(ReceiptJournal::kClosed, m_doubtTotal, "late close reply: " + CheckResultText(),
@@ -671,12 +674,12 @@ short PrinterLink::AbortCheck() {
   if (ModelGeneration() == 0) GetClock().SleepFor(Timings().beforeCancGen0);
   const auto sentAt = GetClock().Now();
   const bool sent = SendCommand(*this, "CANC");
-  m_returnCheck = false;
 
   short result = 0;
   if (sent && AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "")) {
     if (m_checkOpen.load()) JournalStep(ReceiptJournal::kAborted, Sums().Total());
     m_checkOpen = false;
+    m_returnCheck = false;
     result = 1;
   }
   DeleteStatusWindow();

@@ -329,6 +329,22 @@ TEST_F(ReceiptTest, PrinterRefusalsLeaveTheReceiptAsItWas) {
   EXPECT_EQ(Link().GetCheckSum(), 1000);
 }
 
+// A return receipt that stays open on the printer stays a return: its lines never go out as
+// sales into it (a refused abort, a refused close, an abort the lost device never got).
+TEST_F(ReceiptTest, AReturnReceiptLeftOpenKeepsItsDirection) {
+  Connect();
+  ASSERT_EQ(Link().OpenReturnCheck("1"), 1);
+  Answer("CANC", {"SOFTPROTOC"});
+  EXPECT_EQ(Link().AbortCheck(), 0);
+  Answer("COMP", {"SOFTPARAM"});
+  ASSERT_EQ(Link().FiscalLine("B", 1, 1000, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(Link().CloseCheck(), -1);
+  Reset();
+  ASSERT_EQ(Link().FiscalLine("B", 1, 1000, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(SentText().substr(0, 4), "BFIS");
+  EXPECT_TRUE(Link().IsReturnCheck());
+}
+
 TEST_F(ReceiptTest, StatusWindowFollowsTheReceipt) {
   Connect();
   Link().SetShowStatusWindows(true);
