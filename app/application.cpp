@@ -1,5 +1,6 @@
 #include "app/application.h"
 
+#include <httplib.h>
 #include <signal.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "app/registration.h"
 #include "app/server_config.h"
 #include "app/service_backend.h"
+#include "app/service_notifier.h"
 #include "app/web_host.h"
 #include "client/remote_orbis_factory.h"
 #include "platform/clock.h"
@@ -55,6 +57,21 @@ class StopSignal {
   std::string m_reason;
 };
 
+// Whether the listener answers a request of our own: any answer counts, a refusal of the token
+// or of the Host as well.
+bool ServerAnswers(std::string host, int port, bool tls, std::chrono::milliseconds patience) {
+  if (host.empty() || host == "0.0.0.0") host = "127.0.0.1";
+  if (host == "::") host = "::1";
+  if (host.find(':') != std::string::npos) host = "[" + host + "]";
+  httplib::Client client((tls ? "https://" : "http://") + host + ":" + std::to_string(port));
+  client.enable_server_certificate_verification(false);
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(patience);
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(patience - seconds);
+  client.set_connection_timeout(seconds.count(), micros.count());
+  client.set_read_timeout(seconds.count(), micros.count());
+  return static_cast<bool>(client.Get("/healthz"));
+}
+
 std::string SocketsMessage() {
   std::string text = LoadStringUtf8(kMessageSocketsFailed);
   return text.empty() ? "Не вдається іниціалізувати Windows sockets." : text;
@@ -87,6 +104,10 @@ int RunApplication(const std::vector<std::string>& args) {
   }
   if (cl.mode == RunMode::kHelp) {
     std::cout << UsageText();
+    return 0;
+  }
+  if (cl.mode == RunMode::kVersion) {
+    std::cout << "vektamanager " VEKTA_VERSION "\n";
     return 0;
   }
 
@@ -187,9 +208,19 @@ int RunApplication(const std::vector<std::string>& args) {
     return 1;
   }
   std::thread serving([&server] { server->Serve(); });
-  std::cerr << "vektamanager: serving " << (server->Tls() ? "https://" : "http://")
-            << config->listen.host << ":" << server->Port() << " (" << RunModeName(cl.mode)
-            << ")\n";
+  std::string ports;
+  for (const std::string& name : host.Ports()) {
+    ports += (ports.empty() ? "" : ", ") + name + "=" + host.PortDevicePath(name);
+  }
+  const std::string started =
+      std::string("serving ") + (server->Tls() ? "https://" : "http://") + config->listen.host +
+      ":" + std::to_string(server->Port()) + " (" + RunModeName(cl.mode) + "); ports " +
+      (ports.empty() ? "none" : ports) + "; logs " + (logDirectory.empty() ? "none" : logDirectory);
+  std::cerr << "vektamanager " VEKTA_VERSION ": " << started << "\n";
+  ServiceNotifier notifier([&](std::chrono::milliseconds patience) {
+    return ServerAnswers(config->listen.host, server->Port(), server->Tls(), patience);
+  });
+  notifier.Ready(started);
 
   std::thread signalWaiter([&signals, &stop] {
     timespec step{0, 200'000'000};
@@ -209,6 +240,7 @@ int RunApplication(const std::vector<std::string>& args) {
   }
 
   // Every object's final release, then the registry (every port closed), then the listener.
+  notifier.Stopping();
   server->BeginClosing();
   objects->Shutdown();
   server->WaitForCalls();

@@ -27,6 +27,7 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   bool embedding = false;
   bool automation = false;
   bool help = false;
+  bool version = false;
   RunMode registration = RunMode::kNormal;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -41,6 +42,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
       registration = RunMode::kUnregister;
     } else if (arg == "--help" || arg == "-h" || arg == "-?" || arg == "/?") {
       help = true;
+    } else if (arg == "--version") {
+      version = true;
     } else if (arg.rfind("--", 0) == 0) {
       std::string option = arg;
       std::string value;
@@ -94,6 +97,8 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
   }
   if (help) {
     cl.mode = RunMode::kHelp;
+  } else if (version) {
+    cl.mode = RunMode::kVersion;
   } else if (embedding) {
     cl.mode = RunMode::kEmbedding;
   } else if (automation) {
@@ -131,6 +136,7 @@ std::string UsageText() {
          "                             DIR/COM<N>.tape\n"
          "  --registration-dir DIR     where registration writes and removes its files\n"
          "  --systemd-dir DIR          where registration puts vektamanager.service\n"
+         "  --version                  the version, and end\n"
          "  --help                     this text\n";
 }
 

@@ -5,7 +5,7 @@
 
 namespace vekta {
 
-enum class RunMode { kNormal, kEmbedding, kAutomation, kRegister, kUnregister, kHelp };
+enum class RunMode { kNormal, kEmbedding, kAutomation, kRegister, kUnregister, kHelp, kVersion };
 
 struct CommandLine {
   RunMode mode = RunMode::kNormal;

@@ -16,9 +16,6 @@
 #include "platform/settings_store.h"
 #include "platform/string_table.h"
 
-#ifndef VEKTA_VERSION
-#define VEKTA_VERSION "1.5.0.15"
-#endif
 
 namespace vekta {
 

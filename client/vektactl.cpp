@@ -31,6 +31,7 @@ constexpr const char* kUsage =
     "  --cacert FILE     HTTPS: check the server's certificate against FILE\n"
     "  --insecure        HTTPS: do not check the server's certificate\n"
     "  --json            print whole JSON answers\n"
+    "  --version         the version\n"
     "  --help            this text\n"
     "\n"
     "Objects:\n"
@@ -634,6 +635,9 @@ int main(int argc, char** argv) {
       options.json = true;
     } else if (arg == "--help" || arg == "-h") {
       std::cout << vekta::kUsage;
+      return 0;
+    } else if (arg == "--version") {
+      std::cout << "vektactl " VEKTA_VERSION "\n";
       return 0;
     } else {
       args.push_back(arg);

@@ -1,5 +1,7 @@
 #include "link/headless_link_host.h"
 
+#include <cstdio>
+
 #include "platform/string_table.h"
 
 namespace vekta {
@@ -43,6 +45,13 @@ std::string HeadlessLinkHost::LogDirectory() {
 
 std::unique_ptr<SerialPort> HeadlessLinkHost::CreateSerialPort() {
   return MakeTermiosSerialPort();
+}
+
+void HeadlessLinkHost::ReportPortProblem(const std::string& text) {
+  // One write, so that lines of two ports never interleave.
+  const std::string line = "vektamanager: " + text + "\n";
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
 }  // namespace vekta

@@ -25,6 +25,8 @@ class HeadlessLinkHost : public LinkHost {
   std::string PortDevicePath(const std::string& portName) override;
   std::string LogDirectory() override;
   std::unique_ptr<SerialPort> CreateSerialPort() override;
+  // Writes the line to standard error.
+  void ReportPortProblem(const std::string& text) override;
 
  protected:
   const SettingsStore& Settings() const { return m_settings; }

@@ -60,6 +60,9 @@ class LinkHost {
   virtual std::string LogDirectory() = 0;
   // A new, closed serial port (termios in production, a fake in unit tests).
   virtual std::unique_ptr<SerialPort> CreateSerialPort() = 0;
+  // A port that cannot be opened or configured, or is lost: for the operator's log (standard
+  // error, the journal under systemd). Called from any of the link's threads.
+  virtual void ReportPortProblem(const std::string& /*text*/) {}
 };
 
 }  // namespace vekta

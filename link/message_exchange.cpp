@@ -62,13 +62,18 @@ bool PrinterLink::WriteFrame(const std::string& text) {
   if (m_port->WriteAll(frame.data(), frame.size())) return true;
   // A write that fails (the device went away, or stopped taking bytes) loses the link now: the
   // reader may only see the hang-up later, and the next call must reconnect, not wait.
-  MarkLost();
+  MarkLost("a write to the device failed");
   return false;
 }
 
-void PrinterLink::MarkLost() {
-  m_lost = true;
+void PrinterLink::MarkLost(const char* why) {
+  if (!m_lost.exchange(true)) ReportPortProblem(m_portName + " (" + m_devicePath + "): " + why);
   m_queue.WakeWaiters();
+}
+
+void PrinterLink::ReportPortProblem(const std::string& text) {
+  WriteLogLine(text);
+  m_host.ReportPortProblem(text);
 }
 
 bool PrinterLink::WaitForMessage(int timeoutMs) {

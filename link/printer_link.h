@@ -243,8 +243,11 @@ class PrinterLink {
 
  private:
   void ReceiveLoop();
-  // The device is gone: every wait ends at once with 1003 and the next call reconnects.
-  void MarkLost();
+  // The device is gone: every wait ends at once with 1003 and the next call reconnects. `why`
+  // goes to the protocol log and to the host's operator log, once per loss.
+  void MarkLost(const char* why);
+  // A port that will not open, or is lost: the protocol log and the host's operator log.
+  void ReportPortProblem(const std::string& text);
   // True when a message is queued within the time-out; false on time-out or a lost link.
   bool WaitForMessage(int timeoutMs);
   // A reply wait ran out (or the link is lost): message 1003 with a stop box.
@@ -289,6 +292,9 @@ class PrinterLink {
   ReplyQueue m_queue;
   Clock::TimePoint m_sentAt{};   // when the last frame went out, command thread only
   std::string m_storedPortName;  // for Reconnect, command thread only
+  // The open port's name and device, set before its reader starts (for the lost-port line).
+  std::string m_portName;
+  std::string m_devicePath;
   std::string m_storedCashier;
   std::string m_storedPassword;
   std::string m_lastCommand;      // the last frame SendFrame wrote, command thread only

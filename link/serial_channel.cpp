@@ -1,3 +1,5 @@
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <utility>
 
@@ -35,13 +37,44 @@ PrinterLink::~PrinterLink() {
   CloseLog();
 }
 
+namespace {
+
+// Why a port would not open, in words an operator can act on.
+std::string OpenFailureText(const std::string& portName, const std::string& device,
+                            const SerialOpenError& why) {
+  const std::string where = portName + " (" + device + "): ";
+  const std::string reason = why.error != 0 ? std::strerror(why.error) : "no reason given";
+  if (why.step == "lock" && (why.error == EWOULDBLOCK || why.error == EAGAIN)) {
+    return where + "another program holds the device";
+  }
+  if (why.step == "configure") {
+    return where + "cannot configure the line (" + reason + "): is it a serial port?";
+  }
+  std::string text = where + "cannot open the device: " + reason;
+  if (why.error == EACCES || why.error == EPERM) {
+    text += "; the user the service runs as needs the dialout group";
+  }
+  return text;
+}
+
+}  // namespace
+
 bool PrinterLink::OpenPort(const std::string& portName) {
   if (m_portOpen.load()) return true;
   const std::string device = m_host.PortDevicePath(portName);
-  if (device.empty()) return false;
+  if (device.empty()) {
+    ReportPortProblem(portName + ": no device: the name is not a port of [Ports] or COM1 to COM24");
+    return false;
+  }
   std::unique_ptr<SerialPort> port = m_host.CreateSerialPort();
-  if (!port || !port->Open(device)) return false;
+  if (!port) return false;
+  if (!port->Open(device)) {
+    ReportPortProblem(OpenFailureText(portName, device, port->LastOpenError()));
+    return false;
+  }
   if (m_reader.joinable()) m_reader.join();  // a reader that ended after a lost device
+  m_portName = portName;                     // the reader is gone: nobody reads these meanwhile
+  m_devicePath = device;
   m_port = std::move(port);
   m_lost = false;
   m_queue.Rearm();  // forget the wake-up a vanished device left behind
@@ -77,7 +110,7 @@ void PrinterLink::ReceiveLoop() {
         m_port->Read(cutter.Space(), cutter.Room(), received, partial ? m_timings.interByteMs : -1);
     if (status == ReadStatus::kStopped) break;
     if (status == ReadStatus::kLost) {
-      MarkLost();
+      MarkLost("the device went away (unplugged, or the line hung up)");
       break;
     }
     if (status == ReadStatus::kTimeout) {

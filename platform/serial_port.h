@@ -16,6 +16,12 @@ enum class ReadStatus {
   kLost,       // the device vanished (EIO, ENODEV, hang-up): the link is lost
 };
 
+// Why the last Open failed: the step ("open", "lock" or "configure") and its errno.
+struct SerialOpenError {
+  std::string step;
+  int error = 0;
+};
+
 // The serial line to one printer. The termios implementation owns a tty device; the fake one
 // (tests) is fed by hand. Every method but Read and Interrupt is called from the command thread;
 // Read runs on the reader thread, Interrupt from any thread.
@@ -27,6 +33,8 @@ class SerialPort {
   // printer's line settings: 57600 baud, 8 data bits, even parity, 2 stop bits, raw, no flow
   // control, DTR on, RTS off; both directions purged. False when the device cannot be opened.
   virtual bool Open(const std::string& devicePath) = 0;
+  // After a failed Open: why. Empty after a success, and where a port cannot tell.
+  virtual SerialOpenError LastOpenError() const { return {}; }
   virtual bool IsOpen() const = 0;
   // Drops DTR, purges both directions and closes the device. Harmless when not open.
   virtual void Close() = 0;

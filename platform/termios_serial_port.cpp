@@ -39,17 +39,26 @@ class TermiosSerialPort final : public SerialPort {
 
   bool Open(const std::string& devicePath) override {
     Close();
-    if (m_wakeFd < 0 || devicePath.empty()) return false;
+    m_openError = {};
+    if (m_wakeFd < 0 || devicePath.empty()) {
+      m_openError = {"open", m_wakeFd < 0 ? EMFILE : ENOENT};
+      return false;
+    }
     int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return false;
+    if (fd < 0) {
+      m_openError = {"open", errno};
+      return false;
+    }
     // flock is what keeps a second opener out: root ignores TIOCEXCL, and another process of
     // ours may try the same port.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      m_openError = {"lock", errno};
       ::close(fd);
       return false;
     }
     ::ioctl(fd, TIOCEXCL);
     if (!ApplyLineSettings(fd)) {
+      m_openError = {"configure", errno};
       ::ioctl(fd, TIOCNXCL);
       ::close(fd);
       return false;
@@ -72,6 +81,7 @@ class TermiosSerialPort final : public SerialPort {
   }
 
   bool IsOpen() const override { return m_fd.load() >= 0; }
+  SerialOpenError LastOpenError() const override { return m_openError; }
 
   void Close() override {
     int fd = m_fd.exchange(-1);
@@ -238,7 +248,8 @@ class TermiosSerialPort final : public SerialPort {
   }
 
   std::atomic<int> m_fd{-1};
-  const int m_wakeFd;  // eventfd; readable from Interrupt until the next Open
+  SerialOpenError m_openError;  // written and read by the thread that opens the port
+  const int m_wakeFd;           // eventfd; readable from Interrupt until the next Open
   std::atomic<bool> m_stopped{false};
 
   std::mutex m_countsMutex;

@@ -49,6 +49,9 @@ int main(int argc, char** argv) {
     if (arg == "--help" || arg == "-h") {
       std::cout << vekta::SimHelpText();
       return 0;
+    } else if (arg == "--version") {
+      std::cout << "orbis-sim " VEKTA_VERSION "\n";
+      return 0;
     } else if (arg == "--link") {
       if (!value(v)) return Usage("--link needs a path");
       options.linkPath = v;

@@ -164,6 +164,7 @@ Options:
   --print-ms N       time to print one line (default 20 with --baud, else 0)
   --tape FILE        append the control tape (every printed document, UTF-8) to FILE
   --replay LOG       answer with the replies recorded in a protocol log instead of the model
+  --version          the version
   --help             this text
 
 Control commands:

@@ -58,12 +58,19 @@ TEST_F(LinkSimTest, PortIsHeldByOneLinkAndAnUnpluggedPrinterIsReconnectedWithThe
   m_host.ClearCalls();
   EXPECT_EQ(second.Connect("COM1", "KASIR", kPassword), 0);
   EXPECT_EQ(m_host.Calls(), std::vector<std::string>{"box:retry:" + LoadStringUtf8(3012) + "COM1"});
+  // the operator's log says why, with the device
+  ASSERT_FALSE(m_host.PortProblems().empty());
+  EXPECT_EQ(m_host.PortProblems().back(),
+            "COM1 (" + options.linkPath + "): another program holds the device");
   EXPECT_TRUE(m_link->SendFrame("CONf"));
   EXPECT_TRUE(m_link->WaitReady());
 
   m_sim->Printer().Unplug();
   for (int i = 0; i < 300 && !m_link->IsLost(); ++i) std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(m_link->IsLost());
+  EXPECT_EQ(m_host.PortProblems().back(), "COM1 (" + options.linkPath +
+                                              "): the device went away (unplugged, or the line "
+                                              "hung up)");
   const auto before = std::chrono::steady_clock::now();
   EXPECT_FALSE(m_link->WaitReady());
   EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
@@ -76,6 +83,18 @@ TEST_F(LinkSimTest, PortIsHeldByOneLinkAndAnUnpluggedPrinterIsReconnectedWithThe
   EXPECT_EQ(m_sim->Model().Cashier().substr(0, 5), "KASIR");
   EXPECT_TRUE(m_link->SendFrame("CONf"));
   EXPECT_TRUE(m_link->WaitReady());
+}
+
+TEST_F(LinkSimTest, APortThatWillNotOpenTellsTheOperatorWhyWithItsDevice) {
+  m_host.UseRealPorts({{"COM1", "/nonexistent/vekta-tty"}, {"COM2", "/dev/null"}});
+  PrinterLink link(1, m_host, m_clock, LinkTimings::Short());
+  EXPECT_EQ(link.Connect("COM1", "KASIR", kPassword), 0);
+  EXPECT_EQ(link.Connect("COM2", "KASIR", kPassword), 0);
+  EXPECT_EQ(m_host.PortProblems(),
+            (std::vector<std::string>{
+                "COM1 (/nonexistent/vekta-tty): cannot open the device: No such file or directory",
+                "COM2 (/dev/null): cannot configure the line (Inappropriate ioctl for device): is "
+                "it a serial port?"}));
 }
 
 TEST_F(LinkSimTest, APowerCycledPrinterIsLoggedInAgainAndItsLostReceiptIsNotPrintedTwice) {

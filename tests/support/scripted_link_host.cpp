@@ -90,6 +90,16 @@ std::vector<std::string> ScriptedLinkHost::CallsStartingWith(const std::string& 
   return found;
 }
 
+std::vector<std::string> ScriptedLinkHost::PortProblems() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_portProblems;
+}
+
+void ScriptedLinkHost::ReportPortProblem(const std::string& text) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_portProblems.push_back(text);
+}
+
 void ScriptedLinkHost::ClearCalls() {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_calls.clear();

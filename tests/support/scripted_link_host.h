@@ -36,6 +36,8 @@ class ScriptedLinkHost : public LinkHost {
   std::vector<std::string> CallsStartingWith(const std::string& prefix) const;
   void ClearCalls();
   std::shared_ptr<FakeLine> Line() const { return m_line; }
+  // What ReportPortProblem was told, in order (kept apart from Calls).
+  std::vector<std::string> PortProblems() const;
 
   std::unique_ptr<StatusWindow> CreateStatusWindow(const PrinterLink& link) override;
   bool ShowConnectDialog(const PrinterLink& link, ConnectDialogData& data) override;
@@ -48,6 +50,7 @@ class ScriptedLinkHost : public LinkHost {
   std::string PortDevicePath(const std::string& portName) override;
   std::string LogDirectory() override;
   std::unique_ptr<SerialPort> CreateSerialPort() override;
+  void ReportPortProblem(const std::string& text) override;
 
   void Record(std::string call);
 
@@ -61,6 +64,7 @@ class ScriptedLinkHost : public LinkHost {
   std::deque<MessageBoxResult> m_boxAnswers;
   std::deque<std::pair<bool, ConnectDialogData>> m_connectAnswers;
   std::vector<std::string> m_calls;
+  std::vector<std::string> m_portProblems;
 };
 
 }  // namespace vekta

@@ -1,0 +1,92 @@
+// The notifications systemd reads, taken from a socket of our own as NOTIFY_SOCKET.
+
+#include "app/service_notifier.h"
+
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <string>
+
+namespace vekta {
+namespace {
+
+using namespace std::chrono_literals;
+
+class NotifySocket {
+ public:
+  NotifySocket() {
+    m_path = ::testing::TempDir() + "/vekta-notify-" + std::to_string(::getpid());
+    ::unlink(m_path.c_str());
+    m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    m_path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::setenv("NOTIFY_SOCKET", m_path.c_str(), 1);
+  }
+  ~NotifySocket() {
+    ::unsetenv("NOTIFY_SOCKET");
+    ::unsetenv("WATCHDOG_USEC");
+    ::unsetenv("WATCHDOG_PID");
+    ::close(m_fd);
+    ::unlink(m_path.c_str());
+  }
+  // The next datagram within `wait`; empty when none came.
+  std::string Next(std::chrono::milliseconds wait = 3000ms) {
+    pollfd p{m_fd, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return "";
+    char buffer[512];
+    const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "";
+  }
+
+ private:
+  std::string m_path;
+  int m_fd = -1;
+};
+
+TEST(ServiceNotifier, ReadyThenWatchdogPingsOnlyWhileTheServerAnswers) {
+  NotifySocket systemd;
+  ::setenv("WATCHDOG_USEC", "100000", 1);  // pinged every 50 ms
+  ::setenv("WATCHDOG_PID", std::to_string(::getpid()).c_str(), 1);
+  std::atomic<bool> answering{true};
+  std::atomic<int> asked{0};
+  ServiceNotifier notifier([&](std::chrono::milliseconds) {
+    ++asked;
+    return answering.load();
+  });
+  notifier.Ready("serving http://127.0.0.1:8460");
+  EXPECT_EQ(systemd.Next(), "READY=1\nSTATUS=serving http://127.0.0.1:8460");
+  EXPECT_EQ(systemd.Next(), "WATCHDOG=1");
+  EXPECT_EQ(systemd.Next(), "WATCHDOG=1");
+
+  // A server that stops answering gets no more pings: systemd will restart it.
+  answering = false;
+  const int before = asked.load();
+  while (systemd.Next(200ms) == "WATCHDOG=1") {
+  }
+  for (int i = 0; i < 100 && asked.load() < before + 3; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_GE(asked.load(), before + 3) << "the server is still being asked";
+  EXPECT_EQ(systemd.Next(100ms), "");
+
+  notifier.Stopping();
+  EXPECT_EQ(systemd.Next(), "STOPPING=1");
+}
+
+TEST(ServiceNotifier, WithoutSystemdNothingIsSentAndNoServerIsAsked) {
+  ::unsetenv("NOTIFY_SOCKET");
+  std::atomic<int> asked{0};
+  {
+    ServiceNotifier notifier([&](std::chrono::milliseconds) { return ++asked > 0; });
+    notifier.Ready("serving");
+  }
+  EXPECT_EQ(asked.load(), 0);
+}
+
+}  // namespace
+}  // namespace vekta
