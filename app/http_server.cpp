@@ -16,7 +16,6 @@
 #include "platform/settings_store.h"
 #include "platform/string_table.h"
 
-
 namespace vekta {
 
 namespace {
