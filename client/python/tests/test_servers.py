@@ -2,6 +2,7 @@
 the rules of the C++ client library and vektactl."""
 
 import os
+import shutil
 import subprocess
 import time
 
@@ -87,6 +88,36 @@ def test_the_token_goes_where_the_rules_send_it(guarded, monkeypatch):
             assert reaches(c) != sent, (host, hosts)
     with vektamanager.Client.remote(guarded.server, "s3cret", ["127.0.0.1"]) as c:
         assert reaches(c)
+
+
+def test_over_https_the_certificate_is_checked_before_anything_goes(tmp_path):
+    cert, key = str(tmp_path / "cert.pem"), str(tmp_path / "key.pem")
+    made = subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes",
+                           "-keyout", key, "-out", cert, "-days", "1", "-subj", "/CN=localhost",
+                           "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"],
+                          capture_output=True, timeout=60) if shutil.which("openssl") else None
+    if made is None or made.returncode != 0:
+        pytest.skip("no openssl to make a certificate")
+    settings = {"Server": {"CertFile": cert, "KeyFile": key, "Token": "s3cret"}}
+    with LocalDaemon(settings=settings) as daemon:
+        url = "https://localhost:%d" % daemon.port
+        with vektamanager.Client(url, "s3cret", cafile=cert, start_on_demand=False) as c:
+            assert reaches(c)
+            with c.orbis() as orbis:
+                orbis.Init(1, "Касир", "7777777777", 0, "over-tls")
+        # a certificate the system's CAs do not vouch for: no request, so no token, goes out
+        with vektamanager.Client(url, "s3cret", start_on_demand=False) as c:
+            with pytest.raises(vektamanager.TransportError) as e:
+                c.get("/api/v1/about")
+            assert e.value.hresult == vektamanager.RPC_S_SERVER_UNAVAILABLE
+            assert "CERTIFICATE" in e.value.message.upper()
+        with vektamanager.Client(url, insecure=True, start_on_demand=False) as c:
+            assert reaches(c)
+        # plain HTTP gets no answer from the TLS listener
+        with vektamanager.Client("127.0.0.1:%d" % daemon.port, timeout=2,
+                                 start_on_demand=False) as c:
+            with pytest.raises(vektamanager.TransportError):
+                c.get("/api/v1/about")
 
 
 def pid_listening_on(port):

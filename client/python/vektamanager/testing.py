@@ -49,6 +49,7 @@ class LocalDaemon:
         self.directory = directory or tempfile.mkdtemp(prefix="vekta-daemon-")
         self.settings.setdefault("Server", {}).setdefault("LogDir",
                                                           os.path.join(self.directory, "log"))
+        self.tls = bool(self.settings["Server"].get("CertFile"))
         self.config = os.path.join(self.directory, "vektamanager.ini")
         self.process = None
         self.port = 0
@@ -60,7 +61,7 @@ class LocalDaemon:
 
     @property
     def url(self):
-        return "http://" + self.server
+        return ("https://" if self.tls else "http://") + self.server
 
     def command(self, *switches):
         """The daemon's command line with this folder's settings, registration and tapes."""
@@ -96,7 +97,9 @@ class LocalDaemon:
         raise RuntimeError("vektamanager did not start: " + self.stderr())
 
     def _wait_healthy(self, timeout):
-        probe = Connection(parse_server_name(self.server), timeout=0.5)
+        address = parse_server_name(self.url)
+        address.insecure = True  # only whether it answers: the test checks the certificate
+        probe = Connection(address, timeout=0.5)
         deadline = time.monotonic() + timeout
         while time.monotonic() < deadline and self.process.poll() is None:
             if probe.healthy(0.5):
