@@ -123,7 +123,11 @@ class LocalDaemon:
             shutil.rmtree(self.directory, ignore_errors=True)
 
     def __enter__(self):
-        return self.start()
+        try:
+            return self.start()
+        except BaseException:
+            self.remove()
+            raise
 
     def __exit__(self, *exc):
         self.stop()
