@@ -297,11 +297,11 @@ HttpServer::Handler HttpServer::Guarded(Handler handler) {
                      req.get_header_value("Host"), req.get_header_value("Origin"));
     if (check.status != 0) {
       ++m_refused;
-      SendError(res, check.status, check.status == 401 ? E_ACCESSDENIED : E_ACCESSDENIED,
-                check.reason);
+      SendError(res, check.status, E_ACCESSDENIED, check.reason);
       if (check.status == 401) res.set_header("WWW-Authenticate", "Bearer");
       return;
     }
+    AllowOrigin(req, res);
     {
       std::lock_guard<std::mutex> lock(m_runningMutex);
       if (m_closing) {
@@ -319,6 +319,36 @@ HttpServer::Handler HttpServer::Guarded(Handler handler) {
     } done{*this};
     handler(req, res);
   };
+}
+
+void HttpServer::AllowOrigin(const httplib::Request& req, httplib::Response& res) {
+  // An origin that passed the check may read the answer (a web POS page calling with fetch).
+  const std::string origin = req.get_header_value("Origin");
+  if (origin.empty()) return;
+  res.set_header("Access-Control-Allow-Origin", origin);
+  res.set_header("Vary", "Origin");
+  res.set_header("Access-Control-Expose-Headers", "Idempotent-Replay");
+}
+
+void HttpServer::Preflight(const httplib::Request& req, httplib::Response& res) {
+  // A browser asks before a call from another origin, without the token (it never sends
+  // credentials on a preflight): Host and Origin decide; the call itself still needs the token.
+  ServerConfig withoutToken = m_context.config;
+  withoutToken.token.clear();
+  const std::string origin = req.get_header_value("Origin");
+  const RequestCheck check =
+      CheckRequest(withoutToken, req.remote_addr, "", req.get_header_value("Host"), origin);
+  if (origin.empty() || check.status != 0) {
+    ++m_refused;
+    SendError(res, origin.empty() ? 400 : check.status, E_ACCESSDENIED,
+              origin.empty() ? "a preflight names its Origin" : check.reason);
+    return;
+  }
+  AllowOrigin(req, res);
+  res.set_header("Access-Control-Allow-Methods", "GET, POST, PUT, DELETE");
+  res.set_header("Access-Control-Allow-Headers", "Content-Type, Idempotency-Key, Authorization");
+  res.set_header("Access-Control-Max-Age", "600");
+  res.status = 204;
 }
 
 void HttpServer::BeginClosing() {
@@ -347,6 +377,7 @@ void HttpServer::RegisterRoutes() {
           PublishConnectionsIfChanged();
         });
   };
+  s.Options(".*", std::bind(&HttpServer::Preflight, this, _1, _2));
   s.Post("/api/v1/objects", objectCall(std::bind(&HttpServer::CreateObject, this, _1, _2)));
   s.Post(obj + "/call/([^/]{1,100})", objectCall(std::bind(&HttpServer::CallByName, this, _1, _2)));
   s.Post(obj + "/invoke", objectCall(std::bind(&HttpServer::CallByDispid, this, _1, _2)));

@@ -71,6 +71,9 @@ class HttpServer {
  private:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
   Handler Guarded(Handler handler);
+  // CORS: the answer to an allowed Origin says it may be read; OPTIONS answers a preflight.
+  static void AllowOrigin(const httplib::Request& req, httplib::Response& res);
+  void Preflight(const httplib::Request& req, httplib::Response& res);
   void RegisterRoutes();
 
   void CreateObject(const httplib::Request& req, httplib::Response& res);

@@ -162,14 +162,12 @@ RequestCheck CheckRequest(const ServerConfig& config, const std::string& peerAdd
     if (!allowed) return {403, "Host " + host + " is not served here"};
   }
   if (!origin.empty()) {
-    bool allowed = false;
+    // The server's own page is always let in; AllowedOrigins adds the origins of web POS pages.
     const std::string o = Lower(origin);
-    if (config.allowedOrigins.empty()) {
-      const std::string scheme = config.Tls() ? "https://" : "http://";
-      const std::string port = ":" + std::to_string(config.listen.port);
-      allowed = o == Lower(config.OwnOrigin()) || o == scheme + "localhost" + port ||
-                o == scheme + "127.0.0.1" + port || o == scheme + "[::1]" + port;
-    }
+    const std::string scheme = config.Tls() ? "https://" : "http://";
+    const std::string port = ":" + std::to_string(config.listen.port);
+    bool allowed = o == Lower(config.OwnOrigin()) || o == scheme + "localhost" + port ||
+                   o == scheme + "127.0.0.1" + port || o == scheme + "[::1]" + port;
     for (const auto& allowedOrigin : config.allowedOrigins) {
       allowed = allowed || o == Lower(allowedOrigin);
     }

@@ -304,6 +304,7 @@ TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttpAndAnOnDemandProcessRefus
   ServerConfig config;
   config.token = "s3cret";
   config.allowedHosts = {"pos.shop.lan"};
+  config.allowedOrigins = {"http://pos.shop.lan"};
   Start(config, /*onDemand=*/true);
   const std::string origin = "http://127.0.0.1:" + std::to_string(m_server->Port());
   using P = std::pair<int, std::string>;
@@ -318,7 +319,25 @@ TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttpAndAnOnDemandProcessRefus
       P(403, "0x80070005"));
   EXPECT_EQ(m_backend.live.load(), 0);
   EXPECT_EQ(m_client->Get("/api/v1/connections", {{"Host", "pos.shop.lan"}})->status, 200);
-  EXPECT_EQ(m_client->Get("/api/v1/connections", {{"Origin", origin}})->status, 200);
+  EXPECT_EQ(m_client->Get("/api/v1/connections", {{"Origin", origin}})->status, 200)
+      << "the server's own page stays allowed beside AllowedOrigins";
+
+  // A web POS of an allowed origin: the browser's preflight (no token) is answered, and so is
+  // the call (with the token), each saying the origin may read it.
+  const auto preflight = m_client->Options(
+      "/api/v1/objects", {{"Origin", "http://pos.shop.lan"},
+                          {"Access-Control-Request-Method", "POST"},
+                          {"Access-Control-Request-Headers", "content-type,idempotency-key"}});
+  ASSERT_TRUE(preflight);
+  EXPECT_EQ(preflight->status, 204);
+  EXPECT_EQ(preflight->get_header_value("Access-Control-Allow-Origin"), "http://pos.shop.lan");
+  EXPECT_NE(preflight->get_header_value("Access-Control-Allow-Headers").find("Idempotency-Key"),
+            std::string::npos);
+  EXPECT_EQ(m_client->Options("/api/v1/objects", {{"Origin", "http://evil.example"}})->status, 403);
+  const auto call = m_client->Get("/api/v1/connections", {{"Origin", "http://pos.shop.lan"},
+                                                          {"Authorization", "Bearer s3cret"}});
+  EXPECT_EQ(call->status, 200);
+  EXPECT_EQ(call->get_header_value("Access-Control-Allow-Origin"), "http://pos.shop.lan");
   EXPECT_EQ(m_client
                 ->Get("/api/v1/connections",
                       {{"Host", "anything.example"}, {"Authorization", "Bearer s3cret"}})
