@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 
 namespace vekta {
 
@@ -64,6 +65,13 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
           break;
         }
         value = args[++i];
+      }
+      // Paths are kept absolute: a server started on demand runs in its client's folder, and
+      // the registration written now is read from anywhere.
+      if (option != "--listen" && option != "--simulate" && !value.empty()) {
+        std::error_code ignored;
+        const std::filesystem::path absolute = std::filesystem::absolute(value, ignored);
+        if (!absolute.empty()) value = absolute.lexically_normal().string();
       }
       if (option == "--config") {
         cl.configPath = value;

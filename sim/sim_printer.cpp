@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +22,13 @@ void SetError(std::string* error, const std::string& text) {
   if (error != nullptr) *error = text + ": " + std::strerror(errno);
 }
 
+// The --link path is only ever a symlink of ours: whatever else stands there (a real device, a
+// file) is left alone.
+void RemoveLink(const std::string& path) {
+  struct stat st {};
+  if (!path.empty() && lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) unlink(path.c_str());
+}
+
 }  // namespace
 
 SimPrinter::SimPrinter(SimOptions options)
@@ -28,7 +36,7 @@ SimPrinter::SimPrinter(SimOptions options)
 
 SimPrinter::~SimPrinter() {
   Stop();
-  if (!m_options.linkPath.empty()) unlink(m_options.linkPath.c_str());
+  RemoveLink(m_options.linkPath);
 }
 
 bool SimPrinter::Start(std::string* error) {
@@ -101,7 +109,7 @@ bool SimPrinter::OpenPty(std::string* error) {
   }
   fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
   if (!m_options.linkPath.empty()) {
-    unlink(m_options.linkPath.c_str());
+    RemoveLink(m_options.linkPath);
     if (symlink(name, m_options.linkPath.c_str()) != 0) {
       SetError(error, "symlink " + m_options.linkPath);
       close(slave);
@@ -138,7 +146,7 @@ void SimPrinter::Unplug() {
   Stop();
   // A pulled cable takes its device node with it: left behind, the link would name a
   // pseudo-terminal number that the next one opened (another printer's, perhaps) takes over.
-  if (!m_options.linkPath.empty()) unlink(m_options.linkPath.c_str());
+  RemoveLink(m_options.linkPath);
 }
 
 bool SimPrinter::Replug(std::string* error) {

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
+
 #include <sys/stat.h>
 #include <unistd.h>
+#include <filesystem>
 
 #include <cstdlib>
 #include <fstream>
@@ -41,6 +43,11 @@ TEST(CommandLineTest, SwitchesAndTheirPrecedence) {
   EXPECT_EQ(cl.serverArguments,
             (std::vector<std::string>{"--config", "/tmp/v.ini", "--listen", "127.0.0.1:9000",
                                       "--simulate", "1", "--simulate", "3"}));
+  // relative paths are made absolute: an on-demand start runs in another folder
+  const CommandLine relative = ParseCommandLine({"--config", "v.ini", "--sim-tape-dir", "./t"});
+  EXPECT_EQ(relative.configPath, (std::filesystem::current_path() / "v.ini").string());
+  EXPECT_EQ(relative.serverArguments[1], relative.configPath);
+  EXPECT_EQ(relative.simTapeDir, (std::filesystem::current_path() / "t").string());
   EXPECT_FALSE(ParseCommandLine({"--simulate", "0"}).error.empty());
   EXPECT_FALSE(ParseCommandLine({"--simulate", "25"}).error.empty());
   EXPECT_FALSE(ParseCommandLine({"--simulate", "x1"}).error.empty());

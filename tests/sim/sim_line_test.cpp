@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <thread>
 
 #include "sim/frame_parser.h"
@@ -135,6 +136,21 @@ TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
   ASSERT_TRUE(wire.IsOpen());
   wire.SendRaw("\x55");
   EXPECT_EQ(wire.Receive(), Messages{"READY"});
+
+  // A --link naming something that is not a link (a device, a file) is never removed.
+  const std::string file = ::testing::TempDir() + "sim_not_a_link";
+  std::FILE* kept = std::fopen(file.c_str(), "w");
+  ASSERT_NE(kept, nullptr);
+  std::fclose(kept);
+  SimOptions other;
+  other.linkPath = file;
+  {
+    SimPrinter printer(other);
+    EXPECT_FALSE(printer.Start(&error));
+  }
+  EXPECT_EQ(::lstat(file.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISREG(st.st_mode));
+  ::unlink(file.c_str());
 }
 
 TEST(SimPty, TheLineCountsEveryByteAndThePrintTime) {
