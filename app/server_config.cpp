@@ -1,7 +1,11 @@
 #include "app/server_config.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <sstream>
 
 #include "platform/settings_store.h"
@@ -117,6 +121,19 @@ std::optional<ServerConfig> LoadServerConfig(const SettingsStore& settings,
   config.allowedOrigins = SplitList(settings.ReadString("Server", "AllowedOrigins", ""));
   config.certFile = settings.ReadString("Server", "CertFile", "");
   config.keyFile = settings.ReadString("Server", "KeyFile", "");
+  // Half a TLS setting would serve plain HTTP where HTTPS was meant: refused, as is a file that
+  // cannot be read (it would surface later as a listener that cannot be made).
+  if (config.certFile.empty() != config.keyFile.empty()) {
+    error = "[Server] CertFile and KeyFile go together: set both for HTTPS, or neither";
+    return std::nullopt;
+  }
+  for (const std::string* file : {&config.certFile, &config.keyFile}) {
+    if (!file->empty() && ::access(file->c_str(), R_OK) != 0) {
+      error = "[Server] " + std::string(file == &config.certFile ? "CertFile " : "KeyFile ") +
+              *file + ": " + std::strerror(errno);
+      return std::nullopt;
+    }
+  }
   const std::uint32_t workers = settings.ReadConfigDword("Server", "Workers", 64);
   config.workers = workers < 1 ? 1 : workers > 1024 ? 1024 : static_cast<int>(workers);
   const std::uint32_t promptTimeout =

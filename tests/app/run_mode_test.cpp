@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <filesystem>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -12,6 +13,7 @@
 #include "app/command_line.h"
 #include "app/registration.h"
 #include "app/server_config.h"
+#include "platform/settings_store.h"
 
 namespace vekta {
 namespace {
@@ -85,6 +87,18 @@ TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
   EXPECT_EQ(CheckRequest(remote, "10.0.0.5", "Bearer t0ken", "10.0.0.1:8460", "").status, 0);
   EXPECT_EQ(CheckRequest(remote, "127.0.0.1", "", "localhost", "").status, 0);
   EXPECT_EQ(CheckRequest(remote, "127.0.0.1", "Bearer wrong", "localhost", "").status, 401);
+
+  // Half a TLS setting, or a file that cannot be read, keeps the server from starting with the
+  // reason, instead of serving plain HTTP or failing later without one.
+  const std::string ini = ::testing::TempDir() + "/server_config_tls.ini";
+  std::ofstream(ini) << "[Server]\nCertFile=/etc/hostname\n";
+  std::string error;
+  EXPECT_FALSE(LoadServerConfig(SettingsStore(ini), "", error));
+  EXPECT_NE(error.find("CertFile and KeyFile go together"), std::string::npos) << error;
+  std::ofstream(ini) << "[Server]\nCertFile=/etc/hostname\nKeyFile=/nonexistent/key.pem\n";
+  EXPECT_FALSE(LoadServerConfig(SettingsStore(ini), "", error));
+  EXPECT_EQ(error, "[Server] KeyFile /nonexistent/key.pem: No such file or directory");
+  std::remove(ini.c_str());
 }
 
 class RegistrationTest : public ::testing::Test {
