@@ -443,10 +443,12 @@ int Ctl::TestConnect() {
   }
   HttpAnswer answer = connection->Call(
       id, "Init", json::array({port, "Kassir123456789", "7777777777", 0, "VektaManTester"}));
-  if (answer.status != 200 || !answer.body.value("ok", false)) Box("Init failed");
-  // Connected: the object lives on the server until disconnect or the end of its lease.
+  const bool attached = answer.status == 200 && answer.body.value("ok", false);
+  if (!attached) Box("Init failed");
+  // The object lives on the server until disconnect or the end of its lease, attached or not
+  // (Init may be tried again on it); the exit status says whether it is.
   std::cout << id << std::endl;
-  return 0;
+  return attached ? 0 : 1;
 }
 
 int Ctl::ShowPort() {
@@ -486,14 +488,17 @@ int Ctl::SendRaw() {
     Box("Unable to lock printer. Printer is locked by another application");
     return 1;
   }
+  int rc = 0;
   if (Failed(object->LowSendMessageToPrinter(command))) {
     Box("Unable to send message to printer");
+    rc = 1;
   } else {
     for (;;) {
       std::string reply;
       if (Failed(object->LowGetNextPendingPrinterMessage(3000, &reply))) {
         reply.clear();
         Box("[ERROR] Faled to retrieve LowGetNextPendingPrinterMessage");
+        rc = 1;
       }
       if (!reply.empty()) std::cout << reply << "\r\n" << std::flush;
       std::string upper = reply;
@@ -503,7 +508,7 @@ int Ctl::SendRaw() {
     }
   }
   object->UnlockPrinter();
-  return 0;
+  return rc;
 }
 
 int Ctl::FetchXml() {
@@ -535,14 +540,15 @@ int Ctl::TestReceipt() {
     return 1;
   }
   std::int32_t sum = 0;
-  // The results are not looked at: the server reports printer errors itself.
+  // Every step is tried, as the test client does, and the server reports printer errors
+  // itself; the exit status says whether the receipt was printed.
   object->OpenCheck("Бакалея");
   object->FiscalLineEx("Колбаска", 2, 123, 0, 1, 0, 100, 0, "", 0, &sum);
   object->SetCurrentCheckDirection(0);
   object->FiscalLineEx("Колбаска", 1, 123, 0, 1, 0, 100, 0, "", 0, &sum);
-  object->CloseCheck(&sum);
+  const bool closed = Succeeded(object->CloseCheck(&sum)) && sum > 0;
   object->UnlockPrinter();
-  return 0;
+  return closed ? 0 : 1;
 }
 
 int Ctl::ConnectPrintDisconnect() {

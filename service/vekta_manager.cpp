@@ -169,11 +169,12 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
       Drop();
     }
   } catch (const ComError& error) {
-    // What is held stays held.
+    // What is held stays held, but an Init that did not come back is no success.
     if (show) {
       ShowBox("[ERROR] COM error while accessing the VektaManager server: " +
               ErrorCodeName(error.Code()) + "\n");
     }
+    return 0;
   } catch (const std::bad_alloc& error) {
     Drop();
     if (show) ShowBox("[ERROR] " + std::string(error.what()).substr(0, kMaxFailureText));

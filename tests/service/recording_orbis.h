@@ -39,12 +39,16 @@ class RecordingOrbis : public IOrbis {
   std::vector<std::string> texts;
   std::vector<double> dates;
   std::function<void()> onEnd;
+  std::function<void(const char*)> onCall;  // may throw, as a remote object's transport does
 
   ~RecordingOrbis() override {
     if (onEnd) onEnd();
   }
 
-  void Record(const char* name) { calls.emplace_back(name); }
+  void Record(const char* name) {
+    calls.emplace_back(name);
+    if (onCall) onCall(name);
+  }
   template <class T>
   static void Out(T* out, const T& value) {
     if (out != nullptr) *out = value;

@@ -19,6 +19,7 @@ class FakeFactory : public OrbisFactory {
  public:
   HRESULT initHr = S_OK;
   bool giveObject = true;
+  bool initThrows = false;         // the made object's Init throws, as a lost transport does
   std::function<void()> onCreate;  // may throw
   std::vector<std::string> log;
   std::string lastHost;
@@ -39,6 +40,11 @@ class FakeFactory : public OrbisFactory {
       auto made = std::make_unique<RecordingOrbis>();
       made->onEnd = [this, id] { log.push_back("release " + id); };
       made->hr = initHr;
+      if (initThrows) {
+        made->onCall = [](const char* name) {
+          if (std::string(name) == "Init") throw ComError(RPC_S_SERVER_UNAVAILABLE);
+        };
+      }
       last = made.get();
       object = std::move(made);
     }
@@ -193,6 +199,12 @@ TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
                               "server: " +
                               name + "\n"});
   }
+  // The server reached, its Init lost on the way: not a success.
+  factory.onCreate = nullptr;
+  factory.initThrows = true;
+  host.ClearCalls();
+  EXPECT_EQ(manager.InitEx(1, "C", "P", 0, "A", "h"), 0);
+  factory.initThrows = false;
   factory.onCreate = [] { throw std::bad_alloc(); };
   EXPECT_EQ(shown(1), Texts{"box:stop:[ERROR] std::bad_alloc"});
   EXPECT_TRUE(shown(0).empty());
