@@ -114,13 +114,6 @@ TEST(MemberTable, ParametersValueTypesAndHelpTextsAsClientsSeeThem) {
   EXPECT_EQ(wrapper.FindByName("LastErrorMessage")->valueType, VarType::kBstr);
   EXPECT_EQ(wrapper.FindByName("GetPrinterKeyPosition")->valueType, VarType::kLong);
 
-  // Help texts are shown as they stand, misspellings and double blanks included.
-  EXPECT_EQ(orbis.FindByName("GetPortNumber")->help,
-            "method GetPortInit returns number of COM port wo which this interface connected");
-  EXPECT_EQ(orbis.FindByName("GetCheckReturnOnSaleTaxes")->help,
-            "method GetCheckReturnOnSaleTaxes. Returns check on-sale taxes sum collected by "
-            "previous goods-retrun fiscal operations in  the current opened check");
-  EXPECT_EQ(wrapper.FindByName("CheckSumm")->help, "property CheckSumm");
   EXPECT_STREQ(VarTypeName(VarType::kBstr), "BSTR");
   EXPECT_STREQ(VarTypeName(VarType::kDate), "DATE");
 }
