@@ -185,7 +185,7 @@ int RunApplication(const std::vector<std::string>& args) {
   remoteOptions.startOnDemand = false;
   DaemonOrbisFactory factory(*registry, std::make_unique<RemoteOrbisFactory>(remoteOptions));
   ServiceBackend backend(*registry, factory, host);
-  auto objects = std::make_unique<ObjectTable>();
+  auto objects = std::make_unique<ObjectTable>(clock);
   if (cl.StartedOnDemand()) objects->SetOnEmpty([&stop] { stop.Request("last object released"); });
 
   ServerContext context;

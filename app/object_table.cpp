@@ -1,6 +1,8 @@
 #include "app/object_table.h"
 
+#include <algorithm>
 #include <random>
+#include <vector>
 
 namespace vekta {
 
@@ -21,7 +23,7 @@ std::string NewObjectId() {
   return id;
 }
 
-ObjectTable::ObjectTable() : m_reaper([this] { ReaperLoop(); }) {}
+ObjectTable::ObjectTable(const Clock& clock) : m_clock(clock), m_reaper([this] { ReaperLoop(); }) {}
 
 ObjectTable::~ObjectTable() {
   {
@@ -57,7 +59,7 @@ std::string ObjectTable::Add(std::unique_ptr<ServedObject> object, std::int64_t 
       id = NewObjectId();
     } while (m_entries.count(id));
     entry->id = id;
-    entry->deadline = Clock::now() + std::chrono::milliseconds(leaseMs);
+    entry->deadline = LeaseEnd(*entry);
     m_entries.emplace(id, entry);
     ++m_created;
   }
@@ -69,7 +71,7 @@ std::shared_ptr<ObjectTable::Entry> ObjectTable::BeginCall(const std::string& id
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_entries.find(id);
   if (it == m_entries.end()) return nullptr;
-  it->second->deadline = Clock::now() + std::chrono::milliseconds(it->second->leaseMs);
+  it->second->deadline = LeaseEnd(*it->second);
   ++it->second->callsInFlight;
   return it->second;
 }
@@ -83,14 +85,14 @@ std::shared_ptr<ObjectTable::Entry> ObjectTable::Find(const std::string& id) con
 void ObjectTable::EndCall(const std::shared_ptr<Entry>& entry) {
   std::lock_guard<std::mutex> lock(m_mutex);
   --entry->callsInFlight;
-  entry->deadline = Clock::now() + std::chrono::milliseconds(entry->leaseMs);
+  entry->deadline = LeaseEnd(*entry);
 }
 
 bool ObjectTable::Renew(const std::string& id) {
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_entries.find(id);
   if (it == m_entries.end()) return false;
-  it->second->deadline = Clock::now() + std::chrono::milliseconds(it->second->leaseMs);
+  it->second->deadline = LeaseEnd(*it->second);
   return true;
 }
 
@@ -148,12 +150,16 @@ void ObjectTable::NotifyIfEmpty(bool wasLast) {
   if (onEmpty) onEmpty();
 }
 
-void ObjectTable::ReaperLoop() {
+void ObjectTable::ExpireDue() {
   std::unique_lock<std::mutex> lock(m_mutex);
-  while (!m_stopping) {
-    auto next = Clock::time_point::max();
+  ExpireLocked(lock);
+}
+
+Clock::TimePoint ObjectTable::ExpireLocked(std::unique_lock<std::mutex>& lock) {
+  for (;;) {
+    auto next = Clock::TimePoint::max();
     std::vector<std::shared_ptr<Entry>> expired;
-    const auto now = Clock::now();
+    const auto now = m_clock.Now();
     for (auto it = m_entries.begin(); it != m_entries.end();) {
       Entry& e = *it->second;
       if (e.callsInFlight == 0 && e.deadline <= now) {
@@ -165,18 +171,26 @@ void ObjectTable::ReaperLoop() {
         ++it;
       }
     }
-    if (!expired.empty()) {
-      const bool wasLast = m_entries.empty();
-      lock.unlock();
-      expired.clear();  // the final release of each, outside the lock
-      NotifyIfEmpty(wasLast);
-      lock.lock();
-      continue;
-    }
-    if (next == Clock::time_point::max()) {
+    if (expired.empty()) return next;
+    const bool wasLast = m_entries.empty();
+    lock.unlock();
+    expired.clear();  // the final release of each, outside the lock
+    NotifyIfEmpty(wasLast);
+    lock.lock();
+  }
+}
+
+void ObjectTable::ReaperLoop() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  while (!m_stopping) {
+    const Clock::TimePoint next = ExpireLocked(lock);
+    if (m_stopping) break;
+    if (next == Clock::TimePoint::max()) {
       m_wake.wait(lock);
     } else {
-      m_wake.wait_until(lock, next);
+      // On the table's clock: the wait is that long in real time, and a test that moves a
+      // fake clock calls ExpireDue itself.
+      m_wake.wait_for(lock, next - m_clock.Now());
     }
   }
 }

@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "app/object_backend.h"
+#include "platform/clock.h"
 
 namespace vekta {
 
@@ -34,8 +35,6 @@ struct StoredResponse {
 
 class ObjectTable {
  public:
-  using Clock = std::chrono::steady_clock;
-
   struct Entry {
     std::string id;
     std::unique_ptr<ServedObject> object;
@@ -46,11 +45,12 @@ class ObjectTable {
     std::map<std::string, StoredResponse> idempotent;
     std::deque<std::string> idempotentOrder;
 
-    Clock::time_point deadline;  // guarded by the table mutex
-    int callsInFlight = 0;       // guarded by the table mutex
+    Clock::TimePoint deadline;  // guarded by the table mutex
+    int callsInFlight = 0;      // guarded by the table mutex
   };
 
-  ObjectTable();
+  // Leases run on `clock`.
+  explicit ObjectTable(const Clock& clock);
   ~ObjectTable();  // releases every object still alive
   ObjectTable(const ObjectTable&) = delete;
   ObjectTable& operator=(const ObjectTable&) = delete;
@@ -66,6 +66,9 @@ class ObjectTable {
   std::shared_ptr<Entry> Find(const std::string& id) const;
   void EndCall(const std::shared_ptr<Entry>& entry);
   bool Renew(const std::string& id);
+  // Releases the objects whose lease has run out by the clock, now. The table does this by
+  // itself as time passes; a test that moved its clock calls it.
+  void ExpireDue();
   bool Release(const std::string& id);
   void ReleaseAll();
   // Stops the lease expiry (waiting for a release it is making) and releases every object:
@@ -80,8 +83,15 @@ class ObjectTable {
 
  private:
   void ReaperLoop();
+  // With `lock` on m_mutex: takes the expired entries out and releases them outside the lock.
+  // Returns when the next lease runs out (max when none can).
+  Clock::TimePoint ExpireLocked(std::unique_lock<std::mutex>& lock);
+  Clock::TimePoint LeaseEnd(const Entry& entry) const {
+    return m_clock.Now() + std::chrono::milliseconds(entry.leaseMs);
+  }
   void NotifyIfEmpty(bool wasLast);
 
+  const Clock& m_clock;
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
   std::map<std::string, std::shared_ptr<Entry>> m_entries;  // guarded by m_mutex

@@ -186,7 +186,8 @@ class Harness {
 
   std::string m_dir;
   QuietBackend m_backend;
-  ObjectTable m_objects;
+  RealClock m_clock;
+  ObjectTable m_objects{m_clock};
   std::unique_ptr<SettingsStore> m_settings;
   std::unique_ptr<HttpServer> m_server;
   std::thread m_thread;

@@ -78,7 +78,9 @@ class HttpServerTest : public ::testing::Test {
   }
 
   FakeBackend m_backend;
-  ObjectTable m_objects;
+  // Leases run on this clock: the tests move it.
+  FakeClock m_clock;
+  ObjectTable m_objects{m_clock};
   ServerConfig m_config;
   std::string m_dir;
   std::unique_ptr<SettingsStore> m_settings;
@@ -240,7 +242,8 @@ TEST_F(HttpServerTest, LeaseEndIsTheFinalReleaseAndPingsRenewIt) {
   const std::string kept = Create(R"({"class":"Orbis","leaseMs":300})");
   const std::string dropped = Create(R"({"class":"Orbis","leaseMs":300})");
   for (int i = 0; i < 8; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    m_clock.Advance(std::chrono::milliseconds(100));
+    m_objects.ExpireDue();
     auto ping = Post("/api/v1/objects/" + kept + "/ping", "");
     ASSERT_TRUE(ping);
     EXPECT_EQ(ping->status, 200);

@@ -26,7 +26,8 @@ struct ServedPrinter {
   SimPorts ports{1};
   LocalOrbisFactory factory{*ports.registry};
   ServiceBackend backend{*ports.registry, factory, ports.host};
-  ObjectTable table;  // released before the registry goes
+  RealClock clock;
+  ObjectTable table{clock};  // released before the registry goes
 
   std::string Add(ObjectClass cls, std::int64_t leaseMs = kDefaultLeaseMs) {
     return table.Add(backend.Create(cls), leaseMs);

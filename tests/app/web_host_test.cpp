@@ -157,7 +157,7 @@ class WebHostTest : public ::testing::Test {
   std::unique_ptr<PrinterRegistry> m_registry;
   std::unique_ptr<DaemonOrbisFactory> m_factory;
   std::unique_ptr<ServiceBackend> m_backend;
-  ObjectTable m_objects;
+  ObjectTable m_objects{m_clock};
   std::unique_ptr<HttpServer> m_server;
   std::thread m_thread;
   std::unique_ptr<httplib::Client> m_client;
