@@ -17,8 +17,8 @@
 #include "link/printer_link.h"
 #include "platform/clock.h"
 #include "platform/codepage.h"
-#include "platform/fake_serial_port.h"
 #include "platform/string_table.h"
+#include "tests/support/fake_serial_port.h"
 #include "tests/support/scripted_link_host.h"
 
 namespace vekta::testing_fiscal {

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "link/link_host.h"
-#include "platform/fake_serial_port.h"
+#include "tests/support/fake_serial_port.h"
 
 namespace vekta {
 
