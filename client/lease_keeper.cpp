@@ -17,18 +17,6 @@ LeaseKeeper::~LeaseKeeper() {
   m_thread.join();
 }
 
-std::shared_ptr<LeaseKeeper> LeaseKeeper::Shared() {
-  static std::mutex mutex;
-  static std::weak_ptr<LeaseKeeper> shared;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto keeper = shared.lock();
-  if (!keeper) {
-    keeper = std::make_shared<LeaseKeeper>();
-    shared = keeper;
-  }
-  return keeper;
-}
-
 std::uint64_t LeaseKeeper::Keep(std::shared_ptr<ObjectConnection> connection, std::string objectId,
                                 std::chrono::milliseconds lease) {
   const auto interval = std::max(std::chrono::milliseconds(50), lease / 3);

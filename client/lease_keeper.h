@@ -31,9 +31,6 @@ class LeaseKeeper {
   // Pings sent since the start (for tests).
   std::uint64_t PingsSent() const;
 
-  // One keeper for the objects of a process that were not given one.
-  static std::shared_ptr<LeaseKeeper> Shared();
-
  private:
   struct Lease {
     std::shared_ptr<ObjectConnection> connection;

@@ -9,7 +9,7 @@ namespace vekta {
 RemoteOrbisFactory::RemoteOrbisFactory() : RemoteOrbisFactory(Options{}) {}
 
 RemoteOrbisFactory::RemoteOrbisFactory(Options options)
-    : m_options(std::move(options)), m_keeper(LeaseKeeper::Shared()) {}
+    : m_options(std::move(options)), m_keeper(std::make_shared<LeaseKeeper>()) {}
 
 HRESULT RemoteOrbisFactory::CreateAt(const ServerAddress& address,
                                      std::unique_ptr<IOrbis>& object) {

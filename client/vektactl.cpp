@@ -129,6 +129,8 @@ class Ctl {
 
   Options m_options;
   std::vector<std::string> m_args;
+  // Pings the test client's objects while a command runs.
+  std::shared_ptr<LeaseKeeper> m_keeper = std::make_shared<LeaseKeeper>();
 };
 
 std::optional<std::string> Ctl::TakeOption(const std::string& name) {
@@ -391,8 +393,7 @@ int Ctl::Settings() {
 HRESULT Ctl::CreateTestObject(const std::string& server, std::unique_ptr<RemoteOrbis>& object) {
   auto address = Address(server);
   if (!address) return RPC_S_SERVER_UNAVAILABLE;
-  return RemoteOrbis::Create(std::make_shared<ObjectConnection>(*address), object,
-                             LeaseKeeper::Shared());
+  return RemoteOrbis::Create(std::make_shared<ObjectConnection>(*address), object, m_keeper);
 }
 
 // The object of --object ID, or a new one connected as "Підключитися до ЕККР" does.
