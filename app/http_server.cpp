@@ -252,7 +252,13 @@ HttpServer::HttpServer(ServerContext context) : m_context(std::move(context)) {
     }
   });
   m_server->set_exception_handler(
-      [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+      [](const httplib::Request& req, httplib::Response& res, std::exception_ptr caught) {
+        try {
+          if (caught) std::rethrow_exception(caught);
+        } catch (...) {
+          const std::string where = req.method + " " + req.path.substr(0, 200);
+          LogCaught(where.c_str());
+        }
         SendError(res, 500, E_UNEXPECTED, "internal error");
       });
   RegisterRoutes();

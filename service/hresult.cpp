@@ -1,6 +1,8 @@
 #include "service/hresult.h"
 
 #include <cstdio>
+#include <exception>
+#include <string>
 
 namespace vekta {
 
@@ -49,6 +51,19 @@ std::string HresultName(HRESULT hr) {
     default:
       return "";
   }
+}
+
+void LogCaught(const char* where) {
+  std::string what = "an exception of an unknown type";
+  try {
+    throw;
+  } catch (const ComError& error) {
+    what = "COM error " + HresultHex(error.Code());
+  } catch (const std::exception& error) {
+    what = error.what();
+  } catch (...) {
+  }
+  std::fprintf(stderr, "vektamanager: %s failed: %s\n", where, what.c_str());
 }
 
 }  // namespace vekta

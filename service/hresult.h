@@ -50,4 +50,8 @@ class ComError : public std::runtime_error {
   HRESULT m_hr;
 };
 
+// Inside a catch block that turns a failure into an HRESULT or a failure value: one line on
+// standard error saying where and what was caught, so that nothing is swallowed unseen.
+void LogCaught(const char* where);
+
 }  // namespace vekta

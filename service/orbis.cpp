@@ -56,6 +56,7 @@ HRESULT Command(const std::shared_ptr<PrinterLink>& link, Op&& op) {
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
+    LogCaught("a printer command");
     return E_FAIL;
   }
 }
@@ -71,6 +72,7 @@ HRESULT TextResult(Make&& make, std::string* out) {
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
+    LogCaught("a printer query");
     return E_FAIL;
   }
 }
@@ -296,6 +298,7 @@ HRESULT Orbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
+    LogCaught("LowGetNextPendingPrinterMessage");
     return E_FAIL;
   }
 }
@@ -389,6 +392,7 @@ HRESULT Orbis::FiscalLineEx(const std::string& goodsName, std::int32_t qty, std:
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
+    LogCaught("FiscalLineEx");
     return E_FAIL;
   }
 }

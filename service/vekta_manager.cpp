@@ -89,6 +89,7 @@ std::int32_t VektaManager::Flag(Call&& call) {
   try {
     return Succeeded(call(*m_iOrbis)) ? 1 : 0;
   } catch (...) {
+    LogCaught("a call of VektaManager's Orbis object");
     return 0;
   }
 }
@@ -101,6 +102,7 @@ std::int32_t VektaManager::Number(Call&& call, std::int32_t failure) {
     std::int32_t value = failure;
     return Succeeded(call(*m_iOrbis, &value)) ? value : failure;
   } catch (...) {
+    LogCaught("a call of VektaManager's Orbis object");
     return failure;
   }
 }
@@ -114,6 +116,7 @@ std::string VektaManager::Text(Call&& call) {
     if (Failed(call(*m_iOrbis, &value))) return {};
     return value;
   } catch (...) {
+    LogCaught("a call of VektaManager's Orbis object");
     return {};
   }
 }
@@ -138,6 +141,7 @@ std::int32_t VektaManager::Init(std::int32_t portNumber, const std::string& cash
       }
     }
   } catch (...) {
+    LogCaught("VektaManager.Init");
     Drop();
     // Init shows nothing; the value says it all.
   }

@@ -205,6 +205,15 @@ TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
   host.ClearCalls();
   EXPECT_EQ(manager.InitEx(1, "C", "P", 0, "A", "h"), 0);
   factory.initThrows = false;
+
+  // A call whose transport fails gives the failure value, and says what was caught.
+  ASSERT_EQ(manager.InitEx(1, "C", "P", 0, "A", "h"), 1);
+  factory.last->onCall = [](const char*) { throw ComError(RPC_S_SERVER_UNAVAILABLE); };
+  ::testing::internal::CaptureStderr();
+  EXPECT_EQ(manager.OpenCheck("1"), 0);
+  EXPECT_NE(::testing::internal::GetCapturedStderr().find(
+                "a call of VektaManager's Orbis object failed: COM error 0x800706BA"),
+            std::string::npos);
   factory.onCreate = [] { throw std::bad_alloc(); };
   EXPECT_EQ(shown(1), Texts{"box:stop:[ERROR] std::bad_alloc"});
   EXPECT_TRUE(shown(0).empty());
