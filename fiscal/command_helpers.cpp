@@ -12,6 +12,7 @@ namespace vekta::fiscal {
 namespace {
 
 constexpr int kNoLinkMessage = 1003;
+constexpr int kUnsendableMessage = 6004;
 
 }  // namespace
 
@@ -52,9 +53,7 @@ bool SendCommand(PrinterLink& link, const std::string& text) {
   if (!link.IsConnected() || link.IsLost()) {
     link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
   } else {
-    link.SetLastErrorText(Text1251(
-        "Не вдалося передати команду ЕККР: вона задовга, містить байти 0xFD чи 0xFE, або порт "
-        "не приймає дані."));
+    link.SetLastErrorText(link.Host().LoadString(kUnsendableMessage));
     if (link.ShowErrorMessages()) {
       link.Host().ShowMessageBox(link.LastErrorText(), MessageBoxStyle::kStopOk);
     }

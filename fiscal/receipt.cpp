@@ -26,7 +26,6 @@ using fiscal::AwaitReceiptReply;
 using fiscal::Contains;
 using fiscal::CutTo;
 using fiscal::SendCommand;
-using fiscal::Text1251;
 using fiscal::ZeroPadded;
 
 namespace {
@@ -38,9 +37,13 @@ constexpr int kAbortCheckTitle = 3004;
 constexpr int kQuantityTooLargeMessage = 3013;
 constexpr int kPaymentShortMessage = 3014;
 
-constexpr char kInDoubtText[] =
-    "Відповідь ЕККР на закриття чека не надійшла вчасно: чек, можливо, надруковано. Повторіть "
-    "закриття: ЕККР спершу скаже, чи чек закрито, і повторне закриття не надрукує його вдруге.";
+constexpr int kInDoubtMessage = 6000;
+constexpr int kLineFieldOverflowMessage = 6001;
+constexpr int kReceiptSumOverflowMessage = 6002;
+constexpr int kNegativePaymentMessage = 6003;
+constexpr int kGoodsQuantityText = 6010;
+constexpr int kGoodsPriceText = 6011;
+constexpr int kSumText = 6012;
 
 constexpr int kOpenWaitMs = 2000;
 constexpr int kReceiptWaitMs = 3000;
@@ -292,10 +295,8 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     const bool sumOverflow =
         directionSum + amount + directionTaxes + onSale + kPrinterFigureTolerance > kMaxSum;
     if (fieldOverflow || sumOverflow) {
-      SetLastErrorText(Text1251(fieldOverflow
-                                    ? "Сума або ціна рядка чека не вміщується в поле команди ЕККР "
-                                      "(від 0 до 999999999 копійок). Рядок не надруковано."
-                                    : "Сума чека перевищує допустиму. Рядок не надруковано."));
+      SetLastErrorText(Host().LoadString(fieldOverflow ? kLineFieldOverflowMessage
+                                                       : kReceiptSumOverflowMessage));
       if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
       return -1;
     }
@@ -305,8 +306,9 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     window->SetTitleLine(Host().LoadString(kFiscalLineTitle));
     const std::string quantityText =
         divisible != 0 ? FixedPoint(quantity, 1000, 3) : std::to_string(quantity);
-    window->SetGoodsLine("\"" + goodsName + "\"" + Text1251(" - Кол-во: ") + quantityText +
-                         Text1251(", Цена: ") + FixedPoint(price, 100, 2));
+    window->SetGoodsLine("\"" + goodsName + "\"" + Host().LoadString(kGoodsQuantityText) +
+                         quantityText + Host().LoadString(kGoodsPriceText) +
+                         FixedPoint(price, 100, 2));
     window->Show();
   }
 
@@ -399,7 +401,7 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     total = s.Total();
   }
   if (StatusWindow* window = CurrentStatusWindow()) {
-    window->SetSumLine(Text1251("Сумма: ") + std::to_string(total));
+    window->SetSumLine(Host().LoadString(kSumText) + std::to_string(total));
     window->Show();
   }
   DrainQueue();
@@ -456,8 +458,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
   }
   // The six fields are unsigned 10-digit numbers; a sign would shift the fields after it.
   if (payCheck < 0 || credit < 0 || packing < 0 || std::llabs(cash) > kMaxSum) {
-    SetLastErrorText(
-        Text1251("Сума оплати чека не може бути від'ємною (безготівкова оплата, кредит, тара)."));
+    SetLastErrorText(Host().LoadString(kNegativePaymentMessage));
     if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
     DeleteStatusWindow();
     return -1;
@@ -509,7 +510,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
     m_closeInDoubt = true;
     WriteLogLine("No reply to the close in time: the receipt is in doubt");
     JournalStep(ReceiptJournal::kInDoubt, total, "", true);
-    SetLastErrorText(Text1251(kInDoubtText));
+    SetLastErrorText(Host().LoadString(kInDoubtMessage));
     if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
   }
   DeleteStatusWindow();
@@ -630,7 +631,7 @@ bool PrinterLink::SettleCloseInDoubt() {
   }
   m_settlingClose = false;
   if (!known) {
-    SetLastErrorText(Text1251(kInDoubtText));
+    SetLastErrorText(Host().LoadString(kInDoubtMessage));
     return false;
   }
   m_closeInDoubt = false;
