@@ -4,7 +4,8 @@
 // until its lease runs out; both are its final release (the object is destroyed, which
 // detaches it from its port). A call in progress keeps the object alive until it returns.
 //
-// Lock order: an entry's call mutex before the table mutex.
+// Lock order: an entry's call mutex before the table mutex (the daemon's whole order is in
+// service/printer_registry.h).
 
 #include <chrono>
 #include <condition_variable>

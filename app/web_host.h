@@ -12,7 +12,8 @@
 // countdown. An answer to the connect dialog is held to the dialog's limits and to the port of
 // the link that asks: a client of COM3 is never moved onto another port's printer.
 //
-// Lock order: m_mutex before the hub's lock.
+// Lock order: m_mutex before the hub's lock (the daemon's whole order is in
+// service/printer_registry.h).
 
 #include <chrono>
 #include <condition_variable>

@@ -11,7 +11,8 @@
 // snapshot readers (Sums(), Config(), LastErrorText()...) take only m_stateMutex and never wait
 // behind a running command.
 //
-// Lock order: a link's command mutex before its state mutex before its log mutex.
+// Lock order: a link's command mutex before its state mutex before its log mutex (the daemon's
+// whole order is in service/printer_registry.h).
 
 #include <array>
 #include <atomic>

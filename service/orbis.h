@@ -8,7 +8,8 @@
 // port, ports in parallel); calls that only read what the link stores do not take it. The
 // waits for another client (its connect, its printer lock) and for a pending message hold
 // neither, and Abandon ends them. Lock order: the object's mutex, then the registry mutex, then
-// the link's command mutex; the abandon mutex is taken last.
+// the link's command mutex; the abandon mutex is taken last (the daemon's whole order is in
+// service/printer_registry.h).
 
 #include <atomic>
 #include <cstdint>

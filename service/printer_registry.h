@@ -3,7 +3,16 @@
 // The process-wide table of shared printer links, one entry per COM port in use, with the
 // printer lock that clients take with LockPrinter.
 //
-// Lock order: the registry mutex before an entry's mutexes, and before a link's command mutex.
+// The daemon's lock order, all of it, outermost first; a thread that holds one lock takes only
+// locks further down the same line:
+//   object call mutex (ObjectTable::Entry) -> ObjectTable mutex
+//   object call mutex -> VektaManager mutex -> Orbis mutex -> registry mutex
+//       -> a registry entry's mutexes -> link command mutex -> link state mutex -> link log mutex
+//   link command mutex -> WebHost mutex -> EventHub mutex
+//   VektaManager and Orbis abandon mutexes: last, nothing taken under them
+//   simulator line mutex -> printer model mutex
+// The headers of those classes say which fields each lock guards.
+//
 // A link is destroyed (its port closed, which takes the close-port delay) outside the registry
 // mutex, so that closing one port does not hold back attaches to other ports; an attach to the
 // same port waits until the old port is closed.
