@@ -167,11 +167,11 @@ async function main() {
   const browser = await launch();
   const benchmarks = [];
   try {
-    for (const measure of [pageBytes, listPaint, statusDelay]) {
+    for (const [name, measure] of [['BM_PageBytes', pageBytes], ['BM_ListPaint', listPaint],
+      ['BM_StatusDelay', statusDelay]]) {
       try {
         benchmarks.push(await measure(browser, daemon));
       } catch (e) {
-        const name = { pageBytes: 'BM_PageBytes', listPaint: 'BM_ListPaint', statusDelay: 'BM_StatusDelay' }[measure.name];
         benchmarks.push(run(name, { error_occurred: true, error_message: String(e.message || e) }));
       }
       console.log(JSON.stringify(benchmarks[benchmarks.length - 1]));

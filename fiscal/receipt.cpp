@@ -494,9 +494,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
                                   },
                                   &unanswered);
   if (closed) {
-    // The direction goes with the receipt: one still open on the printer keeps it.
     m_checkOpen = false;
-    m_returnCheck = false;
     m_settledClosed = false;
     result = ClampToInt32(total);
     JournalStep(ReceiptJournal::kClosed, total, CheckResultText());
@@ -638,13 +636,11 @@ bool PrinterLink::SettleCloseInDoubt() {
   if (loggedOut && !printed) {
     // The receipt the printer had not closed is gone with its session: nothing is left to close.
     m_checkOpen = false;
-    m_returnCheck = false;
     WriteLogLine("The receipt in doubt was not printed: the printer was switched off before");
     JournalStep(ReceiptJournal::kNotPrinted, m_doubtTotal,
                 "the printer was switched off before it closed the receipt", true);
   } else if (printed) {
     m_checkOpen = false;
-    m_returnCheck = false;
     m_settledClosed = true;
     WriteLogLine("The receipt in doubt was printed: its close reply came late");
     JournalStep(ReceiptJournal::kClosed, m_doubtTotal, "late close reply: " + CheckResultText(),
@@ -680,7 +676,6 @@ short PrinterLink::AbortCheck() {
   if (sent && AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "")) {
     if (m_checkOpen.load()) JournalStep(ReceiptJournal::kAborted, Sums().Total());
     m_checkOpen = false;
-    m_returnCheck = false;
     result = 1;
   }
   DeleteStatusWindow();

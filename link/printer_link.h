@@ -189,7 +189,7 @@ class PrinterLink {
   // After "PREP", with a journal: reads the sales and return registers (the one query of a
   // receipt), so that a close in doubt can be told from them, and journals the receipt.
   void JournalOpened();
-  bool IsReturnCheck() const { return m_returnCheck.load(); }
+  bool IsReturnCheck() const { return m_checkOpen.load() && m_returnCheck.load(); }
   bool TaxesPerLine() const { return m_taxesPerLine.load(); }
 
   // ---- device control (fiscal/device_control.cpp) ----
@@ -327,6 +327,8 @@ class PrinterLink {
   std::string m_checkResultText;  // guarded by m_stateMutex
   std::string m_checkResultXml;   // guarded by m_stateMutex
   std::atomic<bool> m_checkOpen{false};
+  // The open receipt's direction, set when it is opened; it means nothing without a receipt, so
+  // a receipt that stays open on the printer (a refused abort or close) keeps it.
   std::atomic<bool> m_returnCheck{false};
   std::atomic<bool> m_taxesPerLine{false};
   std::atomic<bool> m_textDocumentOpen{false};
