@@ -67,7 +67,11 @@ bool PrinterLink::WriteFrame(const std::string& text) {
 }
 
 void PrinterLink::MarkLost(const char* why) {
-  if (!m_lost.exchange(true)) ReportPortProblem(m_portName + " (" + m_devicePath + "): " + why);
+  // The reason is on record before anyone can see the link as lost.
+  if (!m_lossReported.exchange(true)) {
+    ReportPortProblem(m_portName + " (" + m_devicePath + "): " + why);
+    m_lost = true;
+  }
   m_queue.WakeWaiters();
 }
 

@@ -285,6 +285,8 @@ class PrinterLink {
   std::unique_ptr<SerialPort> m_port;  // touched by the command thread; Read by the reader
   std::atomic<bool> m_portOpen{false};
   std::atomic<bool> m_lost{false};
+  // The first to see the loss reports it, then sets m_lost.
+  std::atomic<bool> m_lossReported{false};
   std::atomic<bool> m_stopFlag{false};
   std::thread m_reader;
   std::atomic<bool> m_readerRunning{false};

@@ -77,6 +77,7 @@ bool PrinterLink::OpenPort(const std::string& portName) {
   m_devicePath = device;
   m_port = std::move(port);
   m_lost = false;
+  m_lossReported = false;
   m_queue.Rearm();  // forget the wake-up a vanished device left behind
   m_portOpen = true;
   return true;
