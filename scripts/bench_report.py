@@ -22,6 +22,13 @@ PORT_COUNTS = (1, 2, 4, 8)
 PAGE_BYTES_LIMIT = 100 * 1024
 STATUS_DELAY_LIMIT_MS = 100  # what an operator takes for at once
 LINE_LIMIT = 1.05  # a receipt may take 5 % more than its bytes and print time on the line
+LOAD_CLIENT_COUNTS = (1, 10, 100, 1000)
+LOAD_BASE_CLIENTS = 10
+LOAD_RATE_FLOOR = 0.8  # 1000 clients keep at least this share of the 10 clients' rate
+LOAD_P99_LIMIT_US = 20_000
+LOAD_SLOWEST_LIMIT_US = 1_000_000
+IDLE_CONNECTION_LIMIT_KIB = 64
+TRICKLE_P99_GOAL = 2  # the working clients' p99 beside the tricklers, against it without them
 # Run options Google Benchmark appends to a name ("/iterations:3", "/real_time", ...).
 OPTIONS = re.compile(r"/(?:[a-z_]+:[^/]*|real_time|manual_time|process_time)")
 
@@ -102,15 +109,25 @@ class Table:
     def __init__(self, runs):
         self.runs, self.rows, self.readme_rows = runs, [], {}
 
-    def add(self, name, key, what, unit, ref, ref_text, is_limit, scale=1, extra="", readme=None):
-        """readme: (the README row's text, what that row is held against), or None."""
+    def add(self, name, key, what, unit, ref, ref_text, is_limit, scale=1, extra="", readme=None,
+            goal=None, digits=None):
+        """readme: (the README row's text, what that row is held against), or None.
+        goal: (">=" or "<=", bound) that the ratio is held to, where it is not held to 1.
+        digits: of the figure, where it is a count."""
         value = counter(self.runs, name, key)
         r = value / ref if value is not None and ref else None
+        if r is None or not (is_limit or goal):
+            verdict = "—"
+        elif goal:
+            verdict = "ok" if (r >= goal[1] if goal[0] == ">=" else r <= goal[1]) else \
+                ("under" if goal[0] == ">=" else "over")
+        else:
+            verdict = "ok" if r <= 1 else "over"
         row = {"what": what, "shown": None if value is None else value * scale, "unit": unit,
                "ratio": r, "ref_text": ref_text,
-               "figure": f"{fmt(value * scale)}{unit}{extra}" if value is not None
+               "figure": f"{fmt(value * scale, digits)}{unit}{extra}" if value is not None
                else why_missing(self.runs, name, key),
-               "verdict": ("ok" if r <= 1 else "over") if is_limit and r is not None else "—"}
+               "verdict": verdict}
         self.rows.append(row)
         if readme:
             group = self.readme_rows.setdefault(readme[0], {"rows": []})
@@ -207,6 +224,62 @@ def other_rows(runs, table):
             (start, "start_to_healthz_ms", "process start to `/healthz` answering", " ms", exec_ms,
              f"a bare start and exit of the same program, {fmt(exec_ms)} ms", 1)):
         table.add(name, key, what, unit, base, against, False, scale, readme=(what, against))
+
+
+def load_rows(runs, table):
+    """The listener under many keep-alive clients, idle connections and trickling ones."""
+    base = f"http_load_bench:BM_KeepAliveClients/{LOAD_BASE_CLIENTS}"
+    base_rate = counter(runs, base, "calls_per_s")
+    rate_text = f"{fmt(base_rate)}/s at {LOAD_BASE_CLIENTS} clients"
+    for clients in LOAD_CLIENT_COUNTS:
+        name, at = f"http_load_bench:BM_KeepAliveClients/{clients}", plural(clients, "client")
+        timeouts = counter(runs, name, "timeouts")
+        late = f" ({fmt(timeouts, 0)} timed out)" if timeouts else ""
+        answered = counter(runs, name, "clients_answered")
+        served = f" ({fmt(answered, 0)} of the clients answered)" \
+            if answered is not None and answered < clients else ""
+        floor = clients == max(LOAD_CLIENT_COUNTS)
+        readme = ("`GetCheckSum` per second at 1 / 100 / 1,000 keep-alive clients", rate_text)
+        table.add(name, "calls_per_s", f"`GetCheckSum` per second at {at} kept alive", "/s",
+                  base_rate, rate_text + (f", goal ≥ {LOAD_RATE_FLOOR} ×" if floor else ""),
+                  False, extra=served, readme=readme if clients != LOAD_BASE_CLIENTS else None,
+                  goal=(">=", LOAD_RATE_FLOOR) if floor else None)
+        for key, limit, what in (("p99_us", LOAD_P99_LIMIT_US, "p99"),
+                                 ("slowest_us", LOAD_SLOWEST_LIMIT_US, "slowest call")):
+            text = f"limit {fmt(limit / 1000)} ms"
+            table.add(name, key, f"`GetCheckSum` at {at} kept alive, {what}", " ms", limit, text,
+                      True, 1 / 1000, extra=late if key == "slowest_us" else "",
+                      readme=(f"`GetCheckSum` at 1 / 10 / 100 / 1,000 keep-alive clients, {what}",
+                              text))
+
+    name = "http_load_bench:BM_IdleConnectionMemory"
+    connections, answered = counter(runs, name, "connections"), counter(runs, name, "answered")
+    what = f"resident memory per idle keep-alive connection, {fmt(connections, 0)} open"
+    text = f"limit {IDLE_CONNECTION_LIMIT_KIB} KiB"
+    table.add(name, "rss_per_connection_KiB", what, " KiB", IDLE_CONNECTION_LIMIT_KIB, text, True,
+              extra=f" ({fmt(answered, 0)} of them answered)" if answered is not None else "",
+              readme=(what, text))
+
+    name = "http_load_bench:BM_TricklingConnections"
+    alone, tricklers = counter(runs, name, "p99_us_alone"), counter(runs, name, "tricklers")
+    what = f"p99 of 10 working clients beside {fmt(tricklers, 0)} connections trickling headers"
+    text = f"the same clients alone, {fmt(alone and alone / 1000)} ms; " \
+        f"goal ≤ {TRICKLE_P99_GOAL} ×"
+    table.add(name, "p99_us_trickling", what, " ms", alone, text, False, 1 / 1000,
+              readme=(what, text), goal=("<=", TRICKLE_P99_GOAL))
+    timeouts = counter(runs, name, "timeouts_trickling")
+    late = f" ({fmt(timeouts, 0)} timed out)" if timeouts else ""
+    rate = counter(runs, name, "calls_per_s_alone")
+    what = "calls per second of the 10 working clients beside the trickling connections"
+    text = f"the same clients alone, {fmt(rate)}/s"
+    table.add(name, "calls_per_s_trickling", what, "/s", rate, text, False, readme=(what, text))
+    text = f"limit {fmt(LOAD_SLOWEST_LIMIT_US / 1000)} ms"
+    table.add(name, "slowest_us_trickling", "slowest call of the 10 working clients beside the "
+              "trickling connections", " ms", LOAD_SLOWEST_LIMIT_US, text, True, 1 / 1000,
+              extra=late)
+    opened = counter(runs, name, "trickler_connections")
+    table.add(name, "tricklers_closed_by_server", "trickling connections the server closed", "",
+              opened, f"trickling connections opened, {fmt(opened, 0)}", False, digits=0)
 
 
 def page_rows(runs, table):
@@ -374,6 +447,7 @@ def main(argv):
     table = Table(runs)
     detail = receipt_rows(runs, table)
     other_rows(runs, table)
+    load_rows(runs, table)
     page_rows(runs, table)
     report = [
         "# VektaManager benchmark report", "",
