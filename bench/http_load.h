@@ -68,8 +68,8 @@ inline std::string GetRequest(int port, const std::string& path) {
   return "GET " + path + " HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
 }
 
-// One response at a time out of the bytes of a keep-alive connection. Every answer of the
-// object protocol carries a Content-Length; one without is taken for a broken answer.
+// One response at a time out of the bytes of a keep-alive connection: a body of a
+// Content-Length or chunked; an answer with neither is taken for a broken one.
 class ReplyReader {
  public:
   enum class Result { kPartial, kDone, kBad };
@@ -82,12 +82,19 @@ class ReplyReader {
     for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     if (head.rfind("http/1.", 0) != 0 || head.size() < 12) return Result::kBad;
     m_status = std::atoi(head.c_str() + 9);
+    std::size_t next = 0;
     const std::size_t length = head.find("\r\ncontent-length:");
-    if (length == std::string::npos) return Result::kBad;
-    const std::size_t body = static_cast<std::size_t>(std::atol(head.c_str() + length + 17));
-    if (m_bytes.size() < end + 4 + body) return Result::kPartial;
+    if (length != std::string::npos) {
+      next = end + 4 + static_cast<std::size_t>(std::atol(head.c_str() + length + 17));
+      if (m_bytes.size() < next) return Result::kPartial;
+    } else if (head.find("\r\ntransfer-encoding: chunked\r\n") != std::string::npos) {
+      next = ChunkedEnd(end + 4);
+      if (next == 0) return m_bytes.size() > (1 << 20) ? Result::kBad : Result::kPartial;
+    } else {
+      return Result::kBad;
+    }
     m_close = head.find("\r\nconnection: close\r\n") != std::string::npos;
-    m_bytes.erase(0, end + 4 + body);
+    m_bytes.erase(0, next);
     return Result::kDone;
   }
   int Status() const { return m_status; }
@@ -95,6 +102,21 @@ class ReplyReader {
   void Reset() { m_bytes.clear(); }
 
  private:
+  // Where the chunked body from `at` ends, or 0 while it has not all come.
+  std::size_t ChunkedEnd(std::size_t at) const {
+    for (;;) {
+      const std::size_t line = m_bytes.find("\r\n", at);
+      if (line == std::string::npos) return 0;
+      const std::size_t size = std::strtoul(m_bytes.c_str() + at, nullptr, 16);
+      if (size == 0) {
+        const std::size_t trailers = m_bytes.find("\r\n\r\n", line);
+        return trailers == std::string::npos ? 0 : trailers + 4;
+      }
+      at = line + 2 + size + 2;
+      if (m_bytes.size() < at) return 0;
+    }
+  }
+
   std::string m_bytes;
   int m_status = 0;
   bool m_close = false;
