@@ -21,66 +21,8 @@ enum Need : unsigned {
   kZReport = 1u << 4,   // key at R or Z
   kPrints = 1u << 5,    // needs paper
   kOpensDay = 1u << 6,  // refused after 24 hours without a Z report
+  kIdle = 1u << 7,      // refused while a receipt or a text document is open
 };
-
-struct CommandInfo {
-  const char* mnemonic;
-  unsigned needs;
-};
-
-constexpr CommandInfo kCommands[] = {
-    {"UPAS", kNoLogin | kWhenOff},
-    {"PPMD", kWhenOff},
-    {"CONf", kWhenOff},
-    {"CNAL", kWhenOff},
-    {"GETD", kWhenOff},
-    {"CCAS", kWhenOff},
-    {"CFIS", kWhenOff},
-    {"ARTD", kWhenOff},
-    {"PREP", kRegister | kPrints | kOpensDay},
-    {"FISC", kRegister | kPrints},
-    {"BFIS", kRegister | kPrints},
-    {"COMP", kRegister | kPrints},
-    {"CANC", kRegister},
-    {"NULL", kRegister | kPrints | kOpensDay},
-    {"CAIO", kRegister | kPrints | kOpensDay},
-    {"BCHN", kRegister},
-    {"FINF", kRegister},
-    {"COPY", kRegister | kPrints},
-    {"ZREP", kXReport | kPrints},
-    {"ARTZ", kXReport | kPrints},
-    {"DIZV", kXReport | kPrints},
-    {"NREP", kZReport | kPrints},
-    {"IREN", kZReport | kPrints},
-    {"IREP", kZReport | kPrints},
-    {"FIRN", kZReport | kPrints},
-    {"FIRP", kZReport | kPrints},
-    {"CTXT", kNone},
-    {"TEXT", kNone},
-    {"DBEG", kNone},
-    {"PRTX", kPrints},
-    {"DEND", kNone},
-    {"KASS", kNone},
-    {"CUTR", kNone},
-    {"FEED", kPrints},
-    {"DSTR", kNone},
-    {"TABL", kNone},
-    {"PPOD", kNone},
-    {"TMOD", kNone},
-    {"HEAD", kNone},
-    {"BOTM", kNone},
-    {"DEPT", kNone},
-    {"CTIM", kNone},
-    {"DISP", kNone},
-    {"DISp", kNone},
-};
-
-const CommandInfo* FindCommand(const std::string& mnemonic) {
-  for (const auto& info : kCommands) {
-    if (mnemonic == info.mnemonic) return &info;
-  }
-  return nullptr;
-}
 
 struct ModelIdentity {
   const char* serial;
@@ -229,60 +171,81 @@ SimReply PrinterModel::Impl::Handle(const SimInput& input) {
   return Execute(input.text);
 }
 
+const PrinterModel::Impl::Command* PrinterModel::Impl::FindCommand(const std::string& mnemonic) {
+  static constexpr Command kCommands[] = {
+      {"UPAS", kNoLogin | kWhenOff, &Impl::Login},
+      {"PPMD", kWhenOff, &Impl::TaxMode},
+      {"CONf", kWhenOff, &Impl::Configuration},
+      {"CNAL", kWhenOff, &Impl::TaxTable},
+      {"GETD", kWhenOff, &Impl::ClockQuery},
+      {"CCAS", kWhenOff, &Impl::CashRegisters},
+      {"CFIS", kWhenOff, &Impl::FiscalRegisters},
+      {"ARTD", kWhenOff, &Impl::ArticleInfo},
+      {"PREP", kRegister | kPrints | kOpensDay | kIdle, &Impl::OpenReceipt},
+      {"FISC", kRegister | kPrints, &Impl::FiscalLine},
+      {"BFIS", kRegister | kPrints, &Impl::FiscalLine},
+      {"COMP", kRegister | kPrints, &Impl::CloseReceipt},
+      {"CANC", kRegister, &Impl::CancelReceipt},
+      {"NULL", kRegister | kPrints | kOpensDay | kIdle, &Impl::NullReceipt},
+      {"CAIO", kRegister | kPrints | kOpensDay, &Impl::CashInOut},
+      {"BCHN", kRegister, &Impl::ReturnCheckNumber},
+      {"FINF", kRegister, &Impl::NextLongName},
+      {"COPY", kRegister | kPrints | kIdle, &Impl::Copy},
+      {"ZREP", kXReport | kPrints | kIdle, &Impl::XReport},
+      {"ARTZ", kXReport | kPrints | kIdle, &Impl::ArticleReport},
+      {"DIZV", kXReport | kPrints | kIdle, &Impl::DiscountReport},
+      {"NREP", kZReport | kPrints | kIdle, &Impl::ZReport},
+      {"IREN", kZReport | kPrints | kIdle, &Impl::PeriodicReport},
+      {"IREP", kZReport | kPrints | kIdle, &Impl::PeriodicReport},
+      {"FIRN", kZReport | kPrints | kIdle, &Impl::PeriodicReport},
+      {"FIRP", kZReport | kPrints | kIdle, &Impl::PeriodicReport},
+      {"CTXT", kNone, &Impl::ClearText},
+      {"TEXT", kNone, &Impl::AddText},
+      {"DBEG", kNone, &Impl::BeginDocument},
+      {"PRTX", kPrints, &Impl::PrintText},
+      {"DEND", kNone, &Impl::EndDocument},
+      {"KASS", kNone, &Impl::OpenDrawer},
+      {"CUTR", kNone, &Impl::Cut},
+      {"FEED", kPrints, &Impl::Feed},
+      {"DSTR", kNone, &Impl::DoubleWidth},
+      {"TABL", kNone, &Impl::TableMode},
+      {"PPOD", kNone, &Impl::PrintTaxesMode},
+      {"TMOD", kNone, &Impl::MessagesMode},
+      {"HEAD", kNone, &Impl::HeadOrBottomLine},
+      {"BOTM", kNone, &Impl::HeadOrBottomLine},
+      {"DEPT", kNone, &Impl::DepartmentAlias},
+      {"CTIM", kNone, &Impl::SetClock},
+      {"DISP", kNone, &Impl::Display},
+      {"DISp", kNone, &Impl::NumberDisplay},
+  };
+  for (const auto& command : kCommands) {
+    if (mnemonic == command.mnemonic) return &command;
+  }
+  return nullptr;
+}
+
+const char* PrinterModel::Impl::Refusal(unsigned needs) const {
+  if (!loggedIn && (needs & kNoLogin) == 0) return "SOFTPROTOC";
+  if (key == 'O' && (needs & kWhenOff) == 0) return "SOFTSYSLOCK";
+  if ((needs & kRegister) && key != 'R') return "SOFTSLWORK";
+  if ((needs & kXReport) && key != 'R' && key != 'X') return "SOFTSLZREP";
+  if ((needs & kZReport) && key != 'R' && key != 'Z') return "SOFTSLNREP";
+  if ((needs & kPrints) && paperOut) return "HARDPAPER";
+  if ((needs & kOpensDay) && ShiftTooLong()) return "SOFT24HOUR";
+  if ((needs & kIdle) && (receipt || documentOpen)) return "SOFTPROTOC";
+  return nullptr;
+}
+
 SimReply PrinterModel::Impl::Execute(const std::string& text) {
   SimReply reply;
-  auto refuse = [&reply](const char* word) {
-    reply.messages.push_back(word);
-    return reply;
-  };
-  std::string mnemonic = text.substr(0, 4);
-  const CommandInfo* info = FindCommand(mnemonic);
-  if (info == nullptr) {
-    // a printer that is not logged in answers every frame as out of sequence
-    return refuse(loggedIn ? "SOFTCOMMAN" : "SOFTPROTOC");
-  }
-  if (!loggedIn && (info->needs & kNoLogin) == 0) return refuse("SOFTPROTOC");
-  if (key == 'O' && (info->needs & kWhenOff) == 0) return refuse("SOFTSYSLOCK");
-  if ((info->needs & kRegister) && key != 'R') return refuse("SOFTSLWORK");
-  if ((info->needs & kXReport) && key != 'R' && key != 'X') return refuse("SOFTSLZREP");
-  if ((info->needs & kZReport) && key != 'R' && key != 'Z') return refuse("SOFTSLNREP");
-  if ((info->needs & kPrints) && paperOut) return refuse("HARDPAPER");
-  if ((info->needs & kOpensDay) && ShiftTooLong()) return refuse("SOFT24HOUR");
-
-  if (mnemonic == "UPAS") {
-    Login(text, reply);
-  } else if (mnemonic == "CONf") {
-    Configuration(reply);
-  } else if (mnemonic == "CNAL") {
-    TaxTable(reply);
-  } else if (mnemonic == "PREP") {
-    OpenReceipt(text, reply);
-  } else if (mnemonic == "FISC" || mnemonic == "BFIS") {
-    FiscalLine(text, reply);
-  } else if (mnemonic == "COMP") {
-    CloseReceipt(text, reply);
-  } else if (mnemonic == "CANC") {
-    CancelReceipt(reply);
-  } else if (mnemonic == "CAIO") {
-    CashInOut(text, reply);
-  } else if (mnemonic == "CCAS") {
-    CashRegisters(reply);
-  } else if (mnemonic == "CFIS") {
-    FiscalRegisters(reply);
-  } else if (mnemonic == "ARTD") {
-    ArticleInfo(text, reply);
-  } else if (mnemonic == "NULL") {
-    NullReceipt(reply);
-  } else if (mnemonic == "COPY") {
-    Copy(reply);
-  } else if (mnemonic == "ZREP" || mnemonic == "ARTZ" || mnemonic == "DIZV" || mnemonic == "NREP" ||
-             mnemonic == "IREN" || mnemonic == "IREP" || mnemonic == "FIRN" || mnemonic == "FIRP") {
-    Report(mnemonic, text, reply);
-  } else if (mnemonic == "CTXT" || mnemonic == "TEXT" || mnemonic == "DBEG" || mnemonic == "PRTX" ||
-             mnemonic == "DEND") {
-    TextCommand(mnemonic, text, reply);
+  const Command* command = FindCommand(text.substr(0, 4));
+  // a printer that is not logged in answers every frame as out of sequence
+  const char* refusal =
+      command == nullptr ? (loggedIn ? "SOFTCOMMAN" : "SOFTPROTOC") : Refusal(command->needs);
+  if (refusal != nullptr) {
+    SimStatus(reply, refusal);
   } else {
-    DeviceCommand(mnemonic, text, reply);
+    (this->*command->handler)(text, reply);
   }
   return reply;
 }
@@ -302,7 +265,7 @@ void PrinterModel::Impl::Login(const std::string& text, SimReply& reply) {
   reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::Configuration(SimReply& reply) {
+void PrinterModel::Impl::Configuration(const std::string&, SimReply& reply) {
   std::string c = "CONf";
   c += serial;                                           // 4..13
   c += fiscalNumber;                                     // 14..23
@@ -325,7 +288,7 @@ void PrinterModel::Impl::Configuration(SimReply& reply) {
   reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::TaxTable(SimReply& reply) {
+void PrinterModel::Impl::TaxTable(const std::string&, SimReply& reply) {
   std::string c = "CNAL";
   for (const auto& group : taxes) {
     if (group.type == 0) {
@@ -341,133 +304,9 @@ void PrinterModel::Impl::TaxTable(SimReply& reply) {
   reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::DeviceCommand(const std::string& mnemonic, const std::string& text,
-                                       SimReply& reply) {
-  std::string arg = text.substr(4);
-  auto done = [&reply] { reply.messages.push_back("READY"); };
-  auto refuse = [&reply](const char* word) { reply.messages.push_back(word); };
-  auto flag = [&](const std::string& value, bool& out) {
-    if (value.empty()) {
-      out = false;
-    } else if (value == "1") {
-      out = true;
-    } else {
-      return false;
-    }
-    return true;
-  };
-
-  if (mnemonic == "PPMD" || mnemonic == "PPOD" || mnemonic == "TABL") {
-    bool on = false;
-    if (!flag(arg, on)) return refuse("SOFTPARAM");
-    if (mnemonic == "PPMD") {
-      // the tax calculation mode cannot change under an open receipt
-      if (receipt) return refuse("SOFTPROTOC");
-      taxesPerLine = !on;
-    } else if (mnemonic == "PPOD") {
-      printTaxesPerLine = on;
-    } else {
-      tableMode = on;
-    }
-    return done();
-  }
-  if (mnemonic == "GETD") {
-    reply.messages.push_back("GETD" + DateText() + TimeText());
-    return done();
-  }
-  if (mnemonic == "KASS") {
-    if (!arg.empty()) return refuse("SOFTPARAM");
-    return done();
-  }
-  if (mnemonic == "CUTR") {
-    if (generation == 0) return refuse("SOFTCOMMAN");
-    if (arg.size() != 2 || (arg[0] != '0' && arg[0] != '1') || (arg[1] != '0' && arg[1] != '1')) {
-      return refuse("SOFTPARAM");
-    }
-    return done();
-  }
-  if (mnemonic == "FEED") {
-    if (!SimDigits(arg) || arg.size() > 3 || std::stoi(arg) > 255) return refuse("SOFTPARAM");
-    reply.printedLines = std::stoi(arg);
-    return done();
-  }
-  if (mnemonic == "DSTR") {
-    if (arg != "0" && arg != "1") return refuse("SOFTPARAM");
-    doubleWidth = arg == "1";
-    return done();
-  }
-  if (mnemonic == "TMOD") {
-    if (arg.size() != 1 || arg[0] < '0' || arg[0] > '3') return refuse("SOFTPARAM");
-    if (receipt) return refuse("SOFTPROTOC");
-    messagesMode = arg[0] - '0';
-    return done();
-  }
-  if (mnemonic == "HEAD" || mnemonic == "BOTM") {
-    if (static_cast<int>(arg.size()) > HeadLimit()) return refuse("SOFTPARAM");
-    (mnemonic == "HEAD" ? headLine : bottomLine) = arg;
-    return done();
-  }
-  if (mnemonic == "DEPT") {
-    if (arg.size() > 5) return refuse("SOFTPARAM");
-    deptAlias = arg;
-    return done();
-  }
-  if (mnemonic == "CTIM") {
-    if (arg.size() != 6 || !SimDigits(arg)) return refuse("SOFTPARAM");
-    int h = std::stoi(arg.substr(0, 2));
-    int m = std::stoi(arg.substr(2, 2));
-    int s = std::stoi(arg.substr(4, 2));
-    if (h > 23 || m > 59 || s > 59) return refuse("SOFTPARAM");
-    if (receipt || documentOpen) return refuse("SOFTPROTOC");
-    // only the time of day moves; the date stays
-    std::time_t t = std::chrono::system_clock::to_time_t(Now());
-    std::tm tm{};
-    localtime_r(&t, &tm);
-    long delta = (h - tm.tm_hour) * 3600L + (m - tm.tm_min) * 60L + (s - tm.tm_sec);
-    clockOffset += std::chrono::seconds(delta);
-    return done();
-  }
-  if (mnemonic == "BCHN") {
-    if (!SimDigits(arg) || arg.size() > 10) return refuse("SOFTPARAM");
-    returnCheckNumber = arg;
-    return done();
-  }
-  if (mnemonic == "FINF") {
-    if (!receipt) return refuse("SOFTPROTOC");
-    if (arg.empty() || static_cast<int>(arg.size()) > LongNameLimit()) return refuse("SOFTPARAM");
-    pendingLongName = arg;
-    return done();
-  }
-  if (mnemonic == "DISP") {
-    if (generation != 0) return refuse("SOFTCOMMAN");
-    if (arg.empty()) {
-      display1.clear();
-      display2.clear();
-      return done();
-    }
-    if ((arg[0] != '1' && arg[0] != '2') || arg.size() != 17) return refuse("SOFTPARAM");
-    (arg[0] == '1' ? display1 : display2) = arg.substr(1);
-    return done();
-  }
-  if (mnemonic == "DISp") {
-    if (generation != 1) return refuse("SOFTCOMMAN");
-    if (arg.empty()) {
-      display1.clear();
-      return done();
-    }
-    // label code, point indicator (0..10), ten characters of number
-    if (arg.size() < 12 || arg.size() > 13 || arg[0] < '0' || arg[0] > '3') {
-      return refuse("SOFTPARAM");
-    }
-    std::string point = arg.substr(1, arg.size() - 11);
-    if (!SimDigits(point) || std::stoi(point) > 10) return refuse("SOFTPARAM");
-    for (char c : arg.substr(arg.size() - 10)) {
-      if (c != ' ' && (c < '0' || c > '9')) return refuse("SOFTPARAM");
-    }
-    display1 = arg;
-    return done();
-  }
-  refuse("SOFTCOMMAN");
+void PrinterModel::Impl::ClockQuery(const std::string&, SimReply& reply) {
+  reply.messages.push_back("GETD" + DateText() + TimeText());
+  SimStatus(reply, "READY");
 }
 
 PrinterModel::PrinterModel(SimOptions options)

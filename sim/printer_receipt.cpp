@@ -76,171 +76,137 @@ void PrinterModel::Impl::PrintDocument(std::vector<std::string> lines, SimReply&
 }
 
 void PrinterModel::Impl::OpenReceipt(const std::string& text, SimReply& reply) {
-  if (receipt || documentOpen) {
-    reply.messages.push_back("SOFTPROTOC");
-    return;
-  }
   std::string department = text.substr(4);
-  if (department.size() > (generation == 0 ? 2u : 15u)) {
-    reply.messages.push_back("SOFTPARAM");
-    return;
-  }
+  if (department.size() > (generation == 0 ? 2u : 15u)) return SimStatus(reply, "SOFTPARAM");
   StartShiftIfNeeded();
   receipt.emplace();
   receipt->department = department;
   pendingLongName.clear();
-  reply.messages.push_back("READY");
+  SimStatus(reply, "READY");
+}
+
+void PrinterModel::Impl::ReturnCheckNumber(const std::string& text, SimReply& reply) {
+  std::string arg = text.substr(4);
+  if (!SimDigits(arg) || arg.size() > 10) return SimStatus(reply, "SOFTPARAM");
+  returnCheckNumber = arg;
+  SimStatus(reply, "READY");
+}
+
+// "FINF": the full name of the next goods line.
+void PrinterModel::Impl::NextLongName(const std::string& text, SimReply& reply) {
+  std::string arg = text.substr(4);
+  if (!receipt) return SimStatus(reply, "SOFTPROTOC");
+  if (arg.empty() || static_cast<int>(arg.size()) > LongNameLimit()) {
+    return SimStatus(reply, "SOFTPARAM");
+  }
+  pendingLongName = arg;
+  SimStatus(reply, "READY");
 }
 
 void PrinterModel::Impl::FiscalLine(const std::string& text, SimReply& reply) {
-  auto refuse = [&reply](const char* word) { reply.messages.push_back(word); };
-  if (!receipt) return refuse("SOFTPROTOC");
-  bool isReturn = text.compare(0, 4, "BFIS") == 0;
-  if (text.size() < kLineFields) return refuse("SOFTPARAM");
-  std::string name = text.substr(4, 12);
-  std::string sumText = text.substr(16, 9);
-  std::string priceText = text.substr(25, 9);
-  std::string quantityText = text.substr(34, 5);
-  char divisibility = text[39];
-  std::string articleText = text.substr(89, 4);
-  if (!SimDigits(sumText) || !SimDigits(priceText) || !SimDigits(quantityText) ||
-      !SimDigits(articleText) || (divisibility != '0' && divisibility != '1') || text[40] != '0') {
-    return refuse("SOFTPARAM");
-  }
-  bool divisible = divisibility == '0';
-
-  std::array<bool, 8> inGroup{};
-  std::string groupLetters;
-  for (int g = 0; g < 8; ++g) {
-    std::string field = text.substr(41 + 6 * g, 6);
-    if (field == "000000") continue;
-    std::string rateText = field.substr(2);
-    if (field[0] != GroupLetter866(g) || !SimDigits(rateText)) return refuse("SOFTPARAM");
-    // the line must name the group as it is programmed: a host with a stale table is refused
-    if (taxes[g].type == 0 || field[1] != taxes[g].type || std::stoi(rateText) != taxes[g].rate) {
-      return refuse("SOFTCHECK");
-    }
-    inGroup[g] = true;
-    groupLetters += field[0];
-  }
-
-  int article = std::stoi(articleText);
-  if (article > MaxArticles()) return refuse("SOFTBADART");
-
-  std::string rest = text.substr(kLineFields);
-  char direction = 0;
-  std::string discountName;
-  std::int64_t discount = 0;
-  if (!rest.empty() && (rest[0] == '-' || rest[0] == '+' || rest[0] == '0')) {
-    if (rest.size() < 23 || !SimDigits(rest.substr(14, 9))) return refuse("SOFTPARAM");
-    if (rest[0] == '0') {
-      // the empty discount field that comes before a long name
-      if (rest.substr(0, 23) != std::string(23, '0')) return refuse("SOFTPARAM");
-    } else {
-      direction = rest[0];
-      discountName = rest.substr(1, 13);
-      discount = std::stoll(rest.substr(14, 9));
-    }
-    rest.erase(0, 23);
-  }
-  std::string longName = rest;
-  if (!longName.empty() &&
-      (FiscalLongNameLimit() == 0 || static_cast<int>(longName.size()) > FiscalLongNameLimit())) {
-    return refuse("SOFTPARAM");
-  }
-
-  std::int64_t quantity = std::stoll(quantityText);
-  std::int64_t price = std::stoll(priceText);
-  std::int64_t lineSum = std::stoll(sumText);
-  // a quantity of 0 counts as one piece (or one thousandth)
-  if (SimLineSum(std::max<std::int64_t>(quantity, 1), price, divisible) != lineSum) {
-    return refuse("SOFTCHECK");
-  }
-  if (direction == '-' && discount > lineSum) return refuse("SOFTBADDISC");
-  std::int64_t sum = lineSum + (direction == '-' ? -discount : direction == '+' ? discount : 0);
-
-  std::string fullName = Trimmed(name + longName);
-  if (!pendingLongName.empty()) fullName = pendingLongName;
-  if (article > 0 && ArticleChanged(article, fullName.substr(0, 24), divisibility, groupLetters)) {
-    return refuse("SOFTDIFART");
-  }
-
-  // the closing reply carries each sum in ten digits: a receipt may not outgrow them, taxes
-  // (at most the sum itself) included
-  std::int64_t ledger = isReturn ? receipt->returnSum : receipt->salesSum;
-  if ((ledger + sum) * 2 >= kMaxReceiptSum) return refuse("SOFTOVER");
-
-  std::int64_t onSale = 0;
-  std::int64_t saleIncluded = 0;
-  std::int64_t included = 0;
-  bool taxed = false;
-  for (int g = 0; g < 8; ++g) {
-    if (!inGroup[g]) continue;
-    taxed = true;
-    (isReturn ? receipt->groupReturns : receipt->groupSales)[g] += sum;
-    switch (taxes[g].type) {
-      case '0':
-        included += SimLineIncludedTax(sum, taxes[g].rate);
-        break;
-      case '1':
-        onSale += SimLineAddedTax(sum, taxes[g].rate);
-        break;
-      case '2':
-        saleIncluded += SimLineAddedTax(sum, taxes[g].rate);
-        break;
-    }
-  }
-  if (!taxed) (isReturn ? receipt->untaxedReturns : receipt->untaxedSales) += sum;
-  if (isReturn) {
-    receipt->returnSum += sum;
-    receipt->returnOnSale += onSale;
-    receipt->returnSaleIncluded += saleIncluded;
-    receipt->returnIncluded += included;
-  } else {
-    receipt->salesSum += sum;
-    receipt->onSale += onSale;
-    receipt->saleIncluded += saleIncluded;
-    receipt->included += included;
-  }
-  if (direction == '-') registers.discounts += discount;
-  if (direction == '+') registers.surcharges += discount;
-
-  pendingLongName.clear();
-  if (article > 0) {
-    SimArticle sold;
-    sold.name = fullName.substr(0, 24);
-    sold.divisibility = divisibility;
-    sold.taxes = groupLetters;
-    sold.soldQuantity = isReturn ? -quantity : quantity;
-    sold.saleSum = isReturn ? -sum : sum;
-    receipt->articles.emplace_back(article, sold);
-  }
-
-  std::string letters;
-  for (int g = 0; g < 8; ++g) {
-    if (inGroup[g]) letters += kGroupLetters[g];
-  }
-  auto& lines = receipt->tape;
-  lines.push_back((isReturn ? "ПОВЕРНЕННЯ " : "") + SimCp866ToUtf8(fullName));
-  lines.push_back(
-      ControlTape::Columns("  " + Quantity(quantity, divisible) + " x " + ControlTape::Money(price),
-                           ControlTape::Money(lineSum) + " " + (letters.empty() ? "-" : letters)));
-  if (direction != 0) {
-    lines.push_back(
-        ControlTape::Columns(std::string(direction == '-' ? "  ЗНИЖКА " : "  НАДБАВКА ") +
-                                 SimCp866ToUtf8(Trimmed(discountName)),
-                             (direction == '-' ? "-" : "+") + ControlTape::Money(discount)));
-  }
+  SimGoodsLine line;
+  const char* refusal = receipt ? ReadGoodsLine(text, line) : "SOFTPROTOC";
+  if (refusal == nullptr) refusal = CheckGoodsLine(line);
+  if (refusal != nullptr) return SimStatus(reply, refusal);
+  std::int64_t onSale = BookGoodsLine(line);
+  PrintGoodsLine(line, reply);
   ++receipt->lines;
-  reply.printedLines += direction != 0 ? 3 : 2;
-
   if (receipt->lines > kCopyLimit && !receipt->copyWarned) {
     // the copy buffer is full from here on; the host may go on with the receipt
     receipt->copyWarned = true;
     reply.messages.push_back("SOFTCOPY");
   }
   reply.messages.push_back("FISC" + SimPadded(onSale, 10));
-  reply.messages.push_back("READY");
+  SimStatus(reply, "READY");
+}
+
+// The fields of a goods line, each checked for its form; nullptr when all are well formed.
+const char* PrinterModel::Impl::ReadGoodsLine(const std::string& text, SimGoodsLine& line) const {
+  line.isReturn = text.compare(0, 4, "BFIS") == 0;
+  if (text.size() < kLineFields) return "SOFTPARAM";
+  std::string sumText = text.substr(16, 9);
+  std::string priceText = text.substr(25, 9);
+  std::string quantityText = text.substr(34, 5);
+  std::string articleText = text.substr(89, 4);
+  line.divisibility = text[39];
+  if (!SimDigits(sumText) || !SimDigits(priceText) || !SimDigits(quantityText) ||
+      !SimDigits(articleText) || (line.divisibility != '0' && line.divisibility != '1') ||
+      text[40] != '0') {
+    return "SOFTPARAM";
+  }
+  line.name = text.substr(4, 12);
+  line.lineSum = std::stoll(sumText);
+  line.price = std::stoll(priceText);
+  line.quantity = std::stoll(quantityText);
+  line.divisible = line.divisibility == '0';
+  if (const char* refusal = ReadLineGroups(text, line)) return refusal;
+  line.article = std::stoi(articleText);
+  if (line.article > MaxArticles()) return "SOFTBADART";
+  return ReadLineTail(text, line);
+}
+
+// The eight tax group fields: each empty, or the group as the printer has it programmed.
+const char* PrinterModel::Impl::ReadLineGroups(const std::string& text, SimGoodsLine& line) const {
+  for (int g = 0; g < 8; ++g) {
+    std::string field = text.substr(41 + 6 * g, 6);
+    if (field == "000000") continue;
+    std::string rateText = field.substr(2);
+    if (field[0] != GroupLetter866(g) || !SimDigits(rateText)) return "SOFTPARAM";
+    // the line must name the group as it is programmed: a host with a stale table is refused
+    if (taxes[g].type == 0 || field[1] != taxes[g].type || std::stoi(rateText) != taxes[g].rate) {
+      return "SOFTCHECK";
+    }
+    line.inGroup[g] = true;
+    line.groupLetters += field[0];
+  }
+  return nullptr;
+}
+
+// What may follow the article: a discount or surcharge (or its empty field), then a long name.
+const char* PrinterModel::Impl::ReadLineTail(const std::string& text, SimGoodsLine& line) const {
+  std::string rest = text.substr(kLineFields);
+  if (!rest.empty() && (rest[0] == '-' || rest[0] == '+' || rest[0] == '0')) {
+    if (rest.size() < 23 || !SimDigits(rest.substr(14, 9))) return "SOFTPARAM";
+    if (rest[0] == '0') {
+      // the empty discount field that comes before a long name
+      if (rest.substr(0, 23) != std::string(23, '0')) return "SOFTPARAM";
+    } else {
+      line.direction = rest[0];
+      line.discountName = rest.substr(1, 13);
+      line.discount = std::stoll(rest.substr(14, 9));
+    }
+    rest.erase(0, 23);
+  }
+  line.longName = rest;
+  if (!rest.empty() &&
+      (FiscalLongNameLimit() == 0 || static_cast<int>(rest.size()) > FiscalLongNameLimit())) {
+    return "SOFTPARAM";
+  }
+  return nullptr;
+}
+
+// The line against its own sums, its article and what the receipt can still take.
+const char* PrinterModel::Impl::CheckGoodsLine(SimGoodsLine& line) const {
+  // a quantity of 0 counts as one piece (or one thousandth)
+  if (SimLineSum(std::max<std::int64_t>(line.quantity, 1), line.price, line.divisible) !=
+      line.lineSum) {
+    return "SOFTCHECK";
+  }
+  if (line.direction == '-' && line.discount > line.lineSum) return "SOFTBADDISC";
+  line.sum = line.lineSum + (line.direction == '-'   ? -line.discount
+                             : line.direction == '+' ? line.discount
+                                                     : 0);
+  line.fullName = Trimmed(line.name + line.longName);
+  if (!pendingLongName.empty()) line.fullName = pendingLongName;
+  if (line.article > 0 && ArticleChanged(line.article, line.fullName.substr(0, 24),
+                                         line.divisibility, line.groupLetters)) {
+    return "SOFTDIFART";
+  }
+  // the closing reply carries each sum in ten digits: a receipt may not outgrow them, taxes
+  // (at most the sum itself) included
+  std::int64_t ledger = line.isReturn ? receipt->returnSum : receipt->salesSum;
+  if ((ledger + line.sum) * 2 >= kMaxReceiptSum) return "SOFTOVER";
+  return nullptr;
 }
 
 bool PrinterModel::Impl::ArticleChanged(int number, const std::string& name, char divisibility,
@@ -257,72 +223,175 @@ bool PrinterModel::Impl::ArticleChanged(int number, const std::string& name, cha
   return found != articles.end() && differs(found->second);
 }
 
+// Adds the line to the receipt: its sum and taxes per group, its article, the day's discounts.
+// Returns the line's on-sale tax.
+std::int64_t PrinterModel::Impl::BookGoodsLine(const SimGoodsLine& line) {
+  std::int64_t onSale = 0;
+  std::int64_t saleIncluded = 0;
+  std::int64_t included = 0;
+  bool taxed = false;
+  for (int g = 0; g < 8; ++g) {
+    if (!line.inGroup[g]) continue;
+    taxed = true;
+    (line.isReturn ? receipt->groupReturns : receipt->groupSales)[g] += line.sum;
+    switch (taxes[g].type) {
+      case '0':
+        included += SimLineIncludedTax(line.sum, taxes[g].rate);
+        break;
+      case '1':
+        onSale += SimLineAddedTax(line.sum, taxes[g].rate);
+        break;
+      case '2':
+        saleIncluded += SimLineAddedTax(line.sum, taxes[g].rate);
+        break;
+    }
+  }
+  if (!taxed) (line.isReturn ? receipt->untaxedReturns : receipt->untaxedSales) += line.sum;
+  if (line.isReturn) {
+    receipt->returnSum += line.sum;
+    receipt->returnOnSale += onSale;
+    receipt->returnSaleIncluded += saleIncluded;
+    receipt->returnIncluded += included;
+  } else {
+    receipt->salesSum += line.sum;
+    receipt->onSale += onSale;
+    receipt->saleIncluded += saleIncluded;
+    receipt->included += included;
+  }
+  if (line.direction == '-') registers.discounts += line.discount;
+  if (line.direction == '+') registers.surcharges += line.discount;
+  pendingLongName.clear();
+  if (line.article > 0) {
+    SimArticle sold;
+    sold.name = line.fullName.substr(0, 24);
+    sold.divisibility = line.divisibility;
+    sold.taxes = line.groupLetters;
+    sold.soldQuantity = line.isReturn ? -line.quantity : line.quantity;
+    sold.saleSum = line.isReturn ? -line.sum : line.sum;
+    receipt->articles.emplace_back(line.article, sold);
+  }
+  return onSale;
+}
+
+// The line's two or three lines on the receipt, printed as it is registered.
+void PrinterModel::Impl::PrintGoodsLine(const SimGoodsLine& line, SimReply& reply) {
+  std::string letters;
+  for (int g = 0; g < 8; ++g) {
+    if (line.inGroup[g]) letters += kGroupLetters[g];
+  }
+  auto& lines = receipt->tape;
+  lines.push_back((line.isReturn ? "ПОВЕРНЕННЯ " : "") + SimCp866ToUtf8(line.fullName));
+  lines.push_back(ControlTape::Columns(
+      "  " + Quantity(line.quantity, line.divisible) + " x " + ControlTape::Money(line.price),
+      ControlTape::Money(line.lineSum) + " " + (letters.empty() ? "-" : letters)));
+  if (line.direction != 0) {
+    lines.push_back(ControlTape::Columns(
+        std::string(line.direction == '-' ? "  ЗНИЖКА " : "  НАДБАВКА ") +
+            SimCp866ToUtf8(Trimmed(line.discountName)),
+        (line.direction == '-' ? "-" : "+") + ControlTape::Money(line.discount)));
+  }
+  reply.printedLines += line.direction != 0 ? 3 : 2;
+}
+
 void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) {
-  auto refuse = [&reply](const char* word) { reply.messages.push_back(word); };
-  if (!receipt) return refuse("SOFTPROTOC");
-  if (text.size() != 4 + 6 * 10) return refuse("SOFTPARAM");
+  SimPayment payment;
+  const char* refusal = receipt ? ReadPayment(text, payment) : "SOFTPROTOC";
+  SimReceiptTotals totals = refusal == nullptr ? ReceiptTotals() : SimReceiptTotals{};
+  if (refusal == nullptr) refusal = TakePayment(totals, payment);
+  if (refusal != nullptr) return SimStatus(reply, refusal);
+  BookReceipt(totals);
+  PrintReceipt(totals, payment, reply);
+  const SimReceipt& r = *receipt;
+  std::string answer = "COMP";
+  for (std::int64_t value :
+       {registers.checkNumber, totals.salesPart, totals.onSale, r.included, totals.saleIncluded,
+        totals.returnPart, totals.returnOnSale, r.returnIncluded, totals.returnSaleIncluded}) {
+    answer += SimPadded(value, 10);
+  }
+  receipt.reset();
+  textBuffer.clear();
+  returnCheckNumber.clear();
+  reply.messages.push_back(answer);
+  SimStatus(reply, "READY");
+}
+
+// The six sums of "COMP"; the host's sales and returns must be the receipt's own.
+const char* PrinterModel::Impl::ReadPayment(const std::string& text, SimPayment& payment) const {
+  if (text.size() != 4 + 6 * 10) return "SOFTPARAM";
   std::array<std::int64_t, 6> field{};
   for (int i = 0; i < 6; ++i) {
     std::string digits = text.substr(4 + 10 * i, 10);
-    if (!SimDigits(digits)) return refuse("SOFTPARAM");
+    if (!SimDigits(digits)) return "SOFTPARAM";
     field[i] = std::stoll(digits);
   }
   auto [sales, returns, packing, payCheck, credit, cash] = field;
-  SimReceipt& r = *receipt;
-  if (sales != r.salesSum || returns != r.returnSum) return refuse("SOFTCHECK");
+  payment = {sales, returns, packing, payCheck, credit, cash, 0};
+  if (sales != receipt->salesSum || returns != receipt->returnSum) return "SOFTCHECK";
+  return nullptr;
+}
 
-  std::int64_t onSale = r.onSale;
-  std::int64_t saleIncluded = r.saleIncluded;
-  std::int64_t returnOnSale = r.returnOnSale;
-  std::int64_t returnSaleIncluded = r.returnSaleIncluded;
-  if (!taxesPerLine) {
-    onSale = saleIncluded = returnOnSale = returnSaleIncluded = 0;
+SimReceiptTotals PrinterModel::Impl::ReceiptTotals() const {
+  const SimReceipt& r = *receipt;
+  SimReceiptTotals t;
+  if (taxesPerLine) {
+    t.onSale = r.onSale;
+    t.saleIncluded = r.saleIncluded;
+    t.returnOnSale = r.returnOnSale;
+    t.returnSaleIncluded = r.returnSaleIncluded;
+  } else {
     for (int g = 0; g < 8; ++g) {
       if (taxes[g].type == '1') {
-        onSale += SimTotalTax(r.groupSales[g], taxes[g].rate);
-        returnOnSale += SimTotalTax(r.groupReturns[g], taxes[g].rate);
+        t.onSale += SimTotalTax(r.groupSales[g], taxes[g].rate);
+        t.returnOnSale += SimTotalTax(r.groupReturns[g], taxes[g].rate);
       } else if (taxes[g].type == '2') {
-        saleIncluded += SimTotalTax(r.groupSales[g], taxes[g].rate);
-        returnSaleIncluded += SimTotalTax(r.groupReturns[g], taxes[g].rate);
+        t.saleIncluded += SimTotalTax(r.groupSales[g], taxes[g].rate);
+        t.returnSaleIncluded += SimTotalTax(r.groupReturns[g], taxes[g].rate);
       }
     }
   }
-  std::int64_t salesPart = r.salesSum + onSale - saleIncluded;
-  std::int64_t returnPart = r.returnSum + returnOnSale - returnSaleIncluded;
-  std::int64_t total = salesPart - returnPart;
-  std::int64_t paid = packing + payCheck + credit + cash;
-  if (paid < std::llabs(total)) return refuse("SOFTCHECK");
+  t.salesPart = r.salesSum + t.onSale - t.saleIncluded;
+  t.returnPart = r.returnSum + t.returnOnSale - t.returnSaleIncluded;
+  t.total = t.salesPart - t.returnPart;
+  return t;
+}
 
-  std::int64_t nonCash = packing + payCheck + credit;
-  std::int64_t change = 0;
-  if (total >= 0) {
-    std::int64_t cashIn = std::max<std::int64_t>(0, total - nonCash);
-    change = std::max<std::int64_t>(0, cash - cashIn);
+// Moves the cash the receipt takes in or pays out, and works out the change.
+const char* PrinterModel::Impl::TakePayment(const SimReceiptTotals& totals, SimPayment& payment) {
+  std::int64_t nonCash = payment.packing + payment.payCheck + payment.credit;
+  if (nonCash + payment.cash < std::llabs(totals.total)) return "SOFTCHECK";
+  if (totals.total >= 0) {
+    std::int64_t cashIn = std::max<std::int64_t>(0, totals.total - nonCash);
+    payment.change = std::max<std::int64_t>(0, payment.cash - cashIn);
     registers.checkIncome += cashIn;
     registers.cashRest += cashIn;
   } else {
-    std::int64_t cashOut = std::max<std::int64_t>(0, -total - nonCash);
+    std::int64_t cashOut = std::max<std::int64_t>(0, -totals.total - nonCash);
     // a return pays its cash out of the drawer, which cannot give what it does not hold
-    if (cashOut > registers.cashRest) return refuse("SOFTNEED");
+    if (cashOut > registers.cashRest) return "SOFTNEED";
     registers.checkOutcome += cashOut;
     registers.cashRest -= cashOut;
   }
+  return nullptr;
+}
 
+// The closed receipt in the day's registers and its articles in theirs.
+void PrinterModel::Impl::BookReceipt(const SimReceiptTotals& totals) {
+  const SimReceipt& r = *receipt;
   ++registers.checkNumber;
   ++registers.receiptsToday;
-  registers.daySales += salesPart;
-  registers.dayReturns += returnPart;
+  registers.daySales += totals.salesPart;
+  registers.dayReturns += totals.returnPart;
   for (int g = 0; g < 8; ++g) {
     registers.groupSales[g] += r.groupSales[g];
     registers.groupReturns[g] += r.groupReturns[g];
   }
   registers.untaxedSales += r.untaxedSales;
   registers.untaxedReturns += r.untaxedReturns;
-  registers.onSaleTaxes += onSale;
-  registers.saleIncludedTaxes += saleIncluded;
+  registers.onSaleTaxes += totals.onSale;
+  registers.saleIncludedTaxes += totals.saleIncluded;
   registers.includedTaxes += r.included;
-  registers.returnOnSaleTaxes += returnOnSale;
-  registers.returnSaleIncludedTaxes += returnSaleIncluded;
+  registers.returnOnSaleTaxes += totals.returnOnSale;
+  registers.returnSaleIncludedTaxes += totals.returnSaleIncluded;
   registers.returnIncludedTaxes += r.returnIncluded;
   for (auto& [number, sold] : r.articles) {
     SimArticle& a = articles[number];
@@ -332,8 +401,13 @@ void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) 
     a.soldQuantity += sold.soldQuantity;
     a.saleSum += sold.saleSum;
   }
+}
 
-  // the printed receipt
+// The whole receipt on the tape, kept for the copy; only what follows the goods lines is
+// printed now.
+void PrinterModel::Impl::PrintReceipt(const SimReceiptTotals& totals, const SimPayment& payment,
+                                      SimReply& reply) {
+  const SimReceipt& r = *receipt;
   bool returnReceipt = r.salesSum == 0 && r.returnSum > 0;
   auto lines = DocumentHeader(returnReceipt ? "ВИДАТКОВИЙ ЧЕК" : "ФІСКАЛЬНИЙ ЧЕК");
   if (!r.department.empty()) lines.push_back("ВІДДІЛ " + SimCp866ToUtf8(r.department));
@@ -345,12 +419,34 @@ void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) 
   }
   lines.insert(lines.end(), r.tape.begin(), r.tape.end());
   lines.push_back(std::string(ControlTape::kWidth, '='));
-  if (r.salesSum > 0)
-    lines.push_back(ControlTape::Columns("ПРОДАЖ", ControlTape::Money(salesPart)));
-  if (r.returnSum > 0) {
-    lines.push_back(ControlTape::Columns("ПОВЕРНЕННЯ", ControlTape::Money(returnPart)));
+  auto sumLine = [&lines](const char* label, std::int64_t sum) {
+    lines.push_back(ControlTape::Columns(label, ControlTape::Money(sum)));
+  };
+  if (r.salesSum > 0) sumLine("ПРОДАЖ", totals.salesPart);
+  if (r.returnSum > 0) sumLine("ПОВЕРНЕННЯ", totals.returnPart);
+  sumLine("СУМА", totals.total);
+  AddTaxLines(lines);
+  if (payment.cash > 0) sumLine("ГОТІВКА", payment.cash);
+  if (payment.payCheck > 0) sumLine("ЧЕК", payment.payCheck);
+  if (payment.credit > 0) sumLine("КРЕДИТ", payment.credit);
+  if (payment.packing > 0) sumLine("ТАРА", payment.packing);
+  if (payment.change > 0) sumLine("РЕШТА", payment.change);
+  for (const auto& line : textBuffer) {
+    if (line.afterFiscalPart) lines.push_back(SimCp866ToUtf8(line.text));
   }
-  lines.push_back(ControlTape::Columns("СУМА", ControlTape::Money(total)));
+  auto footer = DocumentFooter("ЧЕК № " + std::to_string(registers.checkNumber));
+  lines.insert(lines.end(), footer.begin(), footer.end());
+  lastReceiptTape = lines;
+  lastReceiptLines = r.lines;
+  haveLastReceipt = true;
+  PrintDocument(std::move(lines), reply);
+  // the goods lines went through the print head as they were registered
+  reply.printedLines -= static_cast<int>(r.tape.size());
+}
+
+// One line a tax group the receipt touched: its rate, its kind and the tax on its balance.
+void PrinterModel::Impl::AddTaxLines(std::vector<std::string>& lines) const {
+  const SimReceipt& r = *receipt;
   for (int g = 0; g < 8; ++g) {
     std::int64_t base = r.groupSales[g] - r.groupReturns[g];
     if (r.groupSales[g] == 0 && r.groupReturns[g] == 0) continue;
@@ -367,36 +463,9 @@ void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) 
                                                                      : ""),
                                          ControlTape::Money(tax)));
   }
-  if (cash > 0) lines.push_back(ControlTape::Columns("ГОТІВКА", ControlTape::Money(cash)));
-  if (payCheck > 0) lines.push_back(ControlTape::Columns("ЧЕК", ControlTape::Money(payCheck)));
-  if (credit > 0) lines.push_back(ControlTape::Columns("КРЕДИТ", ControlTape::Money(credit)));
-  if (packing > 0) lines.push_back(ControlTape::Columns("ТАРА", ControlTape::Money(packing)));
-  if (change > 0) lines.push_back(ControlTape::Columns("РЕШТА", ControlTape::Money(change)));
-  for (const auto& line : textBuffer) {
-    if (line.afterFiscalPart) lines.push_back(SimCp866ToUtf8(line.text));
-  }
-  auto footer = DocumentFooter("ЧЕК № " + std::to_string(registers.checkNumber));
-  lines.insert(lines.end(), footer.begin(), footer.end());
-  lastReceiptTape = lines;
-  lastReceiptLines = r.lines;
-  haveLastReceipt = true;
-  PrintDocument(std::move(lines), reply);
-  // the goods lines went through the print head as they were registered
-  reply.printedLines -= static_cast<int>(r.tape.size());
-
-  std::string answer = "COMP";
-  for (std::int64_t value : {registers.checkNumber, salesPart, onSale, r.included, saleIncluded,
-                             returnPart, returnOnSale, r.returnIncluded, returnSaleIncluded}) {
-    answer += SimPadded(value, 10);
-  }
-  receipt.reset();
-  textBuffer.clear();
-  returnCheckNumber.clear();
-  reply.messages.push_back(answer);
-  reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::CancelReceipt(SimReply& reply) {
+void PrinterModel::Impl::CancelReceipt(const std::string&, SimReply& reply) {
   if (receipt) {
     auto lines = DocumentHeader("ЧЕК АНУЛЬОВАНО");
     lines.insert(lines.end(), receipt->tape.begin(), receipt->tape.end());
@@ -411,11 +480,7 @@ void PrinterModel::Impl::CancelReceipt(SimReply& reply) {
   reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::NullReceipt(SimReply& reply) {
-  if (receipt || documentOpen) {
-    reply.messages.push_back("SOFTPROTOC");
-    return;
-  }
+void PrinterModel::Impl::NullReceipt(const std::string&, SimReply& reply) {
   StartShiftIfNeeded();
   ++registers.checkNumber;
   ++registers.receiptsToday;
@@ -427,15 +492,9 @@ void PrinterModel::Impl::NullReceipt(SimReply& reply) {
   reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::Copy(SimReply& reply) {
-  if (receipt || documentOpen || !haveLastReceipt) {
-    reply.messages.push_back("SOFTPROTOC");
-    return;
-  }
-  if (lastReceiptLines > kCopyLimit) {
-    reply.messages.push_back("SOFTCOPY");
-    return;
-  }
+void PrinterModel::Impl::Copy(const std::string&, SimReply& reply) {
+  if (!haveLastReceipt) return SimStatus(reply, "SOFTPROTOC");
+  if (lastReceiptLines > kCopyLimit) return SimStatus(reply, "SOFTCOPY");
   std::vector<std::string> lines{ControlTape::Center("*** КОПІЯ ***")};
   lines.insert(lines.end(), lastReceiptTape.begin(), lastReceiptTape.end());
   lines.push_back(ControlTape::Center("*** КОПІЯ ***"));
@@ -469,7 +528,7 @@ void PrinterModel::Impl::CashInOut(const std::string& text, SimReply& reply) {
   reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::CashRegisters(SimReply& reply) {
+void PrinterModel::Impl::CashRegisters(const std::string&, SimReply& reply) {
   const SimRegisters& r = registers;
   std::string answer = "CCAS";
   for (std::int64_t value : {r.cashRest, r.cashIncome, r.cashOutcome, r.daySales, r.dayReturns,
@@ -480,7 +539,7 @@ void PrinterModel::Impl::CashRegisters(SimReply& reply) {
   reply.messages.push_back("READY");
 }
 
-void PrinterModel::Impl::FiscalRegisters(SimReply& reply) {
+void PrinterModel::Impl::FiscalRegisters(const std::string&, SimReply& reply) {
   const SimRegisters& r = registers;
   std::string answer = "CFIS" + SimPadded(r.daySales, 12);
   for (std::int64_t value : r.groupSales) answer += SimPadded(value, 12);
