@@ -9,6 +9,7 @@
 //   on-sale and sale-included tax of a group  floor(group * R / 10000 + 1/2), at close
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdlib>
 #include <limits>
@@ -226,18 +227,230 @@ short PrinterLink::SetCurrentCheckDirection(std::int32_t /*direction*/) {
   return 1;
 }
 
+namespace {
+
+// A fiscal line as the client asked for it, its 32-bit arguments cut to the 16-bit values the
+// printer takes.
+struct LineRequest {
+  const std::string& goodsName;
+  std::int32_t quantity;
+  std::int32_t price;
+  bool divisible;
+  std::array<std::int16_t, 2> taxIndexes;
+  std::int32_t article;
+  std::int16_t discountDirection;
+  const std::string& discountName;
+  std::int32_t discount;
+};
+
+// The line's sums before the printer is asked.
+struct LineFigures {
+  std::int64_t lineSum = 0;  // before the discount: the sum field of the command
+  bool hasDiscount = false;
+  std::int64_t discountAmount = 0;
+  std::int64_t amount = 0;  // after the discount or surcharge: what the receipt books
+};
+
+// What the line adds to the receipt's taxes.
+struct LineTaxes {
+  std::int64_t included = 0;
+  std::int64_t onSale = 0;
+  std::int64_t saleIncluded = 0;
+  bool hasOnSale = false;
+  bool hasSaleIncluded = false;
+};
+
+bool IsTaxGroup(std::int16_t index) {
+  return index >= 1 && index <= 8;
+}
+
+LineFigures FiguresOf(const LineRequest& line) {
+  LineFigures f;
+  const std::int64_t quantity = line.quantity < 1 ? 1 : line.quantity;
+  f.lineSum = line.divisible ? (quantity * line.price + 500) / 1000 : quantity * line.price;
+  f.hasDiscount = line.discountDirection >= 0 && line.discount >= 1;
+  f.discountAmount = f.hasDiscount ? line.discount : 0;
+  const bool isDiscount = f.hasDiscount && line.discountDirection == 0;
+  if (isDiscount && f.discountAmount > f.lineSum) f.discountAmount = f.lineSum;
+  f.amount = isDiscount ? f.lineSum - f.discountAmount : f.lineSum + f.discountAmount;
+  return f;
+}
+
+LineTaxes TaxesOf(std::int64_t amount, const std::array<std::int16_t, 2>& taxIndexes,
+                  const PrinterConfig& config) {
+  LineTaxes t;
+  for (std::int16_t index : taxIndexes) {
+    if (!IsTaxGroup(index)) continue;
+    const TaxEntry& tax = config.taxes[index - 1];
+    const std::int64_t rate = RawRate(tax);
+    if (tax.type == '0') {
+      t.included += LineTaxIncluded(amount, rate);
+    } else if (tax.type == '1') {
+      t.onSale += LineTaxFloor(amount, rate);
+      t.hasOnSale = true;
+    } else if (tax.type == '2') {
+      t.saleIncluded += LineTaxFloor(amount, rate);
+      t.hasSaleIncluded = true;
+    }
+  }
+  return t;
+}
+
+// A number that does not fit its field would shift every later field of the command, and the
+// printer would book a different line than the one asked for. The message to refuse with, or 0.
+int LineRefusal(const LineRequest& line, const LineFigures& f, const LineTaxes& taxes,
+                const ReceiptSums& current, bool isReturn) {
+  if (line.price < 0 || line.price > kMaxLineField || f.lineSum > kMaxLineField ||
+      f.discountAmount > kMaxLineField || f.amount > kMaxLineField) {
+    return kLineFieldOverflowMessage;
+  }
+  const std::int64_t sum = isReturn ? current.returnSum : current.salesSum;
+  const std::int64_t onSale = isReturn ? current.returnOnSaleTaxes : current.onSaleTaxes;
+  if (sum + f.amount + onSale + taxes.onSale + kPrinterFigureTolerance > kMaxSum) {
+    return kReceiptSumOverflowMessage;
+  }
+  return 0;
+}
+
+void ShowLineInWindow(PrinterLink& link, const LineRequest& line) {
+  StatusWindow* window = link.CurrentStatusWindow();
+  if (window == nullptr) return;
+  window->SetTitleLine(link.Host().LoadString(kFiscalLineTitle));
+  const std::string quantityText =
+      line.divisible ? FixedPoint(line.quantity, 1000, 3) : std::to_string(line.quantity);
+  window->SetGoodsLine("\"" + line.goodsName + "\"" + link.Host().LoadString(kGoodsQuantityText) +
+                       quantityText + link.Host().LoadString(kGoodsPriceText) +
+                       FixedPoint(line.price, 100, 2));
+  window->Show();
+}
+
+// Six characters per group: the line's groups with letter, type and raw rate, the others zeros.
+std::string TaxGroupFields(const std::array<std::int16_t, 2>& taxIndexes,
+                           const PrinterConfig& config) {
+  std::string fields;
+  for (int group = 1; group <= 8; ++group) {
+    if (group != taxIndexes[0] && group != taxIndexes[1]) {
+      fields += "000000";
+      continue;
+    }
+    const TaxEntry& tax = config.taxes[group - 1];
+    fields += static_cast<char>(0xC0 + group - 1);  // А to З in Windows-1251
+    // An unprogrammed group still takes its six characters, or every later field would shift.
+    fields += tax.type != '\0' ? tax.type : '0';
+    fields += tax.rawValue.size() == 4 ? tax.rawValue : ZeroPadded(RawRate(tax) % 10000, 4);
+  }
+  return fields;
+}
+
+// The optional tail: the discount field, and the long name of the newer printers.
+std::string LineTail(const LineRequest& line, const LineFigures& f, int generation, int variant) {
+  std::string tail;
+  if (f.hasDiscount) {
+    tail += line.discountDirection == 0 ? '-' : '+';
+    tail += PadRight(CutTo(line.discountName, 13), 13);
+    tail += ZeroPadded(f.discountAmount, 9);
+  }
+  if (generation == 1 && line.goodsName.size() > 12) {
+    if (!f.hasDiscount) tail += "0" + std::string(13, '0') + std::string(9, '0');
+    tail += CutTo(line.goodsName.substr(12), variant >= 3 ? 31 : 24);
+  }
+  return tail;
+}
+
+std::string FiscalLineCommand(const PrinterLink& link, const LineRequest& line,
+                              const LineFigures& f, const PrinterConfig& config, bool isReturn) {
+  std::string command = isReturn ? "BFIS" : "FISC";
+  command += PadRight(CutTo(line.goodsName, 12), 12);
+  command += ZeroPadded(f.lineSum, 9);
+  command += ZeroPadded(line.price, 9);
+  command += ZeroPadded(line.quantity < 0 ? 0 : line.quantity, 5);
+  command += line.divisible ? '0' : '1';
+  command += '0';
+  command += TaxGroupFields(line.taxIndexes, config);
+  const bool knownArticle = line.article >= 1 && line.article <= config.maxArticles;
+  command += knownArticle ? ZeroPadded(line.article, 4) : "0000";
+  return command + LineTail(line, f, link.ModelGeneration(), link.ModelVariant());
+}
+
+// Waits for the printer to book the line. `printerFigure` is its own tax figure for the line,
+// 0 when it sent none.
+bool AwaitLineBooked(PrinterLink& link, Clock::TimePoint sentAt, std::int64_t& printerFigure) {
+  printerFigure = 0;
+  // "SOFTCOPY": the copy buffer is full; only a later "COPY" is affected, the line is booked.
+  return AwaitReceiptReply(link, kReceiptWaitMs, sentAt, "SOFTCOPY",
+                           [&](const std::string& message) {
+                             if (!Contains(message, "FISC")) return;
+                             printerFigure = LeadingInteger(std::string_view(message).substr(4));
+                           });
+}
+
+// The printer's figure corrects the computed tax it stands for; returns what the line adds to
+// the receipt besides its amount.
+std::int64_t TakePrinterFigure(LineTaxes& t, std::int64_t printerFigure) {
+  if (printerFigure == 0) return t.onSale - t.saleIncluded;
+  if (t.hasOnSale && t.hasSaleIncluded) {
+    // One figure for two taxes: it stands for the one it is nearer (the on-sale tax when both
+    // are as near), and the line still adds the one less the other. Taken as the whole extra
+    // amount, it would leave the sale-included tax out of what the line is said to add.
+    const std::int64_t onSaleGap = std::llabs(t.onSale - printerFigure);
+    const std::int64_t saleIncludedGap = std::llabs(t.saleIncluded - printerFigure);
+    if (onSaleGap <= kPrinterFigureTolerance && onSaleGap <= saleIncludedGap) {
+      t.onSale = printerFigure;
+    } else if (saleIncludedGap <= kPrinterFigureTolerance) {
+      t.saleIncluded = printerFigure;
+    }
+    return t.onSale - t.saleIncluded;
+  }
+  // Only a tax the line carries is corrected: a line without on-sale tax keeps 0 even when the
+  // printer's figure is a few kopecks.
+  if (t.hasOnSale && std::llabs(t.onSale - printerFigure) <= kPrinterFigureTolerance) {
+    t.onSale = printerFigure;
+  }
+  if (t.hasSaleIncluded && std::llabs(t.saleIncluded - printerFigure) <= kPrinterFigureTolerance) {
+    t.saleIncluded = printerFigure;
+  }
+  return printerFigure;
+}
+
+void BookLine(ReceiptSums& s, const LineRequest& line, std::int64_t amount, const LineTaxes& t,
+              bool isReturn) {
+  auto& groups = isReturn ? s.groupReturns : s.groupSales;
+  for (std::int16_t index : line.taxIndexes) {
+    if (IsTaxGroup(index)) groups[index - 1] = ClampToInt32(groups[index - 1] + amount);
+  }
+  const auto add = [](std::int32_t& sum, std::int64_t value) { sum = ClampToInt32(sum + value); };
+  add(isReturn ? s.returnSum : s.salesSum, amount);
+  add(isReturn ? s.returnIncludedTaxes : s.includedTaxes, t.included);
+  add(isReturn ? s.returnOnSaleTaxes : s.onSaleTaxes, t.onSale);
+  add(isReturn ? s.returnSaleIncludedTaxes : s.saleIncludedTaxes, t.saleIncluded);
+}
+
+void ShowReceiptTotal(PrinterLink& link, std::int64_t total) {
+  if (StatusWindow* window = link.CurrentStatusWindow()) {
+    window->SetSumLine(link.Host().LoadString(kSumText) + std::to_string(total));
+    window->Show();
+  }
+}
+
+}  // namespace
+
 std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_t quantity,
-                                       std::int32_t price, std::int32_t divisible32,
-                                       std::int32_t taxIndex1_32, std::int32_t taxIndex2_32,
-                                       std::int32_t article, std::int32_t discountDirection32,
+                                       std::int32_t price, std::int32_t divisible,
+                                       std::int32_t taxIndex1, std::int32_t taxIndex2,
+                                       std::int32_t article, std::int32_t discountDirection,
                                        const std::string& discountName, std::int32_t discount) {
-  const std::int16_t divisible = static_cast<std::int16_t>(divisible32);
-  std::int16_t taxIndexes[2] = {static_cast<std::int16_t>(taxIndex1_32),
-                                static_cast<std::int16_t>(taxIndex2_32)};
+  LineRequest line{goodsName,
+                   quantity,
+                   price,
+                   static_cast<std::int16_t>(divisible) != 0,
+                   {static_cast<std::int16_t>(taxIndex1), static_cast<std::int16_t>(taxIndex2)},
+                   article,
+                   static_cast<std::int16_t>(discountDirection),
+                   discountName,
+                   discount};
   // Both indexes naming one group send that group once, and the printer books it once: so
   // does the link.
-  if (taxIndexes[1] == taxIndexes[0]) taxIndexes[1] = 0;
-  const std::int16_t discountDirection = static_cast<std::int16_t>(discountDirection32);
+  if (line.taxIndexes[1] == line.taxIndexes[0]) line.taxIndexes[1] = 0;
 
   if (!m_checkOpen.load()) return -1;
   if (!PollStatus()) {
@@ -250,162 +463,31 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     return 0;
   }
 
-  const std::int64_t quantityForSum = quantity < 1 ? 1 : quantity;
-  const std::int64_t lineSum =
-      divisible != 0 ? (quantityForSum * price + 500) / 1000 : quantityForSum * price;
-  const bool hasDiscount = discountDirection >= 0 && discount >= 1;
-  std::int64_t discountAmount = hasDiscount ? discount : 0;
-  if (hasDiscount && discountDirection == 0 && discountAmount > lineSum) discountAmount = lineSum;
-  const std::int64_t amount =
-      !hasDiscount ? lineSum
-                   : (discountDirection == 0 ? lineSum - discountAmount : lineSum + discountAmount);
-
+  const LineFigures figures = FiguresOf(line);
   const PrinterConfig config = Config();
   const bool isReturn = m_returnCheck.load();
-
-  // What the line adds to the receipt, before the printer's own figure is known.
-  std::int64_t included = 0;
-  std::int64_t onSale = 0;
-  std::int64_t saleIncluded = 0;
-  bool hasOnSale = false;
-  bool hasSaleIncluded = false;
-  for (std::int16_t index : taxIndexes) {
-    if (index < 1 || index > 8) continue;
-    const TaxEntry& tax = config.taxes[index - 1];
-    const std::int64_t rate = RawRate(tax);
-    if (tax.type == '0') {
-      included += LineTaxIncluded(amount, rate);
-    } else if (tax.type == '1') {
-      onSale += LineTaxFloor(amount, rate);
-      hasOnSale = true;
-    } else if (tax.type == '2') {
-      saleIncluded += LineTaxFloor(amount, rate);
-      hasSaleIncluded = true;
-    }
+  LineTaxes taxes = TaxesOf(figures.amount, line.taxIndexes, config);
+  if (const int refusal = LineRefusal(line, figures, taxes, Sums(), isReturn)) {
+    RaiseError(refusal, MessageBoxStyle::kStopOk);
+    return -1;
   }
 
-  // A number that does not fit its field would shift every later field of the command, and
-  // the printer would book a different line than the one asked for.
-  {
-    const ReceiptSums current = Sums();
-    const std::int64_t directionSum = isReturn ? current.returnSum : current.salesSum;
-    const std::int64_t directionTaxes = isReturn ? current.returnOnSaleTaxes : current.onSaleTaxes;
-    const bool fieldOverflow = price < 0 || price > kMaxLineField || lineSum > kMaxLineField ||
-                               discountAmount > kMaxLineField || amount > kMaxLineField;
-    const bool sumOverflow =
-        directionSum + amount + directionTaxes + onSale + kPrinterFigureTolerance > kMaxSum;
-    if (fieldOverflow || sumOverflow) {
-      SetLastErrorText(Host().LoadString(fieldOverflow ? kLineFieldOverflowMessage
-                                                       : kReceiptSumOverflowMessage));
-      if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
-      return -1;
-    }
-  }
-
-  if (StatusWindow* window = CurrentStatusWindow()) {
-    window->SetTitleLine(Host().LoadString(kFiscalLineTitle));
-    const std::string quantityText =
-        divisible != 0 ? FixedPoint(quantity, 1000, 3) : std::to_string(quantity);
-    window->SetGoodsLine("\"" + goodsName + "\"" + Host().LoadString(kGoodsQuantityText) +
-                         quantityText + Host().LoadString(kGoodsPriceText) +
-                         FixedPoint(price, 100, 2));
-    window->Show();
-  }
-
-  std::string command = isReturn ? "BFIS" : "FISC";
-  command += PadRight(CutTo(goodsName, 12), 12);
-  command += ZeroPadded(lineSum, 9);
-  command += ZeroPadded(price, 9);
-  command += ZeroPadded(quantity < 0 ? 0 : quantity, 5);
-  command += divisible != 0 ? '0' : '1';
-  command += '0';
-  for (int group = 1; group <= 8; ++group) {
-    if (group != taxIndexes[0] && group != taxIndexes[1]) {
-      command += "000000";
-      continue;
-    }
-    const TaxEntry& tax = config.taxes[group - 1];
-    command += static_cast<char>(0xC0 + group - 1);  // А to З in Windows-1251
-    // An unprogrammed group still takes its six characters, or every later field would shift.
-    command += tax.type != '\0' ? tax.type : '0';
-    command += tax.rawValue.size() == 4 ? tax.rawValue : ZeroPadded(RawRate(tax) % 10000, 4);
-  }
-  command += article >= 1 && article <= config.maxArticles ? ZeroPadded(article, 4) : "0000";
-  if (hasDiscount) {
-    command += discountDirection == 0 ? '-' : '+';
-    command += PadRight(CutTo(discountName, 13), 13);
-    command += ZeroPadded(discountAmount, 9);
-  }
-  if (ModelGeneration() == 1 && goodsName.size() > 12) {
-    if (!hasDiscount) command += "0" + std::string(13, '0') + std::string(9, '0');
-    command += CutTo(goodsName.substr(12), ModelVariant() >= 3 ? 31 : 24);
-  }
+  ShowLineInWindow(*this, line);
   const auto sentAt = GetClock().Now();
-  if (!SendCommand(*this, command)) return -1;
-
-  bool hasPrinterFigure = false;
+  if (!SendCommand(*this, FiscalLineCommand(*this, line, figures, config, isReturn))) return -1;
   std::int64_t printerFigure = 0;
-  // "SOFTCOPY": the copy buffer is full; only a later "COPY" is affected, the line is booked.
-  const bool accepted =
-      AwaitReceiptReply(*this, kReceiptWaitMs, sentAt, "SOFTCOPY", [&](const std::string& message) {
-        if (!Contains(message, "FISC")) return;
-        printerFigure = LeadingInteger(std::string_view(message).substr(4));
-        hasPrinterFigure = printerFigure != 0;
-      });
-  if (!accepted) return -1;
+  if (!AwaitLineBooked(*this, sentAt, printerFigure)) return -1;
 
-  std::int64_t extra = onSale - saleIncluded;
-  if (hasPrinterFigure && hasOnSale && hasSaleIncluded) {
-    // One figure for two taxes: it stands for the one it is nearer (the on-sale tax when both
-    // are as near), and the line still adds the one less the other. Taken as the whole extra
-    // amount, it would leave the sale-included tax out of what the line is said to add.
-    const std::int64_t onSaleGap = std::llabs(onSale - printerFigure);
-    const std::int64_t saleIncludedGap = std::llabs(saleIncluded - printerFigure);
-    if (onSaleGap <= kPrinterFigureTolerance && onSaleGap <= saleIncludedGap) {
-      onSale = printerFigure;
-    } else if (saleIncludedGap <= kPrinterFigureTolerance) {
-      saleIncluded = printerFigure;
-    }
-    extra = onSale - saleIncluded;
-  } else if (hasPrinterFigure) {
-    // Only a tax the line carries is corrected: a line without on-sale tax keeps 0 even when
-    // the printer's figure is a few kopecks.
-    if (hasOnSale && std::llabs(onSale - printerFigure) <= kPrinterFigureTolerance) {
-      onSale = printerFigure;
-    }
-    if (hasSaleIncluded && std::llabs(saleIncluded - printerFigure) <= kPrinterFigureTolerance) {
-      saleIncluded = printerFigure;
-    }
-    extra = printerFigure;
-  }
-
+  const std::int64_t extra = TakePrinterFigure(taxes, printerFigure);
   std::int64_t total = 0;
   {
     std::lock_guard<std::mutex> lock(m_stateMutex);
-    ReceiptSums& s = m_sums;
-    auto& groups = isReturn ? s.groupReturns : s.groupSales;
-    for (std::int16_t index : taxIndexes) {
-      if (index >= 1 && index <= 8) groups[index - 1] = ClampToInt32(groups[index - 1] + amount);
-    }
-    if (isReturn) {
-      s.returnSum = ClampToInt32(s.returnSum + amount);
-      s.returnIncludedTaxes = ClampToInt32(s.returnIncludedTaxes + included);
-      s.returnOnSaleTaxes = ClampToInt32(s.returnOnSaleTaxes + onSale);
-      s.returnSaleIncludedTaxes = ClampToInt32(s.returnSaleIncludedTaxes + saleIncluded);
-    } else {
-      s.salesSum = ClampToInt32(s.salesSum + amount);
-      s.includedTaxes = ClampToInt32(s.includedTaxes + included);
-      s.onSaleTaxes = ClampToInt32(s.onSaleTaxes + onSale);
-      s.saleIncludedTaxes = ClampToInt32(s.saleIncludedTaxes + saleIncluded);
-    }
-    total = s.Total();
+    BookLine(m_sums, line, figures.amount, taxes, isReturn);
+    total = m_sums.Total();
   }
-  if (StatusWindow* window = CurrentStatusWindow()) {
-    window->SetSumLine(Host().LoadString(kSumText) + std::to_string(total));
-    window->Show();
-  }
+  ShowReceiptTotal(*this, total);
   DrainQueue();
-  return ClampToInt32(amount + extra);
+  return ClampToInt32(figures.amount + extra);
 }
 
 std::int32_t PrinterLink::FiscalLine(const std::string& goodsName, std::int32_t quantity,
@@ -416,7 +498,50 @@ std::int32_t PrinterLink::FiscalLine(const std::string& goodsName, std::int32_t 
                       0);
 }
 
-std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payCheck,
+namespace {
+
+// The four payments of a close, the cash widened so that its adjustment cannot overflow.
+struct Payments {
+  std::int64_t cash;
+  std::int64_t payCheck;
+  std::int64_t credit;
+  std::int64_t packing;
+
+  std::int64_t Sum() const { return cash + payCheck + credit + packing; }
+  bool AllZero() const { return cash == 0 && payCheck == 0 && credit == 0 && packing == 0; }
+  // The six fields are unsigned 10-digit numbers; a sign would shift the fields after it.
+  bool FitTheirFields() const {
+    return payCheck >= 0 && credit >= 0 && packing >= 0 && std::llabs(cash) <= kMaxSum;
+  }
+};
+
+// A close with no payments books nothing: the receipt's figures go with it.
+void ClearReceiptSums(ReceiptSums& s) {
+  s.salesSum = s.returnSum = 0;
+  s.onSaleTaxes = s.returnOnSaleTaxes = 0;
+  s.includedTaxes = s.returnIncludedTaxes = 0;
+  s.saleIncludedTaxes = s.returnSaleIncludedTaxes = 0;
+}
+
+std::string CloseCommand(const ReceiptSums& sums, const Payments& pay) {
+  return "COMP" + ZeroPadded(sums.salesSum, 10) + ZeroPadded(sums.returnSum, 10) +
+         ZeroPadded(pay.packing, 10) + ZeroPadded(pay.payCheck, 10) + ZeroPadded(pay.credit, 10) +
+         ZeroPadded(std::llabs(pay.cash), 10);
+}
+
+// The title of a receipt's last step over the shown window's lines; no window is created.
+void RetitleStatusWindow(PrinterLink& link, int titleId) {
+  StatusWindow* window = link.CurrentStatusWindow();
+  if (window == nullptr) return;
+  window->SetTitleLine(link.Host().LoadString(titleId));
+  window->SetGoodsLine("");
+  window->SetSumLine("");
+  window->Show();
+}
+
+}  // namespace
+
+std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
                                        std::int32_t credit, std::int32_t packing) {
   if (!SettleCloseInDoubt()) return -1;
   if (m_settledClosed && !m_checkOpen.load()) {
@@ -439,52 +564,28 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
     total = m_sums.Total();
     sums = m_sums;
   }
+  Payments payments{cash, payCheck, credit, packing};
+  if (std::llabs(payments.Sum() - total) < 2) payments.cash = total - payCheck - credit - packing;
 
-  std::int64_t cash = cash32;
-  const std::int64_t paid = cash + payCheck + credit + packing;
-  if (std::llabs(paid - total) < 2) cash = total - payCheck - credit - packing;
-
-  if (cash == 0 && payCheck == 0 && credit == 0 && packing == 0) {
+  if (payments.AllZero()) {
     std::lock_guard<std::mutex> lock(m_stateMutex);
-    m_sums.salesSum = m_sums.returnSum = 0;
-    m_sums.onSaleTaxes = m_sums.returnOnSaleTaxes = 0;
-    m_sums.includedTaxes = m_sums.returnIncludedTaxes = 0;
-    m_sums.saleIncludedTaxes = m_sums.returnSaleIncludedTaxes = 0;
+    ClearReceiptSums(m_sums);
     sums = m_sums;
-  } else if (cash + payCheck + credit + packing < total) {
+  } else if (payments.Sum() < total) {
     RaiseError(kPaymentShortMessage, MessageBoxStyle::kExclamationOk);
     DeleteStatusWindow();
     return -1;
   }
-  // The six fields are unsigned 10-digit numbers; a sign would shift the fields after it.
-  if (payCheck < 0 || credit < 0 || packing < 0 || std::llabs(cash) > kMaxSum) {
-    SetLastErrorText(Host().LoadString(kNegativePaymentMessage));
-    if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
+  if (!payments.FitTheirFields()) {
+    RaiseError(kNegativePaymentMessage, MessageBoxStyle::kStopOk);
     DeleteStatusWindow();
     return -1;
   }
 
-  if (StatusWindow* window = CurrentStatusWindow()) {
-    window->SetTitleLine(Host().LoadString(kCloseCheckTitle));
-    window->SetGoodsLine("");
-    window->SetSumLine("");
-    window->Show();
-  }
-
-  const std::string command = "COMP" + ZeroPadded(sums.salesSum, 10) +
-                              ZeroPadded(sums.returnSum, 10) + ZeroPadded(packing, 10) +
-                              ZeroPadded(payCheck, 10) + ZeroPadded(credit, 10) +
-                              ZeroPadded(std::llabs(cash), 10);
-  // The receipt's row with the register baseline is on disk before the close goes out: from it a
-  // restarted server tells whether the close printed. Without a baseline only the closing mark
-  // can tell, so that is waited for as well.
-  if (m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
-  if (m_journal) m_journal->Flush();
-  if (!m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
+  RetitleStatusWindow(*this, kCloseCheckTitle);
+  JournalClosing(total);
   const auto sentAt = GetClock().Now();
-  const bool sent = SendCommand(*this, command);
-
-  std::int32_t result = -1;
+  const bool sent = SendCommand(*this, CloseCommand(sums, payments));
   bool unanswered = false;
   // "HARDPAPER": the receipt is booked; the paper runs out while it is being printed.
   const bool closed = sent && AwaitReceiptReply(
@@ -493,26 +594,40 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash32, std::int32_t payChec
                                     if (Contains(message, "COMP")) TakeCloseReply(message);
                                   },
                                   &unanswered);
+  const std::int32_t result = FinishClose(closed, unanswered, total);
+  DeleteStatusWindow();
+  return result;
+}
+
+std::int32_t PrinterLink::FinishClose(bool closed, bool unanswered, std::int64_t total) {
   if (closed) {
     m_checkOpen = false;
     m_settledClosed = false;
-    result = ClampToInt32(total);
     JournalStep(ReceiptJournal::kClosed, total, CheckResultText());
-  } else if (!unanswered) {
-    JournalStep(ReceiptJournal::kOpen, total, "close refused");
-  } else {
-    // The printer may be printing a long receipt still, or the close never reached it, or the
-    // device went away meanwhile: only the printer can tell, and it is asked before anything
-    // else goes out on this port.
-    m_doubtTotal = ClampToInt32(total);
-    m_closeInDoubt = true;
-    WriteLogLine("No reply to the close in time: the receipt is in doubt");
-    JournalStep(ReceiptJournal::kInDoubt, total, "", true);
-    SetLastErrorText(Host().LoadString(kInDoubtMessage));
-    if (ShowErrorMessages()) Host().ShowMessageBox(LastErrorText(), MessageBoxStyle::kStopOk);
+    return ClampToInt32(total);
   }
-  DeleteStatusWindow();
-  return result;
+  if (!unanswered) {
+    JournalStep(ReceiptJournal::kOpen, total, "close refused");
+    return -1;
+  }
+  // The printer may be printing a long receipt still, or the close never reached it, or the
+  // device went away meanwhile: only the printer can tell, and it is asked before anything
+  // else goes out on this port.
+  m_doubtTotal = ClampToInt32(total);
+  m_closeInDoubt = true;
+  WriteLogLine("No reply to the close in time: the receipt is in doubt");
+  JournalStep(ReceiptJournal::kInDoubt, total, "", true);
+  RaiseError(kInDoubtMessage, MessageBoxStyle::kStopOk);
+  return -1;
+}
+
+void PrinterLink::JournalClosing(std::int64_t total) {
+  // The receipt's row with the register baseline is on disk before the close goes out: from it a
+  // restarted server tells whether the close printed. Without a baseline only the closing mark
+  // can tell, so that is waited for as well.
+  if (m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
+  if (m_journal) m_journal->Flush();
+  if (!m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
 }
 
 std::string PrinterLink::SalesRegisters(std::string_view ccasData) {
@@ -633,6 +748,11 @@ bool PrinterLink::SettleCloseInDoubt() {
     return false;
   }
   m_closeInDoubt = false;
+  JournalDoubtSettled(printed, loggedOut);
+  return true;
+}
+
+void PrinterLink::JournalDoubtSettled(bool printed, bool loggedOut) {
   if (loggedOut && !printed) {
     // The receipt the printer had not closed is gone with its session: nothing is left to close.
     m_checkOpen = false;
@@ -649,7 +769,6 @@ bool PrinterLink::SettleCloseInDoubt() {
     WriteLogLine("The receipt in doubt was not printed: the printer never took its close");
     JournalStep(ReceiptJournal::kOpen, m_doubtTotal, "the printer never took the close", true);
   }
-  return true;
 }
 
 std::int32_t PrinterLink::CloseCheck() {
@@ -662,12 +781,7 @@ std::int32_t PrinterLink::CloseCheck() {
 
 short PrinterLink::AbortCheck() {
   m_settledClosed = false;
-  if (StatusWindow* window = CurrentStatusWindow()) {
-    window->SetTitleLine(Host().LoadString(kAbortCheckTitle));
-    window->SetGoodsLine("");
-    window->SetSumLine("");
-    window->Show();
-  }
+  RetitleStatusWindow(*this, kAbortCheckTitle);
   if (ModelGeneration() == 0) GetClock().SleepFor(Timings().beforeCancGen0);
   const auto sentAt = GetClock().Now();
   const bool sent = SendCommand(*this, "CANC");

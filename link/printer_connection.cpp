@@ -133,139 +133,162 @@ short PrinterLink::Connect(const std::string& portName, const std::string& cashi
   DeleteStatusWindow();
   ReplaceStatusWindow(3001);
 
-  std::string port = portName;
-  std::string cashier = cashierName.substr(0, kCashierLimit);
-  std::string pass = password.substr(0, kPasswordSize);
+  ConnectDialogData login{portName, cashierName.substr(0, kCashierLimit),
+                          password.substr(0, kPasswordSize)};
   bool cancel = false;
-  bool loggedIn = false;
   short result = 0;
-
-  while (!loggedIn && !cancel) {
-    if (port == "NONE") port.clear();
-    if (port.empty() || cashier.empty() || pass.size() < kPasswordSize) {
-      ConnectDialogData data{port, cashier, pass};
-      if (!m_host.ShowConnectDialog(*this, data)) {
-        DeleteStatusWindow();
-        ClosePort();  // nothing stays open behind a cancelled connection
-        return 0;
-      }
-      if (!data.portName.empty()) port = data.portName;
-      cashier = data.cashierName.substr(0, kCashierLimit);
-      pass = data.password.substr(0, kPasswordSize);
-      pass.resize(kPasswordSize, ' ');
+  while (result <= 0 && !cancel) {
+    if (!AskForMissingLogin(login)) {
+      DeleteStatusWindow();
+      ClosePort();  // nothing stays open behind a cancelled connection
+      return 0;
     }
-    if (port.empty() || port == "NONE") continue;
-
-    if (!IsConnected()) {
-      if (!OpenPort(port)) {
-        if (RaiseError(3012, MessageBoxStyle::kStopRetryCancel, port) != MessageBoxResult::kRetry) {
-          cancel = true;
-        }
-        port.clear();  // the next attempt lets the user pick the port
-        continue;
-      }
-      StartReader();
-    }
-
-    result = Login(cashier, pass, cancel);
-    if (result == -2) {
-      cashier.clear();
-      pass.clear();
-      ClosePort();
-    } else if (result == -1 && !cancel) {
-      // A printer that keeps refusing (key switched off, paper out) would hold the caller
-      // forever: ask as after a time-out, and without anyone to ask give up.
-      const std::string reason = LastErrorText();
-      if (!BoxesShown() || m_host.ShowMessageBox(reason, MessageBoxStyle::kStopRetryCancel) !=
-                               MessageBoxResult::kRetry) {
-        cancel = true;
-      }
-    }
-    loggedIn = result > 0;
+    if (login.portName.empty() || login.portName == "NONE") continue;
+    if (!IsConnected() && !OpenPortToLogIn(login.portName, cancel)) continue;
+    result = Login(login.cashierName, login.password, cancel);
+    TakeLoginRefusal(result, login, cancel);
   }
-
   DeleteStatusWindow();
-  if (loggedIn) {
-    m_storedPortName = port;
-    m_storedCashier = cashier;
-    m_storedPassword = pass;
-    if (!ReadConfiguration()) {
-      // Without its configuration the printer cannot be used and its port is closed again:
-      // reporting the login as a success would leave the caller with a dead link.
-      ClosePort();
-      result = 0;
-    } else {
-      SettleJournal();
-      if (ShowStatusWindows()) m_host.ShowPrinterInfo(*this);
-    }
-  } else {
-    ClosePort();
+  return FinishConnect(result, login);
+}
+
+bool PrinterLink::AskForMissingLogin(ConnectDialogData& login) {
+  if (login.portName == "NONE") login.portName.clear();
+  if (!login.portName.empty() && !login.cashierName.empty() &&
+      login.password.size() >= kPasswordSize) {
+    return true;
   }
+  ConnectDialogData data = login;
+  if (!m_host.ShowConnectDialog(*this, data)) return false;
+  if (!data.portName.empty()) login.portName = data.portName;
+  login.cashierName = data.cashierName.substr(0, kCashierLimit);
+  login.password = data.password.substr(0, kPasswordSize);
+  login.password.resize(kPasswordSize, ' ');
+  return true;
+}
+
+bool PrinterLink::OpenPortToLogIn(std::string& portName, bool& cancel) {
+  if (OpenPort(portName)) {
+    StartReader();
+    return true;
+  }
+  if (RaiseError(3012, MessageBoxStyle::kStopRetryCancel, portName) != MessageBoxResult::kRetry) {
+    cancel = true;
+  }
+  portName.clear();  // the next attempt lets the user pick the port
+  return false;
+}
+
+void PrinterLink::TakeLoginRefusal(short result, ConnectDialogData& login, bool& cancel) {
+  if (result == -2) {
+    login.cashierName.clear();
+    login.password.clear();
+    ClosePort();
+  } else if (result == -1 && !cancel) {
+    // A printer that keeps refusing (key switched off, paper out) would hold the caller
+    // forever: ask as after a time-out, and without anyone to ask give up.
+    const std::string reason = LastErrorText();
+    if (!BoxesShown() || m_host.ShowMessageBox(reason, MessageBoxStyle::kStopRetryCancel) !=
+                             MessageBoxResult::kRetry) {
+      cancel = true;
+    }
+  }
+}
+
+short PrinterLink::FinishConnect(short result, const ConnectDialogData& login) {
+  if (result <= 0) {
+    ClosePort();
+    return result;
+  }
+  m_storedPortName = login.portName;
+  m_storedCashier = login.cashierName;
+  m_storedPassword = login.password;
+  if (!ReadConfiguration()) {
+    // Without its configuration the printer cannot be used and its port is closed again:
+    // reporting the login as a success would leave the caller with a dead link.
+    ClosePort();
+    return 0;
+  }
+  SettleJournal();
+  if (ShowStatusWindows()) m_host.ShowPrinterInfo(*this);
   return result;
 }
 
 short PrinterLink::Login(const std::string& cashierName, const std::string& password,
                          bool& cancel) {
   if (!IsConnected()) return 0;
+  // "UPAS%-10s%s": the name left-aligned in 10 characters, then the password.
+  std::string login = "UPAS" + cashierName;
+  if (cashierName.size() < 10) login.append(10 - cashierName.size(), ' ');
+  login += password;
   int counter = 1;
-  bool loggedIn = false;
-  while (!loggedIn) {
+  for (;;) {
     if (cancel) return 0;
-
-    int probe = 0;
-    for (int i = 0; i < kWakeUpTries && probe == 0; ++i) {
-      const std::uint8_t wakeUp = kWakeUp;
-      m_port->WriteAll(&wakeUp, 1);
-      m_clock.SleepFor(m_timings.afterWakeUp);
-      probe = ProbeReady();
-    }
-    if (probe != 1) {
-      m_port->SetDtr(false);
-      if (RaiseError(1003, MessageBoxStyle::kStopRetryCancel) != MessageBoxResult::kRetry) {
-        cancel = true;
-      }
-      m_clock.SleepFor(m_timings.dtrDrop);
-      m_port->SetDtr(true);
-      continue;
-    }
-
-    // "UPAS%-10s%s": the name left-aligned in 10 characters, then the password.
-    std::string login = "UPAS" + cashierName;
-    if (cashierName.size() < 10) login.append(10 - cashierName.size(), ' ');
-    SendFrame(login + password);
-
-    for (;;) {
-      if (!WaitForMessage(kLoginStepMs)) {
-        if (--counter > 0 && !m_lost.load()) continue;
-        ++m_stats.timeouts;
-        if (RaiseError(1003, MessageBoxStyle::kStopRetryCancel) != MessageBoxResult::kRetry) {
-          cancel = true;
-        }
-        counter = kLoginStepsAfterTimeout;
-        break;
-      }
-      while (!m_queue.IsEmpty()) {
-        const std::string message(m_queue.Peek());
-        if (Holds(message, "READY")) {
-          loggedIn = true;
-          m_queue.Pop();
-        } else if (Holds(message, "SOFTUPAS")) {
-          RaiseError(1004, MessageBoxStyle::kExclamationOk);
-          m_queue.Drain();
-          return -2;
-        } else if (IsErrorStatus(message) && !ReportPrinterStatus(message)) {
-          m_queue.Drain();
-          return -1;
-        } else {
-          m_queue.Pop();
-        }
-      }
-      if (loggedIn) break;
-    }
+    if (!WakeUpPrinter(cancel)) continue;
+    SendFrame(login);
+    const short reply = AwaitLoginReply(counter, cancel);
+    if (reply < 0) return reply;
+    if (reply > 0) break;
   }
   SendFrame("PPMD1");
   WaitReady();
   return 1;
+}
+
+bool PrinterLink::WakeUpPrinter(bool& cancel) {
+  int probe = 0;
+  for (int i = 0; i < kWakeUpTries && probe == 0; ++i) {
+    const std::uint8_t wakeUp = kWakeUp;
+    m_port->WriteAll(&wakeUp, 1);
+    m_clock.SleepFor(m_timings.afterWakeUp);
+    probe = ProbeReady();
+  }
+  if (probe == 1) return true;
+  m_port->SetDtr(false);
+  if (RaiseError(1003, MessageBoxStyle::kStopRetryCancel) != MessageBoxResult::kRetry) {
+    cancel = true;
+  }
+  m_clock.SleepFor(m_timings.dtrDrop);
+  m_port->SetDtr(true);
+  return false;
+}
+
+short PrinterLink::AwaitLoginReply(int& counter, bool& cancel) {
+  for (;;) {
+    if (WaitForMessage(kLoginStepMs)) {
+      const short reply = TakeLoginReplies();
+      if (reply != 0) return reply;
+      continue;
+    }
+    if (--counter > 0 && !m_lost.load()) continue;
+    ++m_stats.timeouts;
+    if (RaiseError(1003, MessageBoxStyle::kStopRetryCancel) != MessageBoxResult::kRetry) {
+      cancel = true;
+    }
+    counter = kLoginStepsAfterTimeout;
+    return 0;
+  }
+}
+
+short PrinterLink::TakeLoginReplies() {
+  bool loggedIn = false;
+  while (!m_queue.IsEmpty()) {
+    const std::string message(m_queue.Peek());
+    if (Holds(message, "READY")) {
+      loggedIn = true;
+      m_queue.Pop();
+    } else if (Holds(message, "SOFTUPAS")) {
+      RaiseError(1004, MessageBoxStyle::kExclamationOk);
+      m_queue.Drain();
+      return -2;
+    } else if (IsErrorStatus(message) && !ReportPrinterStatus(message)) {
+      m_queue.Drain();
+      return -1;
+    } else {
+      m_queue.Pop();
+    }
+  }
+  return loggedIn ? 1 : 0;
 }
 
 bool PrinterLink::RecoverLogin(std::string_view reply) {

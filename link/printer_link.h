@@ -259,11 +259,31 @@ class PrinterLink {
   void RecordReplyLatency();
   // The printer's close reply: its nine figures become the check result text and document.
   void TakeCloseReply(const std::string& message);
+  // Journals the close about to go out, on disk before it is sent.
+  void JournalClosing(std::int64_t total);
+  // After the close's reply wait: the receipt closed, stays open (refused), or is in doubt (no
+  // reply) until the printer tells. The close's result.
+  std::int32_t FinishClose(bool closed, bool unanswered, std::int64_t total);
+  // What the printer told of the receipt in doubt: printed, never taken, or gone with the
+  // printer's session when it was switched off.
+  void JournalDoubtSettled(bool printed, bool loggedOut);
   // At the first connect: settles the receipts an earlier run left open, closing or in doubt.
   void SettleJournal();
   // The sales and return registers out of a "CCAS" reply's data; empty when it is too short.
   static std::string SalesRegisters(std::string_view ccasData);
   void DropStaleReplies();
+  // The steps of Connect: the dialog for what the caller left out (false when cancelled), the
+  // port (false, with `cancel` set as the operator answered, when it will not open), a refused
+  // login, and the configuration after a login.
+  bool AskForMissingLogin(ConnectDialogData& login);
+  bool OpenPortToLogIn(std::string& portName, bool& cancel);
+  void TakeLoginRefusal(short result, ConnectDialogData& login, bool& cancel);
+  short FinishConnect(short result, const ConnectDialogData& login);
+  // The wake-up byte until the printer answers; else DTR is dropped for a while (false).
+  bool WakeUpPrinter(bool& cancel);
+  // The reply to "UPAS": 1 logged in, 0 none in time (ask again), -1 refused, -2 wrong password.
+  short AwaitLoginReply(int& counter, bool& cancel);
+  short TakeLoginReplies();
   // Logs in with the stored cashier and password, without message boxes.
   bool LogInAgain();
   // Asks for the configuration, which only a logged-out printer refuses ("SOFTPROTOC").
