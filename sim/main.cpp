@@ -33,76 +33,63 @@ int Usage(const std::string& problem) {
   return 2;
 }
 
-}  // namespace
+// The options that take any text.
+struct TextOption {
+  const char* name;
+  std::string vekta::SimOptions::*field;
+  const char* problem;
+};
 
-int main(int argc, char** argv) {
-  vekta::SimOptions options;
-  options.keepCommands = 1000;  // nobody reads the history of a separate process
-  for (int i = 1; i < argc; ++i) {
-    std::string arg = argv[i];
-    auto value = [&](const char*& out) {
-      if (i + 1 >= argc) return false;
-      out = argv[++i];
-      return true;
-    };
-    const char* v = nullptr;
-    if (arg == "--help" || arg == "-h") {
-      std::cout << vekta::SimHelpText();
-      return 0;
-    } else if (arg == "--version") {
-      std::cout << "orbis-sim " VEKTA_VERSION "\n";
-      return 0;
-    } else if (arg == "--link") {
-      if (!value(v)) return Usage("--link needs a path");
-      options.linkPath = v;
-    } else if (arg == "--model") {
-      if (!value(v) || !vekta::ParseSimModel(v, options.model)) {
-        return Usage("--model takes 0.0, 0.1, 1.2, 1.3 or 1.4");
-      }
-    } else if (arg == "--serial") {
-      if (!value(v)) return Usage("--serial needs a text");
-      options.serialNumber = v;
-    } else if (arg == "--firmware") {
-      if (!value(v)) return Usage("--firmware needs a text");
-      options.firmwareId = v;
-    } else if (arg == "--password") {
-      if (!value(v)) return Usage("--password needs a text");
-      options.password = v;
-    } else if (arg == "--key") {
-      if (!value(v) || std::string(v).size() != 1 ||
-          std::string("RXZPO").find(v[0]) == std::string::npos) {
-        return Usage("--key takes R, X, Z, P or O");
-      }
-      options.keyPosition = v[0];
-    } else if (arg == "--baud") {
-      if (!value(v) || !ParseNumber(v, options.baud)) return Usage("--baud takes a number");
-    } else if (arg == "--print-ms") {
-      if (!value(v) || !ParseNumber(v, options.printLineMs)) {
-        return Usage("--print-ms takes a number");
-      }
-    } else if (arg == "--tape") {
-      if (!value(v)) return Usage("--tape needs a file");
-      options.tapePath = v;
-    } else if (arg == "--replay") {
-      if (!value(v)) return Usage("--replay needs a protocol log");
-      options.replayLog = v;
-    } else {
-      return Usage("unknown option " + arg);
+constexpr TextOption kTextOptions[] = {
+    {"--link", &vekta::SimOptions::linkPath, "--link needs a path"},
+    {"--serial", &vekta::SimOptions::serialNumber, "--serial needs a text"},
+    {"--firmware", &vekta::SimOptions::firmwareId, "--firmware needs a text"},
+    {"--password", &vekta::SimOptions::password, "--password needs a text"},
+    {"--tape", &vekta::SimOptions::tapePath, "--tape needs a file"},
+    {"--replay", &vekta::SimOptions::replayLog, "--replay needs a protocol log"},
+};
+
+// One option and its value (nullptr after the last argument) into `options`: -1 when the
+// value was taken, else the exit status. Every option that does not end the program takes one.
+int ParseOption(const std::string& arg, const char* v, vekta::SimOptions& options) {
+  if (arg == "--help" || arg == "-h") {
+    std::cout << vekta::SimHelpText();
+    return 0;
+  }
+  if (arg == "--version") {
+    std::cout << "orbis-sim " VEKTA_VERSION "\n";
+    return 0;
+  }
+  for (const auto& option : kTextOptions) {
+    if (arg != option.name) continue;
+    if (v == nullptr) return Usage(option.problem);
+    options.*option.field = v;
+    return -1;
+  }
+  if (arg == "--model") {
+    if (v == nullptr || !vekta::ParseSimModel(v, options.model)) {
+      return Usage("--model takes 0.0, 0.1, 1.2, 1.3 or 1.4");
     }
+  } else if (arg == "--key") {
+    if (v == nullptr || std::string(v).size() != 1 ||
+        std::string("RXZPO").find(v[0]) == std::string::npos) {
+      return Usage("--key takes R, X, Z, P or O");
+    }
+    options.keyPosition = v[0];
+  } else if (arg == "--baud") {
+    if (v == nullptr || !ParseNumber(v, options.baud)) return Usage("--baud takes a number");
+  } else if (arg == "--print-ms") {
+    if (v == nullptr || !ParseNumber(v, options.printLineMs)) {
+      return Usage("--print-ms takes a number");
+    }
+  } else {
+    return Usage("unknown option " + arg);
   }
+  return -1;
+}
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGPIPE, SIG_IGN);
-
-  vekta::SimPrinter printer(options);
-  std::string error;
-  if (!printer.Start(&error)) {
-    std::cerr << "orbis-sim: " << error << "\n";
-    return 1;
-  }
-  std::cout << printer.SlavePath() << std::endl;
-
+// Control lines from standard input until "quit" or a signal.
+void ServeControl(vekta::SimPrinter& printer) {
   bool stdinOpen = true;
   std::string pending;
   while (!gStop) {
@@ -128,10 +115,33 @@ int main(int argc, char** argv) {
       pending.erase(0, newline + 1);
       if (!line.empty() && line.back() == '\r') line.pop_back();
       std::cout << vekta::RunSimControl(printer, line, &quit) << std::endl;
-      if (quit) break;
+      if (quit) return;
     }
-    if (quit) break;
   }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  vekta::SimOptions options;
+  options.keepCommands = 1000;  // nobody reads the history of a separate process
+  for (int i = 1; i < argc; i += 2) {
+    int status = ParseOption(argv[i], i + 1 < argc ? argv[i + 1] : nullptr, options);
+    if (status >= 0) return status;
+  }
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  vekta::SimPrinter printer(options);
+  std::string error;
+  if (!printer.Start(&error)) {
+    std::cerr << "orbis-sim: " << error << "\n";
+    return 1;
+  }
+  std::cout << printer.SlavePath() << std::endl;
+  ServeControl(printer);
   printer.Stop();
   return 0;
 }

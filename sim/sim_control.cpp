@@ -1,6 +1,8 @@
 #include "sim/sim_control.h"
 
+#include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -50,98 +52,164 @@ std::string FrameSafe(std::string text) {
   return text;
 }
 
+// What a control command gets: the printer, its line and the line's words (the command first).
+struct ControlLine {
+  SimPrinter& printer;
+  const std::string& line;
+  const std::vector<std::string>& words;
+  bool* quit;
+};
+
+// A command's answer; nothing when its arguments are not the ones it takes.
+using Answer = std::optional<std::string>;
+
+Answer Help(const ControlLine&) {
+  return "commands: garbage split silence unsolicited status status-first paper key power unplug "
+         "replug clock registers line quit";
+}
+
+Answer Quit(const ControlLine& in) {
+  if (in.quit != nullptr) *in.quit = true;
+  return "ok";
+}
+
+Answer Garbage(const ControlLine& in) {
+  std::string bytes;
+  if (in.words.size() == 1) bytes = std::string("\x01\x41\x42\x13\x80\xFE\x00\xFF", 8);
+  for (std::size_t i = 1; i < in.words.size(); ++i) {
+    const std::string& word = in.words[i];
+    char* end = nullptr;
+    long value = std::strtol(word.c_str(), &end, 16);
+    if (end == word.c_str() || *end != '\0' || value < 0 || value > 255) {
+      return "error: garbage takes hexadecimal bytes, e.g. garbage 41 42 fe";
+    }
+    bytes += static_cast<char>(value);
+  }
+  in.printer.SendGarbage(bytes);
+  return "ok";
+}
+
+Answer Split(const ControlLine& in) {
+  bool on = false;
+  if (in.words.size() != 2 || !OnOff(in.words[1], on)) return std::nullopt;
+  in.printer.SetSplitFrames(on);
+  return "ok";
+}
+
+Answer Silence(const ControlLine& in) {
+  bool on = false;
+  if (in.words.size() != 2 || !OnOff(in.words[1], on)) return std::nullopt;
+  in.printer.Model().SetSilent(on);
+  return "ok";
+}
+
+Answer Unsolicited(const ControlLine& in) {
+  if (in.words.size() < 2) return std::nullopt;
+  in.printer.SendUnsolicited(FrameSafe(SimUtf8ToCp866(Rest(in.line))));
+  return "ok";
+}
+
+// "status" answers the next command with the word alone; "status-first" sends it ahead.
+Answer Status(const ControlLine& in) {
+  if (in.words.size() != 2) return std::nullopt;
+  in.printer.Model().InjectStatus(FrameSafe(SimUtf8ToCp866(in.words[1])),
+                                  in.words[0] == "status-first");
+  return "ok";
+}
+
+Answer Paper(const ControlLine& in) {
+  if (in.words.size() != 2 || (in.words[1] != "out" && in.words[1] != "in")) return std::nullopt;
+  in.printer.Model().SetPaperOut(in.words[1] == "out");
+  return "ok";
+}
+
+Answer Key(const ControlLine& in) {
+  if (in.words.size() != 2 || in.words[1].size() != 1 ||
+      std::string("RXZPO").find(in.words[1][0]) == std::string::npos) {
+    return std::nullopt;
+  }
+  in.printer.Model().SetKeyPosition(in.words[1][0]);
+  return "ok";
+}
+
+Answer Power(const ControlLine& in) {
+  if (in.words.size() != 2 || (in.words[1] != "on" && in.words[1] != "off")) return std::nullopt;
+  in.printer.Model().SetPower(in.words[1] == "on");
+  return "ok";
+}
+
+Answer Unplug(const ControlLine& in) {
+  in.printer.Unplug();
+  return "ok";
+}
+
+Answer Replug(const ControlLine& in) {
+  std::string error;
+  if (!in.printer.Replug(&error)) return "error: " + error;
+  return in.printer.SlavePath();
+}
+
+Answer Clock(const ControlLine& in) {
+  if (in.words.size() != 2) return std::nullopt;
+  char* end = nullptr;
+  long long seconds = std::strtoll(in.words[1].c_str(), &end, 10);
+  if (end == in.words[1].c_str() || *end != '\0') {
+    return "error: clock takes seconds, e.g. clock +3600";
+  }
+  in.printer.Model().AdvanceClock(std::chrono::seconds(seconds));
+  return "ok";
+}
+
+Answer Registers(const ControlLine& in) {
+  SimRegisters r = in.printer.Model().Registers();
+  std::ostringstream out;
+  out << "checks=" << r.checkNumber << " z=" << r.zNumber << " cash=" << r.cashRest
+      << " sales=" << r.daySales << " returns=" << r.dayReturns << " receipts=" << r.receiptsToday
+      << " cancelled=" << r.cancelledToday;
+  return out.str();
+}
+
+Answer Line(const ControlLine& in) {
+  const SimPrinter::LineCounts counts = in.printer.Counts();
+  std::ostringstream out;
+  out << "in=" << counts.bytesIn << " out=" << counts.bytesOut << " print_ms=" << counts.printMs;
+  return out.str();
+}
+
+struct ControlCommand {
+  const char* name;
+  Answer (*handler)(const ControlLine& in);
+};
+
+constexpr ControlCommand kControlCommands[] = {
+    {"help", Help},
+    {"quit", Quit},
+    {"exit", Quit},
+    {"garbage", Garbage},
+    {"split", Split},
+    {"silence", Silence},
+    {"unsolicited", Unsolicited},
+    {"status", Status},
+    {"status-first", Status},
+    {"paper", Paper},
+    {"key", Key},
+    {"power", Power},
+    {"unplug", Unplug},
+    {"replug", Replug},
+    {"clock", Clock},
+    {"registers", Registers},
+    {"line", Line},
+};
+
 }  // namespace
 
 std::string RunSimControl(SimPrinter& printer, const std::string& line, bool* quit) {
-  auto words = Words(line);
+  const auto words = Words(line);
   if (words.empty()) return "ok";
-  const std::string& command = words[0];
-  PrinterModel& model = printer.Model();
-  bool flag = false;
-  if (command == "help")
-    return "commands: " + std::string(
-                              "garbage split silence unsolicited status "
-                              "status-first paper key power unplug "
-                              "replug clock registers line quit");
-  if (command == "quit" || command == "exit") {
-    if (quit != nullptr) *quit = true;
-    return "ok";
-  }
-  if (command == "garbage") {
-    std::string bytes;
-    if (words.size() == 1) {
-      bytes = std::string("\x01\x41\x42\x13\x80\xFE\x00\xFF", 8);
-    }
-    for (std::size_t i = 1; i < words.size(); ++i) {
-      char* end = nullptr;
-      long value = std::strtol(words[i].c_str(), &end, 16);
-      if (end == words[i].c_str() || *end != '\0' || value < 0 || value > 255) {
-        return "error: garbage takes hexadecimal bytes, e.g. garbage 41 42 fe";
-      }
-      bytes += static_cast<char>(value);
-    }
-    printer.SendGarbage(bytes);
-    return "ok";
-  }
-  if (command == "split" && words.size() == 2 && OnOff(words[1], flag)) {
-    printer.SetSplitFrames(flag);
-    return "ok";
-  }
-  if (command == "silence" && words.size() == 2 && OnOff(words[1], flag)) {
-    model.SetSilent(flag);
-    return "ok";
-  }
-  if (command == "unsolicited" && words.size() >= 2) {
-    printer.SendUnsolicited(FrameSafe(SimUtf8ToCp866(Rest(line))));
-    return "ok";
-  }
-  if ((command == "status" || command == "status-first") && words.size() == 2) {
-    model.InjectStatus(FrameSafe(SimUtf8ToCp866(words[1])), command == "status-first");
-    return "ok";
-  }
-  if (command == "paper" && words.size() == 2 && (words[1] == "out" || words[1] == "in")) {
-    model.SetPaperOut(words[1] == "out");
-    return "ok";
-  }
-  if (command == "key" && words.size() == 2 && words[1].size() == 1 &&
-      std::string("RXZPO").find(words[1][0]) != std::string::npos) {
-    model.SetKeyPosition(words[1][0]);
-    return "ok";
-  }
-  if (command == "power" && words.size() == 2 && (words[1] == "on" || words[1] == "off")) {
-    model.SetPower(words[1] == "on");
-    return "ok";
-  }
-  if (command == "unplug") {
-    printer.Unplug();
-    return "ok";
-  }
-  if (command == "replug") {
-    std::string error;
-    if (!printer.Replug(&error)) return "error: " + error;
-    return printer.SlavePath();
-  }
-  if (command == "clock" && words.size() == 2) {
-    char* end = nullptr;
-    long long seconds = std::strtoll(words[1].c_str(), &end, 10);
-    if (end == words[1].c_str() || *end != '\0')
-      return "error: clock takes seconds, e.g. clock +3600";
-    model.AdvanceClock(std::chrono::seconds(seconds));
-    return "ok";
-  }
-  if (command == "registers") {
-    SimRegisters r = model.Registers();
-    std::ostringstream out;
-    out << "checks=" << r.checkNumber << " z=" << r.zNumber << " cash=" << r.cashRest
-        << " sales=" << r.daySales << " returns=" << r.dayReturns << " receipts=" << r.receiptsToday
-        << " cancelled=" << r.cancelledToday;
-    return out.str();
-  }
-  if (command == "line") {
-    const SimPrinter::LineCounts counts = printer.Counts();
-    std::ostringstream out;
-    out << "in=" << counts.bytesIn << " out=" << counts.bytesOut << " print_ms=" << counts.printMs;
-    return out.str();
+  for (const auto& command : kControlCommands) {
+    if (words[0] != command.name) continue;
+    if (Answer answer = command.handler({printer, line, words, quit})) return *answer;
+    break;
   }
   return "error: unknown or malformed control command (try help): " + line;
 }
