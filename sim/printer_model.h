@@ -108,8 +108,6 @@ class PrinterModel {
   int Variant() const;
 
  private:
-  struct Line;
-  struct Receipt;
   struct Impl;
   std::unique_ptr<Impl> m_impl;
 };

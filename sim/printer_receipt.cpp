@@ -104,10 +104,10 @@ void PrinterModel::Impl::NextLongName(const std::string& text, SimReply& reply) 
 }
 
 void PrinterModel::Impl::FiscalLine(const std::string& text, SimReply& reply) {
+  if (!receipt) return SimStatus(reply, "SOFTPROTOC");
   SimGoodsLine line;
-  const char* refusal = receipt ? ReadGoodsLine(text, line) : "SOFTPROTOC";
-  if (refusal == nullptr) refusal = CheckGoodsLine(line);
-  if (refusal != nullptr) return SimStatus(reply, refusal);
+  if (const char* refusal = ReadGoodsLine(text, line)) return SimStatus(reply, refusal);
+  if (const char* refusal = CheckGoodsLine(line)) return SimStatus(reply, refusal);
   std::int64_t onSale = BookGoodsLine(line);
   PrintGoodsLine(line, reply);
   ++receipt->lines;
@@ -294,11 +294,11 @@ void PrinterModel::Impl::PrintGoodsLine(const SimGoodsLine& line, SimReply& repl
 }
 
 void PrinterModel::Impl::CloseReceipt(const std::string& text, SimReply& reply) {
+  if (!receipt) return SimStatus(reply, "SOFTPROTOC");
   SimPayment payment;
-  const char* refusal = receipt ? ReadPayment(text, payment) : "SOFTPROTOC";
-  SimReceiptTotals totals = refusal == nullptr ? ReceiptTotals() : SimReceiptTotals{};
-  if (refusal == nullptr) refusal = TakePayment(totals, payment);
-  if (refusal != nullptr) return SimStatus(reply, refusal);
+  if (const char* refusal = ReadPayment(text, payment)) return SimStatus(reply, refusal);
+  const SimReceiptTotals totals = ReceiptTotals();
+  if (const char* refusal = TakePayment(totals, payment)) return SimStatus(reply, refusal);
   BookReceipt(totals);
   PrintReceipt(totals, payment, reply);
   const SimReceipt& r = *receipt;
