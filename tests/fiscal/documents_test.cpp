@@ -75,6 +75,9 @@ TEST_F(DocumentsTest, PeriodicReportByOleDates) {
   EXPECT_EQ(SentText(),
             "IREP2004030120040331|IREP1899122918991230|IREP1800061518000615|"
             "IREP0100010199991231|IREPInvalid DateTimeInvalid DateTime|IREP2004030220040302");
+  Connect();  // generation 1, variant 3
+  EXPECT_EQ(Link().PeriodicalFiscalReportDate(march1, march31), 1);
+  EXPECT_EQ(SentText(), "FIRP2004030120040331");
 }
 
 TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {

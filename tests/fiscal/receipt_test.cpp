@@ -87,10 +87,6 @@ TEST_F(ReceiptTest, LongNameAndOpenCutsFollowTheModel) {
   EXPECT_EQ(Link().AbortCheck(), 1);
   EXPECT_TRUE(m_clock.TakeSlept().empty());
 
-  Connect(kGen0);
-  ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
-  EXPECT_EQ(Link().FiscalLine(W("Молоко пастеризоване"), 1, 100, 0, 0, 0, 5), 100);
-
   // Generation 1 variant 2: 15 characters of department, a long name cut to 24.
   Connect(kVariant2);
   ASSERT_EQ(Link().OpenCheck(W("Відділ продуктів харчування")), 1);
@@ -128,6 +124,13 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegers) {
   EXPECT_EQ(Link().Sums().groupSales[0], 2000);
   ASSERT_EQ(Sent().size(), 1u);
   EXPECT_EQ(Sent()[0].substr(41, 13), "А12000000000");  // UTF-8: А is 2 bytes
+  // Group Е is not programmed: its field keeps its six characters, and the line no tax.
+  Reset();
+  const ReceiptSums before = Link().Sums();
+  EXPECT_EQ(Link().FiscalLine("F", 1, 1000, 0, 6, 0, 0), 1000);
+  EXPECT_EQ(SentText(), "FISCF           0000010000000010000000110" + Groups(6, "Е00000") + "0000");
+  EXPECT_EQ(Link().Sums().Total() - before.Total(), 1000);
+  EXPECT_EQ(Link().Sums().includedTaxes, before.includedTaxes);
 }
 
 TEST_F(ReceiptTest, PrinterTaxFigureCorrectsOnlyTaxesTheLineCarries) {
@@ -343,6 +346,20 @@ TEST_F(ReceiptTest, AReturnReceiptLeftOpenKeepsItsDirection) {
   ASSERT_EQ(Link().FiscalLine("B", 1, 1000, 0, 0, 0, 0), 1000);
   EXPECT_EQ(SentText().substr(0, 4), "BFIS");
   EXPECT_TRUE(Link().IsReturnCheck());
+}
+
+TEST_F(ReceiptTest, ClosingThePortAbortsTheOpenReceipt) {
+  Connect();
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  ASSERT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1200);
+  Reset();
+  EXPECT_EQ(Link().ClosePort(), 0);
+  EXPECT_EQ(SentText(), "CANC");
+  EXPECT_FALSE(Link().IsCheckOpen());
+  // Without a receipt the close sends nothing.
+  Connect();
+  EXPECT_EQ(Link().ClosePort(), 0);
+  EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(ReceiptTest, StatusWindowFollowsTheReceipt) {
