@@ -30,6 +30,7 @@ std::shared_ptr<EventHub::Subscription> EventHub::Subscribe(
 
 void EventHub::Publish(const std::string& name, const nlohmann::json& data) {
   std::function<void()> onIdle;
+  std::vector<std::function<void()>> woken;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_subscriptions.empty()) return;
@@ -41,14 +42,17 @@ void EventHub::Publish(const std::string& name, const nlohmann::json& data) {
         s->m_ended = true;
         s->m_queue.clear();
         dropped = true;
+        if (s->m_onEvent) woken.push_back(s->m_onEvent);
         continue;
       }
       s->m_queue.push_back({name, data});
       live = true;
+      if (s->m_onEvent) woken.push_back(s->m_onEvent);
     }
     m_wake.notify_all();
     if (dropped && !live) onIdle = m_onIdle;
   }
+  for (const auto& wake : woken) wake();
   if (onIdle) onIdle();
 }
 
@@ -66,14 +70,19 @@ void EventHub::SetOnIdle(std::function<void()> onIdle) {
 
 void EventHub::Close() {
   std::function<void()> onIdle;
+  std::vector<std::function<void()>> woken;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_closed) return;
     m_closed = true;
-    for (Subscription* s : m_subscriptions) s->m_ended = true;
+    for (Subscription* s : m_subscriptions) {
+      s->m_ended = true;
+      if (s->m_onEvent) woken.push_back(s->m_onEvent);
+    }
     onIdle = m_onIdle;
     m_wake.notify_all();
   }
+  for (const auto& wake : woken) wake();
   if (onIdle) onIdle();
 }
 
@@ -102,6 +111,11 @@ bool EventHub::Subscription::Next(std::chrono::milliseconds wait,
   events.assign(std::make_move_iterator(m_queue.begin()), std::make_move_iterator(m_queue.end()));
   m_queue.clear();
   return true;
+}
+
+void EventHub::Subscription::SetOnEvent(std::function<void()> onEvent) {
+  std::lock_guard<std::mutex> lock(m_hub.m_mutex);
+  m_onEvent = std::move(onEvent);
 }
 
 std::string FormatStreamEvent(const StreamEvent& event) {

@@ -57,12 +57,16 @@ class EventHub {
     // Waits up to `wait` for events and takes them all. False when the stream is over (the hub
     // closed, or this subscriber fell too far behind).
     bool Next(std::chrono::milliseconds wait, std::vector<StreamEvent>& events);
+    // Called, on the publisher's thread and without the hub's lock, whenever an event has been
+    // queued or the stream has ended: a reader that does not wait in Next looks then.
+    void SetOnEvent(std::function<void()> onEvent);
 
    private:
     friend class EventHub;
     EventHub& m_hub;
     std::deque<StreamEvent> m_queue;  // guarded by m_hub.m_mutex
     bool m_ended = false;             // guarded by m_hub.m_mutex
+    std::function<void()> m_onEvent;  // guarded by m_hub.m_mutex
   };
 
  private:

@@ -1,267 +1,414 @@
 #include "app/http_server.h"
 
-#include <httplib.h>
-
-#include <algorithm>
+#include <boost/asio.hpp>
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <chrono>
 #include <optional>
-#include <sstream>
-
-#include "app/argument_conversion.h"
-#include "app/typelib_document.h"
-#include "app/web_assets.h"
-#include "link/link_stats.h"
-#include "link/receipt_journal.h"
-#include "platform/codepage.h"
-#include "platform/settings_store.h"
-#include "platform/string_table.h"
+#include <thread>
+#include <type_traits>
 
 namespace vekta {
 
 namespace {
 
-using nlohmann::json;
+namespace asio = boost::asio;
+namespace beast = boost::beast;
+namespace http = beast::http;
+using tcp = asio::ip::tcp;
+using namespace std::chrono_literals;
 
-constexpr const char* kJsonType = "application/json; charset=utf-8";
-constexpr std::size_t kMaxIdempotencyKey = 200;
-constexpr int kMessageUnknownPrinter = 107;
+constexpr auto kWriteDeadline = 30s;
+// A closing connection reads what the peer still sends for this long, so that the answer is
+// not lost to a reset.
+constexpr auto kLingerDeadline = 2s;
 // A page that has gone is noticed only when a write to it fails: the stream writes at least
 // this often, so that a prompt does not wait long for a page that is no longer there.
-constexpr auto kStreamHeartbeat = std::chrono::seconds(1);
-constexpr std::size_t kMaxPages = 16;
+constexpr auto kStreamHeartbeat = 1s;
+constexpr std::size_t kMaxHeaderBytes = 16 * 1024;
+constexpr std::size_t kReadChunk = 4096;
+constexpr int kBacklog = 1024;
 
-std::string Dump(const json& j) {
-  return j.dump(-1, ' ', false, json::error_handler_t::replace);
+using PlainStream = beast::tcp_stream;
+using TlsStream = beast::ssl_stream<beast::tcp_stream>;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
-void SendJson(httplib::Response& res, int status, const json& body) {
-  res.status = status;
-  res.set_content(Dump(body), kJsonType);
-}
-
-void SendError(httplib::Response& res, const ProtocolError& error) {
-  SendJson(res, error.status, {{"error", error.text}, {"hresult", HresultHex(error.hresult)}});
-}
-
-void SendError(httplib::Response& res, int status, HRESULT hr, std::string text) {
-  SendError(res, ProtocolError{status, hr, std::move(text)});
-}
-
-// The request body as JSON: null when empty. Refuses invalid UTF-8, malformed JSON and a body
-// that does not say it is JSON.
-bool ParseBody(const httplib::Request& req, httplib::Response& res, json& out) {
-  if (req.body.empty()) {
-    out = nullptr;
-    return true;
-  }
-  const std::string type = req.get_header_value("Content-Type");
-  if (type.rfind("application/json", 0) != 0) {
-    SendError(res, 415, E_INVALIDARG, "the body must be application/json");
-    return false;
-  }
-  if (!IsValidUtf8(req.body)) {
-    SendError(res, 400, E_INVALIDARG, "the body is not valid UTF-8");
-    return false;
-  }
-  out = json::parse(req.body, nullptr, false);
-  if (out.is_discarded()) {
-    SendError(res, 400, E_INVALIDARG, "malformed JSON");
-    return false;
-  }
-  return true;
-}
-
-const char* ClassName(ObjectClass cls) {
-  return cls == ObjectClass::kOrbis ? "Orbis" : "VektaManager";
-}
-
-const InterfaceInfo& InterfaceOf(ObjectClass cls) {
-  return cls == ObjectClass::kOrbis ? OrbisInterface() : VektaManagerInterface();
-}
-
-std::optional<ObjectClass> ClassFromName(const std::string& progid) {
-  if (progid == "VektaManager.Orbis" || progid == "VektaManager.Orbis.1" || progid == "Orbis") {
-    return ObjectClass::kOrbis;
-  }
-  if (progid == "VektaManager.Application" || progid == "VektaManager") {
-    return ObjectClass::kVektaManager;
-  }
-  return std::nullopt;
-}
-
-bool IsEmptyArgs(const json& args) {
-  return args.is_null() || ((args.is_array() || args.is_object()) && args.empty());
-}
-
-// Runs one checked call and renders its envelope.
-StoredResponse RunCall(ServedObject& object, const MemberInfo& member, InvokeKind kind,
-                       const std::vector<Value>& args) {
-  if (object.Class() == ObjectClass::kOrbis) {
-    OrbisCallResult r = object.CallOrbis(member, args);
-    json out = json::object();
-    for (const auto& [name, value] : r.outs) out[name] = ValueToJson(value);
-    std::string name = HresultName(r.hr);
-    if (name.empty()) name = HresultHex(r.hr);
-    return {200,
-            Dump({{"hresult", HresultHex(r.hr)},
-                  {"hresultName", name},
-                  {"ok", Succeeded(r.hr)},
-                  {"out", out}}),
-            {}};
-  }
-  Value v = object.CallVektaManager(member, kind, args);
-  if (kind == InvokeKind::kPropertyPut) return {200, Dump({{"value", nullptr}}), {}};
-  return {200, Dump({{"value", ValueToJson(v)}}), {}};
-}
-
-// Keeps a call-in-flight mark on an object for the length of a request.
-class CallScope {
- public:
-  CallScope(ObjectTable& table, std::shared_ptr<ObjectTable::Entry> entry)
-      : m_table(table), m_entry(std::move(entry)) {}
-  ~CallScope() {
-    if (m_entry) m_table.EndCall(m_entry);
-  }
-  CallScope(const CallScope&) = delete;
-  CallScope& operator=(const CallScope&) = delete;
-
- private:
-  ObjectTable& m_table;
-  std::shared_ptr<ObjectTable::Entry> m_entry;
-};
-
-void Dispatch(ObjectTable& objects, const httplib::Request& req, httplib::Response& res,
-              const std::string& id,
-              const std::function<const MemberInfo*(ObjectClass, const json&, InvokeKind&, json&,
-                                                    ProtocolError&)>& resolve) {
-  json body;
-  if (!ParseBody(req, res, body)) return;
-  const std::string key = req.get_header_value("Idempotency-Key");
-  if (key.size() > kMaxIdempotencyKey) {
-    SendError(res, 400, E_INVALIDARG, "Idempotency-Key is limited to 200 characters");
-    return;
-  }
-  auto found = objects.Find(id);
-  if (!found) {
-    SendError(res, 404, RPC_E_DISCONNECTED, "no such object (unknown or released)");
-    return;
-  }
-  ProtocolError error;
-  InvokeKind kind = InvokeKind::kMethod;
-  json args;
-  const MemberInfo* member = resolve(found->object->Class(), body, kind, args, error);
-  if (!member) {
-    SendError(res, error);
-    return;
-  }
-  auto values = ConvertArguments(InParameters(*member, kind), args, error);
-  if (!values) {
-    SendError(res, error);
-    return;
-  }
-  // Only a request that fits counts as a call: it renews the lease and keeps the object alive.
-  auto entry = objects.BeginCall(id);
-  if (!entry) {
-    SendError(res, 404, RPC_E_DISCONNECTED, "no such object (unknown or released)");
-    return;
-  }
-  CallScope scope(objects, entry);
-  StoredResponse response;
-  {
-    std::lock_guard<std::mutex> lock(entry->callMutex);
-    // A key stands for one call: a repeat of that call gets its answer, any other call with the
-    // same key is refused, since answering it from the record would report as done a call
-    // that never ran.
-    json call = json::array();
-    for (const auto& value : *values) call.push_back(ValueToJson(value));
-    const std::string fingerprint = std::to_string(member->dispid) + ":" +
-                                    std::to_string(static_cast<int>(kind)) + ":" + call.dump();
-    auto stored = key.empty() ? entry->idempotent.end() : entry->idempotent.find(key);
-    if (stored != entry->idempotent.end() && stored->second.call != fingerprint) {
-      SendError(res, 422, E_INVALIDARG,
-                "Idempotency-Key was already used on this object for another call (another "
-                "member or other arguments): nothing was run");
-      return;
-    }
-    if (stored != entry->idempotent.end()) {
-      response = stored->second;
-      res.set_header("Idempotent-Replay", "true");
+// The path of a request target: without its query, %XX decoded.
+std::string PathOf(std::string_view target) {
+  target = target.substr(0, target.find('?'));
+  std::string path;
+  path.reserve(target.size());
+  for (std::size_t i = 0; i < target.size(); ++i) {
+    if (target[i] == '%' && i + 2 < target.size() && HexDigit(target[i + 1]) >= 0 &&
+        HexDigit(target[i + 2]) >= 0) {
+      path.push_back(static_cast<char>(HexDigit(target[i + 1]) * 16 + HexDigit(target[i + 2])));
+      i += 2;
     } else {
-      response = RunCall(*entry->object, *member, kind, *values);
-      response.call = fingerprint;
-      if (!key.empty()) {
-        entry->idempotent.emplace(key, response);
-        entry->idempotentOrder.push_back(key);
-        if (entry->idempotentOrder.size() > ObjectTable::kMaxStoredResponses) {
-          entry->idempotent.erase(entry->idempotentOrder.front());
-          entry->idempotentOrder.pop_front();
-        }
-      }
+      path.push_back(target[i]);
     }
   }
-  res.status = response.status;
-  res.set_content(response.body, kJsonType);
+  return path;
+}
+
+HttpResponse ErrorAnswer(int status, std::string text) {
+  HttpResponse res;
+  SendError(res, status, E_INVALIDARG, std::move(text));
+  res.close = true;
+  return res;
 }
 
 }  // namespace
 
-std::string VersionText() {
-  std::string v = VEKTA_VERSION;
-  for (char& c : v) {
-    if (c == '.') c = ',';
+struct HttpServer::Impl {
+  explicit Impl(ServerContext context)
+      : executors(context.config.workers),
+        router(context, executors, [this] { return connections.load(); }) {}
+
+  void Accept();
+  void OnAccept(tcp::socket socket);
+  void Refuse(tcp::socket socket);
+
+  // Declared in the order they may go: the sessions that the context still holds at its end
+  // count themselves out, and a TLS session needs its context.
+  std::atomic<std::size_t> connections{0};
+  std::atomic<bool> stopped{false};
+  std::optional<asio::ssl::context> tls;
+  asio::io_context ioc;
+  tcp::acceptor acceptor{ioc};
+  asio::steady_timer acceptRetry{ioc};
+  CallExecutors executors;
+  ApiRouter router;
+  int port = 0;
+};
+
+namespace {
+
+// One connection: reads a request, has the router answer it, writes the answer, and reads the
+// next; requests that came pipelined wait in the buffer and are answered in order.
+template <class Stream>
+class Session : public std::enable_shared_from_this<Session<Stream>> {
+ public:
+  static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
+
+  Session(HttpServer::Impl& server, Stream stream, std::string peer)
+      : m_server(server),
+        m_stream(std::move(stream)),
+        m_peer(std::move(peer)),
+        m_beat(m_stream.get_executor()) {
+    ++m_server.connections;
   }
-  return v;
+  ~Session() { --m_server.connections; }
+
+  void Start() {
+    if constexpr (kTls) {
+      Tcp().expires_after(Config().headerDeadline);
+      m_stream.async_handshake(asio::ssl::stream_base::server,
+                               [self = this->shared_from_this()](beast::error_code ec) {
+                                 if (ec) return self->Close();
+                                 self->ReadHeader();
+                               });
+    } else {
+      ReadHeader();
+    }
+  }
+
+ private:
+  beast::tcp_stream& Tcp() { return beast::get_lowest_layer(m_stream); }
+  const ServerConfig& Config() const { return m_server.router.Config(); }
+
+  // Between requests: the next one may already be in the buffer; else the connection may stay
+  // idle for a while.
+  void WaitForRequest() {
+    if (m_buffer.size() > 0) return ReadHeader();
+    Tcp().expires_after(Config().idleDeadline);
+    m_stream.async_read_some(
+        m_buffer.prepare(kReadChunk),
+        [self = this->shared_from_this()](beast::error_code ec, std::size_t n) {
+          if (ec) return self->Close();
+          self->m_buffer.commit(n);
+          self->ReadHeader();
+        });
+  }
+
+  void ReadHeader() {
+    m_parser.emplace();
+    m_parser->header_limit(kMaxHeaderBytes);
+    m_parser->body_limit(kMaxBodyBytes);
+    Tcp().expires_after(Config().headerDeadline);
+    http::async_read_header(m_stream, m_buffer, *m_parser,
+                            [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                              self->OnHeader(ec);
+                            });
+  }
+
+  // A size over the limits is refused as soon as the header says so.
+  bool Refused(beast::error_code ec) {
+    if (ec == http::error::body_limit) {
+      Answer(ErrorAnswer(413, "the body is limited to 64 KiB"));
+    } else if (ec == http::error::header_limit) {
+      Answer(ErrorAnswer(431, "the request headers are limited to 16 KiB"));
+    } else if (ec.category() == http::make_error_code(http::error::end_of_stream).category() &&
+               ec != http::error::end_of_stream && ec != http::error::partial_message) {
+      Answer(ErrorAnswer(400, "malformed HTTP request"));
+    } else {
+      Close();  // the peer went, or let its deadline pass
+    }
+    return true;
+  }
+
+  void OnHeader(beast::error_code ec) {
+    if (ec) {
+      Refused(ec);
+      return;
+    }
+    if (m_parser->is_done()) return OnRequest();
+    auto& message = m_parser->get();
+    if (beast::iequals(message[http::field::expect], "100-continue")) {
+      auto go = std::make_shared<http::response<http::empty_body>>(http::status::continue_,
+                                                                   message.version());
+      Tcp().expires_after(kWriteDeadline);
+      http::async_write(m_stream, *go,
+                        [self = this->shared_from_this(), go](beast::error_code ec, std::size_t) {
+                          if (ec) return self->Close();
+                          self->ReadBody();
+                        });
+      return;
+    }
+    ReadBody();
+  }
+
+  void ReadBody() {
+    Tcp().expires_after(Config().bodyDeadline);
+    http::async_read(m_stream, m_buffer, *m_parser,
+                     [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                       if (ec) {
+                         self->Refused(ec);
+                         return;
+                       }
+                       self->OnRequest();
+                     });
+  }
+
+  void OnRequest() {
+    Tcp().expires_never();
+    http::request<http::string_body> message = m_parser->release();
+    m_version = message.version();
+    m_keepAlive = message.keep_alive();
+    HttpRequest req;
+    req.method = std::string(message.method_string());
+    req.path = PathOf(message.target());
+    for (const auto& field : message) {
+      req.headers.emplace_back(std::string(field.name_string()), std::string(field.value()));
+    }
+    req.body = std::move(message.body());
+    req.remoteAddress = m_peer;
+    m_server.router.Handle(std::move(req), [self = this->shared_from_this()](HttpResponse res) {
+      asio::post(self->m_stream.get_executor(),
+                 [self, res = std::move(res)]() mutable { self->Answer(std::move(res)); });
+    });
+  }
+
+  void Answer(HttpResponse res) {
+    if (res.stream) return StartStream(std::move(res));
+    auto message = std::make_shared<http::response<http::string_body>>(
+        static_cast<http::status>(res.status), m_version);
+    for (const auto& [name, value] : res.headers) message->set(name, value);
+    if (!res.contentType.empty()) message->set(http::field::content_type, res.contentType);
+    message->body() = std::move(res.body);
+    const bool keepAlive = m_keepAlive && !res.close;
+    message->keep_alive(keepAlive);
+    message->prepare_payload();
+    Tcp().expires_after(kWriteDeadline);
+    http::async_write(
+        m_stream, *message,
+        [self = this->shared_from_this(), message, keepAlive](beast::error_code ec, std::size_t) {
+          if (ec) return self->Close();
+          if (!keepAlive) return self->Linger();
+          self->WaitForRequest();
+        });
+  }
+
+  // The event stream: headers, then a chunk whenever there is something to send, and a
+  // heartbeat when there was nothing for a while.
+  void StartStream(HttpResponse res) {
+    m_events = std::move(res.stream);
+    auto head = std::make_shared<http::response<http::empty_body>>(http::status::ok, m_version);
+    for (const auto& [name, value] : res.headers) head->set(name, value);
+    head->set(http::field::content_type, res.contentType);
+    head->chunked(true);
+    head->keep_alive(false);
+    auto serializer = std::make_shared<http::response_serializer<http::empty_body>>(*head);
+    Tcp().expires_after(kWriteDeadline);
+    http::async_write_header(
+        m_stream, *serializer,
+        [self = this->shared_from_this(), head, serializer](beast::error_code ec, std::size_t) {
+          if (ec) return self->EndStream();
+          std::weak_ptr<Session> weak = self;
+          self->m_events->SetWake([weak] {
+            if (auto s = weak.lock()) {
+              asio::post(s->m_stream.get_executor(), [s] { s->Pump(false); });
+            }
+          });
+          self->Beat();
+          self->Pump(false);
+        });
+  }
+
+  void Beat() {
+    m_beat.expires_after(kStreamHeartbeat);
+    m_beat.async_wait([self = this->shared_from_this()](beast::error_code ec) {
+      if (ec || !self->m_events) return;
+      self->Pump(true);
+      self->Beat();
+    });
+  }
+
+  void Pump(bool heartbeat) {
+    if (!m_events) return;
+    if (m_writing) {
+      m_pumpAgain = true;
+      return;
+    }
+    std::string text;
+    if (!m_events->Take(text)) {
+      m_writing = true;
+      Tcp().expires_after(kWriteDeadline);
+      asio::async_write(
+          m_stream, http::make_chunk_last(),
+          [self = this->shared_from_this()](beast::error_code, std::size_t) { self->EndStream(); });
+      return;
+    }
+    if (text.empty() && heartbeat) text = m_events->Heartbeat();
+    if (text.empty()) return;
+    m_writing = true;
+    m_chunk = std::move(text);
+    Tcp().expires_after(kWriteDeadline);
+    asio::async_write(m_stream, http::make_chunk(asio::buffer(m_chunk)),
+                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                        self->m_writing = false;
+                        if (ec) return self->EndStream();
+                        if (self->m_pumpAgain) {
+                          self->m_pumpAgain = false;
+                          self->Pump(false);
+                        }
+                      });
+  }
+
+  void EndStream() {
+    m_events.reset();  // ends the subscription
+    m_beat.cancel();
+    Close();
+  }
+
+  // After an answer that ends the connection: what the peer still sends is read and dropped
+  // for a moment, so that closing does not reset the connection before the answer is read.
+  void Linger() {
+    beast::error_code ec;
+    Tcp().socket().shutdown(tcp::socket::shutdown_send, ec);
+    Tcp().expires_after(kLingerDeadline);
+    Drain();
+  }
+
+  void Drain() {
+    m_buffer.clear();
+    Tcp().async_read_some(m_buffer.prepare(kReadChunk),
+                          [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                            if (ec) return self->Close();
+                            self->Drain();
+                          });
+  }
+
+  void Close() {
+    beast::error_code ec;
+    Tcp().socket().shutdown(tcp::socket::shutdown_both, ec);
+    Tcp().close();
+  }
+
+  HttpServer::Impl& m_server;
+  Stream m_stream;
+  std::string m_peer;
+  beast::flat_buffer m_buffer;
+  std::optional<http::request_parser<http::string_body>> m_parser;
+  unsigned m_version = 11;
+  bool m_keepAlive = true;
+  // the event stream
+  std::shared_ptr<ResponseStream> m_events;
+  asio::steady_timer m_beat;
+  std::string m_chunk;
+  bool m_writing = false;
+  bool m_pumpAgain = false;
+};
+
+}  // namespace
+
+void HttpServer::Impl::Accept() {
+  acceptor.async_accept(asio::make_strand(ioc), [this](beast::error_code ec, tcp::socket socket) {
+    if (ec == asio::error::operation_aborted || stopped.load()) return;
+    if (!ec) {
+      OnAccept(std::move(socket));
+      return Accept();
+    }
+    // Out of descriptors, say: try again in a moment rather than spin.
+    acceptRetry.expires_after(50ms);
+    acceptRetry.async_wait([this](beast::error_code wait) {
+      if (!wait) Accept();
+    });
+  });
 }
 
-HttpServer::HttpServer(ServerContext context) : m_context(std::move(context)) {
-  const ServerConfig& config = m_context.config;
-  if (config.Tls()) {
-    m_server =
-        std::make_unique<httplib::SSLServer>(config.certFile.c_str(), config.keyFile.c_str());
-  } else {
-    m_server = std::make_unique<httplib::Server>();
+void HttpServer::Impl::OnAccept(tcp::socket socket) {
+  beast::error_code ec;
+  // Small answers must not wait for the peer's delayed acknowledgement.
+  socket.set_option(tcp::no_delay(true), ec);
+  const auto peer = socket.remote_endpoint(ec);
+  if (ec) return;
+  if (connections.load() >= static_cast<std::size_t>(router.Config().maxConnections)) {
+    return Refuse(std::move(socket));
   }
-  const int workers = config.workers;
-  m_server->new_task_queue = [workers] {
-    return new httplib::ThreadPool(static_cast<std::size_t>(workers));
-  };
-  // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would let a second
-  // server bind the same port and take half of the first one's clients.
-  m_server->set_socket_options([](socket_t sock) {
-    int yes = 1;
-    ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+  std::string address = peer.address().to_string();
+  if (tls) {
+    std::make_shared<Session<TlsStream>>(*this, TlsStream(std::move(socket), *tls),
+                                         std::move(address))
+        ->Start();
+  } else {
+    std::make_shared<Session<PlainStream>>(*this, PlainStream(std::move(socket)),
+                                           std::move(address))
+        ->Start();
+  }
+}
+
+void HttpServer::Impl::Refuse(tcp::socket socket) {
+  // Plain text even on a TLS port: the peer gets a readable reason or, at worst, a close.
+  static const std::string kBody =
+      R"json({"error":"too many open connections ([Server] MaxConnections)","hresult":"0x800706BA"})json";
+  static const std::string kAnswer =
+      "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json; charset=utf-8\r\n"
+      "Connection: close\r\nContent-Length: " +
+      std::to_string(kBody.size()) + "\r\n\r\n" + kBody;
+  auto held = std::make_shared<tcp::socket>(std::move(socket));
+  asio::async_write(*held, asio::buffer(kAnswer), [held](beast::error_code, std::size_t) {
+    beast::error_code ec;
+    held->shutdown(tcp::socket::shutdown_both, ec);
+    held->close(ec);
   });
-  // Small answers must not wait for the peer's delayed acknowledgement (40 ms a call).
-  m_server->set_tcp_nodelay(true);
-  m_server->set_payload_max_length(kMaxBodyBytes);
-  m_server->set_keep_alive_max_count(10000);
-  // Each open connection holds a worker while it waits for its next request: an idle client
-  // gives its worker back after 5 s.
-  m_server->set_keep_alive_timeout(5);
-  // A call may wait on a printer for a long report; the socket must not give up first.
-  m_server->set_read_timeout(30, 0);
-  m_server->set_write_timeout(30, 0);
-  m_server->set_error_handler([](const httplib::Request&, httplib::Response& res) {
-    if (!res.body.empty()) return;
-    if (res.status == 413) {
-      SendError(res, 413, E_INVALIDARG, "the body is limited to 64 KiB");
-    } else if (res.status == 404) {
-      SendError(res, 404, E_INVALIDARG, "no such resource");
-    } else {
-      SendError(res, res.status, E_INVALIDARG, "HTTP " + std::to_string(res.status));
-    }
-  });
-  m_server->set_exception_handler(
-      [](const httplib::Request& req, httplib::Response& res, std::exception_ptr caught) {
-        try {
-          if (caught) std::rethrow_exception(caught);
-        } catch (...) {
-          const std::string where = req.method + " " + req.path.substr(0, 200);
-          LogCaught(where.c_str());
-        }
-        SendError(res, 500, E_UNEXPECTED, "internal error");
-      });
-  RegisterRoutes();
+}
+
+HttpServer::HttpServer(ServerContext context) : m_impl(std::make_unique<Impl>(context)) {
+  const ServerConfig& config = m_impl->router.Config();
+  if (config.Tls()) {
+    m_impl->tls.emplace(asio::ssl::context::tls_server);
+    m_impl->tls->set_options(asio::ssl::context::default_workarounds |
+                             asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                             asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+  }
 }
 
 HttpServer::~HttpServer() {
@@ -269,561 +416,67 @@ HttpServer::~HttpServer() {
 }
 
 bool HttpServer::Tls() const {
-  return m_context.config.Tls();
+  return m_impl->router.Config().Tls();
+}
+
+int HttpServer::Port() const {
+  return m_impl->port;
 }
 
 bool HttpServer::Bind() {
-  if (!m_server->is_valid()) return false;
-  const ServerConfig& config = m_context.config;
-  if (config.listen.port == 0) {
-    m_port = m_server->bind_to_any_port(config.listen.host.c_str());
-    // The own origin of the Origin check is the port actually bound.
-    m_context.config.listen.port = m_port;
-    return m_port > 0;
+  const ServerConfig& config = m_impl->router.Config();
+  beast::error_code ec;
+  if (m_impl->tls) {
+    m_impl->tls->use_certificate_chain_file(config.certFile, ec);
+    if (!ec) m_impl->tls->use_private_key_file(config.keyFile, asio::ssl::context::pem, ec);
+    if (ec) return false;
   }
-  if (!m_server->bind_to_port(config.listen.host.c_str(), config.listen.port)) return false;
-  m_port = config.listen.port;
+  tcp::resolver resolver(m_impl->ioc);
+  const auto endpoints =
+      resolver.resolve(config.listen.host, std::to_string(config.listen.port),
+                       tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+  if (ec || endpoints.empty()) return false;
+  const tcp::endpoint endpoint = endpoints.begin()->endpoint();
+  tcp::acceptor& acceptor = m_impl->acceptor;
+  acceptor.open(endpoint.protocol(), ec);
+  // SO_REUSEADDR only, never SO_REUSEPORT: a second server must not bind the same port and take
+  // half of the first one's clients.
+  if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+  if (!ec) acceptor.bind(endpoint, ec);
+  if (!ec) acceptor.listen(kBacklog, ec);
+  if (ec) {
+    acceptor.close(ec);
+    return false;
+  }
+  m_impl->port = acceptor.local_endpoint(ec).port();
+  // The own origin of the Origin check is the port actually bound.
+  m_impl->router.SetListenPort(m_impl->port);
+  m_impl->Accept();
   return true;
 }
 
 void HttpServer::Serve() {
-  m_server->listen_after_bind();
+  const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 4u);
+  std::vector<std::thread> more;
+  for (unsigned i = 1; i < threads; ++i) more.emplace_back([this] { m_impl->ioc.run(); });
+  m_impl->ioc.run();
+  for (std::thread& t : more) t.join();
 }
 
 void HttpServer::Stop() {
-  if (m_context.events) m_context.events->Close();
-  if (m_server) m_server->stop();
-}
-
-HttpServer::Handler HttpServer::Guarded(Handler handler) {
-  return [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
-    ++m_requests;
-    const RequestCheck check =
-        CheckRequest(m_context.config, req.remote_addr, req.get_header_value("Authorization"),
-                     req.get_header_value("Host"), req.get_header_value("Origin"));
-    if (check.status != 0) {
-      ++m_refused;
-      SendError(res, check.status, E_ACCESSDENIED, check.reason);
-      if (check.status == 401) res.set_header("WWW-Authenticate", "Bearer");
-      return;
-    }
-    AllowOrigin(req, res);
-    {
-      std::lock_guard<std::mutex> lock(m_runningMutex);
-      if (m_closing) {
-        SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down");
-        return;
-      }
-      ++m_running;
-    }
-    struct Done {
-      HttpServer& server;
-      ~Done() {
-        std::lock_guard<std::mutex> lock(server.m_runningMutex);
-        if (--server.m_running == 0) server.m_runningDone.notify_all();
-      }
-    } done{*this};
-    handler(req, res);
-  };
-}
-
-void HttpServer::AllowOrigin(const httplib::Request& req, httplib::Response& res) {
-  // An origin that passed the check may read the answer (a web POS page calling with fetch).
-  const std::string origin = req.get_header_value("Origin");
-  if (origin.empty()) return;
-  res.set_header("Access-Control-Allow-Origin", origin);
-  res.set_header("Vary", "Origin");
-  res.set_header("Access-Control-Expose-Headers", "Idempotent-Replay");
-}
-
-void HttpServer::Preflight(const httplib::Request& req, httplib::Response& res) {
-  // A browser asks before a call from another origin, without the token (it never sends
-  // credentials on a preflight): Host and Origin decide; the call itself still needs the token.
-  ServerConfig withoutToken = m_context.config;
-  withoutToken.token.clear();
-  const std::string origin = req.get_header_value("Origin");
-  const RequestCheck check =
-      CheckRequest(withoutToken, req.remote_addr, "", req.get_header_value("Host"), origin);
-  if (origin.empty() || check.status != 0) {
-    ++m_refused;
-    SendError(res, origin.empty() ? 400 : check.status, E_ACCESSDENIED,
-              origin.empty() ? "a preflight names its Origin" : check.reason);
-    return;
-  }
-  AllowOrigin(req, res);
-  res.set_header("Access-Control-Allow-Methods", "GET, POST, PUT, DELETE");
-  res.set_header("Access-Control-Allow-Headers", "Content-Type, Idempotency-Key, Authorization");
-  res.set_header("Access-Control-Max-Age", "600");
-  res.status = 204;
+  if (m_impl->stopped.exchange(true)) return;
+  m_impl->router.BeginClosing();
+  m_impl->ioc.stop();
+  // The calls still queued are dropped; the ones running finish and find the server gone.
+  m_impl->executors.Stop();
 }
 
 void HttpServer::BeginClosing() {
-  {
-    std::lock_guard<std::mutex> lock(m_runningMutex);
-    m_closing = true;
-  }
-  // ends every stream, and with the last page gone every open prompt takes its default
-  if (m_context.events) m_context.events->Close();
+  m_impl->router.BeginClosing();
 }
 
 void HttpServer::WaitForCalls() {
-  std::unique_lock<std::mutex> lock(m_runningMutex);
-  m_runningDone.wait(lock, [this] { return m_running == 0; });
-}
-
-void HttpServer::RegisterRoutes() {
-  using namespace std::placeholders;
-  httplib::Server& s = *m_server;
-  const std::string obj = "/api/v1/objects/([^/]{1,100})";
-  // Attaching, detaching and locking change the connection list that pages watch.
-  auto objectCall = [this](Handler handler) {
-    return Guarded(
-        [this, handler = std::move(handler)](const httplib::Request& req, httplib::Response& res) {
-          handler(req, res);
-          PublishConnectionsIfChanged();
-        });
-  };
-  s.Options(".*", std::bind(&HttpServer::Preflight, this, _1, _2));
-  s.Post("/api/v1/objects", objectCall(std::bind(&HttpServer::CreateObject, this, _1, _2)));
-  s.Post(obj + "/call/([^/]{1,100})", objectCall(std::bind(&HttpServer::CallByName, this, _1, _2)));
-  s.Post(obj + "/invoke", objectCall(std::bind(&HttpServer::CallByDispid, this, _1, _2)));
-  s.Post(obj + "/ping", Guarded(std::bind(&HttpServer::Ping, this, _1, _2)));
-  s.Delete(obj, objectCall(std::bind(&HttpServer::ReleaseObject, this, _1, _2)));
-  s.Get("/api/v1/events", Guarded(std::bind(&HttpServer::Events, this, _1, _2)));
-  s.Post("/api/v1/prompts/([^/]{1,100})",
-         Guarded(std::bind(&HttpServer::AnswerPrompt, this, _1, _2)));
-  // The operator's page: the main window at "/", its files under "/web/".
-  auto page = Guarded([](const httplib::Request& req, httplib::Response& res) {
-    const WebAsset* asset = FindWebAsset(req.path);
-    if (!asset) {
-      SendError(res, 404, E_INVALIDARG, "no such resource");
-      return;
-    }
-    for (const auto& [name, value] : WebAssetHeaders()) res.set_header(name, value);
-    res.set_content(asset->body.data(), asset->body.size(), std::string(asset->contentType));
-  });
-  s.Get("/", page);
-  s.Get("/web/([^/]{1,64})", page);
-  s.Get("/api/v1/typelib", Guarded([](const httplib::Request&, httplib::Response& res) {
-          SendJson(res, 200, TypeLibDocument());
-        }));
-  s.Get("/healthz", Guarded([](const httplib::Request&, httplib::Response& res) {
-          res.set_content("ok\n", "text/plain");
-        }));
-  s.Get("/metrics", Guarded(std::bind(&HttpServer::Metrics, this, _1, _2)));
-  s.Get("/api/v1/connections", Guarded(std::bind(&HttpServer::Connections, this, _1, _2)));
-  // The receipts that were in doubt or left by an earlier run, and how each was settled.
-  s.Get("/api/v1/receipts", Guarded([this](const httplib::Request&, httplib::Response& res) {
-          json receipts = json::array();
-          const std::string dir = m_context.config.logDirectory;
-          ReceiptJournal journal(dir.empty() ? "" : dir + "/receipts.sqlite", true);
-          for (const ReceiptJournal::Entry& e : journal.Settled(200)) {
-            receipts.push_back({{"id", e.id},
-                                {"port", e.port},
-                                {"serialNumber", e.serial},
-                                {"state", e.state},
-                                {"total", e.total},
-                                {"settled", e.note},
-                                {"opened", e.opened},
-                                {"updated", e.updated}});
-          }
-          SendJson(res, 200, json{{"receipts", receipts}});
-        }));
-  s.Get("/api/v1/status", Guarded([this](const httplib::Request&, httplib::Response& res) {
-          SendJson(res, 200, m_context.status ? m_context.status() : json::object());
-        }));
-  s.Get("/api/v1/ports", Guarded([this](const httplib::Request&, httplib::Response& res) {
-          std::vector<std::string> ports;
-          if (m_context.ports) {
-            ports = m_context.ports();
-          } else if (m_context.settings) {
-            ports = m_context.settings->ExistingPorts();
-          }
-          SendJson(res, 200, {{"ports", ports}});
-        }));
-  s.Get("/api/v1/settings", Guarded(std::bind(&HttpServer::GetSettings, this, _1, _2)));
-  s.Put("/api/v1/settings", Guarded(std::bind(&HttpServer::PutSettings, this, _1, _2)));
-  s.Get("/api/v1/about", Guarded(std::bind(&HttpServer::About, this, _1, _2)));
-  s.Post("/api/v1/app/exit", Guarded(std::bind(&HttpServer::Exit, this, _1, _2)));
-}
-
-void HttpServer::CreateObject(const httplib::Request& req, httplib::Response& res) {
-  json body;
-  if (!ParseBody(req, res, body)) return;
-  if (!body.is_object()) {
-    SendError(res, 400, E_INVALIDARG, "expected {\"progid\":...} or {\"class\":...}");
-    return;
-  }
-  std::optional<ObjectClass> cls;
-  std::string name;
-  for (const char* field : {"progid", "class"}) {
-    auto it = body.find(field);
-    if (it == body.end()) continue;
-    if (!it->is_string()) {
-      SendError(res, 400, DISP_E_TYPEMISMATCH, std::string(field) + ": a text is expected");
-      return;
-    }
-    name = it->get<std::string>();
-    cls = ClassFromName(name);
-    if (!cls) {
-      SendError(res, 400, REGDB_E_CLASSNOTREG, "no class " + name.substr(0, 100));
-      return;
-    }
-  }
-  if (!cls) {
-    SendError(res, 400, E_INVALIDARG, "expected {\"progid\":...} or {\"class\":...}");
-    return;
-  }
-  std::int64_t leaseMs = kDefaultLeaseMs;
-  if (auto it = body.find("leaseMs"); it != body.end()) {
-    if (!it->is_number_integer()) {
-      SendError(res, 400, DISP_E_TYPEMISMATCH, "leaseMs: a whole number is expected");
-      return;
-    }
-    if (it->is_number_unsigned()
-            ? it->get<std::uint64_t>() > static_cast<std::uint64_t>(kMaxLeaseMs)
-            : (it->get<std::int64_t>() < 1 || it->get<std::int64_t>() > kMaxLeaseMs)) {
-      SendError(res, 400, DISP_E_OVERFLOW, "leaseMs: from 1 to 86400000");
-      return;
-    }
-    leaseMs = it->get<std::int64_t>();
-    if (leaseMs < 1) {
-      SendError(res, 400, DISP_E_OVERFLOW, "leaseMs: from 1 to 86400000");
-      return;
-    }
-  }
-  auto object = m_context.backend->Create(*cls);
-  if (!object) {
-    SendError(res, 500, E_FAIL, "the object cannot be created");
-    return;
-  }
-  const std::string id = m_context.objects->Add(std::move(object), leaseMs);
-  SendJson(res, 201, {{"object", id}, {"class", ClassName(*cls)}, {"leaseMs", leaseMs}});
-}
-
-void HttpServer::CallByName(const httplib::Request& req, httplib::Response& res) {
-  const std::string name = req.matches[2];
-  Dispatch(
-      *m_context.objects, req, res, req.matches[1],
-      [&name](ObjectClass cls, const json& body, InvokeKind& kind, json& args,
-              ProtocolError& error) -> const MemberInfo* {
-        const MemberInfo* member = InterfaceOf(cls).FindByName(name);
-        if (!member) {
-          error = {400, DISP_E_UNKNOWNNAME, "no member " + name + " in " + InterfaceOf(cls).name};
-          return nullptr;
-        }
-        args = body;
-        kind = InvokeKind::kMethod;
-        if (member->kind == MemberKind::kProperty) {
-          kind = IsEmptyArgs(body) ? InvokeKind::kPropertyGet : InvokeKind::kPropertyPut;
-          if (kind == InvokeKind::kPropertyGet) args = nullptr;
-          // {"value":5} or [5] puts the property.
-        }
-        return member;
-      });
-}
-
-void HttpServer::CallByDispid(const httplib::Request& req, httplib::Response& res) {
-  Dispatch(
-      *m_context.objects, req, res, req.matches[1],
-      [](ObjectClass cls, const json& body, InvokeKind& kind, json& args,
-         ProtocolError& error) -> const MemberInfo* {
-        if (!body.is_object() || !body.contains("dispid") || !body["dispid"].is_number_integer()) {
-          error = {400, DISP_E_TYPEMISMATCH, "expected {\"dispid\":N,\"args\":[...]}"};
-          return nullptr;
-        }
-        const auto dispid = body["dispid"].get<std::int64_t>();
-        const MemberInfo* member = dispid > 0 && dispid < 0x10000
-                                       ? InterfaceOf(cls).FindByDispid(static_cast<int>(dispid))
-                                       : nullptr;
-        if (!member) {
-          error = {
-              400, DISP_E_UNKNOWNNAME,
-              "no member with dispid " + std::to_string(dispid) + " in " + InterfaceOf(cls).name};
-          return nullptr;
-        }
-        std::string kindText = "method";
-        if (auto it = body.find("kind"); it != body.end()) {
-          if (!it->is_string()) {
-            error = {400, DISP_E_TYPEMISMATCH, "kind: method, propget or propput"};
-            return nullptr;
-          }
-          kindText = it->get<std::string>();
-        }
-        args = body.contains("args") ? body["args"] : json(nullptr);
-        const bool property = member->kind == MemberKind::kProperty;
-        if (kindText == "method" || kindText == "propget") {
-          // A late-binding client may get a property with a method call and call a
-          // method with no arguments as a property get.
-          kind = property ? InvokeKind::kPropertyGet : InvokeKind::kMethod;
-        } else if (kindText == "propput" && property) {
-          kind = InvokeKind::kPropertyPut;
-        } else {
-          error = {400, DISP_E_UNKNOWNNAME,
-                   member->name + " cannot be called as " + kindText.substr(0, 20)};
-          return nullptr;
-        }
-        return member;
-      });
-}
-
-void HttpServer::Ping(const httplib::Request& req, httplib::Response& res) {
-  if (!m_context.objects->Renew(req.matches[1])) {
-    SendError(res, 404, RPC_E_DISCONNECTED, "no such object (unknown or released)");
-    return;
-  }
-  SendJson(res, 200, {{"object", std::string(req.matches[1])}});
-}
-
-void HttpServer::ReleaseObject(const httplib::Request& req, httplib::Response& res) {
-  if (!m_context.objects->Release(req.matches[1])) {
-    SendError(res, 404, RPC_E_DISCONNECTED, "no such object (unknown or released)");
-    return;
-  }
-  res.status = 204;
-}
-
-void HttpServer::Connections(const httplib::Request&, httplib::Response& res) {
-  SendJson(res, 200, ConnectionsDocument());
-}
-
-json HttpServer::ConnectionsDocument() {
-  const std::string unknown = LoadStringUtf8(kMessageUnknownPrinter).empty()
-                                  ? "НЕВІДОМИЙ"
-                                  : LoadStringUtf8(kMessageUnknownPrinter);
-  json connections = json::array();
-  json rows = json::array();
-  for (const ConnectionInfo& c : m_context.backend->Connections()) {
-    connections.push_back({{"port", c.port},
-                           {"locked", c.locked},
-                           {"serialNumber", c.serialNumber},
-                           {"clients", c.clients}});
-    const std::string portText = "COM" + std::to_string(c.port) + (c.locked ? " LOCKED" : "");
-    const std::string serial = c.serialNumber.empty() ? unknown : c.serialNumber;
-    const std::string first = c.clients.empty() || c.clients[0].empty() ? unknown : c.clients[0];
-    rows.push_back({portText, serial, first});
-    for (std::size_t i = 1; i < c.clients.size(); ++i) {
-      rows.push_back({"", "", c.clients[i].empty() ? unknown : c.clients[i]});
-    }
-  }
-  return {{"connections", connections}, {"rows", rows}};
-}
-
-void HttpServer::PublishConnectionsIfChanged() {
-  if (!m_context.events || m_context.events->Subscribers() == 0) return;
-  std::lock_guard<std::mutex> lock(m_connectionsMutex);
-  json doc = ConnectionsDocument();
-  if (doc == m_publishedConnections) return;
-  m_publishedConnections = doc;
-  m_context.events->Publish("connections", doc);
-}
-
-void HttpServer::Events(const httplib::Request&, httplib::Response& res) {
-  if (!m_context.events) {
-    SendError(res, 404, E_INVALIDARG, "no such resource");
-    return;
-  }
-  // Each page holds a worker for as long as it watches: enough must stay for the calls and for
-  // the answers to the prompts that hold them.
-  const std::size_t maxPages =
-      std::min<std::size_t>(kMaxPages, static_cast<std::size_t>(m_context.config.workers - 1) / 2);
-  if (m_context.events->Subscribers() >= maxPages) {
-    SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "too many pages are watching");
-    return;
-  }
-  std::shared_ptr<EventHub::Subscription> subscription =
-      m_context.events->Subscribe([this]() -> std::vector<StreamEvent> {
-        // Not taken as the list last published: the other pages may not have seen it yet.
-        return {{"state", m_context.status ? m_context.status() : json::object()},
-                {"connections", ConnectionsDocument()}};
-      });
-  if (!subscription) {
-    SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down");
-    return;
-  }
-  res.set_header("Cache-Control", "no-cache");
-  res.set_header("X-Accel-Buffering", "no");
-  // The subscription ends with the response, whether the stream ended or the page left.
-  res.set_chunked_content_provider(
-      "text/event-stream", [this, subscription](std::size_t, httplib::DataSink& sink) {
-        std::vector<StreamEvent> events;
-        if (!subscription->Next(
-                std::chrono::duration_cast<std::chrono::milliseconds>(kStreamHeartbeat), events)) {
-          sink.done();
-          return true;
-        }
-        if (events.empty()) {
-          // lease ends and lost links change the list without a request
-          PublishConnectionsIfChanged();
-          const std::string beat = ":\n\n";
-          return sink.write(beat.data(), beat.size());
-        }
-        std::string text;
-        for (const StreamEvent& e : events) text += FormatStreamEvent(e);
-        return sink.write(text.data(), text.size());
-      });
-}
-
-void HttpServer::AnswerPrompt(const httplib::Request& req, httplib::Response& res) {
-  json body;
-  if (!ParseBody(req, res, body)) return;
-  if (!m_context.answerPrompt) {
-    SendError(res, 404, E_INVALIDARG, "no such open prompt");
-    return;
-  }
-  const std::string id = req.matches[1];
-  if (auto refused = m_context.answerPrompt(id, body)) {
-    SendError(res, *refused);
-    return;
-  }
-  json taken = {{"prompt", id}};
-  if (body.contains("button")) taken["button"] = body["button"];
-  if (body.contains("stopCountdown")) taken["countdownStopped"] = true;
-  SendJson(res, 200, taken);
-}
-
-void HttpServer::Metrics(const httplib::Request&, httplib::Response& res) {
-  std::ostringstream out;
-  out << "# HELP vekta_commands_sent_total Commands sent to the printer.\n"
-         "# TYPE vekta_commands_sent_total counter\n";
-  std::ostringstream replies, timeouts, drops, errors, latency;
-  replies << "# HELP vekta_replies_total Messages received from the printer.\n"
-             "# TYPE vekta_replies_total counter\n";
-  timeouts << "# HELP vekta_timeouts_total Waits for a reply that timed out.\n"
-              "# TYPE vekta_timeouts_total counter\n";
-  drops << "# HELP vekta_queue_drops_total Received messages dropped by a full reply queue.\n"
-           "# TYPE vekta_queue_drops_total counter\n";
-  errors << "# HELP vekta_error_statuses_total Error status words from the printer.\n"
-            "# TYPE vekta_error_statuses_total counter\n";
-  latency << "# HELP vekta_command_latency_ms Time from a command to its outcome.\n"
-             "# TYPE vekta_command_latency_ms histogram\n";
-  std::size_t clients = 0;
-  for (const auto& c : m_context.backend->Connections()) clients += c.clients.size();
-  m_context.backend->VisitLinkStats([&](std::int32_t port, LinkStats& stats) {
-    const std::string label = "{port=\"COM" + std::to_string(port) + "\"";
-    out << "vekta_commands_sent_total" << label << "} " << stats.commandsSent.load() << "\n";
-    replies << "vekta_replies_total" << label << "} " << stats.repliesReceived.load() << "\n";
-    timeouts << "vekta_timeouts_total" << label << "} " << stats.timeouts.load() << "\n";
-    drops << "vekta_queue_drops_total" << label << "} " << stats.queueDrops.load() << "\n";
-    for (const auto& [word, count] : stats.ErrorStatuses()) {
-      std::string safe;
-      for (char c : word) {
-        if (c != '"' && c != '\\' && static_cast<unsigned char>(c) >= 0x20) safe.push_back(c);
-      }
-      errors << "vekta_error_statuses_total" << label << ",word=\"" << safe << "\"} " << count
-             << "\n";
-    }
-    std::uint64_t cumulative = 0;
-    for (std::size_t i = 0; i < stats.latencyBuckets.size(); ++i) {
-      cumulative += stats.latencyBuckets[i].load();
-      const std::string le = i < LinkStats::kLatencyBoundsMs.size()
-                                 ? std::to_string(LinkStats::kLatencyBoundsMs[i])
-                                 : "+Inf";
-      latency << "vekta_command_latency_ms_bucket" << label << ",le=\"" << le << "\"} "
-              << cumulative << "\n";
-    }
-    latency << "vekta_command_latency_ms_sum" << label << "} " << stats.latencySumMs.load() << "\n"
-            << "vekta_command_latency_ms_count" << label << "} " << stats.latencyCount.load()
-            << "\n";
-  });
-  out << replies.str() << timeouts.str() << drops.str() << errors.str() << latency.str();
-  out << "# HELP vekta_objects Live objects of the object protocol.\n"
-         "# TYPE vekta_objects gauge\n"
-      << "vekta_objects " << m_context.objects->Count() << "\n"
-      << "# HELP vekta_clients Client attachments to printer ports.\n"
-         "# TYPE vekta_clients gauge\n"
-      << "vekta_clients " << clients << "\n"
-      << "# HELP vekta_http_requests_total Requests to the object protocol.\n"
-         "# TYPE vekta_http_requests_total counter\n"
-      << "vekta_http_requests_total " << m_requests.load() << "\n"
-      << "# HELP vekta_http_refused_total Requests refused for token, Host or Origin.\n"
-         "# TYPE vekta_http_refused_total counter\n"
-      << "vekta_http_refused_total " << m_refused.load() << "\n";
-  res.set_content(out.str(), "text/plain; version=0.0.4");
-}
-
-void HttpServer::GetSettings(const httplib::Request&, httplib::Response& res) {
-  SettingsStore& s = *m_context.settings;
-  SendJson(res, 200, {{"SaveToLog", ReadSaveToLog(s)}, {"KeepLogFiles", ReadKeepLogFiles(s)}});
-}
-
-void HttpServer::PutSettings(const httplib::Request& req, httplib::Response& res) {
-  json body;
-  if (!ParseBody(req, res, body)) return;
-  if (!body.is_object()) {
-    SendError(res, 400, E_INVALIDARG, "expected {\"SaveToLog\":...,\"KeepLogFiles\":...}");
-    return;
-  }
-  std::optional<bool> save;
-  std::optional<std::uint32_t> days;
-  for (auto it = body.begin(); it != body.end(); ++it) {
-    if (it.key() == "SaveToLog") {
-      if (it->is_boolean()) {
-        save = it->get<bool>();
-      } else if (it->is_number_integer() && (*it == 0 || *it == 1)) {
-        save = *it == 1;
-      } else {
-        SendError(res, 400, DISP_E_TYPEMISMATCH, "SaveToLog is true or false");
-        return;
-      }
-    } else if (it.key() == "KeepLogFiles") {
-      if (!it->is_number_integer()) {
-        SendError(res, 400, DISP_E_TYPEMISMATCH,
-                  "KeepLogFiles must be a whole number of days from 2 to 4096");
-        return;
-      }
-      if (it->is_number_unsigned()
-              ? it->get<std::uint64_t>() > 4096
-              : (it->get<std::int64_t>() < 2 || it->get<std::int64_t>() > 4096)) {
-        SendError(res, 400, DISP_E_OVERFLOW,
-                  "KeepLogFiles must be a whole number of days from 2 to 4096");
-        return;
-      }
-      days = it->get<std::uint32_t>();
-      if (*days < 2) {
-        SendError(res, 400, DISP_E_OVERFLOW,
-                  "KeepLogFiles must be a whole number of days from 2 to 4096");
-        return;
-      }
-    } else {
-      SendError(res, 400, DISP_E_UNKNOWNNAME, "no setting " + it.key().substr(0, 100));
-      return;
-    }
-  }
-  SettingsStore& s = *m_context.settings;
-  bool ok = true;
-  if (save) ok = s.WriteConfigDword("CurrentConfig", "SaveToLog", *save ? 1 : 0) && ok;
-  if (days) ok = s.WriteConfigDword("CurrentConfig", "KeepLogFiles", *days) && ok;
-  if (!ok) {
-    SendError(res, 500, E_FAIL, "the settings file cannot be written: " + s.Path());
-    return;
-  }
-  GetSettings(req, res);
-}
-
-void HttpServer::About(const httplib::Request&, httplib::Response& res) {
-  std::string versionLine = LoadStringUtf8(4023);
-  const auto pos = versionLine.find("%s");
-  if (pos == std::string::npos) {
-    versionLine = "Версія: " + VersionText();
-  } else {
-    versionLine.replace(pos, 2, VersionText());
-  }
-  SendJson(res, 200,
-           {{"product", "VektaManager"},
-            {"version", VersionText()},
-            {"versionLine", versionLine},
-            {"runMode", m_context.runMode},
-            {"startedOnDemand", m_context.startedOnDemand}});
-}
-
-void HttpServer::Exit(const httplib::Request&, httplib::Response& res) {
-  if (m_context.startedOnDemand || !m_context.requestExit) {
-    SendError(res, 409, E_ACCESSDENIED, "started on demand: the process ends with its last object");
-    return;
-  }
-  SendJson(res, 202, {{"exiting", true}});
-  m_context.requestExit();
+  m_impl->router.WaitForCalls();
 }
 
 }  // namespace vekta

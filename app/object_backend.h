@@ -30,6 +30,8 @@ class ServedObject {
                                  const std::vector<Value>& args) = 0;
   // Released while a call may still run on it: that call's waits end (IOrbis::Abandon).
   virtual void Abandon() {}
+  // The port the object is attached to; 0 when none.
+  virtual std::int32_t Port() { return 0; }
 };
 
 // One port of the connection list.

@@ -55,6 +55,7 @@ std::string ObjectTable::Add(std::unique_ptr<ServedObject> object, std::int64_t 
   std::string id;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
+    if (m_entries.size() >= m_maxObjects) return {};
     do {
       id = NewObjectId();
     } while (m_entries.count(id));
@@ -65,6 +66,35 @@ std::string ObjectTable::Add(std::unique_ptr<ServedObject> object, std::int64_t 
   }
   m_wake.notify_all();
   return id;
+}
+
+void ObjectTable::SetMaxObjects(std::size_t maxObjects) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_maxObjects = maxObjects;
+}
+
+std::size_t ObjectTable::MaxObjects() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_maxObjects;
+}
+
+ObjectTable::Stored ObjectTable::FindStored(const Entry& entry, const std::string& key,
+                                            const std::string& call, StoredResponse& answer) {
+  auto stored = key.empty() ? entry.idempotent.end() : entry.idempotent.find(key);
+  if (stored == entry.idempotent.end()) return Stored::kNone;
+  if (stored->second.call != call) return Stored::kOtherCall;
+  answer = stored->second;
+  return Stored::kReplay;
+}
+
+void ObjectTable::Store(Entry& entry, const std::string& key, StoredResponse answer) {
+  if (key.empty()) return;
+  entry.idempotent.emplace(key, std::move(answer));
+  entry.idempotentOrder.push_back(key);
+  if (entry.idempotentOrder.size() > kMaxStoredResponses) {
+    entry.idempotent.erase(entry.idempotentOrder.front());
+    entry.idempotentOrder.pop_front();
+  }
 }
 
 std::shared_ptr<ObjectTable::Entry> ObjectTable::BeginCall(const std::string& id) {

@@ -25,6 +25,7 @@ namespace vekta {
 
 constexpr std::int64_t kDefaultLeaseMs = 300'000;
 constexpr std::int64_t kMaxLeaseMs = 24LL * 3600 * 1000;
+constexpr std::size_t kDefaultMaxObjects = 10'000;
 
 // A stored answer for a repeated Idempotency-Key, with the call it answered: the member, how
 // it was invoked and the converted arguments.
@@ -59,7 +60,10 @@ class ObjectTable {
   // Called (outside the table's lock) whenever the last object has gone.
   void SetOnEmpty(std::function<void()> onEmpty);
 
+  // Empty when the table already holds its limit of live objects.
   std::string Add(std::unique_ptr<ServedObject> object, std::int64_t leaseMs);
+  void SetMaxObjects(std::size_t maxObjects);
+  std::size_t MaxObjects() const;
   // Null for an unknown or released id. A found entry counts as a call in flight (its lease
   // does not run out) until EndCall; the lease is renewed at both ends.
   std::shared_ptr<Entry> BeginCall(const std::string& id);
@@ -82,6 +86,14 @@ class ObjectTable {
   // Idempotency keys kept per object; the oldest go first.
   static constexpr std::size_t kMaxStoredResponses = 256;
 
+  // With the entry's callMutex held. A key stands for one call: a repeat of that call (the same
+  // `call` fingerprint) gets its stored answer; the same key on any other call is kOtherCall,
+  // since answering it from the record would report as done a call that never ran.
+  enum class Stored { kNone, kReplay, kOtherCall };
+  static Stored FindStored(const Entry& entry, const std::string& key, const std::string& call,
+                           StoredResponse& answer);
+  static void Store(Entry& entry, const std::string& key, StoredResponse answer);
+
  private:
   void ReaperLoop();
   // With `lock` on m_mutex: takes the expired entries out and releases them outside the lock.
@@ -97,6 +109,7 @@ class ObjectTable {
   std::condition_variable m_wake;
   std::map<std::string, std::shared_ptr<Entry>> m_entries;  // guarded by m_mutex
   std::uint64_t m_created = 0;                              // guarded by m_mutex
+  std::size_t m_maxObjects = kDefaultMaxObjects;            // guarded by m_mutex
   bool m_stopping = false;                                  // guarded by m_mutex
   std::function<void()> m_onEmpty;                          // guarded by m_mutex
   std::thread m_reaper;

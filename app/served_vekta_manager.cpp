@@ -17,6 +17,7 @@ class ServedVektaManager : public ServedObject {
     return InvokeVektaManager(m_object, member, kind, args);
   }
   void Abandon() override { m_object.Abandon(); }
+  std::int32_t Port() override { return m_object.AttachedPort(); }
 
  private:
   VektaManager m_object;

@@ -134,13 +134,16 @@ std::optional<ServerConfig> LoadServerConfig(const SettingsStore& settings,
       return std::nullopt;
     }
   }
-  const std::uint32_t workers = settings.ReadConfigDword("Server", "Workers", 64);
-  config.workers = workers < 1 ? 1 : workers > 1024 ? 1024 : static_cast<int>(workers);
-  const std::uint32_t promptTimeout =
-      settings.ReadConfigDword("Server", "PromptTimeoutSeconds", 120);
-  config.promptTimeoutSeconds = promptTimeout < 1       ? 1
-                                : promptTimeout > 86400 ? 86400
-                                                        : static_cast<int>(promptTimeout);
+  const auto clamped = [](std::uint32_t value, std::uint32_t min, std::uint32_t max) {
+    return static_cast<int>(std::clamp(value, min, max));
+  };
+  config.workers = clamped(settings.ReadConfigDword("Server", "Workers", 64), 1, 1024);
+  config.maxConnections =
+      clamped(settings.ReadConfigDword("Server", "MaxConnections", 1024), 1, 100'000);
+  config.maxObjects =
+      clamped(settings.ReadConfigDword("Server", "MaxObjects", 10'000), 1, 1'000'000);
+  config.promptTimeoutSeconds =
+      clamped(settings.ReadConfigDword("Server", "PromptTimeoutSeconds", 120), 1, 86400);
   config.logDirectory = DefaultLogDirectory(settings);
   if (!IsLoopbackHost(config.listen.host) && config.token.empty()) {
     error =

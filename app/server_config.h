@@ -4,6 +4,7 @@
 // them: the token for non-loopback peers, and the Host and Origin checks against DNS
 // rebinding and cross-site requests from other web pages.
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -33,7 +34,20 @@ struct ServerConfig {
   std::vector<std::string> allowedOrigins;  // empty: the server's own origin
   std::string certFile;
   std::string keyFile;
+  // Threads for the calls that do not talk to a printer, and for the waits that must not hold
+  // a port (a printer lock, pending messages, the connect dialog). Each port has its own.
   int workers = 64;
+  // Open HTTP connections; one more is answered 503 and closed.
+  int maxConnections = 1024;
+  // Live objects of the object protocol; one more is refused with 503.
+  int maxObjects = 10'000;
+  // A connection's deadlines: a request's headers complete within headerDeadline (from the
+  // connection's start, or from the first byte after an idle keep-alive wait), its body within
+  // bodyDeadline of them; a keep-alive connection without a request is closed after
+  // idleDeadline. Not settings: tests shorten them.
+  std::chrono::milliseconds headerDeadline{10'000};
+  std::chrono::milliseconds bodyDeadline{30'000};
+  std::chrono::milliseconds idleDeadline{60'000};
   // How long a prompt waits for the page's answer before it takes its default.
   int promptTimeoutSeconds = 120;
   std::string logDirectory;

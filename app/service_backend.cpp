@@ -20,6 +20,7 @@ class ServedOrbis : public ServedObject {
     return Value(0);
   }
   void Abandon() override { m_orbis.Abandon(); }
+  std::int32_t Port() override { return m_orbis.AttachedPort(); }
 
  private:
   Orbis m_orbis;

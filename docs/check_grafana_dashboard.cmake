@@ -1,5 +1,5 @@
 # docs/grafana-dashboard.json must be JSON with panels, and every metric its queries name must
-# be one that the daemon's /metrics writes (app/http_server.cpp): a renamed metric would leave
+# be one that the daemon's /metrics writes (app/metrics_text.cpp): a renamed metric would leave
 # a dashboard of empty panels.
 #   -DSOURCE_DIR=...
 
@@ -42,7 +42,7 @@ foreach(i RANGE ${last})
   endif()
 endforeach()
 
-file(READ ${SOURCE_DIR}/app/http_server.cpp code)
+file(READ ${SOURCE_DIR}/app/metrics_text.cpp code)
 string(REGEX MATCHALL "vekta_[a-z_]+" exported "${code}")
 string(REGEX MATCHALL "vekta_[a-z_]+" asked "${queries}")
 if(NOT asked)

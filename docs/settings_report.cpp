@@ -45,6 +45,8 @@ int main(int argc, char** argv) {
               << "[Server] CertFile=" << config->certFile << "\n"
               << "[Server] KeyFile=" << config->keyFile << "\n"
               << "[Server] Workers=" << config->workers << "\n"
+              << "[Server] MaxConnections=" << config->maxConnections << "\n"
+              << "[Server] MaxObjects=" << config->maxObjects << "\n"
               << "[Server] PromptTimeoutSeconds=" << config->promptTimeoutSeconds << "\n"
               << "[Server] LogDir=" << config->logDirectory << "\n";
   }

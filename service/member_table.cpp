@@ -109,6 +109,16 @@ InterfaceInfo MakeOrbisInterface() {
       {0x43, "XReportAsync", MemberKind::kMethod, {}, VarType::kVoid, "method XReportAsync. Prints XReport on the printer. Does not wait for completion"},
   };
   // clang-format on
+  // What these members do never waits behind the port's printer commands.
+  for (MemberInfo& member : info.members) {
+    for (const char* name :
+         {"GetPortNumber", "LockPrinter", "UnlockPrinter", "LowGetNextPendingPrinterMessage",
+          "SetShowPrinterStatus", "GetPrinterSerialNumber", "GetCheckSum", "GetCheckOnSaleTaxes",
+          "GetCheckReturnSum", "GetCheckReturnOnSaleTaxes", "GetCheckResult", "GetTaxesInfoXML",
+          "GetCheckResultXML", "SetShowErrorMessages", "GetLastErrorMessage"}) {
+      if (member.name == name) member.runsOnPort = false;
+    }
+  }
   return info;
 }
 

@@ -34,6 +34,11 @@ struct MemberInfo {
   int forwardsToDispid = 0;
   // IVektaManager properties: the IOrbis member the setter forwards to, or 0.
   int setterForwardsToDispid = 0;
+  // IOrbis: the call runs on its port's command executor, in turn with the port's other
+  // calls. False for the members that answer from what the link already holds, and for those
+  // that wait without holding the port (a printer lock, pending messages): they run beside a
+  // long report.
+  bool runsOnPort = true;
 
   std::size_t InCount() const;
   const ParamInfo* OutParam() const;  // the [out, retval] parameter, if any

@@ -130,6 +130,7 @@ std::shared_ptr<PrinterLink> Orbis::AttachedLink() const {
 
 void Orbis::SetEntry(std::shared_ptr<PrinterEntry> entry) {
   m_client.entry = entry;
+  m_attachedPort = entry ? m_client.portNumber : 0;
   std::lock_guard<std::mutex> lock(m_abandonMutex);
   m_abandonEntry = std::move(entry);
 }

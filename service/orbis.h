@@ -39,6 +39,8 @@ class Orbis final : public IOrbis {
 
   // The entry the object is attached to, or none.
   std::shared_ptr<PrinterEntry> Entry() const;
+  // The port of that entry, 0 when none; read without waiting for a running Init.
+  std::int32_t AttachedPort() const { return m_attachedPort.load(); }
 
   HRESULT Init(std::int32_t portNumber, const std::string& cashierName,
                const std::string& cashierPassword, std::int32_t showStatusDialogs,
@@ -133,6 +135,7 @@ class Orbis final : public IOrbis {
   PrinterRegistry& m_registry;
   mutable std::mutex m_mutex;
   OrbisClient m_client;  // guarded by m_mutex
+  std::atomic<std::int32_t> m_attachedPort{0};
   std::atomic<bool> m_abandoned{false};
   // The entry again, for Abandon, which cannot take m_mutex: Init holds it while it waits.
   std::mutex m_abandonMutex;

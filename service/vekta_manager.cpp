@@ -78,6 +78,7 @@ void VektaManager::Drop() {
     std::lock_guard<std::mutex> lock(m_abandonMutex);
     gone = std::move(m_iOrbis);
   }
+  m_attachedPort = 0;
   // Its final release detaches it (closing a port takes a while): not under m_abandonMutex.
   gone.reset();
 }
@@ -145,6 +146,7 @@ std::int32_t VektaManager::Init(std::int32_t portNumber, const std::string& cash
     Drop();
     // Init shows nothing; the value says it all.
   }
+  if (m_iOrbis) m_attachedPort = portNumber;
   return m_iOrbis ? 1 : 0;
 }
 
@@ -188,6 +190,7 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
     if (show) ShowBox("[ERROR] " + std::string(error.what()).substr(0, kMaxFailureText));
     return 0;
   }
+  if (m_iOrbis) m_attachedPort = portNumber;
   return m_iOrbis ? 1 : 0;
 }
 

@@ -5,6 +5,7 @@
 // process by Init or on another host by InitEx, and turns each result into a plain value:
 // flags 1/0, numbers (0 on failure), texts (empty on failure). Texts are UTF-8.
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -140,6 +141,10 @@ class VektaManager {
   std::string GetLastErrorMessage();
   void SetLastErrorMessage(const std::string&) {}
 
+  // The port the last successful Init or InitEx named; 0 when none. Read without waiting for
+  // a running call.
+  std::int32_t AttachedPort() const { return m_attachedPort.load(); }
+
  private:
   template <class Call>
   std::int32_t Flag(Call&& call);
@@ -161,6 +166,7 @@ class VektaManager {
   std::unique_ptr<IOrbis> m_iOrbis;
   std::mutex m_abandonMutex;
   bool m_abandoned = false;  // guarded by m_abandonMutex
+  std::atomic<std::int32_t> m_attachedPort{0};
 };
 
 }  // namespace vekta

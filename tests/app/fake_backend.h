@@ -4,6 +4,7 @@
 // reached no object.
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -37,6 +38,9 @@ class FakeBackend : public ObjectBackend {
   std::atomic<int> live{0};
   std::atomic<int> destroyed{0};
   LinkStats m_stats;
+  // Runs at the start of every IOrbis call, on the thread that runs it, with the object's port
+  // (a test holds a call there, as a prompt or a long report would).
+  std::function<void(const std::string& member, std::int32_t port)> onCall;
 
  private:
   // IOrbis answers S_OK, but FiscalLine E_FAIL with ThisLineSum -1; the wrapper answers 7 or
@@ -51,7 +55,11 @@ class FakeBackend : public ObjectBackend {
       ++m_backend.destroyed;
     }
     ObjectClass Class() const override { return m_class; }
+    std::int32_t Port() override { return m_port.load(); }
     OrbisCallResult CallOrbis(const MemberInfo& member, const std::vector<Value>& args) override {
+      // Init attaches to the port its first argument names.
+      if (member.name == "Init") m_port = std::get<std::int32_t>(args[0]);
+      if (m_backend.onCall) m_backend.onCall(member.name, m_port.load());
       m_backend.Record({member.name, args});
       OrbisCallResult r;
       if (member.name == "FiscalLine") {
@@ -75,6 +83,7 @@ class FakeBackend : public ObjectBackend {
    private:
     FakeBackend& m_backend;
     ObjectClass m_class;
+    std::atomic<std::int32_t> m_port{0};
   };
 
   void Record(Call call) {

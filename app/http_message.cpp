@@ -1,0 +1,87 @@
+#include "app/http_message.h"
+
+#include <strings.h>
+
+#include "platform/codepage.h"
+
+namespace vekta {
+
+using nlohmann::json;
+
+std::string HttpRequest::Header(std::string_view name) const {
+  for (const auto& [key, value] : headers) {
+    if (key.size() == name.size() && ::strncasecmp(key.data(), name.data(), name.size()) == 0) {
+      return value;
+    }
+  }
+  return {};
+}
+
+void HttpResponse::SetHeader(std::string name, std::string value) {
+  for (auto& [key, old] : headers) {
+    if (key == name) {
+      old = std::move(value);
+      return;
+    }
+  }
+  headers.emplace_back(std::move(name), std::move(value));
+}
+
+void HttpResponse::SetContent(std::string text, std::string type) {
+  body = std::move(text);
+  contentType = std::move(type);
+}
+
+std::string Dump(const json& j) {
+  return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+void SendJson(HttpResponse& res, int status, const json& body) {
+  res.status = status;
+  res.SetContent(Dump(body), kJsonType);
+}
+
+void SendError(HttpResponse& res, const ProtocolError& error) {
+  SendJson(res, error.status, {{"error", error.text}, {"hresult", HresultHex(error.hresult)}});
+}
+
+void SendError(HttpResponse& res, int status, HRESULT hr, std::string text) {
+  SendError(res, ProtocolError{status, hr, std::move(text)});
+}
+
+bool ParseBody(const HttpRequest& req, HttpResponse& res, json& out) {
+  if (req.body.empty()) {
+    out = nullptr;
+    return true;
+  }
+  if (req.Header("Content-Type").rfind("application/json", 0) != 0) {
+    SendError(res, 415, E_INVALIDARG, "the body must be application/json");
+    return false;
+  }
+  if (!IsValidUtf8(req.body)) {
+    SendError(res, 400, E_INVALIDARG, "the body is not valid UTF-8");
+    return false;
+  }
+  out = json::parse(req.body, nullptr, false);
+  if (out.is_discarded()) {
+    SendError(res, 400, E_INVALIDARG, "malformed JSON");
+    return false;
+  }
+  return true;
+}
+
+std::optional<std::int64_t> WholeNumberIn(const json& value, std::int64_t min, std::int64_t max) {
+  if (!value.is_number_integer()) return std::nullopt;
+  if (value.is_number_unsigned()) {
+    const auto n = value.get<std::uint64_t>();
+    if (max < 0 || n > static_cast<std::uint64_t>(max) || static_cast<std::int64_t>(n) < min) {
+      return std::nullopt;
+    }
+    return static_cast<std::int64_t>(n);
+  }
+  const auto n = value.get<std::int64_t>();
+  if (n < min || n > max) return std::nullopt;
+  return n;
+}
+
+}  // namespace vekta
