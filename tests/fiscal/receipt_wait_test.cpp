@@ -59,38 +59,28 @@ class ReceiptWaitTest : public ::testing::Test {
 TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
   // "SOFFPOSNO" is the one status word without "SOFT" in it; waited on as an ordinary reply,
   // each step would sit out its time-out and report a lost link instead of the refusal.
-  const std::string refusal = LoadString1251(2037);
   std::uint64_t timeouts = 0;
+  // The step the printer refuses ends at once, with the refusal as the reason.
+  const auto refusedAtOnce = [&](const std::string& mnemonic, auto step) {
+    SCOPED_TRACE(mnemonic);
+    Refuse(mnemonic, {"SOFFPOSNO"});
+    m_link->SetLastErrorText("");
+    EXPECT_EQ(Timed(step, timeouts), milliseconds(0));
+    EXPECT_EQ(timeouts, 0u);
+    EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2037));
+    Refuse("", {});
+  };
 
-  Refuse("PREP", {"SOFFPOSNO"});
-  EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->OpenCheck("1"), 0); }, timeouts), milliseconds(0));
-  EXPECT_EQ(timeouts, 0u);
-  EXPECT_EQ(m_link->LastErrorText(), refusal);
+  refusedAtOnce("PREP", [&] { EXPECT_EQ(m_link->OpenCheck("1"), 0); });
   EXPECT_FALSE(m_link->IsCheckOpen());
-
-  Refuse("FISC", {"SOFFPOSNO"});
   ASSERT_EQ(m_link->OpenCheck("1"), 1);
-  m_link->SetLastErrorText("");
-  EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->FiscalLine("A", 1, 1000, 0, 1, 8, 0), -1); }, timeouts),
-            milliseconds(0));
-  EXPECT_EQ(timeouts, 0u);
-  EXPECT_EQ(m_link->LastErrorText(), refusal);
+  refusedAtOnce("FISC", [&] { EXPECT_EQ(m_link->FiscalLine("A", 1, 1000, 0, 1, 8, 0), -1); });
   EXPECT_TRUE(m_link->IsCheckOpen());
   EXPECT_EQ(m_link->Sums().Total(), 0);
-
-  Refuse("COMP", {"SOFFPOSNO"});
   ASSERT_GT(m_link->FiscalLine("B", 1, 1000, 0, 0, 0, 0), 0);
-  m_link->SetLastErrorText("");
-  EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->CloseCheck(), -1); }, timeouts), milliseconds(0));
-  EXPECT_EQ(timeouts, 0u);
-  EXPECT_EQ(m_link->LastErrorText(), refusal);
+  refusedAtOnce("COMP", [&] { EXPECT_EQ(m_link->CloseCheck(), -1); });
   EXPECT_TRUE(m_link->IsCheckOpen());
-
-  Refuse("CANC", {"SOFFPOSNO"});
-  m_link->SetLastErrorText("");
-  EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->AbortCheck(), 0); }, timeouts), milliseconds(0));
-  EXPECT_EQ(timeouts, 0u);
-  EXPECT_EQ(m_link->LastErrorText(), refusal);
+  refusedAtOnce("CANC", [&] { EXPECT_EQ(m_link->AbortCheck(), 0); });
   EXPECT_TRUE(m_link->IsCheckOpen());
 
   // Silence, by contrast, is waited on for the whole step and reported as no link.
