@@ -14,6 +14,11 @@ class PrinterLink;
 
 namespace fiscal {
 
+// The reply wait of a receipt's steps after its open, per message.
+constexpr int kReceiptWaitMs = 3000;
+// The close of a receipt that may or may not have printed.
+constexpr int kInDoubtMessage = 6000;
+
 inline bool Contains(std::string_view text, std::string_view word) {
   return text.find(word) != std::string_view::npos;
 }

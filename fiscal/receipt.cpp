@@ -10,14 +10,11 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <cstdlib>
 #include <limits>
-#include <optional>
 #include <string_view>
 
 #include "fiscal/command_helpers.h"
-#include "fiscal/xml_documents.h"
 #include "link/printer_link.h"
 #include "platform/codepage.h"
 
@@ -26,6 +23,8 @@ namespace vekta {
 using fiscal::AwaitReceiptReply;
 using fiscal::Contains;
 using fiscal::CutTo;
+using fiscal::kInDoubtMessage;
+using fiscal::kReceiptWaitMs;
 using fiscal::SendCommand;
 using fiscal::ZeroPadded;
 
@@ -38,7 +37,6 @@ constexpr int kAbortCheckTitle = 3004;
 constexpr int kQuantityTooLargeMessage = 3013;
 constexpr int kPaymentShortMessage = 3014;
 
-constexpr int kInDoubtMessage = 6000;
 constexpr int kLineFieldOverflowMessage = 6001;
 constexpr int kReceiptSumOverflowMessage = 6002;
 constexpr int kNegativePaymentMessage = 6003;
@@ -47,7 +45,6 @@ constexpr int kGoodsPriceText = 6011;
 constexpr int kSumText = 6012;
 
 constexpr int kOpenWaitMs = 2000;
-constexpr int kReceiptWaitMs = 3000;
 
 constexpr std::int32_t kMaxQuantity = 99999;
 constexpr std::int64_t kMaxLineField = 999999999;  // the 9-digit fields of a fiscal line
@@ -63,27 +60,6 @@ std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
 
 std::int64_t CeilDiv(std::int64_t a, std::int64_t b) {
   return -FloorDiv(-a, b);
-}
-
-// What one receipt moved the sales and return registers by (the pairs SalesRegisters cuts
-// out): its total as the printer booked it. Empty when a field is not a number.
-std::optional<std::int64_t> RegisterMovement(std::string_view before, std::string_view after) {
-  constexpr std::size_t kField = 11;
-  const auto field = [&](std::string_view pair, std::size_t index) -> std::optional<std::int64_t> {
-    if (pair.size() < (index + 1) * kField) return std::nullopt;
-    std::string_view text = pair.substr(index * kField, kField);
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
-  };
-  const auto salesBefore = field(before, 0);
-  const auto returnsBefore = field(before, 1);
-  const auto salesAfter = field(after, 0);
-  const auto returnsAfter = field(after, 1);
-  if (!salesBefore || !returnsBefore || !salesAfter || !returnsAfter) return std::nullopt;
-  return (*salesAfter - *salesBefore) - (*returnsAfter - *returnsBefore);
 }
 
 // The four-digit raw rate of a tax group ("2000" is 20.00 per cent); 0 when it is not digits.
@@ -619,156 +595,6 @@ std::int32_t PrinterLink::FinishClose(bool closed, bool unanswered, std::int64_t
   JournalStep(ReceiptJournal::kInDoubt, total, "", true);
   RaiseError(kInDoubtMessage, MessageBoxStyle::kStopOk);
   return -1;
-}
-
-void PrinterLink::JournalClosing(std::int64_t total) {
-  // The receipt's row with the register baseline is on disk before the close goes out: from it a
-  // restarted server tells whether the close printed. Without a baseline only the closing mark
-  // can tell, so that is waited for as well.
-  if (m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
-  if (m_journal) m_journal->Flush();
-  if (!m_receiptBaseline.empty()) JournalStep(ReceiptJournal::kClosing, total);
-}
-
-std::string PrinterLink::SalesRegisters(std::string_view ccasData) {
-  // eight fields of 11 characters: rest, income, outcome, sales, return, ...
-  constexpr std::size_t kSales = 33;
-  constexpr std::size_t kSize = 22;
-  return ccasData.size() >= kSales + kSize ? std::string(ccasData.substr(kSales, kSize)) : "";
-}
-
-void PrinterLink::JournalOpened() {
-  m_receiptBaseline.clear();
-  m_journalRow.reset();
-  if (!m_journal || !m_journal->IsOpen()) return;
-  m_receiptBaseline = SalesRegisters(QueryPrinter("CCAS", "CCAS"));
-  m_journalRow = m_journal->Opened(m_portNumber, SerialNumber(), m_receiptBaseline);
-}
-
-void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::string& note,
-                              bool remarkable) {
-  if (m_journal) m_journal->Update(m_journalRow, state, total, note, remarkable);
-}
-
-void PrinterLink::SettleJournal() {
-  if (!m_journal || m_journalSettled) return;
-  const std::vector<ReceiptJournal::Entry> left = m_journal->Unsettled(m_portNumber);
-  if (left.empty()) {
-    m_journalSettled = true;
-    return;
-  }
-  // Only the newest can still be open on the printer (it holds one receipt at a time). Its
-  // close went through when the sales or return register moved since it was opened: only that
-  // receipt could move them. Otherwise "CANC" aborts it, if the printer still has it open.
-  // The registers are asked even for a receipt journalled as open: its closing mark is written
-  // after the close is sent, and may not have reached the disk.
-  const ReceiptJournal::Entry& newest = left.front();
-  bool printed = false;
-  std::int64_t printedTotal = newest.total;
-  if (!newest.baseline.empty()) {
-    const std::string data = QueryPrinter("CCAS", "CCAS");
-    if (data.empty()) return;  // cannot tell yet: asked again later
-    const std::string registers = SalesRegisters(data);
-    printed = registers != newest.baseline;
-    // The closing mark with the total is not waited for on disk: the registers tell it.
-    if (printed) printedTotal = RegisterMovement(newest.baseline, registers).value_or(printedTotal);
-  } else if (newest.state != ReceiptJournal::kOpen) {
-    return;  // a close without a baseline cannot be told from the printer
-  }
-  if (!printed) {
-    if (!SendFrame("CANC") || !WaitReady()) return;
-  }
-  m_journalSettled = true;
-  for (const ReceiptJournal::Entry& entry : left) {
-    const bool closing = entry.state != ReceiptJournal::kOpen;
-    const char* state = ReceiptJournal::kAborted;
-    std::string note = "left by an earlier run; ";
-    if (&entry != &newest) {
-      note += "a later receipt followed it";
-    } else if (printed) {
-      state = ReceiptJournal::kClosed;
-      note += "printed: the printer's sales registers moved";
-    } else {
-      state = closing ? ReceiptJournal::kNotPrinted : ReceiptJournal::kAborted;
-      note += "not closed on the printer: aborted";
-    }
-    m_journal->Update(entry.id, state, &entry == &newest ? printedTotal : entry.total, note, true);
-    WriteLogLine("Receipt " + std::to_string(entry.id) + " of an earlier run: " + state + ", " +
-                 note);
-  }
-  m_journal->Flush();  // settled on disk before the port goes on
-}
-
-void PrinterLink::TakeCloseReply(const std::string& message) {
-  const CheckResultFields fields = ParseCheckResultFields(std::string_view(message).substr(4));
-  std::string text = FormatCheckResultText(fields);
-  std::string xml = BuildCheckResultXml(fields);
-  std::lock_guard<std::mutex> lock(m_stateMutex);
-  m_checkResultText = std::move(text);
-  m_checkResultXml = std::move(xml);
-}
-
-bool PrinterLink::SettleCloseInDoubt() {
-  if (!m_closeInDoubt.load() || m_settlingClose) return true;
-  // The printer answers its commands in order: a close it carried out has its reply before the
-  // reply to any later query. So a late close reply already queued settles it as printed; else
-  // one read-only query ("CCAS") goes out, and what comes before its answer tells.
-  m_settlingClose = true;
-  bool printed = false;
-  bool known = false;
-  auto take = [&](const std::string& message) {
-    if (!Contains(message, "COMP")) return false;
-    TakeCloseReply(message);
-    printed = known = true;
-    return true;
-  };
-  for (; !m_queue.IsEmpty(); m_queue.Pop()) take(std::string(m_queue.Peek()));
-  bool loggedOut = false;
-  bool asked = !known && WriteFrame("CCAS");
-  while (asked && !known && WaitForMessage(kReceiptWaitMs)) {
-    const std::string message(m_queue.Peek());
-    m_queue.Pop();
-    if (take(message)) continue;
-    if (Contains(message, "CCAS")) {
-      // No close reply came, but the registers tell a close whose reply was lost.
-      const std::string now = SalesRegisters(std::string_view(message).substr(4));
-      printed = !m_receiptBaseline.empty() && !now.empty() && now != m_receiptBaseline;
-      known = true;
-      TakeClosingReady(kReceiptWaitMs);
-    } else if (Contains(message, "SOFTPROTOC") && !loggedOut) {
-      // Logged out: the printer was switched off and on, perhaps after it printed the receipt
-      // and before its reply went out. Logged in again, its registers tell.
-      loggedOut = true;
-      asked = LogInAgain() && WriteFrame("CCAS");
-    }
-  }
-  m_settlingClose = false;
-  if (!known) {
-    SetLastErrorText(Host().LoadString(kInDoubtMessage));
-    return false;
-  }
-  m_closeInDoubt = false;
-  JournalDoubtSettled(printed, loggedOut);
-  return true;
-}
-
-void PrinterLink::JournalDoubtSettled(bool printed, bool loggedOut) {
-  if (loggedOut && !printed) {
-    // The receipt the printer had not closed is gone with its session: nothing is left to close.
-    m_checkOpen = false;
-    WriteLogLine("The receipt in doubt was not printed: the printer was switched off before");
-    JournalStep(ReceiptJournal::kNotPrinted, m_doubtTotal,
-                "the printer was switched off before it closed the receipt", true);
-  } else if (printed) {
-    m_checkOpen = false;
-    m_settledClosed = true;
-    WriteLogLine("The receipt in doubt was printed: its close reply came late");
-    JournalStep(ReceiptJournal::kClosed, m_doubtTotal, "late close reply: " + CheckResultText(),
-                true);
-  } else {
-    WriteLogLine("The receipt in doubt was not printed: the printer never took its close");
-    JournalStep(ReceiptJournal::kOpen, m_doubtTotal, "the printer never took the close", true);
-  }
 }
 
 std::int32_t PrinterLink::CloseCheck() {

@@ -153,7 +153,7 @@ class PrinterLink {
   int LineLimit() const;
   int LongNameLimit() const;
 
-  // ---- receipt (fiscal/receipt.cpp) ----
+  // ---- receipt (fiscal/receipt.cpp; its journal and settling in fiscal/receipt_settling.cpp) ----
   short OpenCheck(const std::string& departmentName);
   short OpenReturnCheck(const std::string& departmentName);
   short SetCurrentCheckDirection(std::int32_t direction);
