@@ -34,12 +34,5 @@ TEST(StringTableTest, EveryMessageTheProgramShowsIsPresentAndUnknownIdsAreEmpty)
   }
 }
 
-TEST(StringTableTest, TextsAreByteExactWithTheirTrailingBlanks) {
-  EXPECT_EQ(LoadString1251(1000), "\xD1\xF2\xE0\xF0\xF2 \xEF\xF0\xEE\xE3\xF0\xE0\xEC\xE8");
-  EXPECT_EQ(LoadStringUtf8(2027),
-            "Применение команд регистрации движения ГСМ к неактивным ТРК или резервуарам ");
-  EXPECT_EQ(LoadStringUtf8(6010), " - Кол-во: ");
-}
-
 }  // namespace
 }  // namespace vekta

@@ -9,18 +9,11 @@
 namespace vekta {
 namespace {
 
+// The table's contents, member by member, are pinned by docs/reference.md's check; here, what
+// must hold of every entry.
 TEST(MemberTable, InterfacesHaveEveryMemberOnceInDispidOrderWithPlainHelp) {
   const InterfaceInfo& orbis = OrbisInterface();
   const InterfaceInfo& wrapper = VektaManagerInterface();
-  EXPECT_EQ(orbis.name, "IOrbis");
-  EXPECT_EQ(orbis.help, "IOrbis Interface");
-  EXPECT_EQ(wrapper.name, "IVektaManager");
-  ASSERT_EQ(orbis.members.size(), 67u);
-  ASSERT_EQ(wrapper.members.size(), 69u);
-  EXPECT_EQ(orbis.members.back().name, "XReportAsync");
-  EXPECT_EQ(wrapper.members.back().name, "ZReportAsync");
-
-  int properties = 0;
   for (const InterfaceInfo* info : {&orbis, &wrapper}) {
     std::set<std::string> names;
     for (std::size_t i = 0; i < info->members.size(); ++i) {
@@ -28,19 +21,16 @@ TEST(MemberTable, InterfacesHaveEveryMemberOnceInDispidOrderWithPlainHelp) {
       EXPECT_EQ(member.dispid, static_cast<int>(i + 1)) << member.name;
       EXPECT_TRUE(names.insert(member.name).second) << member.name;
       const bool property = member.kind == MemberKind::kProperty;
-      if (property) ++properties;
+      EXPECT_TRUE(!property || info == &wrapper) << member.name;  // properties: wrapper only
       EXPECT_EQ(member.help.rfind(property ? "property " : "method ", 0), 0u) << member.help;
       EXPECT_EQ(member.help.find_first_of("\"|"), std::string::npos) << member.help;
     }
   }
-  EXPECT_EQ(properties, 7);  // all on the wrapper
 }
 
 TEST(MemberTable, TheWrapperForwardsOnlyToMembersThatTakeItsArguments) {
   const InterfaceInfo& orbis = OrbisInterface();
   const InterfaceInfo& wrapper = VektaManagerInterface();
-  // Which dispid names what, and where the wrapper forwards, is pinned member by member by
-  // docs/reference.md's check; here, what must hold of every entry.
   EXPECT_EQ(orbis.FindByName("getcheckSum"), nullptr);  // names are case-sensitive
   EXPECT_EQ(orbis.FindByDispid(0x44), nullptr);
 
@@ -56,30 +46,6 @@ TEST(MemberTable, TheWrapperForwardsOnlyToMembersThatTakeItsArguments) {
       EXPECT_EQ(member.InCount(), target->InCount()) << member.name;
     }
   }
-}
-
-TEST(MemberTable, ParametersValueTypesAndHelpTextsAsClientsSeeThem) {
-  const InterfaceInfo& orbis = OrbisInterface();
-  const InterfaceInfo& wrapper = VektaManagerInterface();
-  const MemberInfo* fiscalLineEx = orbis.FindByName("FiscalLineEx");
-  ASSERT_EQ(fiscalLineEx->params.size(), 11u);
-  EXPECT_EQ(fiscalLineEx->InCount(), 10u);
-  EXPECT_EQ(fiscalLineEx->params[8].type, VarType::kBstr);
-  ASSERT_NE(fiscalLineEx->OutParam(), nullptr);
-  EXPECT_EQ(fiscalLineEx->OutParam()->name, "ThisLineSum");
-  EXPECT_EQ(fiscalLineEx->OutParam()->type, VarType::kLong);
-  EXPECT_EQ(orbis.FindByName("PeriodicalFiscalReportDate")->params[0].type, VarType::kDate);
-  EXPECT_EQ(orbis.FindByName("Done")->OutParam(), nullptr);
-  // Names clients pass arguments by, where the two interfaces differ.
-  EXPECT_EQ(orbis.FindByName("FreeTextLine")->params[2].name, "UseBoldStyle");
-  EXPECT_EQ(wrapper.FindByName("FreeTextLine")->params[2].name, "DoubleStrike");
-  EXPECT_EQ(wrapper.FindByName("FiscalLine")->params[0].name, "GoodName");
-  EXPECT_EQ(wrapper.FindByName("FiscalLineEx")->params[9].name, "Discount");
-  EXPECT_EQ(wrapper.FindByName("LastErrorMessage")->valueType, VarType::kBstr);
-  EXPECT_EQ(wrapper.FindByName("GetPrinterKeyPosition")->valueType, VarType::kLong);
-
-  EXPECT_STREQ(VarTypeName(VarType::kBstr), "BSTR");
-  EXPECT_STREQ(VarTypeName(VarType::kDate), "DATE");
 }
 
 TEST(Hresult, HexAndNames) {
