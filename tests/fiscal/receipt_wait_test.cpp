@@ -16,26 +16,11 @@ namespace {
 
 using std::chrono::milliseconds;
 
-class ReceiptWaitTest : public ::testing::Test {
+class ReceiptWaitTest : public BasicFiscalFixture<FakeClock> {
  protected:
   void SetUp() override {
-    m_line->SetResponder([this](const std::string& command) -> Commands {
-      if (command == "\x55") return {"READY"};
-      if (command == "CONf") return {ConfReply(PrinterSetup{}), "READY"};
-      if (command == "CNAL") return {CnalReply(PrinterSetup{}), "READY"};
-      if (!m_refused.empty() && command.rfind(m_refused, 0) == 0) return m_refusal;
-      return {"READY"};
-    });
-    m_link = std::make_unique<PrinterLink>(1, m_host, m_clock, FixtureTimings());
-    ASSERT_GT(m_link->Connect("COM1", "CASHIER", "7777777777"), 0);
+    Connect();
     m_link->SetShowErrorMessages(false);
-  }
-  void TearDown() override { m_link.reset(); }
-
-  // Commands starting with `prefix` get `replies`; every other command "READY".
-  void Refuse(std::string prefix, Commands replies) {
-    m_refused = std::move(prefix);
-    m_refusal = std::move(replies);
   }
 
   // The fake time a call took, and the time-outs it counted.
@@ -47,13 +32,6 @@ class ReceiptWaitTest : public ::testing::Test {
     timeouts = m_link->Stats().timeouts - before;
     return std::chrono::duration_cast<milliseconds>(m_clock.Now() - start);
   }
-
-  std::shared_ptr<FakeLine> m_line = std::make_shared<FakeLine>();
-  ScriptedLinkHost m_host{m_line};
-  FakeClock m_clock;
-  std::unique_ptr<PrinterLink> m_link;
-  std::string m_refused;
-  Commands m_refusal;
 };
 
 TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
@@ -63,12 +41,12 @@ TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
   // The step the printer refuses ends at once, with the refusal as the reason.
   const auto refusedAtOnce = [&](const std::string& mnemonic, auto step) {
     SCOPED_TRACE(mnemonic);
-    Refuse(mnemonic, {"SOFFPOSNO"});
+    Answer(mnemonic, {"SOFFPOSNO"});
     m_link->SetLastErrorText("");
     EXPECT_EQ(Timed(step, timeouts), milliseconds(0));
     EXPECT_EQ(timeouts, 0u);
     EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2037));
-    Refuse("", {});
+    Answer("", {"READY"});
   };
 
   refusedAtOnce("PREP", [&] { EXPECT_EQ(m_link->OpenCheck("1"), 0); });
@@ -84,7 +62,7 @@ TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
   EXPECT_TRUE(m_link->IsCheckOpen());
 
   // Silence, by contrast, is waited on for the whole step and reported as no link.
-  Refuse("CANC", {});
+  Answer("CANC", {});
   EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->AbortCheck(), 0); }, timeouts), milliseconds(3000));
   EXPECT_EQ(timeouts, 1u);
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));

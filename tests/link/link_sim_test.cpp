@@ -24,6 +24,14 @@ class LinkSimTest : public ::testing::Test {
     m_link = std::make_unique<PrinterLink>(1, m_host, m_clock, LinkTimings::Short());
   }
 
+  // An empty directory of the test's own.
+  static std::string FreshDirectory(const std::string& name) {
+    const std::string dir = ::testing::TempDir() + "/" + name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+  }
+
   ScriptedLinkHost m_host;
   RealClock m_clock;
   std::unique_ptr<SimHarness> m_sim;
@@ -143,9 +151,7 @@ TEST_F(LinkSimTest, AReceiptThatPrintsPastTheCloseWaitIsSettledByTheRetryAndPrin
 // The printer books the receipt, then is switched off (or unplugged) while it prints it: no
 // reply ever comes. With the journal's register baseline the retry finds it printed, once.
 TEST_F(LinkSimTest, AReceiptWhoseReplyWasCutOffIsSettledFromTheRegisters) {
-  const std::string logs = ::testing::TempDir() + "/link_sim_cut_off";
-  std::filesystem::remove_all(logs);
-  std::filesystem::create_directories(logs);
+  const std::string logs = FreshDirectory("link_sim_cut_off");
   m_host.SetLogDirectory(logs);
   SimOptions options;
   options.printLineMs = 300;
@@ -199,9 +205,7 @@ TEST_F(LinkSimTest, AReceiptWhoseReplyWasCutOffIsSettledFromTheRegisters) {
 // A server killed after the close went out, before its closing mark was on disk: the journal
 // says "open" without a total. The next run books the total the registers moved by.
 TEST_F(LinkSimTest, AReceiptClosedByAnEarlierRunIsJournalledWithTheTotalThePrinterBooked) {
-  const std::string logs = ::testing::TempDir() + "/link_sim_earlier_run";
-  std::filesystem::remove_all(logs);
-  std::filesystem::create_directories(logs);
+  const std::string logs = FreshDirectory("link_sim_earlier_run");
   Start();
   m_link->SetShowErrorMessages(false);
   ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);

@@ -239,45 +239,10 @@ void FakeLine::SetResponder(Responder responder) {
   m_responder = std::move(responder);
 }
 
-std::vector<std::uint8_t> FakeLine::Written() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_written;
-}
-
-std::vector<std::string> FakeLine::SentCommands() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_sent;
-}
-
 void FakeLine::ClearSent() {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_sent.clear();
   m_written.clear();
-}
-
-bool FakeLine::Dtr() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_dtr;
-}
-
-bool FakeLine::Rts() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_rts;
-}
-
-int FakeLine::Purges() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_purges;
-}
-
-bool FakeLine::IsOpen() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_open;
-}
-
-std::string FakeLine::OpenedPath() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_openedPath;
 }
 
 void FakeLine::FailNextOpen() {

@@ -31,16 +31,16 @@ class FakeLine {
   void SetResponder(Responder responder);
 
   // Everything the link wrote, and the texts of the frames among it (back in 1251).
-  std::vector<std::uint8_t> Written() const;
-  std::vector<std::string> SentCommands() const;
+  std::vector<std::uint8_t> Written() const { return Locked(m_written); }
+  std::vector<std::string> SentCommands() const { return Locked(m_sent); }
   void ClearSent();
 
   // Line state as the link left it.
-  bool Dtr() const;
-  bool Rts() const;
-  int Purges() const;
-  bool IsOpen() const;
-  std::string OpenedPath() const;
+  bool Dtr() const { return Locked(m_dtr); }
+  bool Rts() const { return Locked(m_rts); }
+  int Purges() const { return Locked(m_purges); }
+  bool IsOpen() const { return Locked(m_open); }
+  std::string OpenedPath() const { return Locked(m_openedPath); }
 
   // Faults: the next Open fails; line errors reported by the next TakeLineErrors (and a Read
   // that returns kLineError); the device vanishes (Read returns kLost).
@@ -52,6 +52,11 @@ class FakeLine {
 
  private:
   friend class FakeSerialPort;
+  template <class T>
+  T Locked(const T& member) const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return member;
+  }
   void WaitDelivered(std::unique_lock<std::mutex>& lock);
   mutable std::mutex m_mutex;
   std::vector<std::vector<std::uint8_t>> m_pending;  // guarded by m_mutex

@@ -35,7 +35,6 @@ class ScriptedLinkHost : public LinkHost {
   std::vector<std::string> Calls() const;
   std::vector<std::string> CallsStartingWith(const std::string& prefix) const;
   void ClearCalls();
-  std::shared_ptr<FakeLine> Line() const { return m_line; }
   // What ReportPortProblem was told, in order (kept apart from Calls).
   std::vector<std::string> PortProblems() const;
 

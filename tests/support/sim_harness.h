@@ -47,7 +47,6 @@ class SimProcess {
 
   std::string DevicePath() const { return m_devicePath; }
   bool Running() const { return m_pid > 0; }
-  pid_t Pid() const { return m_pid; }
   // Sends one control line and waits (up to 10 s) for its answer; true when it was not an error.
   bool SendControl(const std::string& line);
   // The answer to the last control line ("ok", data, or "error: ...").
