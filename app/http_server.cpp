@@ -11,6 +11,7 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr int kBacklog = 1024;
+constexpr int kAcceptBurst = 256;
 
 }  // namespace
 
@@ -42,6 +43,14 @@ void HttpServer::Impl::Accept() {
     if (ec == asio::error::operation_aborted || stopped.load()) return;
     if (!ec) {
       OnAccept(std::move(socket));
+      // The connections already waiting are taken now: one accept per turn of the loop would
+      // leave a burst of clients waiting behind the busy connections' turns for seconds.
+      for (int i = 0; i < kAcceptBurst; ++i) {
+        tcp::socket next(asio::make_strand(ioc));
+        acceptor.accept(next, ec);  // the acceptor does not block: would_block when none waits
+        if (ec) break;
+        OnAccept(std::move(next));
+      }
       return Accept();
     }
     // Out of descriptors, say: try again in a moment rather than spin.
@@ -132,6 +141,7 @@ bool HttpServer::Bind() {
   if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
   if (!ec) acceptor.bind(endpoint, ec);
   if (!ec) acceptor.listen(kBacklog, ec);
+  if (!ec) acceptor.non_blocking(true, ec);
   if (ec) {
     acceptor.close(ec);
     return false;
