@@ -72,6 +72,8 @@ TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
 // it holds back goes out, with everything asked after it, when the fake clock reaches `at`.
 class CloseInDoubtTest : public ReceiptWaitTest {
  protected:
+  // The link's close still talks to the responder below, which uses this fixture's members.
+  void TearDown() override { m_link.reset(); }
   static std::string CloseReply() {
     return "COMP" + std::string("0000000042") + "0000001000" + std::string(70, '0');
   }
