@@ -70,6 +70,11 @@ void SendError(HttpResponse& res, int status, HRESULT hr, std::string text);
 // JSON and a body that does not say it is JSON.
 bool ParseBody(const HttpRequest& req, HttpResponse& res, nlohmann::json& out);
 
+// The path of a request target: without its query, %XX decoded.
+std::string PathOf(std::string_view target);
+// An answer to a request that cannot be read; the connection ends after it.
+HttpResponse ErrorAnswer(int status, std::string text);
+
 // A JSON whole number from `min` to `max`; nullopt for anything else (another type, a fraction,
 // a number outside the range however large).
 std::optional<std::int64_t> WholeNumberIn(const nlohmann::json& value, std::int64_t min,

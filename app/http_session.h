@@ -48,11 +48,6 @@ struct SessionHost {
   std::atomic<std::size_t>& connections;
 };
 
-// The path of a request target: without its query, %XX decoded.
-std::string PathOf(std::string_view target);
-// An answer to a request that cannot be read; the connection ends after it.
-HttpResponse ErrorAnswer(int status, std::string text);
-
 // One connection: reads a request, has the router answer it, writes the answer, and reads the
 // next; requests that came pipelined wait in the buffer and are answered in order.
 template <class Stream>
