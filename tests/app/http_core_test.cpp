@@ -157,7 +157,7 @@ TEST_F(HttpCoreTest, SlowSilentAndOversizedRequestsAreCutOffWhileOthersAreServed
   // No body length: a POST without parameters is taken as empty and answered at once.
   const std::string id = Create();
   ASSERT_TRUE(ask.Send(Head("POST", "/api/v1/objects/" + id + "/ping", "\r\n")));
-  EXPECT_NE(ask.Read(300ms, "}").find("HTTP/1.1 200"), std::string::npos);
+  EXPECT_NE(ask.Read(2s, "}").find("HTTP/1.1 200"), std::string::npos);
   // A keep-alive connection without a request goes at the idle deadline.
   ask.Read(2s);
   EXPECT_TRUE(ask.Closed());
@@ -167,10 +167,10 @@ TEST_F(HttpCoreTest, SlowSilentAndOversizedRequestsAreCutOffWhileOthersAreServed
   ASSERT_TRUE(
       huge.Send(Head("POST", "/api/v1/objects",
                      "Content-Type: application/json\r\nContent-Length: 10000000000\r\n\r\n")));
-  EXPECT_NE(huge.Read(300ms, "}").find("HTTP/1.1 413"), std::string::npos);
+  EXPECT_NE(huge.Read(2s, "}").find("HTTP/1.1 413"), std::string::npos);
   RawConnection garbage(m_server->Port());
   ASSERT_TRUE(garbage.Send("NOT HTTP AT ALL\r\n\r\n"));
-  EXPECT_NE(garbage.Read(300ms, "}").find("HTTP/1.1 400"), std::string::npos);
+  EXPECT_NE(garbage.Read(2s, "}").find("HTTP/1.1 400"), std::string::npos);
   EXPECT_TRUE(Healthy());
 }
 
@@ -208,8 +208,12 @@ TEST_F(HttpCoreTest, ConnectionsAndObjectsBeyondTheirLimitsAreRefusedWithAReason
 
   // The test's own client closes its connection after each request.
   std::vector<std::unique_ptr<RawConnection>> held;
-  for (int i = 0; i < 3; ++i) held.push_back(std::make_unique<RawConnection>(m_server->Port()));
-  held.front()->Read(100ms);
+  for (int i = 0; i < 3; ++i) {
+    // An answered request shows that the server has taken the connection.
+    held.push_back(std::make_unique<RawConnection>(m_server->Port()));
+    ASSERT_TRUE(held.back()->Send(Head("GET", "/healthz", "\r\n")));
+    ASSERT_NE(held.back()->Read(5s, "ok\n").find("ok\n"), std::string::npos);
+  }
   RawConnection beyond(m_server->Port());
   EXPECT_NE(beyond.Read(2s).find("HTTP/1.1 503"), std::string::npos);
   EXPECT_TRUE(beyond.Closed());
