@@ -149,12 +149,11 @@ void ApiRouter::AddRoutes() {
       Inline([this](const HttpRequest&, HttpResponse& res) { Exit(res); }));
 }
 
-bool ApiRouter::Match(const Route& route, const HttpRequest& req,
+bool ApiRouter::Match(const Route& route, const std::string& method,
+                      const std::vector<std::string>& parts,
                       std::vector<std::string>& matches) const {
-  if (route.method != req.method) return false;
-  const std::vector<std::string> parts = Segments(req.path);
-  if (parts.size() != route.segments.size()) return false;
-  matches.assign(1, req.path);
+  if (route.method != method || parts.size() != route.segments.size()) return false;
+  matches.resize(1);
   for (std::size_t i = 0; i < parts.size(); ++i) {
     if (route.segments[i] == "*") {
       if (parts[i].empty() || parts[i].size() > kMaxCapture) return false;
@@ -172,9 +171,12 @@ void ApiRouter::Handle(HttpRequest req, Respond respond) {
     Preflight(req, res);
     return respond(std::move(res));
   }
+  // The path is split once; each route then compares its segments.
+  const std::vector<std::string> parts = Segments(req.path);
+  req.matches.assign(1, req.path);
   const Route* route = nullptr;
   for (const Route& r : m_routes) {
-    if (Match(r, req, req.matches)) {
+    if (Match(r, req.method, parts, req.matches)) {
       route = &r;
       break;
     }

@@ -81,7 +81,9 @@ class ApiRouter {
   Handler OnPool(Answer answer);
   // Runs `answer`, turning whatever it throws into a logged 500.
   static void Guard(const HttpRequest& req, HttpResponse& res, const Answer& answer);
-  bool Match(const Route& route, const HttpRequest& req, std::vector<std::string>& matches) const;
+  // `parts` are the path's segments; `matches` keeps the whole path at [0].
+  bool Match(const Route& route, const std::string& method, const std::vector<std::string>& parts,
+             std::vector<std::string>& matches) const;
   // The request's checks; false (and `res` set) when refused.
   // Counts the request as running until EndRunning.
   bool Admit(const HttpRequest& req, HttpResponse& res);

@@ -106,8 +106,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
                             });
   }
 
-  // A size over the limits is refused as soon as the header says so.
-  bool Refused(beast::error_code ec) {
+  // A request that cannot be read ends its connection: with an answer when it was too large
+  // (as soon as the header says so) or not HTTP, else at once.
+  void Refuse(beast::error_code ec) {
     if (ec == http::error::body_limit) {
       Answer(ErrorAnswer(413, "the body is limited to 64 KiB"));
     } else if (ec == http::error::header_limit) {
@@ -118,14 +119,10 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     } else {
       Close();  // the peer went, or let its deadline pass
     }
-    return true;
   }
 
   void OnHeader(beast::error_code ec) {
-    if (ec) {
-      Refused(ec);
-      return;
-    }
+    if (ec) return Refuse(ec);
     if (m_parser->is_done()) return OnRequest();
     auto& message = m_parser->get();
     if (beast::iequals(message[http::field::expect], "100-continue")) {
@@ -146,10 +143,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     Tcp().expires_after(Config().bodyDeadline);
     http::async_read(m_stream, m_buffer, *m_parser,
                      [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-                       if (ec) {
-                         self->Refused(ec);
-                         return;
-                       }
+                       if (ec) return self->Refuse(ec);
                        self->OnRequest();
                      });
   }
