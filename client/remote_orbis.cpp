@@ -93,238 +93,238 @@ HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, jso
   return hr;
 }
 
-HRESULT RemoteOrbis::Long(const char* member, const json& args, std::int32_t* out) {
+HRESULT RemoteOrbis::CallBound(const MemberInfo& member, const json& args, const Outs& outs) {
   json value;
-  const HRESULT hr = CallMember(member, args, &value);
-  if (out && value.is_number_integer()) *out = value.get<std::int32_t>();
-  return hr;
-}
-
-HRESULT RemoteOrbis::Text(const char* member, const json& args, std::string* out) {
-  json value;
-  const HRESULT hr = CallMember(member, args, &value);
-  if (out && value.is_string()) *out = value.get<std::string>();
+  // A member without arguments is called without a body, as it always was.
+  const HRESULT hr = CallMember(member.name, args.empty() ? json(nullptr) : args, &value);
+  if (value.is_number_integer()) {
+    outs.number.Set(value.get<std::int32_t>());
+  } else if (value.is_string()) {
+    outs.text.Set(value.get<std::string>());
+  }
   return hr;
 }
 
 HRESULT RemoteOrbis::Init(std::int32_t portNumber, const std::string& cashierName,
                           const std::string& cashierPassword, std::int32_t showStatusDialogs,
                           const std::string& callerApplicationName) {
-  return CallMember("Init", json::array({portNumber, cashierName, cashierPassword,
-                                         showStatusDialogs, callerApplicationName}));
+  return Forward<&IOrbis::Init>(portNumber, cashierName, cashierPassword, showStatusDialogs,
+                                callerApplicationName);
 }
-HRESULT RemoteOrbis::GetPortNumber(std::int32_t* p) {
-  return Long("GetPortNumber", nullptr, p);
+HRESULT RemoteOrbis::GetPortNumber(Out<std::int32_t> pPortNumber) {
+  return Forward<&IOrbis::GetPortNumber>(pPortNumber);
 }
 HRESULT RemoteOrbis::Done() {
-  return CallMember("Done", nullptr);
+  return Forward<&IOrbis::Done>();
 }
-HRESULT RemoteOrbis::LockPrinter(std::int32_t t) {
-  return CallMember("LockPrinter", json::array({t}));
+HRESULT RemoteOrbis::LockPrinter(std::int32_t timeoutInMilliseconds) {
+  return Forward<&IOrbis::LockPrinter>(timeoutInMilliseconds);
 }
 HRESULT RemoteOrbis::UnlockPrinter() {
-  return CallMember("UnlockPrinter", nullptr);
+  return Forward<&IOrbis::UnlockPrinter>();
 }
-HRESULT RemoteOrbis::LowSendMessageToPrinter(const std::string& text) {
-  return CallMember("LowSendMessageToPrinter", json::array({text}));
+HRESULT RemoteOrbis::LowSendMessageToPrinter(const std::string& textMessage) {
+  return Forward<&IOrbis::LowSendMessageToPrinter>(textMessage);
 }
-HRESULT RemoteOrbis::LowGetNextPendingPrinterMessage(std::int32_t t, std::string* text) {
-  return Text("LowGetNextPendingPrinterMessage", json::array({t}), text);
+HRESULT RemoteOrbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
+                                                     Out<std::string> textMessage) {
+  return Forward<&IOrbis::LowGetNextPendingPrinterMessage>(timeoutMilliseconds, textMessage);
 }
-HRESULT RemoteOrbis::SetShowPrinterStatus(std::int32_t v) {
-  return CallMember("SetShowPrinterStatus", json::array({v}));
+HRESULT RemoteOrbis::SetShowPrinterStatus(std::int32_t showStatusDialogs) {
+  return Forward<&IOrbis::SetShowPrinterStatus>(showStatusDialogs);
 }
-HRESULT RemoteOrbis::GetPrinterSerialNumber(std::string* s) {
-  return Text("GetPrinterSerialNumber", nullptr, s);
+HRESULT RemoteOrbis::GetPrinterSerialNumber(Out<std::string> serialNumber) {
+  return Forward<&IOrbis::GetPrinterSerialNumber>(serialNumber);
 }
-HRESULT RemoteOrbis::GetPrinterConfigXML(std::int32_t refresh, std::string* s) {
-  return Text("GetPrinterConfigXML", json::array({refresh}), s);
+HRESULT RemoteOrbis::GetPrinterConfigXML(std::int32_t refreshFromPrinter,
+                                         Out<std::string> vektaPrinterConfigXML) {
+  return Forward<&IOrbis::GetPrinterConfigXML>(refreshFromPrinter, vektaPrinterConfigXML);
 }
-HRESULT RemoteOrbis::SetCheckMessagesMode(std::int32_t v) {
-  return CallMember("SetCheckMessagesMode", json::array({v}));
+HRESULT RemoteOrbis::SetCheckMessagesMode(std::int32_t checkMessagesMode) {
+  return Forward<&IOrbis::SetCheckMessagesMode>(checkMessagesMode);
 }
-HRESULT RemoteOrbis::OpenCheck(const std::string& d) {
-  return CallMember("OpenCheck", json::array({d}));
+HRESULT RemoteOrbis::OpenCheck(const std::string& departmentName) {
+  return Forward<&IOrbis::OpenCheck>(departmentName);
 }
-HRESULT RemoteOrbis::SetReturnCheckNumber(std::int32_t v) {
-  return CallMember("SetReturnCheckNumber", json::array({v}));
+HRESULT RemoteOrbis::SetReturnCheckNumber(std::int32_t returnCheckNumber) {
+  return Forward<&IOrbis::SetReturnCheckNumber>(returnCheckNumber);
 }
-HRESULT RemoteOrbis::OpenReturnCheck(const std::string& d) {
-  return CallMember("OpenReturnCheck", json::array({d}));
+HRESULT RemoteOrbis::OpenReturnCheck(const std::string& departmentName) {
+  return Forward<&IOrbis::OpenReturnCheck>(departmentName);
 }
-HRESULT RemoteOrbis::LongName(const std::string& n) {
-  return CallMember("LongName", json::array({n}));
+HRESULT RemoteOrbis::LongName(const std::string& longName) {
+  return Forward<&IOrbis::LongName>(longName);
 }
-HRESULT RemoteOrbis::SetCurrentCheckDirection(std::int32_t v) {
-  return CallMember("SetCurrentCheckDirection", json::array({v}));
+HRESULT RemoteOrbis::SetCurrentCheckDirection(std::int32_t checkDirection) {
+  return Forward<&IOrbis::SetCurrentCheckDirection>(checkDirection);
 }
 HRESULT RemoteOrbis::FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price,
                                 std::int32_t goodsDividual, std::int32_t tax1Index,
                                 std::int32_t tax2Index, std::int32_t article,
-                                std::int32_t* thisLineSum) {
-  return Long("FiscalLine",
-              json::array({goodsName, qty, price, goodsDividual, tax1Index, tax2Index, article}),
-              thisLineSum);
+                                Out<std::int32_t> thisLineSum) {
+  return Forward<&IOrbis::FiscalLine>(goodsName, qty, price, goodsDividual, tax1Index, tax2Index,
+                                      article, thisLineSum);
 }
 HRESULT RemoteOrbis::FiscalLineEx(const std::string& goodsName, std::int32_t qty,
                                   std::int32_t price, std::int32_t goodsDividual,
                                   std::int32_t tax1Index, std::int32_t tax2Index,
                                   std::int32_t article, std::int32_t discountDirection,
                                   const std::string& discountName, std::int32_t discountValue,
-                                  std::int32_t* thisLineSum) {
-  return Long("FiscalLineEx",
-              json::array({goodsName, qty, price, goodsDividual, tax1Index, tax2Index, article,
-                           discountDirection, discountName, discountValue}),
-              thisLineSum);
+                                  Out<std::int32_t> thisLineSum) {
+  return Forward<&IOrbis::FiscalLineEx>(goodsName, qty, price, goodsDividual, tax1Index, tax2Index,
+                                        article, discountDirection, discountName, discountValue,
+                                        thisLineSum);
 }
-HRESULT RemoteOrbis::FreeTextLine(std::int32_t before, std::int32_t journal, std::int32_t bold,
-                                  const std::string& text) {
-  return CallMember("FreeTextLine", json::array({before, journal, bold, text}));
+HRESULT RemoteOrbis::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
+                                  std::int32_t useBoldStyle, const std::string& textMessage) {
+  return Forward<&IOrbis::FreeTextLine>(placeBeforeFiscalPart, printOnJornal, useBoldStyle,
+                                        textMessage);
 }
-HRESULT RemoteOrbis::GetCheckSum(std::int32_t* v) {
-  return Long("GetCheckSum", nullptr, v);
+HRESULT RemoteOrbis::GetCheckSum(Out<std::int32_t> checkSum) {
+  return Forward<&IOrbis::GetCheckSum>(checkSum);
 }
-HRESULT RemoteOrbis::GetCheckOnSaleTaxes(std::int32_t* v) {
-  return Long("GetCheckOnSaleTaxes", nullptr, v);
+HRESULT RemoteOrbis::GetCheckOnSaleTaxes(Out<std::int32_t> checkOnSaleTaxes) {
+  return Forward<&IOrbis::GetCheckOnSaleTaxes>(checkOnSaleTaxes);
 }
-HRESULT RemoteOrbis::GetCheckReturnSum(std::int32_t* v) {
-  return Long("GetCheckReturnSum", nullptr, v);
+HRESULT RemoteOrbis::GetCheckReturnSum(Out<std::int32_t> checkReturnSum) {
+  return Forward<&IOrbis::GetCheckReturnSum>(checkReturnSum);
 }
-HRESULT RemoteOrbis::GetCheckReturnOnSaleTaxes(std::int32_t* v) {
-  return Long("GetCheckReturnOnSaleTaxes", nullptr, v);
+HRESULT RemoteOrbis::GetCheckReturnOnSaleTaxes(Out<std::int32_t> checkReturnOnSaleTaxes) {
+  return Forward<&IOrbis::GetCheckReturnOnSaleTaxes>(checkReturnOnSaleTaxes);
 }
 HRESULT RemoteOrbis::ClearFreeTextLines() {
-  return CallMember("ClearFreeTextLines", nullptr);
+  return Forward<&IOrbis::ClearFreeTextLines>();
 }
-HRESULT RemoteOrbis::CloseCheck(std::int32_t* v) {
-  return Long("CloseCheck", nullptr, v);
+HRESULT RemoteOrbis::CloseCheck(Out<std::int32_t> checkSum) {
+  return Forward<&IOrbis::CloseCheck>(checkSum);
 }
 HRESULT RemoteOrbis::CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
-                                  std::int32_t packing, std::int32_t* checkSum) {
-  return Long("CloseCheckEx", json::array({cash, payCheck, credit, packing}), checkSum);
+                                  std::int32_t packing, Out<std::int32_t> checkSum) {
+  return Forward<&IOrbis::CloseCheckEx>(cash, payCheck, credit, packing, checkSum);
 }
 HRESULT RemoteOrbis::AbortCheck() {
-  return CallMember("AbortCheck", nullptr);
+  return Forward<&IOrbis::AbortCheck>();
 }
-HRESULT RemoteOrbis::GetCheckResult(std::string* s) {
-  return Text("GetCheckResult", nullptr, s);
+HRESULT RemoteOrbis::GetCheckResult(Out<std::string> checkResult) {
+  return Forward<&IOrbis::GetCheckResult>(checkResult);
 }
 HRESULT RemoteOrbis::CheckCopy() {
-  return CallMember("CheckCopy", nullptr);
+  return Forward<&IOrbis::CheckCopy>();
 }
-HRESULT RemoteOrbis::SetOnSaleTaxesPrintMode(std::int32_t v) {
-  return CallMember("SetOnSaleTaxesPrintMode", json::array({v}));
+HRESULT RemoteOrbis::SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) {
+  return Forward<&IOrbis::SetOnSaleTaxesPrintMode>(taxesPrintMode);
 }
-HRESULT RemoteOrbis::MoveCash(std::int32_t direction, std::int32_t sum) {
-  return CallMember("MoveCash", json::array({direction, sum}));
+HRESULT RemoteOrbis::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
+  return Forward<&IOrbis::MoveCash>(moveDirection, cashSum);
 }
-HRESULT RemoteOrbis::GetPrinterConfig(std::string* s) {
-  return Text("GetPrinterConfig", nullptr, s);
+HRESULT RemoteOrbis::GetPrinterConfig(Out<std::string> config) {
+  return Forward<&IOrbis::GetPrinterConfig>(config);
 }
-HRESULT RemoteOrbis::GetPrinterKeyPosition(std::int32_t* v) {
-  return Long("GetPrinterKeyPosition", nullptr, v);
+HRESULT RemoteOrbis::GetPrinterKeyPosition(Out<std::int32_t> keyPosition) {
+  return Forward<&IOrbis::GetPrinterKeyPosition>(keyPosition);
 }
-HRESULT RemoteOrbis::GetArticleInfo(std::int32_t article, std::string* s) {
-  return Text("GetArticleInfo", json::array({article}), s);
+HRESULT RemoteOrbis::GetArticleInfo(std::int32_t article, Out<std::string> articleInfo) {
+  return Forward<&IOrbis::GetArticleInfo>(article, articleInfo);
 }
-HRESULT RemoteOrbis::GetArticleInfoXML(std::int32_t article, std::string* s) {
-  return Text("GetArticleInfoXML", json::array({article}), s);
+HRESULT RemoteOrbis::GetArticleInfoXML(std::int32_t article, Out<std::string> articleInfo) {
+  return Forward<&IOrbis::GetArticleInfoXML>(article, articleInfo);
 }
-HRESULT RemoteOrbis::GetPrinterTime(std::string* s) {
-  return Text("GetPrinterTime", nullptr, s);
+HRESULT RemoteOrbis::GetPrinterTime(Out<std::string> printerTime) {
+  return Forward<&IOrbis::GetPrinterTime>(printerTime);
 }
-HRESULT RemoteOrbis::GetCashInfo(std::string* s) {
-  return Text("GetCashInfo", nullptr, s);
+HRESULT RemoteOrbis::GetCashInfo(Out<std::string> cashInfo) {
+  return Forward<&IOrbis::GetCashInfo>(cashInfo);
 }
-HRESULT RemoteOrbis::GetCashInfoXML(std::string* s) {
-  return Text("GetCashInfoXML", nullptr, s);
+HRESULT RemoteOrbis::GetCashInfoXML(Out<std::string> cashInfo) {
+  return Forward<&IOrbis::GetCashInfoXML>(cashInfo);
 }
-HRESULT RemoteOrbis::GetFiscalInfo(std::string* s) {
-  return Text("GetFiscalInfo", nullptr, s);
+HRESULT RemoteOrbis::GetFiscalInfo(Out<std::string> fiscalInfo) {
+  return Forward<&IOrbis::GetFiscalInfo>(fiscalInfo);
 }
-HRESULT RemoteOrbis::GetFiscalInfoXML(std::string* s) {
-  return Text("GetFiscalInfoXML", nullptr, s);
+HRESULT RemoteOrbis::GetFiscalInfoXML(Out<std::string> fiscalInfo) {
+  return Forward<&IOrbis::GetFiscalInfoXML>(fiscalInfo);
 }
-HRESULT RemoteOrbis::GetTaxesInfo(std::string* s) {
-  return Text("GetTaxesInfo", nullptr, s);
+HRESULT RemoteOrbis::GetTaxesInfo(Out<std::string> taxesInfo) {
+  return Forward<&IOrbis::GetTaxesInfo>(taxesInfo);
 }
-HRESULT RemoteOrbis::GetTaxesInfoXML(std::string* s) {
-  return Text("GetTaxesInfoXML", nullptr, s);
+HRESULT RemoteOrbis::GetTaxesInfoXML(Out<std::string> taxesInfo) {
+  return Forward<&IOrbis::GetTaxesInfoXML>(taxesInfo);
 }
 HRESULT RemoteOrbis::OpenTextDocument() {
-  return CallMember("OpenTextDocument", nullptr);
+  return Forward<&IOrbis::OpenTextDocument>();
 }
-HRESULT RemoteOrbis::CloseTextDocument(std::int32_t v) {
-  return CallMember("CloseTextDocument", json::array({v}));
+HRESULT RemoteOrbis::CloseTextDocument(std::int32_t printOnJornal) {
+  return Forward<&IOrbis::CloseTextDocument>(printOnJornal);
 }
 HRESULT RemoteOrbis::NullCheck() {
-  return CallMember("NullCheck", nullptr);
+  return Forward<&IOrbis::NullCheck>();
 }
 HRESULT RemoteOrbis::XReport() {
-  return CallMember("XReport", nullptr);
+  return Forward<&IOrbis::XReport>();
 }
 HRESULT RemoteOrbis::ZReport() {
-  return CallMember("ZReport", nullptr);
+  return Forward<&IOrbis::ZReport>();
 }
 HRESULT RemoteOrbis::ArticleReport() {
-  return CallMember("ArticleReport", nullptr);
+  return Forward<&IOrbis::ArticleReport>();
 }
 HRESULT RemoteOrbis::DiscountReport() {
-  return CallMember("DiscountReport", nullptr);
+  return Forward<&IOrbis::DiscountReport>();
 }
-HRESULT RemoteOrbis::PeriodicalFiscalReport(std::int32_t first, std::int32_t last) {
-  return CallMember("PeriodicalFiscalReport", json::array({first, last}));
+HRESULT RemoteOrbis::PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport) {
+  return Forward<&IOrbis::PeriodicalFiscalReport>(firstZReport, lastZReport);
 }
-HRESULT RemoteOrbis::PeriodicalFiscalReportDate(double from, double to) {
-  return CallMember("PeriodicalFiscalReportDate", json::array({from, to}));
+HRESULT RemoteOrbis::PeriodicalFiscalReportDate(double dateFrom, double dateTo) {
+  return Forward<&IOrbis::PeriodicalFiscalReportDate>(dateFrom, dateTo);
 }
-HRESULT RemoteOrbis::Feed(std::int32_t v) {
-  return CallMember("Feed", json::array({v}));
+HRESULT RemoteOrbis::Feed(std::int32_t linesToFeed) {
+  return Forward<&IOrbis::Feed>(linesToFeed);
 }
-HRESULT RemoteOrbis::SetPrintingDoubleWidth(std::int32_t v) {
-  return CallMember("SetPrintingDoubleWidth", json::array({v}));
+HRESULT RemoteOrbis::SetPrintingDoubleWidth(std::int32_t on) {
+  return Forward<&IOrbis::SetPrintingDoubleWidth>(on);
 }
-HRESULT RemoteOrbis::SetTableMode(std::int32_t v) {
-  return CallMember("SetTableMode", json::array({v}));
+HRESULT RemoteOrbis::SetTableMode(std::int32_t on) {
+  return Forward<&IOrbis::SetTableMode>(on);
 }
 HRESULT RemoteOrbis::PutToDisplay(const std::string& line1, const std::string& line2) {
-  return CallMember("PutToDisplay", json::array({line1, line2}));
+  return Forward<&IOrbis::PutToDisplay>(line1, line2);
 }
 HRESULT RemoteOrbis::OpenCashBox() {
-  return CallMember("OpenCashBox", nullptr);
+  return Forward<&IOrbis::OpenCashBox>();
 }
-HRESULT RemoteOrbis::CutAndBeep(std::int32_t cutter, std::int32_t beep) {
-  return CallMember("CutAndBeep", json::array({cutter, beep}));
+HRESULT RemoteOrbis::CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) {
+  return Forward<&IOrbis::CutAndBeep>(cutterOn, beepOn);
 }
-HRESULT RemoteOrbis::SetInternalTime(std::int32_t h, std::int32_t m, std::int32_t s) {
-  return CallMember("SetInternalTime", json::array({h, m, s}));
+HRESULT RemoteOrbis::SetInternalTime(std::int32_t hours, std::int32_t minutes,
+                                     std::int32_t seconds) {
+  return Forward<&IOrbis::SetInternalTime>(hours, minutes, seconds);
 }
-HRESULT RemoteOrbis::SetDeptAlias(const std::string& v) {
-  return CallMember("SetDeptAlias", json::array({v}));
+HRESULT RemoteOrbis::SetDeptAlias(const std::string& deptAlias) {
+  return Forward<&IOrbis::SetDeptAlias>(deptAlias);
 }
-HRESULT RemoteOrbis::SetCheckHeadLine(const std::string& v) {
-  return CallMember("SetCheckHeadLine", json::array({v}));
+HRESULT RemoteOrbis::SetCheckHeadLine(const std::string& checkText) {
+  return Forward<&IOrbis::SetCheckHeadLine>(checkText);
 }
-HRESULT RemoteOrbis::SetCheckBottomLine(const std::string& v) {
-  return CallMember("SetCheckBottomLine", json::array({v}));
+HRESULT RemoteOrbis::SetCheckBottomLine(const std::string& checkLine) {
+  return Forward<&IOrbis::SetCheckBottomLine>(checkLine);
 }
-HRESULT RemoteOrbis::GetCheckResultXML(std::string* s) {
-  return Text("GetCheckResultXML", nullptr, s);
+HRESULT RemoteOrbis::GetCheckResultXML(Out<std::string> checkResult) {
+  return Forward<&IOrbis::GetCheckResultXML>(checkResult);
 }
-HRESULT RemoteOrbis::SetTaxesCalcMode(std::int32_t v) {
-  return CallMember("SetTaxesCalcMode", json::array({v}));
+HRESULT RemoteOrbis::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
+  return Forward<&IOrbis::SetTaxesCalcMode>(saleTaxesOnTotal);
 }
-HRESULT RemoteOrbis::SetShowErrorMessages(std::int32_t v) {
-  return CallMember("SetShowErrorMessages", json::array({v}));
+HRESULT RemoteOrbis::SetShowErrorMessages(std::int32_t showErrorMessages) {
+  return Forward<&IOrbis::SetShowErrorMessages>(showErrorMessages);
 }
-HRESULT RemoteOrbis::GetLastErrorMessage(std::string* s) {
-  return Text("GetLastErrorMessage", nullptr, s);
+HRESULT RemoteOrbis::GetLastErrorMessage(Out<std::string> errorMessage) {
+  return Forward<&IOrbis::GetLastErrorMessage>(errorMessage);
 }
 HRESULT RemoteOrbis::ZReportAsync() {
-  return CallMember("ZReportAsync", nullptr);
+  return Forward<&IOrbis::ZReportAsync>();
 }
 HRESULT RemoteOrbis::XReportAsync() {
-  return CallMember("XReportAsync", nullptr);
+  return Forward<&IOrbis::XReportAsync>();
 }
 
 }  // namespace vekta

@@ -15,6 +15,7 @@
 
 #include "client/object_connection.h"
 #include "service/i_orbis.h"
+#include "service/orbis_binding.h"
 
 namespace vekta {
 
@@ -46,17 +47,17 @@ class RemoteOrbis final : public IOrbis {
   HRESULT Init(std::int32_t portNumber, const std::string& cashierName,
                const std::string& cashierPassword, std::int32_t showStatusDialogs,
                const std::string& callerApplicationName) override;
-  HRESULT GetPortNumber(std::int32_t* pPortNumber) override;
+  HRESULT GetPortNumber(Out<std::int32_t> pPortNumber) override;
   HRESULT Done() override;
   HRESULT LockPrinter(std::int32_t timeoutInMilliseconds) override;
   HRESULT UnlockPrinter() override;
   HRESULT LowSendMessageToPrinter(const std::string& textMessage) override;
   HRESULT LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
-                                          std::string* textMessage) override;
+                                          Out<std::string> textMessage) override;
   HRESULT SetShowPrinterStatus(std::int32_t showStatusDialogs) override;
-  HRESULT GetPrinterSerialNumber(std::string* serialNumber) override;
+  HRESULT GetPrinterSerialNumber(Out<std::string> serialNumber) override;
   HRESULT GetPrinterConfigXML(std::int32_t refreshFromPrinter,
-                              std::string* vektaPrinterConfigXML) override;
+                              Out<std::string> vektaPrinterConfigXML) override;
   HRESULT SetCheckMessagesMode(std::int32_t checkMessagesMode) override;
   HRESULT OpenCheck(const std::string& departmentName) override;
   HRESULT SetReturnCheckNumber(std::int32_t returnCheckNumber) override;
@@ -65,38 +66,38 @@ class RemoteOrbis final : public IOrbis {
   HRESULT SetCurrentCheckDirection(std::int32_t checkDirection) override;
   HRESULT FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price,
                      std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
-                     std::int32_t article, std::int32_t* thisLineSum) override;
+                     std::int32_t article, Out<std::int32_t> thisLineSum) override;
   HRESULT FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price,
                        std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index,
                        std::int32_t article, std::int32_t discountDirection,
                        const std::string& discountName, std::int32_t discountValue,
-                       std::int32_t* thisLineSum) override;
+                       Out<std::int32_t> thisLineSum) override;
   HRESULT FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
                        std::int32_t useBoldStyle, const std::string& textMessage) override;
-  HRESULT GetCheckSum(std::int32_t* checkSum) override;
-  HRESULT GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) override;
-  HRESULT GetCheckReturnSum(std::int32_t* checkReturnSum) override;
-  HRESULT GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) override;
+  HRESULT GetCheckSum(Out<std::int32_t> checkSum) override;
+  HRESULT GetCheckOnSaleTaxes(Out<std::int32_t> checkOnSaleTaxes) override;
+  HRESULT GetCheckReturnSum(Out<std::int32_t> checkReturnSum) override;
+  HRESULT GetCheckReturnOnSaleTaxes(Out<std::int32_t> checkReturnOnSaleTaxes) override;
   HRESULT ClearFreeTextLines() override;
-  HRESULT CloseCheck(std::int32_t* checkSum) override;
+  HRESULT CloseCheck(Out<std::int32_t> checkSum) override;
   HRESULT CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
-                       std::int32_t packing, std::int32_t* checkSum) override;
+                       std::int32_t packing, Out<std::int32_t> checkSum) override;
   HRESULT AbortCheck() override;
-  HRESULT GetCheckResult(std::string* checkResult) override;
+  HRESULT GetCheckResult(Out<std::string> checkResult) override;
   HRESULT CheckCopy() override;
   HRESULT SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) override;
   HRESULT MoveCash(std::int32_t moveDirection, std::int32_t cashSum) override;
-  HRESULT GetPrinterConfig(std::string* config) override;
-  HRESULT GetPrinterKeyPosition(std::int32_t* keyPosition) override;
-  HRESULT GetArticleInfo(std::int32_t article, std::string* articleInfo) override;
-  HRESULT GetArticleInfoXML(std::int32_t article, std::string* articleInfo) override;
-  HRESULT GetPrinterTime(std::string* printerTime) override;
-  HRESULT GetCashInfo(std::string* cashInfo) override;
-  HRESULT GetCashInfoXML(std::string* cashInfo) override;
-  HRESULT GetFiscalInfo(std::string* fiscalInfo) override;
-  HRESULT GetFiscalInfoXML(std::string* fiscalInfo) override;
-  HRESULT GetTaxesInfo(std::string* taxesInfo) override;
-  HRESULT GetTaxesInfoXML(std::string* taxesInfo) override;
+  HRESULT GetPrinterConfig(Out<std::string> config) override;
+  HRESULT GetPrinterKeyPosition(Out<std::int32_t> keyPosition) override;
+  HRESULT GetArticleInfo(std::int32_t article, Out<std::string> articleInfo) override;
+  HRESULT GetArticleInfoXML(std::int32_t article, Out<std::string> articleInfo) override;
+  HRESULT GetPrinterTime(Out<std::string> printerTime) override;
+  HRESULT GetCashInfo(Out<std::string> cashInfo) override;
+  HRESULT GetCashInfoXML(Out<std::string> cashInfo) override;
+  HRESULT GetFiscalInfo(Out<std::string> fiscalInfo) override;
+  HRESULT GetFiscalInfoXML(Out<std::string> fiscalInfo) override;
+  HRESULT GetTaxesInfo(Out<std::string> taxesInfo) override;
+  HRESULT GetTaxesInfoXML(Out<std::string> taxesInfo) override;
   HRESULT OpenTextDocument() override;
   HRESULT CloseTextDocument(std::int32_t printOnJornal) override;
   HRESULT NullCheck() override;
@@ -116,18 +117,35 @@ class RemoteOrbis final : public IOrbis {
   HRESULT SetDeptAlias(const std::string& deptAlias) override;
   HRESULT SetCheckHeadLine(const std::string& checkText) override;
   HRESULT SetCheckBottomLine(const std::string& checkLine) override;
-  HRESULT GetCheckResultXML(std::string* checkResult) override;
+  HRESULT GetCheckResultXML(Out<std::string> checkResult) override;
   HRESULT SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) override;
   HRESULT SetShowErrorMessages(std::int32_t showErrorMessages) override;
-  HRESULT GetLastErrorMessage(std::string* errorMessage) override;
+  HRESULT GetLastErrorMessage(Out<std::string> errorMessage) override;
   HRESULT ZReportAsync() override;
   HRESULT XReportAsync() override;
 
  private:
   RemoteOrbis(std::shared_ptr<ObjectConnection> connection, std::string objectId,
               std::shared_ptr<LeaseKeeper> keeper, std::int64_t leaseMs);
-  HRESULT Long(const char* member, const nlohmann::json& args, std::int32_t* out);
-  HRESULT Text(const char* member, const nlohmann::json& args, std::string* out);
+  // The member's arguments in order, [in] ones into the call, the [out] one set from the answer.
+  struct Outs {
+    Out<std::int32_t> number = nullptr;
+    Out<std::string> text = nullptr;
+  };
+  static void Add(nlohmann::json& args, Outs&, std::int32_t value) { args.push_back(value); }
+  static void Add(nlohmann::json& args, Outs&, double value) { args.push_back(value); }
+  static void Add(nlohmann::json& args, Outs&, const std::string& value) { args.push_back(value); }
+  static void Add(nlohmann::json&, Outs& outs, Out<std::int32_t> out) { outs.number = out; }
+  static void Add(nlohmann::json&, Outs& outs, Out<std::string> out) { outs.text = out; }
+
+  template <auto Member, class... P>
+  HRESULT Forward(const P&... params) {
+    nlohmann::json args = nlohmann::json::array();
+    Outs outs;
+    (Add(args, outs, params), ...);
+    return CallBound(BoundMember<Member>(), args, outs);
+  }
+  HRESULT CallBound(const MemberInfo& member, const nlohmann::json& args, const Outs& outs);
 
   std::shared_ptr<ObjectConnection> m_connection;
   std::string m_objectId;

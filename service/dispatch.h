@@ -18,9 +18,6 @@ namespace vekta {
 class IOrbis;
 class VektaManager;
 
-// long, BSTR (UTF-8) or DATE (OLE date).
-using Value = std::variant<std::int32_t, std::string, double>;
-
 struct OrbisCallResult {
   HRESULT hr = S_OK;
   // The [out] values the member set, by parameter name (absent when left unset).

@@ -34,8 +34,8 @@ std::string In(const std::string& utf8) {
 }
 
 template <class T>
-void SetOut(T* out, T value) {
-  if (out != nullptr) *out = std::move(value);
+void SetOut(const Out<T>& out, std::type_identity_t<T> value) {
+  out.Set(std::move(value));
 }
 
 // Runs an operation that talks to the printer: one at a time per port, and a link whose device
@@ -63,7 +63,7 @@ HRESULT Command(const std::shared_ptr<PrinterLink>& link, Op&& op) {
 
 // A text result: E_FAIL with the out value untouched when the text is empty.
 template <class Make>
-HRESULT TextResult(Make&& make, std::string* out) {
+HRESULT TextResult(Make&& make, Out<std::string> out) {
   try {
     std::string text = make();
     if (text.empty()) return E_FAIL;
@@ -78,7 +78,7 @@ HRESULT TextResult(Make&& make, std::string* out) {
 }
 
 template <class Op>
-HRESULT PrinterText(const std::shared_ptr<PrinterLink>& link, Op&& op, std::string* out) {
+HRESULT PrinterText(const std::shared_ptr<PrinterLink>& link, Op&& op, Out<std::string> out) {
   if (!link) return E_FAIL;
   return TextResult([&] { return Talk(*link, op); }, out);
 }
@@ -86,7 +86,7 @@ HRESULT PrinterText(const std::shared_ptr<PrinterLink>& link, Op&& op, std::stri
 // A printer query whose reply data is turned into a document; no document without data.
 template <class Op, class Build>
 HRESULT PrinterXml(const std::shared_ptr<PrinterLink>& link, Op&& op, Build&& build,
-                   std::string* out) {
+                   Out<std::string> out) {
   if (!link) return E_FAIL;
   return TextResult(
       [&]() -> std::string {
@@ -99,7 +99,7 @@ HRESULT PrinterXml(const std::shared_ptr<PrinterLink>& link, Op&& op, Build&& bu
 
 // A running sum of the receipt: 0 in the out value when the object is detached.
 template <class Read>
-HRESULT SumResult(const std::shared_ptr<PrinterLink>& link, Read&& read, std::int32_t* out) {
+HRESULT SumResult(const std::shared_ptr<PrinterLink>& link, Read&& read, Out<std::int32_t> out) {
   if (!link) {
     SetOut(out, std::int32_t{0});
     return E_FAIL;
@@ -214,7 +214,7 @@ HRESULT Orbis::Init(std::int32_t portNumber, const std::string& cashierName,
   }
 }
 
-HRESULT Orbis::GetPortNumber(std::int32_t* pPortNumber) {
+HRESULT Orbis::GetPortNumber(Out<std::int32_t> pPortNumber) {
   std::lock_guard<std::mutex> lock(m_mutex);
   SetOut(pPortNumber, m_client.portNumber);
   return S_OK;
@@ -289,7 +289,7 @@ std::string Orbis::WaitPendingMessage(PrinterLink& link, std::int32_t timeoutMs)
 }
 
 HRESULT Orbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
-                                               std::string* textMessage) {
+                                               Out<std::string> textMessage) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   try {
@@ -311,7 +311,7 @@ HRESULT Orbis::SetShowPrinterStatus(std::int32_t showStatusDialogs) {
   return S_OK;
 }
 
-HRESULT Orbis::GetPrinterSerialNumber(std::string* serialNumber) {
+HRESULT Orbis::GetPrinterSerialNumber(Out<std::string> serialNumber) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   try {
@@ -323,7 +323,7 @@ HRESULT Orbis::GetPrinterSerialNumber(std::string* serialNumber) {
 }
 
 HRESULT Orbis::GetPrinterConfigXML(std::int32_t refreshFromPrinter,
-                                   std::string* vektaPrinterConfigXML) {
+                                   Out<std::string> vektaPrinterConfigXML) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   // A failed refresh is reported by the link; the document then shows what is stored.
@@ -368,7 +368,8 @@ HRESULT Orbis::SetCurrentCheckDirection(std::int32_t checkDirection) {
 
 HRESULT Orbis::FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price,
                           std::int32_t goodsDividual, std::int32_t tax1Index,
-                          std::int32_t tax2Index, std::int32_t article, std::int32_t* thisLineSum) {
+                          std::int32_t tax2Index, std::int32_t article,
+                          Out<std::int32_t> thisLineSum) {
   return FiscalLineEx(goodsName, qty, price, goodsDividual, tax1Index, tax2Index, article, 0, "", 0,
                       thisLineSum);
 }
@@ -377,7 +378,7 @@ HRESULT Orbis::FiscalLineEx(const std::string& goodsName, std::int32_t qty, std:
                             std::int32_t goodsDividual, std::int32_t tax1Index,
                             std::int32_t tax2Index, std::int32_t article,
                             std::int32_t discountDirection, const std::string& discountName,
-                            std::int32_t discountValue, std::int32_t* thisLineSum) {
+                            std::int32_t discountValue, Out<std::int32_t> thisLineSum) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   try {
@@ -406,22 +407,22 @@ HRESULT Orbis::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t pri
   });
 }
 
-HRESULT Orbis::GetCheckSum(std::int32_t* checkSum) {
+HRESULT Orbis::GetCheckSum(Out<std::int32_t> checkSum) {
   return SumResult(
       AttachedLink(), [](PrinterLink& l) { return l.GetCheckSum(); }, checkSum);
 }
 
-HRESULT Orbis::GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) {
+HRESULT Orbis::GetCheckOnSaleTaxes(Out<std::int32_t> checkOnSaleTaxes) {
   return SumResult(
       AttachedLink(), [](PrinterLink& l) { return l.GetCheckOnSaleTaxes(); }, checkOnSaleTaxes);
 }
 
-HRESULT Orbis::GetCheckReturnSum(std::int32_t* checkReturnSum) {
+HRESULT Orbis::GetCheckReturnSum(Out<std::int32_t> checkReturnSum) {
   return SumResult(
       AttachedLink(), [](PrinterLink& l) { return l.GetCheckReturnSum(); }, checkReturnSum);
 }
 
-HRESULT Orbis::GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) {
+HRESULT Orbis::GetCheckReturnOnSaleTaxes(Out<std::int32_t> checkReturnOnSaleTaxes) {
   return SumResult(
       AttachedLink(), [](PrinterLink& l) { return l.GetCheckReturnOnSaleTaxes(); },
       checkReturnOnSaleTaxes);
@@ -431,7 +432,7 @@ HRESULT Orbis::ClearFreeTextLines() {
   return Command(AttachedLink(), [](PrinterLink& l) { return l.ClearFreeTextLines(); });
 }
 
-HRESULT Orbis::CloseCheck(std::int32_t* checkSum) {
+HRESULT Orbis::CloseCheck(Out<std::int32_t> checkSum) {
   // S_OK whatever the printer said: the out value carries the operation's result.
   return SumResult(
       AttachedLink(),
@@ -440,7 +441,7 @@ HRESULT Orbis::CloseCheck(std::int32_t* checkSum) {
 }
 
 HRESULT Orbis::CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit,
-                            std::int32_t packing, std::int32_t* checkSum) {
+                            std::int32_t packing, Out<std::int32_t> checkSum) {
   return SumResult(
       AttachedLink(),
       [&](PrinterLink& l) {
@@ -454,7 +455,7 @@ HRESULT Orbis::AbortCheck() {
   return Command(AttachedLink(), [](PrinterLink& l) { return l.AbortCheck(); });
 }
 
-HRESULT Orbis::GetCheckResult(std::string* checkResult) {
+HRESULT Orbis::GetCheckResult(Out<std::string> checkResult) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   return TextResult([&] { return link->CheckResultText(); }, checkResult);
@@ -474,12 +475,12 @@ HRESULT Orbis::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
                  [&](PrinterLink& l) { return l.MoveCash(moveDirection, cashSum); });
 }
 
-HRESULT Orbis::GetPrinterConfig(std::string* config) {
+HRESULT Orbis::GetPrinterConfig(Out<std::string> config) {
   return PrinterText(
       AttachedLink(), [](PrinterLink& l) { return l.GetConfigText(); }, config);
 }
 
-HRESULT Orbis::GetPrinterKeyPosition(std::int32_t* keyPosition) {
+HRESULT Orbis::GetPrinterKeyPosition(Out<std::int32_t> keyPosition) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   const int position = Talk(*link, [](PrinterLink& l) { return l.GetPrinterKeyPosition(); });
@@ -488,50 +489,50 @@ HRESULT Orbis::GetPrinterKeyPosition(std::int32_t* keyPosition) {
   return S_OK;
 }
 
-HRESULT Orbis::GetArticleInfo(std::int32_t article, std::string* articleInfo) {
+HRESULT Orbis::GetArticleInfo(std::int32_t article, Out<std::string> articleInfo) {
   return PrinterText(
       AttachedLink(), [&](PrinterLink& l) { return l.GetArticleInfo(article); }, articleInfo);
 }
 
-HRESULT Orbis::GetArticleInfoXML(std::int32_t article, std::string* articleInfo) {
+HRESULT Orbis::GetArticleInfoXML(std::int32_t article, Out<std::string> articleInfo) {
   return PrinterXml(
       AttachedLink(), [&](PrinterLink& l) { return l.GetArticleInfo(article); },
       [](const std::string& data) { return BuildArticleXml(data); }, articleInfo);
 }
 
-HRESULT Orbis::GetPrinterTime(std::string* printerTime) {
+HRESULT Orbis::GetPrinterTime(Out<std::string> printerTime) {
   return PrinterText(
       AttachedLink(), [](PrinterLink& l) { return l.GetPrinterTime(); }, printerTime);
 }
 
-HRESULT Orbis::GetCashInfo(std::string* cashInfo) {
+HRESULT Orbis::GetCashInfo(Out<std::string> cashInfo) {
   return PrinterText(
       AttachedLink(), [](PrinterLink& l) { return l.GetCashInfo(); }, cashInfo);
 }
 
-HRESULT Orbis::GetCashInfoXML(std::string* cashInfo) {
+HRESULT Orbis::GetCashInfoXML(Out<std::string> cashInfo) {
   return PrinterXml(
       AttachedLink(), [](PrinterLink& l) { return l.GetCashInfo(); },
       [](const std::string& data) { return BuildCashInfoXml(data); }, cashInfo);
 }
 
-HRESULT Orbis::GetFiscalInfo(std::string* fiscalInfo) {
+HRESULT Orbis::GetFiscalInfo(Out<std::string> fiscalInfo) {
   return PrinterText(
       AttachedLink(), [](PrinterLink& l) { return l.GetFiscalInfo(); }, fiscalInfo);
 }
 
-HRESULT Orbis::GetFiscalInfoXML(std::string* fiscalInfo) {
+HRESULT Orbis::GetFiscalInfoXML(Out<std::string> fiscalInfo) {
   return PrinterXml(
       AttachedLink(), [](PrinterLink& l) { return l.GetFiscalInfo(); },
       [](const std::string& data) { return BuildFiscalInfoXml(data); }, fiscalInfo);
 }
 
-HRESULT Orbis::GetTaxesInfo(std::string* taxesInfo) {
+HRESULT Orbis::GetTaxesInfo(Out<std::string> taxesInfo) {
   return PrinterText(
       AttachedLink(), [](PrinterLink& l) { return l.GetTaxesInfo(); }, taxesInfo);
 }
 
-HRESULT Orbis::GetTaxesInfoXML(std::string* taxesInfo) {
+HRESULT Orbis::GetTaxesInfoXML(Out<std::string> taxesInfo) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   return TextResult([&] { return BuildTaxesXml(link->Config()); }, taxesInfo);
@@ -623,7 +624,7 @@ HRESULT Orbis::SetCheckBottomLine(const std::string& checkLine) {
   return Command(AttachedLink(), [&](PrinterLink& l) { return l.SetCheckBottomLine(text); });
 }
 
-HRESULT Orbis::GetCheckResultXML(std::string* checkResult) {
+HRESULT Orbis::GetCheckResultXML(Out<std::string> checkResult) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   return TextResult([&] { return link->CheckResultXml(); }, checkResult);
@@ -641,7 +642,7 @@ HRESULT Orbis::SetShowErrorMessages(std::int32_t showErrorMessages) {
   return S_OK;
 }
 
-HRESULT Orbis::GetLastErrorMessage(std::string* errorMessage) {
+HRESULT Orbis::GetLastErrorMessage(Out<std::string> errorMessage) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   // Reading consumes the text for every client of the port.

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/codepage.h"
+#include "service/dispatch.h"
 #include "service/orbis.h"
 
 namespace vekta {
@@ -83,42 +84,26 @@ void VektaManager::Drop() {
   gone.reset();
 }
 
-template <class Call>
-std::int32_t VektaManager::Flag(Call&& call) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (!m_iOrbis) return 0;
-  try {
-    return Succeeded(call(*m_iOrbis)) ? 1 : 0;
-  } catch (...) {
-    LogCaught("a call of VektaManager's Orbis object");
-    return 0;
-  }
+Value FailureValue(const MemberInfo& member) {
+  if (member.valueType == VarType::kBstr) return std::string();
+  return member.failureNumber;
 }
 
-template <class Call>
-std::int32_t VektaManager::Number(Call&& call, std::int32_t failure) {
+Value VektaManager::Forward(int orbisDispid, const Value& failure, const std::vector<Value>& args) {
+  const MemberInfo* target = OrbisInterface().FindByDispid(orbisDispid);
+  if (target == nullptr || target->invoke == nullptr || Failed(CheckArguments(*target, args))) {
+    return failure;
+  }
   std::lock_guard<std::mutex> lock(m_mutex);
   if (!m_iOrbis) return failure;
   try {
-    std::int32_t value = failure;
-    return Succeeded(call(*m_iOrbis, &value)) ? value : failure;
+    std::optional<Value> out;
+    if (Failed(target->invoke(*m_iOrbis, args, out))) return failure;
+    if (target->OutParam() == nullptr) return std::int32_t{1};
+    return out ? *out : failure;
   } catch (...) {
     LogCaught("a call of VektaManager's Orbis object");
     return failure;
-  }
-}
-
-template <class Call>
-std::string VektaManager::Text(Call&& call) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  if (!m_iOrbis) return {};
-  try {
-    std::string value;
-    if (Failed(call(*m_iOrbis, &value))) return {};
-    return value;
-  } catch (...) {
-    LogCaught("a call of VektaManager's Orbis object");
-    return {};
   }
 }
 
@@ -194,10 +179,6 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
   return m_iOrbis ? 1 : 0;
 }
 
-std::int32_t VektaManager::GetPortNumber() {
-  return Number([](IOrbis& o, std::int32_t* v) { return o.GetPortNumber(v); });
-}
-
 std::int32_t VektaManager::Done() {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (!m_iOrbis) return 0;
@@ -206,288 +187,33 @@ std::int32_t VektaManager::Done() {
   return 1;
 }
 
-std::int32_t VektaManager::LockPrinter(std::int32_t timeoutInMilliseconds) {
-  return Flag([&](IOrbis& o) { return o.LockPrinter(timeoutInMilliseconds); });
-}
-
-std::int32_t VektaManager::UnlockPrinter() {
-  return Flag([](IOrbis& o) { return o.UnlockPrinter(); });
-}
-
-std::int32_t VektaManager::LowSendMessageToPrinter(const std::string& textMessage) {
-  return Flag([&](IOrbis& o) { return o.LowSendMessageToPrinter(textMessage); });
-}
-
-std::string VektaManager::LowGetNextPendingPrinterMessage(std::int32_t) {
-  return Text([](IOrbis& o, std::string* v) {
-    return o.LowGetNextPendingPrinterMessage(kPendingMessageWaitMs, v);
-  });
-}
-
-std::int32_t VektaManager::SetShowPrinterStatus(std::int32_t showStatus) {
-  return Flag([&](IOrbis& o) { return o.SetShowPrinterStatus(showStatus); });
-}
-
-std::string VektaManager::GetPrinterSerialNumber() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetPrinterSerialNumber(v); });
-}
-
-std::string VektaManager::GetPrinterConfigXML(std::int32_t refreshFromPrinter) {
-  return Text(
-      [&](IOrbis& o, std::string* v) { return o.GetPrinterConfigXML(refreshFromPrinter, v); });
-}
-
-std::int32_t VektaManager::SetCheckMessagesMode(std::int32_t mode) {
-  return Flag([&](IOrbis& o) { return o.SetCheckMessagesMode(mode); });
-}
-
-std::int32_t VektaManager::OpenCheck(const std::string& department) {
-  return Flag([&](IOrbis& o) { return o.OpenCheck(department); });
-}
-
-std::int32_t VektaManager::SetReturnCheckNumber(std::int32_t checkNumber) {
-  return Flag([&](IOrbis& o) { return o.SetReturnCheckNumber(checkNumber); });
-}
-
-std::int32_t VektaManager::OpenReturnCheck(const std::string& departmentName) {
-  return Flag([&](IOrbis& o) { return o.OpenReturnCheck(departmentName); });
-}
-
-std::int32_t VektaManager::LongName(const std::string& name) {
-  return Flag([&](IOrbis& o) { return o.LongName(name); });
-}
-
-std::int32_t VektaManager::SetCurrentCheckDirection(std::int32_t direction) {
-  return Flag([&](IOrbis& o) { return o.SetCurrentCheckDirection(direction); });
-}
-
-std::int32_t VektaManager::FiscalLine(const std::string& goodName, std::int32_t qty,
-                                      std::int32_t price, std::int32_t goodsDividual,
-                                      std::int32_t tax1Index, std::int32_t tax2Index,
-                                      std::int32_t article) {
-  return Number([&](IOrbis& o, std::int32_t* v) {
-    return o.FiscalLine(goodName, qty, price, goodsDividual, tax1Index, tax2Index, article, v);
-  });
-}
-
-std::int32_t VektaManager::FiscalLineEx(const std::string& goodsName, std::int32_t qty,
-                                        std::int32_t price, std::int32_t goodsDividual,
-                                        std::int32_t tax1Index, std::int32_t tax2Index,
-                                        std::int32_t article, std::int32_t discountDirection,
-                                        const std::string& discountName, std::int32_t discount) {
-  return Number([&](IOrbis& o, std::int32_t* v) {
-    return o.FiscalLineEx(goodsName, qty, price, goodsDividual, tax1Index, tax2Index, article,
-                          discountDirection, discountName, discount, v);
-  });
-}
-
-std::int32_t VektaManager::FreeTextLine(std::int32_t placeBeforeFiscalPart,
-                                        std::int32_t printOnJornal, std::int32_t doubleStrike,
-                                        const std::string& textMessage) {
-  return Flag([&](IOrbis& o) {
-    return o.FreeTextLine(placeBeforeFiscalPart, printOnJornal, doubleStrike, textMessage);
-  });
-}
-
-std::int32_t VektaManager::ClearFreeTextLines() {
-  return Flag([](IOrbis& o) { return o.ClearFreeTextLines(); });
-}
-
-std::int32_t VektaManager::CloseCheck() {
-  return Number([](IOrbis& o, std::int32_t* v) { return o.CloseCheck(v); });
-}
-
-std::int32_t VektaManager::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
-                                        std::int32_t credit, std::int32_t packing) {
-  return Number([&](IOrbis& o, std::int32_t* v) {
-    return o.CloseCheckEx(cash, payCheck, credit, packing, v);
-  });
-}
-
-std::int32_t VektaManager::AbortCheck() {
-  return Flag([](IOrbis& o) { return o.AbortCheck(); });
-}
-
-std::string VektaManager::GetCheckResult() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetCheckResult(v); });
-}
-
-std::int32_t VektaManager::CheckCopy() {
-  return Flag([](IOrbis& o) { return o.CheckCopy(); });
-}
-
-std::int32_t VektaManager::SetOnSaleTaxes(std::int32_t on) {
-  return Flag([&](IOrbis& o) { return o.SetOnSaleTaxesPrintMode(on); });
-}
-
-std::int32_t VektaManager::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
-  return Flag([&](IOrbis& o) { return o.MoveCash(moveDirection, cashSum); });
-}
-
-std::string VektaManager::GetPrinterConfig() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetPrinterConfig(v); });
-}
-
-std::int32_t VektaManager::GetPrinterKeyPosition() {
-  return Number([](IOrbis& o, std::int32_t* v) { return o.GetPrinterKeyPosition(v); }, -1);
-}
-
-std::string VektaManager::GetArticleInfoXML(std::int32_t article) {
-  return Text([&](IOrbis& o, std::string* v) { return o.GetArticleInfoXML(article, v); });
-}
-
-std::string VektaManager::GetArticleInfo(std::int32_t article) {
-  return Text([&](IOrbis& o, std::string* v) { return o.GetArticleInfo(article, v); });
-}
-
-std::string VektaManager::GetPrinterTime() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetPrinterTime(v); });
-}
-
-std::string VektaManager::GetCashInfoXML() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetCashInfoXML(v); });
-}
-
-std::string VektaManager::GetCashInfo() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetCashInfo(v); });
-}
-
-std::string VektaManager::GetFiscalInfoXML() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetFiscalInfoXML(v); });
-}
-
-std::string VektaManager::GetFiscalInfo() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetFiscalInfo(v); });
-}
-
-std::string VektaManager::GetTaxesInfoXML() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetTaxesInfoXML(v); });
-}
-
-std::string VektaManager::GetTaxesInfo() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetTaxesInfo(v); });
-}
-
-std::int32_t VektaManager::OpenTextDocument() {
-  return Flag([](IOrbis& o) { return o.OpenTextDocument(); });
-}
-
-std::int32_t VektaManager::CloseTextDocument(std::int32_t printOnJornal) {
-  return Flag([&](IOrbis& o) { return o.CloseTextDocument(printOnJornal); });
-}
-
-std::int32_t VektaManager::NullCheck() {
-  return Flag([](IOrbis& o) { return o.NullCheck(); });
-}
-
-std::int32_t VektaManager::XReport() {
-  return Flag([](IOrbis& o) { return o.XReport(); });
-}
-
-std::int32_t VektaManager::ZReport() {
-  return Flag([](IOrbis& o) { return o.ZReport(); });
-}
-
-std::int32_t VektaManager::ArticleReport() {
-  return Flag([](IOrbis& o) { return o.ArticleReport(); });
-}
-
-std::int32_t VektaManager::DiscountReport() {
-  return Flag([](IOrbis& o) { return o.DiscountReport(); });
-}
-
-std::int32_t VektaManager::PeriodicalFiscalReport(std::int32_t firstZReport,
-                                                  std::int32_t lastZReport) {
-  return Flag([&](IOrbis& o) { return o.PeriodicalFiscalReport(firstZReport, lastZReport); });
-}
-
-std::int32_t VektaManager::PeriodicalFiscalReportDate(double dateFrom, double dateTo) {
-  return Flag([&](IOrbis& o) { return o.PeriodicalFiscalReportDate(dateFrom, dateTo); });
-}
-
-std::int32_t VektaManager::Feed(std::int32_t linesToFeed) {
-  return Flag([&](IOrbis& o) { return o.Feed(linesToFeed); });
-}
-
-std::int32_t VektaManager::SetPrintingDoubleWidth(std::int32_t doubleWidth) {
-  return Flag([&](IOrbis& o) { return o.SetPrintingDoubleWidth(doubleWidth); });
-}
-
-std::int32_t VektaManager::SetTableMode(std::int32_t tableMode) {
-  return Flag([&](IOrbis& o) { return o.SetTableMode(tableMode); });
-}
-
-std::int32_t VektaManager::PutToDisplay(const std::string& line1, const std::string& line2) {
-  return Flag([&](IOrbis& o) { return o.PutToDisplay(line1, line2); });
-}
-
-std::int32_t VektaManager::OpenCashBox() {
-  return Flag([](IOrbis& o) { return o.OpenCashBox(); });
-}
-
-std::int32_t VektaManager::CutAndBeep(std::int32_t cutterOn, std::int32_t beepOn) {
-  return Flag([&](IOrbis& o) { return o.CutAndBeep(cutterOn, beepOn); });
-}
-
-std::int32_t VektaManager::SetInternalTime(std::int32_t hours, std::int32_t minutes,
-                                           std::int32_t seconds) {
-  return Flag([&](IOrbis& o) { return o.SetInternalTime(hours, minutes, seconds); });
-}
-
-std::int32_t VektaManager::SetDeptAlias(const std::string& alias) {
-  return Flag([&](IOrbis& o) { return o.SetDeptAlias(alias); });
-}
-
-std::int32_t VektaManager::SetCheckHeadLine(const std::string& checkHeadLine) {
-  return Flag([&](IOrbis& o) { return o.SetCheckHeadLine(checkHeadLine); });
-}
-
-std::int32_t VektaManager::SetCheckBottomLine(const std::string& checkBottomLine) {
-  return Flag([&](IOrbis& o) { return o.SetCheckBottomLine(checkBottomLine); });
-}
-
-std::string VektaManager::GetCheckResultXML() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetCheckResultXML(v); });
-}
-
-std::int32_t VektaManager::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
-  return Flag([&](IOrbis& o) { return o.SetTaxesCalcMode(saleTaxesOnTotal); });
-}
-
-std::int32_t VektaManager::XReportAsync() {
-  return Flag([](IOrbis& o) { return o.XReportAsync(); });
-}
-
-std::int32_t VektaManager::ZReportAsync() {
-  return Flag([](IOrbis& o) { return o.ZReportAsync(); });
-}
-
-std::int32_t VektaManager::GetCheckSumm() {
-  return Number([](IOrbis& o, std::int32_t* v) { return o.GetCheckSum(v); });
-}
-
-std::int32_t VektaManager::GetCheckOnSaleTaxes() {
-  return Number([](IOrbis& o, std::int32_t* v) { return o.GetCheckOnSaleTaxes(v); });
-}
-
-std::int32_t VektaManager::GetCheckReturnSumm() {
-  return Number([](IOrbis& o, std::int32_t* v) { return o.GetCheckReturnSum(v); });
-}
-
-std::int32_t VektaManager::GetCheckReturnOnSaleTaxes() {
-  return Number([](IOrbis& o, std::int32_t* v) { return o.GetCheckReturnOnSaleTaxes(v); });
-}
-
-void VektaManager::SetShowStatusDialogs(std::int32_t value) {
-  Flag([&](IOrbis& o) { return o.SetShowPrinterStatus(value); });
-}
-
-void VektaManager::SetShowErrorMessages(std::int32_t value) {
-  Flag([&](IOrbis& o) { return o.SetShowErrorMessages(value); });
-}
-
-std::string VektaManager::GetLastErrorMessage() {
-  return Text([](IOrbis& o, std::string* v) { return o.GetLastErrorMessage(v); });
+Value VektaManager::Run(const MemberInfo& method, const std::vector<Value>& args) {
+  auto number = [&](std::size_t i) { return std::get<std::int32_t>(args[i]); };
+  auto text = [&](std::size_t i) -> const std::string& { return std::get<std::string>(args[i]); };
+  switch (method.wrapping) {
+    case Wrapping::kInit:
+      return Init(number(0), text(1), text(2), number(3), text(4));
+    case Wrapping::kInitEx:
+      return InitEx(number(0), text(1), text(2), number(3), text(4), text(5));
+    case Wrapping::kDone:
+      return Done();
+    case Wrapping::kFixedWait:
+      return Forward(method.forwardsToDispid, FailureValue(method), {Value(kPendingMessageWaitMs)});
+    case Wrapping::kForward:
+      break;
+  }
+  return Forward(method.forwardsToDispid, FailureValue(method), args);
+}
+
+Value VektaManager::Get(const MemberInfo& property) {
+  if (property.forwardsToDispid == 0) return FailureValue(property);
+  return Forward(property.forwardsToDispid, FailureValue(property), {});
+}
+
+void VektaManager::Put(const MemberInfo& property, const Value& value) {
+  if (property.setterForwardsToDispid != 0) {
+    Forward(property.setterForwardsToDispid, std::int32_t{0}, {value});
+  }
 }
 
 }  // namespace vekta

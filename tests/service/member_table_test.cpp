@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <set>
 
+#include "service/dispatch.h"
 #include "service/hresult.h"
+#include "tests/service/recording_orbis.h"
 
 namespace vekta {
 namespace {
@@ -46,6 +49,31 @@ TEST(MemberTable, TheWrapperForwardsOnlyToMembersThatTakeItsArguments) {
       EXPECT_EQ(member.InCount(), target->InCount()) << member.name;
     }
   }
+}
+
+// Leaves its out value unset, as members do where their result rules say so.
+class SilentOrbis : public RecordingOrbis {
+ public:
+  HRESULT GetCheckSum(Out<std::int32_t>) override { return S_OK; }
+};
+
+// Each entry's binding calls that very member, and whatever it sets as its out value comes back,
+// the lowest long and an empty text included; a member that sets none gives none.
+TEST(MemberTable, EveryOrbisMemberIsBoundToItselfAndItsOutValueComesBackAsSet) {
+  RecordingOrbis orbis;
+  orbis.number = std::numeric_limits<std::int32_t>::min();
+  for (const MemberInfo& member : OrbisInterface().members) {
+    orbis.calls.clear();
+    const OrbisCallResult result = InvokeOrbis(orbis, member, DefaultArgs(member));
+    ASSERT_EQ(orbis.calls, std::vector<std::string>{member.name});
+    const ParamInfo* out = member.OutParam();
+    ASSERT_EQ(result.outs.size(), out ? 1u : 0u) << member.name;
+    if (out == nullptr) continue;
+    const Value expected = out->type == VarType::kLong ? Value(orbis.number) : Value(orbis.text);
+    EXPECT_EQ(result.outs.at(out->name), expected) << member.name;
+  }
+  SilentOrbis silent;
+  EXPECT_TRUE(InvokeOrbis(silent, *OrbisInterface().FindByName("GetCheckSum"), {}).outs.empty());
 }
 
 TEST(Hresult, HexAndNames) {

@@ -50,53 +50,53 @@ class RecordingOrbis : public IOrbis {
     if (onCall) onCall(name);
   }
   template <class T>
-  static void Out(T* out, const T& value) {
-    if (out != nullptr) *out = value;
+  static void Give(const Out<T>& out, const T& value) {
+    out.Set(value);
   }
 
   // clang-format off
   HRESULT Init(std::int32_t portNumber, const std::string& cashierName, const std::string& cashierPassword, std::int32_t showStatusDialogs, const std::string& callerApplicationName) override { Record("Init"); longs.push_back(portNumber); texts.push_back(cashierName); texts.push_back(cashierPassword); longs.push_back(showStatusDialogs); texts.push_back(callerApplicationName); return hr; }
-  HRESULT GetPortNumber(std::int32_t* pPortNumber) override { Record("GetPortNumber"); Out(pPortNumber, number); return hr; }
+  HRESULT GetPortNumber(Out<std::int32_t> pPortNumber) override { Record("GetPortNumber"); Give(pPortNumber, number); return hr; }
   HRESULT Done() override { Record("Done"); return hr; }
   HRESULT LockPrinter(std::int32_t timeoutInMilliseconds) override { Record("LockPrinter"); longs.push_back(timeoutInMilliseconds); return hr; }
   HRESULT UnlockPrinter() override { Record("UnlockPrinter"); return hr; }
   HRESULT LowSendMessageToPrinter(const std::string& textMessage) override { Record("LowSendMessageToPrinter"); texts.push_back(textMessage); return hr; }
-  HRESULT LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds, std::string* textMessage) override { Record("LowGetNextPendingPrinterMessage"); longs.push_back(timeoutMilliseconds); Out(textMessage, text); return hr; }
+  HRESULT LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds, Out<std::string> textMessage) override { Record("LowGetNextPendingPrinterMessage"); longs.push_back(timeoutMilliseconds); Give(textMessage, text); return hr; }
   HRESULT SetShowPrinterStatus(std::int32_t showStatusDialogs) override { Record("SetShowPrinterStatus"); longs.push_back(showStatusDialogs); return hr; }
-  HRESULT GetPrinterSerialNumber(std::string* serialNumber) override { Record("GetPrinterSerialNumber"); Out(serialNumber, text); return hr; }
-  HRESULT GetPrinterConfigXML(std::int32_t refreshFromPrinter, std::string* vektaPrinterConfigXML) override { Record("GetPrinterConfigXML"); longs.push_back(refreshFromPrinter); Out(vektaPrinterConfigXML, text); return hr; }
+  HRESULT GetPrinterSerialNumber(Out<std::string> serialNumber) override { Record("GetPrinterSerialNumber"); Give(serialNumber, text); return hr; }
+  HRESULT GetPrinterConfigXML(std::int32_t refreshFromPrinter, Out<std::string> vektaPrinterConfigXML) override { Record("GetPrinterConfigXML"); longs.push_back(refreshFromPrinter); Give(vektaPrinterConfigXML, text); return hr; }
   HRESULT SetCheckMessagesMode(std::int32_t checkMessagesMode) override { Record("SetCheckMessagesMode"); longs.push_back(checkMessagesMode); return hr; }
   HRESULT OpenCheck(const std::string& departmentName) override { Record("OpenCheck"); texts.push_back(departmentName); return hr; }
   HRESULT SetReturnCheckNumber(std::int32_t returnCheckNumber) override { Record("SetReturnCheckNumber"); longs.push_back(returnCheckNumber); return hr; }
   HRESULT OpenReturnCheck(const std::string& departmentName) override { Record("OpenReturnCheck"); texts.push_back(departmentName); return hr; }
   HRESULT LongName(const std::string& longName) override { Record("LongName"); texts.push_back(longName); return hr; }
   HRESULT SetCurrentCheckDirection(std::int32_t checkDirection) override { Record("SetCurrentCheckDirection"); longs.push_back(checkDirection); return hr; }
-  HRESULT FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price, std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index, std::int32_t article, std::int32_t* thisLineSum) override { Record("FiscalLine"); texts.push_back(goodsName); longs.push_back(qty); longs.push_back(price); longs.push_back(goodsDividual); longs.push_back(tax1Index); longs.push_back(tax2Index); longs.push_back(article); Out(thisLineSum, number); return hr; }
-  HRESULT FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price, std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index, std::int32_t article, std::int32_t discountDirection, const std::string& discountName, std::int32_t discountValue, std::int32_t* thisLineSum) override { Record("FiscalLineEx"); texts.push_back(goodsName); longs.push_back(qty); longs.push_back(price); longs.push_back(goodsDividual); longs.push_back(tax1Index); longs.push_back(tax2Index); longs.push_back(article); longs.push_back(discountDirection); texts.push_back(discountName); longs.push_back(discountValue); Out(thisLineSum, number); return hr; }
+  HRESULT FiscalLine(const std::string& goodsName, std::int32_t qty, std::int32_t price, std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index, std::int32_t article, Out<std::int32_t> thisLineSum) override { Record("FiscalLine"); texts.push_back(goodsName); longs.push_back(qty); longs.push_back(price); longs.push_back(goodsDividual); longs.push_back(tax1Index); longs.push_back(tax2Index); longs.push_back(article); Give(thisLineSum, number); return hr; }
+  HRESULT FiscalLineEx(const std::string& goodsName, std::int32_t qty, std::int32_t price, std::int32_t goodsDividual, std::int32_t tax1Index, std::int32_t tax2Index, std::int32_t article, std::int32_t discountDirection, const std::string& discountName, std::int32_t discountValue, Out<std::int32_t> thisLineSum) override { Record("FiscalLineEx"); texts.push_back(goodsName); longs.push_back(qty); longs.push_back(price); longs.push_back(goodsDividual); longs.push_back(tax1Index); longs.push_back(tax2Index); longs.push_back(article); longs.push_back(discountDirection); texts.push_back(discountName); longs.push_back(discountValue); Give(thisLineSum, number); return hr; }
   HRESULT FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal, std::int32_t useBoldStyle, const std::string& textMessage) override { Record("FreeTextLine"); longs.push_back(placeBeforeFiscalPart); longs.push_back(printOnJornal); longs.push_back(useBoldStyle); texts.push_back(textMessage); return hr; }
-  HRESULT GetCheckSum(std::int32_t* checkSum) override { Record("GetCheckSum"); Out(checkSum, number); return hr; }
-  HRESULT GetCheckOnSaleTaxes(std::int32_t* checkOnSaleTaxes) override { Record("GetCheckOnSaleTaxes"); Out(checkOnSaleTaxes, number); return hr; }
-  HRESULT GetCheckReturnSum(std::int32_t* checkReturnSum) override { Record("GetCheckReturnSum"); Out(checkReturnSum, number); return hr; }
-  HRESULT GetCheckReturnOnSaleTaxes(std::int32_t* checkReturnOnSaleTaxes) override { Record("GetCheckReturnOnSaleTaxes"); Out(checkReturnOnSaleTaxes, number); return hr; }
+  HRESULT GetCheckSum(Out<std::int32_t> checkSum) override { Record("GetCheckSum"); Give(checkSum, number); return hr; }
+  HRESULT GetCheckOnSaleTaxes(Out<std::int32_t> checkOnSaleTaxes) override { Record("GetCheckOnSaleTaxes"); Give(checkOnSaleTaxes, number); return hr; }
+  HRESULT GetCheckReturnSum(Out<std::int32_t> checkReturnSum) override { Record("GetCheckReturnSum"); Give(checkReturnSum, number); return hr; }
+  HRESULT GetCheckReturnOnSaleTaxes(Out<std::int32_t> checkReturnOnSaleTaxes) override { Record("GetCheckReturnOnSaleTaxes"); Give(checkReturnOnSaleTaxes, number); return hr; }
   HRESULT ClearFreeTextLines() override { Record("ClearFreeTextLines"); return hr; }
-  HRESULT CloseCheck(std::int32_t* checkSum) override { Record("CloseCheck"); Out(checkSum, number); return hr; }
-  HRESULT CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit, std::int32_t packing, std::int32_t* checkSum) override { Record("CloseCheckEx"); longs.push_back(cash); longs.push_back(payCheck); longs.push_back(credit); longs.push_back(packing); Out(checkSum, number); return hr; }
+  HRESULT CloseCheck(Out<std::int32_t> checkSum) override { Record("CloseCheck"); Give(checkSum, number); return hr; }
+  HRESULT CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32_t credit, std::int32_t packing, Out<std::int32_t> checkSum) override { Record("CloseCheckEx"); longs.push_back(cash); longs.push_back(payCheck); longs.push_back(credit); longs.push_back(packing); Give(checkSum, number); return hr; }
   HRESULT AbortCheck() override { Record("AbortCheck"); return hr; }
-  HRESULT GetCheckResult(std::string* checkResult) override { Record("GetCheckResult"); Out(checkResult, text); return hr; }
+  HRESULT GetCheckResult(Out<std::string> checkResult) override { Record("GetCheckResult"); Give(checkResult, text); return hr; }
   HRESULT CheckCopy() override { Record("CheckCopy"); return hr; }
   HRESULT SetOnSaleTaxesPrintMode(std::int32_t taxesPrintMode) override { Record("SetOnSaleTaxesPrintMode"); longs.push_back(taxesPrintMode); return hr; }
   HRESULT MoveCash(std::int32_t moveDirection, std::int32_t cashSum) override { Record("MoveCash"); longs.push_back(moveDirection); longs.push_back(cashSum); return hr; }
-  HRESULT GetPrinterConfig(std::string* config) override { Record("GetPrinterConfig"); Out(config, text); return hr; }
-  HRESULT GetPrinterKeyPosition(std::int32_t* keyPosition) override { Record("GetPrinterKeyPosition"); Out(keyPosition, number); return hr; }
-  HRESULT GetArticleInfo(std::int32_t article, std::string* articleInfo) override { Record("GetArticleInfo"); longs.push_back(article); Out(articleInfo, text); return hr; }
-  HRESULT GetArticleInfoXML(std::int32_t article, std::string* articleInfo) override { Record("GetArticleInfoXML"); longs.push_back(article); Out(articleInfo, text); return hr; }
-  HRESULT GetPrinterTime(std::string* printerTime) override { Record("GetPrinterTime"); Out(printerTime, text); return hr; }
-  HRESULT GetCashInfo(std::string* cashInfo) override { Record("GetCashInfo"); Out(cashInfo, text); return hr; }
-  HRESULT GetCashInfoXML(std::string* cashInfo) override { Record("GetCashInfoXML"); Out(cashInfo, text); return hr; }
-  HRESULT GetFiscalInfo(std::string* fiscalInfo) override { Record("GetFiscalInfo"); Out(fiscalInfo, text); return hr; }
-  HRESULT GetFiscalInfoXML(std::string* fiscalInfo) override { Record("GetFiscalInfoXML"); Out(fiscalInfo, text); return hr; }
-  HRESULT GetTaxesInfo(std::string* taxesInfo) override { Record("GetTaxesInfo"); Out(taxesInfo, text); return hr; }
-  HRESULT GetTaxesInfoXML(std::string* taxesInfo) override { Record("GetTaxesInfoXML"); Out(taxesInfo, text); return hr; }
+  HRESULT GetPrinterConfig(Out<std::string> config) override { Record("GetPrinterConfig"); Give(config, text); return hr; }
+  HRESULT GetPrinterKeyPosition(Out<std::int32_t> keyPosition) override { Record("GetPrinterKeyPosition"); Give(keyPosition, number); return hr; }
+  HRESULT GetArticleInfo(std::int32_t article, Out<std::string> articleInfo) override { Record("GetArticleInfo"); longs.push_back(article); Give(articleInfo, text); return hr; }
+  HRESULT GetArticleInfoXML(std::int32_t article, Out<std::string> articleInfo) override { Record("GetArticleInfoXML"); longs.push_back(article); Give(articleInfo, text); return hr; }
+  HRESULT GetPrinterTime(Out<std::string> printerTime) override { Record("GetPrinterTime"); Give(printerTime, text); return hr; }
+  HRESULT GetCashInfo(Out<std::string> cashInfo) override { Record("GetCashInfo"); Give(cashInfo, text); return hr; }
+  HRESULT GetCashInfoXML(Out<std::string> cashInfo) override { Record("GetCashInfoXML"); Give(cashInfo, text); return hr; }
+  HRESULT GetFiscalInfo(Out<std::string> fiscalInfo) override { Record("GetFiscalInfo"); Give(fiscalInfo, text); return hr; }
+  HRESULT GetFiscalInfoXML(Out<std::string> fiscalInfo) override { Record("GetFiscalInfoXML"); Give(fiscalInfo, text); return hr; }
+  HRESULT GetTaxesInfo(Out<std::string> taxesInfo) override { Record("GetTaxesInfo"); Give(taxesInfo, text); return hr; }
+  HRESULT GetTaxesInfoXML(Out<std::string> taxesInfo) override { Record("GetTaxesInfoXML"); Give(taxesInfo, text); return hr; }
   HRESULT OpenTextDocument() override { Record("OpenTextDocument"); return hr; }
   HRESULT CloseTextDocument(std::int32_t printOnJornal) override { Record("CloseTextDocument"); longs.push_back(printOnJornal); return hr; }
   HRESULT NullCheck() override { Record("NullCheck"); return hr; }
@@ -116,10 +116,10 @@ class RecordingOrbis : public IOrbis {
   HRESULT SetDeptAlias(const std::string& deptAlias) override { Record("SetDeptAlias"); texts.push_back(deptAlias); return hr; }
   HRESULT SetCheckHeadLine(const std::string& checkText) override { Record("SetCheckHeadLine"); texts.push_back(checkText); return hr; }
   HRESULT SetCheckBottomLine(const std::string& checkLine) override { Record("SetCheckBottomLine"); texts.push_back(checkLine); return hr; }
-  HRESULT GetCheckResultXML(std::string* checkResult) override { Record("GetCheckResultXML"); Out(checkResult, text); return hr; }
+  HRESULT GetCheckResultXML(Out<std::string> checkResult) override { Record("GetCheckResultXML"); Give(checkResult, text); return hr; }
   HRESULT SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) override { Record("SetTaxesCalcMode"); longs.push_back(saleTaxesOnTotal); return hr; }
   HRESULT SetShowErrorMessages(std::int32_t showErrorMessages) override { Record("SetShowErrorMessages"); longs.push_back(showErrorMessages); return hr; }
-  HRESULT GetLastErrorMessage(std::string* errorMessage) override { Record("GetLastErrorMessage"); Out(errorMessage, text); return hr; }
+  HRESULT GetLastErrorMessage(Out<std::string> errorMessage) override { Record("GetLastErrorMessage"); Give(errorMessage, text); return hr; }
   HRESULT ZReportAsync() override { Record("ZReportAsync"); return hr; }
   HRESULT XReportAsync() override { Record("XReportAsync"); return hr; }
   // clang-format on

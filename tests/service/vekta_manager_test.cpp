@@ -59,6 +59,23 @@ Value Call(VektaManager& manager, const MemberInfo& member) {
   return InvokeVektaManager(manager, member, kind, DefaultArgs(member));
 }
 
+// A method by name, or a property read (no arguments) or set (`put`).
+Value Call(VektaManager& manager, const std::string& name, std::vector<Value> args = {},
+           bool put = false) {
+  const MemberInfo& member = *VektaManagerInterface().FindByName(name);
+  InvokeKind kind = InvokeKind::kMethod;
+  if (member.kind == MemberKind::kProperty) {
+    kind = put ? InvokeKind::kPropertyPut : InvokeKind::kPropertyGet;
+  }
+  return InvokeVektaManager(manager, member, kind, args);
+}
+Value L(std::int32_t value) {
+  return value;
+}
+Value S(const char* value) {
+  return std::string(value);
+}
+
 TEST(VektaManager, WithoutAnObjectEveryMemberGivesItsFailureValueAndInitHoldsOneObject) {
   FakeFactory factory;
   ScriptedLinkHost host;
@@ -66,8 +83,8 @@ TEST(VektaManager, WithoutAnObjectEveryMemberGivesItsFailureValueAndInitHoldsOne
   for (const MemberInfo& member : VektaManagerInterface().members) {
     if (member.name == "Init" || member.name == "InitEx") continue;
     const Value failure = member.valueType == VarType::kBstr
-                              ? Value(std::string())
-                              : Value(member.name == "GetPrinterKeyPosition" ? -1 : 0);
+                              ? S("")
+                              : L(member.name == "GetPrinterKeyPosition" ? -1 : 0);
     EXPECT_EQ(Call(manager, member), failure) << member.name;
   }
   EXPECT_TRUE(factory.log.empty());
@@ -122,33 +139,34 @@ TEST(VektaManager, EveryMemberForwardsToTheIOrbisMemberTheTableNamesWithItsConve
 
   // The wait is always 3000 ms, whatever the client asks for.
   orbis.longs.clear();
-  manager.LowGetNextPendingPrinterMessage(500);
+  Call(manager, "LowGetNextPendingPrinterMessage", {L(500)});
   EXPECT_EQ(orbis.longs, (std::vector<std::int32_t>{3000}));
   // Properties that forward a set read 0; the sums ignore a set.
   orbis.number = 1234;
   orbis.text = "text";
-  manager.SetShowStatusDialogs(1);
-  EXPECT_EQ(manager.GetShowStatusDialogs(), 0);
+  Call(manager, "ShowStatusDialogs", {L(1)}, true);
+  EXPECT_EQ(Call(manager, "ShowStatusDialogs"), L(0));
   orbis.calls.clear();
-  manager.SetCheckSumm(5);
+  Call(manager, "CheckSumm", {L(5)}, true);
   EXPECT_TRUE(orbis.calls.empty());
-  EXPECT_EQ(manager.GetCheckSumm(), 1234);
+  EXPECT_EQ(Call(manager, "CheckSumm"), L(1234));
 
   // Success is 1 or the out value; a failure is 0, "" or -1, whatever the out value holds.
-  EXPECT_EQ(manager.OpenCheck("1"), 1);
-  EXPECT_EQ(manager.FiscalLine("Bread", 1, 1234, 0, 0, 0, 0), 1234);
-  EXPECT_EQ(manager.GetPrinterKeyPosition(), 1234);
-  EXPECT_EQ(manager.GetCashInfo(), "text");
-  EXPECT_EQ(manager.GetLastErrorMessage(), "text");
+  EXPECT_EQ(Call(manager, "OpenCheck", {S("1")}), L(1));
+  const std::vector<Value> line{S("Bread"), L(1), L(1234), L(0), L(0), L(0), L(0)};
+  EXPECT_EQ(Call(manager, "FiscalLine", line), L(1234));
+  EXPECT_EQ(Call(manager, "GetPrinterKeyPosition"), L(1234));
+  EXPECT_EQ(Call(manager, "GetCashInfo"), S("text"));
+  EXPECT_EQ(Call(manager, "LastErrorMessage"), S("text"));
   orbis.hr = E_FAIL;
-  EXPECT_EQ(manager.OpenCheck("1"), 0);
-  EXPECT_EQ(manager.FiscalLine("Bread", 1, 1234, 0, 0, 0, 0), 0);
-  EXPECT_EQ(manager.CloseCheck(), 0);
-  EXPECT_EQ(manager.GetPrinterKeyPosition(), -1);
-  EXPECT_EQ(manager.GetCashInfo(), "");
-  EXPECT_EQ(manager.GetCheckSumm(), 0);
+  EXPECT_EQ(Call(manager, "OpenCheck", {S("1")}), L(0));
+  EXPECT_EQ(Call(manager, "FiscalLine", line), L(0));
+  EXPECT_EQ(Call(manager, "CloseCheck"), L(0));
+  EXPECT_EQ(Call(manager, "GetPrinterKeyPosition"), L(-1));
+  EXPECT_EQ(Call(manager, "GetCashInfo"), S(""));
+  EXPECT_EQ(Call(manager, "CheckSumm"), L(0));
   orbis.hr = CONTEXT_E_SYNCH_TIMEOUT;
-  EXPECT_EQ(manager.LockPrinter(10), 0);
+  EXPECT_EQ(Call(manager, "LockPrinter", {L(10)}), L(0));
 }
 
 TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
@@ -210,7 +228,7 @@ TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
   ASSERT_EQ(manager.InitEx(1, "C", "P", 0, "A", "h"), 1);
   factory.last->onCall = [](const char*) { throw ComError(RPC_S_SERVER_UNAVAILABLE); };
   ::testing::internal::CaptureStderr();
-  EXPECT_EQ(manager.OpenCheck("1"), 0);
+  EXPECT_EQ(Call(manager, "OpenCheck", {S("1")}), L(0));
   EXPECT_NE(::testing::internal::GetCapturedStderr().find(
                 "a call of VektaManager's Orbis object failed: COM error 0x800706BA"),
             std::string::npos);
