@@ -297,12 +297,14 @@ class PrinterLink {
   LinkHost& m_host;
   Clock& m_clock;
   const LinkTimings m_timings;
+  // Fields below without a mark are touched only under m_commandMutex (the reader thread never
+  // touches them); atomics may be read from any thread.
   std::mutex m_commandMutex;
   mutable std::mutex m_stateMutex;
   LinkStats m_stats;
 
   // ---- channel ----
-  std::unique_ptr<SerialPort> m_port;  // touched by the command thread; Read by the reader
+  std::unique_ptr<SerialPort> m_port;  // under m_commandMutex; Read also by the reader
   std::atomic<bool> m_portOpen{false};
   std::atomic<bool> m_lost{false};
   // The first to see the loss reports it, then sets m_lost.
@@ -313,14 +315,15 @@ class PrinterLink {
   // Set by the reader while it holds the start of a frame whose end has not come yet.
   std::atomic<bool> m_frameArriving{false};
   ReplyQueue m_queue;
-  Clock::TimePoint m_sentAt{};   // when the last frame went out, command thread only
-  std::string m_storedPortName;  // for Reconnect, command thread only
-  // The open port's name and device, set before its reader starts (for the lost-port line).
+  Clock::TimePoint m_sentAt{};   // when the last frame went out
+  std::string m_storedPortName;  // for Reconnect
+  // The open port's name and device, set before its reader starts (for the lost-port line), so
+  // the reader reads them without a lock.
   std::string m_portName;
   std::string m_devicePath;
   std::string m_storedCashier;
   std::string m_storedPassword;
-  std::string m_lastCommand;      // the last frame SendFrame wrote, command thread only
+  std::string m_lastCommand;      // the last frame SendFrame wrote
   bool m_loginRecovered = false;  // RecoverLogin has resent m_lastCommand
   bool m_recoveringLogin = false;
 
@@ -328,6 +331,7 @@ class PrinterLink {
   mutable std::mutex m_logMutex;
   std::FILE* m_logFile = nullptr;  // guarded by m_logMutex
   std::string m_logPath;           // guarded by m_logMutex
+  // Read from the settings when the port opens, before the reader starts.
   bool m_saveToLog = false;
   std::int32_t m_keepLogFiles = 3;
   std::string m_logDate;  // "%Y%m%d" of the link's creation
@@ -336,8 +340,8 @@ class PrinterLink {
   std::string m_lastErrorText;  // guarded by m_stateMutex
   std::atomic<bool> m_showErrorMessages{true};
   std::atomic<bool> m_showStatusWindows{false};
-  std::atomic<bool> m_quiet{false};              // set while Reconnect runs: it asks nobody
-  std::unique_ptr<StatusWindow> m_statusWindow;  // command thread only
+  std::atomic<bool> m_quiet{false};  // set while Reconnect runs: it asks nobody
+  std::unique_ptr<StatusWindow> m_statusWindow;
 
   // ---- configuration ----
   PrinterConfig m_config;  // guarded by m_stateMutex
@@ -355,9 +359,9 @@ class PrinterLink {
   std::atomic<bool> m_taxesPerLine{false};
   std::atomic<bool> m_textDocumentOpen{false};
   std::atomic<bool> m_closeInDoubt{false};
-  bool m_settlingClose = false;   // command thread only
-  bool m_settledClosed = false;   // a close settled as printed, for its retry; command thread
-  std::int32_t m_doubtTotal = 0;  // the total of the close in doubt; command thread only
+  bool m_settlingClose = false;
+  bool m_settledClosed = false;   // a close settled as printed, for its retry
+  std::int32_t m_doubtTotal = 0;  // the total of the close in doubt
   std::unique_ptr<ReceiptJournal> m_journal;
   ReceiptJournal::Row m_journalRow;  // the current receipt's row
   bool m_journalSettled = false;     // what an earlier run left was settled on this printer

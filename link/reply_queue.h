@@ -13,7 +13,8 @@ namespace vekta {
 
 // The ring of received printer messages: 64 slots, at most 63 held, one slot up to 4095 bytes
 // (so a "CFIS" reply of 268 bytes arrives whole). Single producer (the reader thread), single
-// consumer (the command thread); no lock. Texts are already in Windows-1251.
+// consumer (whoever holds the link's command mutex); no lock of its own. Texts are already in
+// Windows-1251.
 class ReplyQueue {
  public:
   static constexpr std::size_t kSlots = 64;
