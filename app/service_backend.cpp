@@ -51,7 +51,7 @@ std::vector<ConnectionInfo> ServiceBackend::Connections() {
 
 void ServiceBackend::VisitLinkStats(const std::function<void(std::int32_t, LinkStats&)>& visit) {
   m_registry.ForEachEntry([&visit](std::uint32_t port, const PrinterEntry& entry) {
-    if (auto link = entry.Link()) visit(static_cast<std::int32_t>(port), link->Stats());
+    if (auto link = entry.Link()) visit(static_cast<std::int32_t>(port), link.Stats());
   });
 }
 

@@ -5,11 +5,11 @@
 // (receipt, device control, reports, text document, queries) are declared here and defined in
 // fiscal/, one file per kind of operation.
 //
-// Threads: every operation runs on the calling thread under CommandMutex(), which the caller
-// (the Orbis object) takes; one operation at a time runs on a link. The reader thread only
-// moves bytes into the ReplyQueue and writes the received lines of the protocol log. The
-// snapshot readers (Sums(), Config(), LastErrorText()...) take only m_stateMutex and never wait
-// behind a running command.
+// Threads: every operation runs on the calling thread under the command mutex, which the daemon's
+// callers can take only as a LockedLink (link/shared_link.h); one operation at a time runs on a
+// link. The reader thread only moves bytes into the ReplyQueue and writes the received lines of
+// the protocol log. The snapshot readers (Sums(), Config(), LastErrorText()...) take only
+// m_stateMutex and never wait behind a running command.
 //
 // Lock order: a link's command mutex before its state mutex before its log mutex (the daemon's
 // whole order is in service/printer_registry.h).
@@ -64,10 +64,9 @@ class PrinterLink {
   LinkHost& Host() const { return m_host; }
   Clock& GetClock() const { return m_clock; }
   const LinkTimings& Timings() const { return m_timings; }
-  // Taken by the caller around every operation.
-  std::mutex& CommandMutex() { return m_commandMutex; }
   LinkStats& Stats() { return m_stats; }
   ReplyQueue& Queue() { return m_queue; }
+  const ReplyQueue& Queue() const { return m_queue; }
 
   // ---- serial channel (link/serial_channel.cpp) ----
   // "COM3" is mapped to its device by the host. False when the device cannot be opened.
@@ -243,6 +242,7 @@ class PrinterLink {
   int GetPrinterKeyPosition();
 
  private:
+  friend class LockedLink;
   void ReceiveLoop();
   // The device is gone: every wait ends at once with 1003 and the next call reconnects. `why`
   // goes to the protocol log and to the host's operator log, once per loss.

@@ -41,18 +41,18 @@ void SetOut(const Out<T>& out, std::type_identity_t<T> value) {
 // Runs an operation that talks to the printer: one at a time per port, and a link whose device
 // vanished is reopened first.
 template <class Op>
-auto Talk(PrinterLink& link, Op&& op) {
-  std::lock_guard<std::mutex> lock(link.CommandMutex());
-  if (link.IsLost()) link.Reconnect();
-  return op(link);
+auto Talk(const SharedLink& link, Op&& op) {
+  const LockedLink locked = link.Lock();
+  if (locked->IsLost()) locked->Reconnect();
+  return op(*locked);
 }
 
 // A command that reports success as non-zero.
 template <class Op>
-HRESULT Command(const std::shared_ptr<PrinterLink>& link, Op&& op) {
+HRESULT Command(const SharedLink& link, Op&& op) {
   if (!link) return E_FAIL;
   try {
-    return Talk(*link, op) != 0 ? S_OK : E_FAIL;
+    return Talk(link, op) != 0 ? S_OK : E_FAIL;
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   } catch (...) {
@@ -78,19 +78,18 @@ HRESULT TextResult(Make&& make, Out<std::string> out) {
 }
 
 template <class Op>
-HRESULT PrinterText(const std::shared_ptr<PrinterLink>& link, Op&& op, Out<std::string> out) {
+HRESULT PrinterText(const SharedLink& link, Op&& op, Out<std::string> out) {
   if (!link) return E_FAIL;
-  return TextResult([&] { return Talk(*link, op); }, out);
+  return TextResult([&] { return Talk(link, op); }, out);
 }
 
 // A printer query whose reply data is turned into a document; no document without data.
 template <class Op, class Build>
-HRESULT PrinterXml(const std::shared_ptr<PrinterLink>& link, Op&& op, Build&& build,
-                   Out<std::string> out) {
+HRESULT PrinterXml(const SharedLink& link, Op&& op, Build&& build, Out<std::string> out) {
   if (!link) return E_FAIL;
   return TextResult(
       [&]() -> std::string {
-        const std::string data = Talk(*link, op);
+        const std::string data = Talk(link, op);
         if (data.empty()) return {};
         return build(data);
       },
@@ -99,12 +98,12 @@ HRESULT PrinterXml(const std::shared_ptr<PrinterLink>& link, Op&& op, Build&& bu
 
 // A running sum of the receipt: 0 in the out value when the object is detached.
 template <class Read>
-HRESULT SumResult(const std::shared_ptr<PrinterLink>& link, Read&& read, Out<std::int32_t> out) {
+HRESULT SumResult(const SharedLink& link, Read&& read, Out<std::int32_t> out) {
   if (!link) {
     SetOut(out, std::int32_t{0});
     return E_FAIL;
   }
-  SetOut(out, read(*link));
+  SetOut(out, read(link));
   return S_OK;
 }
 
@@ -122,9 +121,9 @@ std::shared_ptr<PrinterEntry> Orbis::Entry() const {
   return m_client.entry;
 }
 
-std::shared_ptr<PrinterLink> Orbis::AttachedLink() const {
+SharedLink Orbis::AttachedLink() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_client.portNumber <= 0 || !m_client.entry) return nullptr;
+  if (m_client.portNumber <= 0 || !m_client.entry) return {};
   return m_client.entry->Link();  // none once the registry has closed the port
 }
 
@@ -184,7 +183,7 @@ HRESULT Orbis::Init(std::int32_t portNumber, const std::string& cashierName,
 
     // The registry locked the entry for this object, so that no other client's LockPrinter
     // gets in while the printer connects.
-    std::shared_ptr<PrinterLink> link = entry.Link();
+    SharedLink link = entry.Link();
     bool connected = false;
     {
       // However the connect ends, the lock goes back and the clients waiting learn the outcome.
@@ -198,14 +197,14 @@ HRESULT Orbis::Init(std::int32_t portNumber, const std::string& cashierName,
         }
       } outcome{entry, this, connected};
       if (link && entry.GetLock().IsHeldBy(this)) {
-        link->SetShowStatusWindows(showStatusDialogs != 0);
-        std::lock_guard<std::mutex> command(link->CommandMutex());
-        connected = link->Connect("COM" + std::to_string(portNumber), In(cashierName),
-                                  In(cashierPassword)) > 0;
+        link.SetShowStatusWindows(showStatusDialogs != 0);
+        const LockedLink command = link.Lock();
+        connected = command->Connect("COM" + std::to_string(portNumber), In(cashierName),
+                                     In(cashierPassword)) > 0;
       }
     }
     if (connected) return S_OK;
-    link.reset();
+    link = {};
     DetachLocked();
     return E_FAIL;
   } catch (const std::bad_alloc&) {
@@ -264,18 +263,18 @@ HRESULT Orbis::LowSendMessageToPrinter(const std::string& textMessage) {
   return Command(link, [&](PrinterLink& l) { return l.WriteFrame(text); });
 }
 
-std::string Orbis::WaitPendingMessage(PrinterLink& link, std::int32_t timeoutMs) {
-  Clock& clock = link.GetClock();
+std::string Orbis::WaitPendingMessage(const SharedLink& link, std::int32_t timeoutMs) {
+  Clock& clock = link->GetClock();
   const Clock::TimePoint deadline = clock.Now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
   for (bool first = true;; first = false) {
     {
       // The queue has one consumer at a time: the message is taken under the command mutex,
       // like a command's reply. Only the first look reopens a vanished device, as a call does.
-      std::lock_guard<std::mutex> command(link.CommandMutex());
-      if (first && link.IsLost()) link.Reconnect();
-      std::string message = link.TakePendingMessage(0);
-      if (!message.empty() || link.IsLost()) return message;
-      link.Queue().Rearm();  // another client's command took what woke this wait
+      const LockedLink command = link.Lock();
+      if (first && command->IsLost()) command->Reconnect();
+      std::string message = command->TakePendingMessage(0);
+      if (!message.empty() || command->IsLost()) return message;
+      command->Queue().Rearm();  // another client's command took what woke this wait
     }
     // The wait holds nothing of the port, so that the other clients' calls go on meanwhile.
     for (;;) {
@@ -283,7 +282,7 @@ std::string Orbis::WaitPendingMessage(PrinterLink& link, std::int32_t timeoutMs)
       const auto left =
           std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock.Now());
       if (left.count() <= 0) return {};
-      if (clock.WaitFor(link.Queue().MessageEvent(), std::min(left, kAbandonCheck))) break;
+      if (clock.WaitFor(link->Queue().MessageEvent(), std::min(left, kAbandonCheck))) break;
     }
   }
 }
@@ -293,7 +292,7 @@ HRESULT Orbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   try {
-    const std::string message = WaitPendingMessage(*link, timeoutMilliseconds);
+    const std::string message = WaitPendingMessage(link, timeoutMilliseconds);
     SetOut(textMessage, Cp1251ToUtf8(message));
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -307,7 +306,7 @@ HRESULT Orbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
 HRESULT Orbis::SetShowPrinterStatus(std::int32_t showStatusDialogs) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
-  link->SetShowStatusWindows(showStatusDialogs != 0);
+  link.SetShowStatusWindows(showStatusDialogs != 0);
   return S_OK;
 }
 
@@ -327,7 +326,7 @@ HRESULT Orbis::GetPrinterConfigXML(std::int32_t refreshFromPrinter,
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   // A failed refresh is reported by the link; the document then shows what is stored.
-  if (refreshFromPrinter != 0) Talk(*link, [](PrinterLink& l) { return l.ReadConfiguration(); });
+  if (refreshFromPrinter != 0) Talk(link, [](PrinterLink& l) { return l.ReadConfiguration(); });
   return TextResult([&] { return BuildConfigXml(link->Config()); }, vektaPrinterConfigXML);
 }
 
@@ -385,7 +384,7 @@ HRESULT Orbis::FiscalLineEx(const std::string& goodsName, std::int32_t qty, std:
     const std::string name = In(goodsName);
     const std::string discount = In(discountName);
     // 0 is a line the operation turned down without an error: S_OK with 0.
-    const std::int32_t sum = Talk(*link, [&](PrinterLink& l) {
+    const std::int32_t sum = Talk(link, [&](PrinterLink& l) {
       return l.FiscalLineEx(name, qty, price, goodsDividual, tax1Index, tax2Index, article,
                             discountDirection, discount, discountValue);
     });
@@ -409,22 +408,23 @@ HRESULT Orbis::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t pri
 
 HRESULT Orbis::GetCheckSum(Out<std::int32_t> checkSum) {
   return SumResult(
-      AttachedLink(), [](PrinterLink& l) { return l.GetCheckSum(); }, checkSum);
+      AttachedLink(), [](const SharedLink& l) { return l->GetCheckSum(); }, checkSum);
 }
 
 HRESULT Orbis::GetCheckOnSaleTaxes(Out<std::int32_t> checkOnSaleTaxes) {
   return SumResult(
-      AttachedLink(), [](PrinterLink& l) { return l.GetCheckOnSaleTaxes(); }, checkOnSaleTaxes);
+      AttachedLink(), [](const SharedLink& l) { return l->GetCheckOnSaleTaxes(); },
+      checkOnSaleTaxes);
 }
 
 HRESULT Orbis::GetCheckReturnSum(Out<std::int32_t> checkReturnSum) {
   return SumResult(
-      AttachedLink(), [](PrinterLink& l) { return l.GetCheckReturnSum(); }, checkReturnSum);
+      AttachedLink(), [](const SharedLink& l) { return l->GetCheckReturnSum(); }, checkReturnSum);
 }
 
 HRESULT Orbis::GetCheckReturnOnSaleTaxes(Out<std::int32_t> checkReturnOnSaleTaxes) {
   return SumResult(
-      AttachedLink(), [](PrinterLink& l) { return l.GetCheckReturnOnSaleTaxes(); },
+      AttachedLink(), [](const SharedLink& l) { return l->GetCheckReturnOnSaleTaxes(); },
       checkReturnOnSaleTaxes);
 }
 
@@ -436,7 +436,7 @@ HRESULT Orbis::CloseCheck(Out<std::int32_t> checkSum) {
   // S_OK whatever the printer said: the out value carries the operation's result.
   return SumResult(
       AttachedLink(),
-      [](PrinterLink& l) { return Talk(l, [](PrinterLink& t) { return t.CloseCheck(); }); },
+      [](const SharedLink& l) { return Talk(l, [](PrinterLink& t) { return t.CloseCheck(); }); },
       checkSum);
 }
 
@@ -444,7 +444,7 @@ HRESULT Orbis::CloseCheckEx(std::int32_t cash, std::int32_t payCheck, std::int32
                             std::int32_t packing, Out<std::int32_t> checkSum) {
   return SumResult(
       AttachedLink(),
-      [&](PrinterLink& l) {
+      [&](const SharedLink& l) {
         return Talk(
             l, [&](PrinterLink& t) { return t.CloseCheckEx(cash, payCheck, credit, packing); });
       },
@@ -483,7 +483,7 @@ HRESULT Orbis::GetPrinterConfig(Out<std::string> config) {
 HRESULT Orbis::GetPrinterKeyPosition(Out<std::int32_t> keyPosition) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
-  const int position = Talk(*link, [](PrinterLink& l) { return l.GetPrinterKeyPosition(); });
+  const int position = Talk(link, [](PrinterLink& l) { return l.GetPrinterKeyPosition(); });
   if (position < 0) return E_FAIL;
   SetOut(keyPosition, static_cast<std::int32_t>(position));
   return S_OK;
@@ -638,7 +638,7 @@ HRESULT Orbis::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
 HRESULT Orbis::SetShowErrorMessages(std::int32_t showErrorMessages) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
-  link->SetShowErrorMessages(showErrorMessages != 0);
+  link.SetShowErrorMessages(showErrorMessages != 0);
   return S_OK;
 }
 
@@ -646,7 +646,7 @@ HRESULT Orbis::GetLastErrorMessage(Out<std::string> errorMessage) {
   auto link = AttachedLink();
   if (!link) return E_FAIL;
   // Reading consumes the text for every client of the port.
-  return TextResult([&] { return link->TakeLastErrorText(); }, errorMessage);
+  return TextResult([&] { return link.TakeLastErrorText(); }, errorMessage);
 }
 
 HRESULT Orbis::ZReportAsync() {

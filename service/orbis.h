@@ -126,11 +126,11 @@ class Orbis final : public IOrbis {
 
  private:
   // The link of the attached object, or none.
-  std::shared_ptr<PrinterLink> AttachedLink() const;
+  SharedLink AttachedLink() const;
   void SetEntry(std::shared_ptr<PrinterEntry> entry);  // m_mutex held
   void DetachLocked();                                 // m_mutex held
   // The oldest queued message, waiting up to `timeoutMs` for one; empty when none came.
-  std::string WaitPendingMessage(PrinterLink& link, std::int32_t timeoutMs);
+  std::string WaitPendingMessage(const SharedLink& link, std::int32_t timeoutMs);
 
   PrinterRegistry& m_registry;
   mutable std::mutex m_mutex;

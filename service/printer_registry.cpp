@@ -56,9 +56,9 @@ void PrinterLock::WakeWaiters() {
 PrinterEntry::PrinterEntry(std::uint32_t portNumber, std::shared_ptr<PrinterLink> link)
     : m_portNumber(portNumber), m_link(std::move(link)) {}
 
-std::shared_ptr<PrinterLink> PrinterEntry::Link() const {
+SharedLink PrinterEntry::Link() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_link;
+  return SharedLink(m_link);
 }
 
 std::vector<std::string> PrinterEntry::ClientNames() const {

@@ -11,7 +11,9 @@
 //   link command mutex -> WebHost mutex -> EventHub mutex
 //   VektaManager and Orbis abandon mutexes: last, nothing taken under them
 //   simulator line mutex -> printer model mutex
-// The headers of those classes say which fields each lock guards.
+// The headers of those classes say which fields each lock guards. A link's command mutex is taken
+// only as a LockedLink (link/shared_link.h): the registry hands links out as SharedLink, which
+// reaches the printer operations through Lock() alone.
 //
 // A link is destroyed (its port closed, which takes the close-port delay) outside the registry
 // mutex, so that closing one port does not hold back attaches to other ports; an attach to the
@@ -31,6 +33,7 @@
 #include "link/link_host.h"
 #include "link/link_timings.h"
 #include "link/printer_link.h"
+#include "link/shared_link.h"
 #include "platform/clock.h"
 
 namespace vekta {
@@ -77,7 +80,7 @@ class PrinterEntry {
 
   std::uint32_t PortNumber() const { return m_portNumber; }
   // None once the entry has been removed from the registry: its port is closing or closed.
-  std::shared_ptr<PrinterLink> Link() const;
+  SharedLink Link() const;
   std::int32_t ReferenceCount() const { return m_referenceCount.load(); }
   std::int32_t LockCount() const { return m_lock.LockCount(); }
   // The caller names of the attachments, oldest first, in Windows-1251.

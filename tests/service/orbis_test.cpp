@@ -177,7 +177,7 @@ TEST(OrbisOnSimulator, ClientsOfOnePortShareLinkLockFlagsAndLastErrorUntilTheLas
   EXPECT_EQ(b.UnlockPrinter(), S_OK);
   EXPECT_EQ(entry->LockCount(), 0);
 
-  link.reset();
+  link = {};
   EXPECT_EQ(b.Done(), S_OK);
   EXPECT_EQ(ports.registry->EntryCount(), 0u);
   // The port was closed: a new first client opens it again (exclusive open) and logs in.

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <future>
+#include <string>
 #include <thread>
 
 #include "platform/clock.h"
@@ -14,6 +15,15 @@ namespace vekta {
 namespace {
 
 using namespace std::chrono_literals;
+
+// A link handed out by the registry reads without the command mutex but talks to the printer
+// only through it: an operation on the handle itself must not compile.
+template <class L>
+concept TalksToThePrinter = requires(L link) {
+  link->OpenCheck(std::string());
+};
+static_assert(!TalksToThePrinter<const SharedLink&>);
+static_assert(TalksToThePrinter<const LockedLink&>);
 
 TEST(PrinterLock, CountsRecursiveLocksOfItsOwnerExcludesOthersAndHandsOverToAWaiter) {
   PrinterLock lock;
@@ -152,7 +162,7 @@ TEST(PrinterRegistry, AttachOfAClosingPortWaitsUntilItIsClosed) {
   auto a = f.registry.AttachClient(7, "A");
   f.registry.AttachClient(8, "B");
   // A call still running on the link keeps it (and its port) alive past the detachment.
-  std::shared_ptr<PrinterLink> running = a.entry->Link();
+  SharedLink running = a.entry->Link();
   EXPECT_TRUE(f.registry.DetachClient(7, "A"));
 
   std::atomic<bool> attached{false};
@@ -165,7 +175,7 @@ TEST(PrinterRegistry, AttachOfAClosingPortWaitsUntilItIsClosed) {
   EXPECT_FALSE(f.registry.DetachClient(8, "B"));
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(attached.load());
-  running.reset();  // the call ends: the old port closes
+  running = {};  // the call ends: the old port closes
   reattach.join();
   EXPECT_TRUE(attached.load());
 }
