@@ -145,6 +145,30 @@ function renderConnections(doc) {
 async function refreshConnections() {
   const res = await api('GET', '/api/v1/connections');
   if (res.ok && res.data) renderConnections(res.data);
+  refreshReceipts();
+}
+
+// The receipts whose close was in doubt or that an earlier run left open, and how each was
+// settled, newest first; hidden while there are none.
+const RECEIPT_STATES = {
+  closed: 'надруковано', 'not printed': 'не надруковано', aborted: 'скасовано',
+  'in doubt': 'під сумнівом', open: 'відкрито', closing: 'закривається',
+};
+
+function renderReceipts(doc) {
+  const receipts = (doc && doc.receipts) || [];
+  $('receipts-box').hidden = receipts.length === 0;
+  $('receipts').tBodies[0].replaceChildren(...receipts.map((r) => el('tr', {},
+    el('td', { text: 'COM' + r.port }),
+    el('td', { text: RECEIPT_STATES[r.state] || r.state }),
+    el('td', { text: r.state === 'closed' ? (r.total / 100).toFixed(2) : '' }),
+    el('td', { text: r.settled }),
+    el('td', { text: r.updated }))));
+}
+
+async function refreshReceipts() {
+  const res = await api('GET', '/api/v1/receipts');
+  if (res.ok && res.data) renderReceipts(res.data);
 }
 
 // ---- options page ----
@@ -440,7 +464,10 @@ function connectEvents() {
     renderRecent(recent);
     loadAbout();
   });
-  on('connections', renderConnections);
+  on('connections', (doc) => {
+    renderConnections(doc);
+    refreshReceipts();
+  });
   on('status', showStatus);
   on('prompt', openPrompt);
   on('promptChanged', (change) => { if (change.countdownStopped) stopCountdown(change.id); });

@@ -5,6 +5,8 @@
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert');
+const { execFileSync } = require('node:child_process');
+const path = require('node:path');
 const { Daemon, launch, openPage, shot, PATIENCE_MS } = require('./harness');
 
 let daemon;
@@ -91,6 +93,21 @@ test('the connection list shows two clients and a lock, and follows them live', 
   await page.waitForFunction(() => document.querySelectorAll('#connections tbody tr').length === 1);
   await daemon.release(pos);
   await page.waitForFunction(() => document.querySelectorAll('#connections tbody tr').length === 0);
+});
+
+test('the receipts settled after a doubt or an earlier run are listed under the connections', async () => {
+  assert.equal(await page.isVisible('#receipts-box'), false);  // none yet
+  // A receipt as the journal records one that a killed server left and the next one settled.
+  const journal = path.join(daemon.dir, 'log', 'receipts.sqlite');
+  execFileSync('python3', ['-c', `import sqlite3, sys
+db = sqlite3.connect(sys.argv[1])
+db.execute("INSERT INTO receipts (port, serial, state, total, note, settled) VALUES (1, 'SK1', 'closed', 12345, 'left by an earlier run; closed on the printer', 1)")
+db.commit()`, journal]);
+  await page.click('#refresh');
+  await page.waitForSelector('#receipts-box', { state: 'visible' });
+  const cells = await page.$$eval('#receipts tbody td', (tds) => tds.map((td) => td.textContent));
+  assert.deepEqual(cells.slice(0, 4), ['COM1', 'надруковано', '123.45', 'left by an earlier run; closed on the printer']);
+  await shot(page, 'receipts-settled');
 });
 
 test('the options page stores both settings and refuses days outside 2 to 4096', async () => {
