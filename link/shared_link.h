@@ -36,7 +36,6 @@ class SharedLink {
 
   explicit operator bool() const { return m_link != nullptr; }
   bool operator==(std::nullptr_t) const { return m_link == nullptr; }
-  bool operator==(const SharedLink& other) const = default;
 
   const PrinterLink& operator*() const { return *m_link; }
   const PrinterLink* operator->() const { return m_link.get(); }
