@@ -65,8 +65,6 @@ class FakeBackend : public ObjectBackend {
       if (member.name == "FiscalLine") {
         r.hr = E_FAIL;
         r.outs["ThisLineSum"] = Value(std::int32_t{-1});
-      } else if (member.name == "GetPrinterSerialNumber") {
-        r.outs["SerialNumber"] = Value(std::string("AB12345678"));
       }
       return r;
     }

@@ -43,11 +43,6 @@ class ScriptedServer {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_authorizations.push_back(req.get_header_value("Authorization"));
       }
-      if (req.get_header_value("Authorization") == "Bearer wrong") {
-        res.status = 401;
-        res.set_content(R"({"error":"wrong token","hresult":"0x80070005"})", "application/json");
-        return;
-      }
       res.status = 201;
       res.set_content(R"({"object":"abc","class":"Orbis","leaseMs":150})", "application/json");
     });
@@ -109,7 +104,7 @@ class ScriptedServer {
   std::vector<std::string> m_authorizations;
 };
 
-TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndFailuresHaveTheirCodes) {
+TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept) {
   ScriptedServer server;
   auto connection = std::make_shared<ObjectConnection>(
       ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
@@ -139,21 +134,8 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndFailuresHaveTh
   orbis.reset();
   EXPECT_EQ(server.releases.load(), 1);
   EXPECT_EQ(keeper->Count(), 0u);
-
-  auto refused = std::make_shared<ObjectConnection>(
-      ServerAddress::At("127.0.0.1", server.port, false, "wrong"));
-  EXPECT_EQ(RemoteOrbis::Create(refused, orbis), E_ACCESSDENIED);
-  EXPECT_EQ(orbis, nullptr);
-  // Nothing listens on the port of a server that has just ended.
-  int freePort = 0;
-  {
-    ScriptedServer gone;
-    freePort = gone.port;
-  }
-  auto nobody =
-      std::make_shared<ObjectConnection>(ServerAddress::At("127.0.0.1", freePort, false, ""));
-  EXPECT_EQ(RemoteOrbis::Create(nobody, orbis), RPC_S_SERVER_UNAVAILABLE);
-  EXPECT_FALSE(nobody->Healthy(std::chrono::milliseconds(200)));
+  // A refused token and no server at all have their own codes: RunModesTest checks them against
+  // real daemons (InitExReachesAnotherServerWithItsToken).
 }
 
 TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {

@@ -132,6 +132,30 @@ async function openPage(browser, daemon, viewport = { width: 1280, height: 800 }
   return page;
 }
 
+// What a test file starts with: a daemon of `options`, Chromium, and a page of the daemon.
+async function start(options) {
+  const daemon = await new Daemon(options).start();
+  let browser;
+  try {
+    browser = await launch();
+    return { daemon, browser, page: await openPage(browser, daemon) };
+  } catch (e) {
+    await stop(browser, daemon);
+    throw e;
+  }
+}
+
+async function stop(browser, daemon) {
+  if (browser) await browser.close();
+  if (daemon) await daemon.stop();
+}
+
+// Polls `check` until it holds or the patience is spent.
+async function eventually(check) {
+  const deadline = Date.now() + PATIENCE_MS;
+  while (!(await check()) && Date.now() < deadline) await new Promise((r) => setTimeout(r, 50));
+}
+
 async function shot(page, name) {
   fs.mkdirSync(SHOTS, { recursive: true });
   await page.screenshot({ path: path.join(SHOTS, name + '.png') });
@@ -144,4 +168,4 @@ async function heldFor(promise, ms) {
   return result === marker;
 }
 
-module.exports = { Daemon, launch, openPage, shot, heldFor, PATIENCE_MS };
+module.exports = { Daemon, launch, start, stop, openPage, shot, heldFor, eventually, PATIENCE_MS };

@@ -7,22 +7,11 @@ const { test, before, after } = require('node:test');
 const assert = require('node:assert');
 const { execFileSync } = require('node:child_process');
 const path = require('node:path');
-const { Daemon, launch, openPage, shot, PATIENCE_MS } = require('./harness');
+const { start, stop, openPage, shot, eventually, PATIENCE_MS } = require('./harness');
 
-let daemon;
-let browser;
-let page;
-
-before(async () => {
-  daemon = await new Daemon({ simulate: [1] }).start();
-  browser = await launch();
-  page = await openPage(browser, daemon);
-});
-
-after(async () => {
-  if (browser) await browser.close();
-  if (daemon) await daemon.stop();
-});
+let daemon, browser, page;
+before(async () => ({ daemon, browser, page } = await start({ simulate: [1] })));
+after(() => stop(browser, daemon));
 
 const rows = () => page.$$eval('#connections tbody tr', (trs) => trs.map((tr) => [...tr.cells].map((c) => c.textContent)));
 
@@ -42,21 +31,13 @@ test('the page is served with its types and a policy that admits only its own fi
   assert.deepEqual(page.errors, []);
 });
 
-test('main window, tray bar and About show their texts; Сховати and Керування програмою', async () => {
-  assert.equal(await page.textContent('#main-title'), 'Центр керування ЕККР "Orbis"');
-  assert.equal(await page.title(), 'Центр керування ЕККР "Orbis"');
-  assert.deepEqual(await page.$$eval('[role=tab]', (t) => t.map((x) => x.textContent)), ['Підключення', 'Опції програми']);
-  assert.deepEqual(await page.$$eval('#connections th', (t) => t.map((x) => x.textContent)),
-    ['COM Порт', 'Серійний номер ЕККР', 'Програма, що підключена']);
-  assert.equal(await page.textContent('#tray-tip'), 'Керування ЕККР Orbis');
+test('the tray menu, About with the version the server gives; Сховати and Керування програмою', async () => {
   await page.click('#tray-button');
   const entries = await page.$$eval('#tray-menu > li', (lis) => lis.filter((li) => !li.hidden).map((li) =>
     li.getAttribute('role') === 'separator' ? '-' : li.querySelector('img') ? 'picture' : li.textContent));
   assert.deepEqual(entries, ['picture', '-', 'Керування програмою', 'Про програму', '-', 'Вихід з програми']);
   await shot(page, 'tray-menu');
   await page.click('#menu-about');
-  assert.equal(await page.textContent('#about-title'), 'Про центр керування ЕККР "Orbis"');
-  assert.match(await page.textContent('#about'), /Центр керування фіскальними ЕККР "Orbis" всіх модіфікацій/);
   assert.equal(await page.textContent('#about-version'), 'Версія: 1,5,0,15');
   await shot(page, 'about');
   await page.keyboard.press('Enter');
@@ -113,8 +94,6 @@ db.commit()`, journal]);
 test('the options page stores both settings and refuses days outside 2 to 4096', async () => {
   await page.click('#tab-options');
   assert.equal(await page.isVisible('#page-connections'), false);
-  assert.equal(await page.$eval('#save-to-log-text', (e) => e.textContent), 'Створювати журнальні файли ');
-  assert.match(await page.textContent('#page-options'), /\* Опція встанк до дії після наступному підключення до ЕККР/);
   assert.equal(await page.isDisabled('#keep-days'), true);
   await page.check('#save-to-log');
   assert.equal(await page.isDisabled('#keep-days'), false);
@@ -133,9 +112,6 @@ test('the options page stores both settings and refuses days outside 2 to 4096',
   }
   await shot(page, 'options-refused');
   await assertSettings({ SaveToLog: true, KeepLogFiles: 14 });
-  // what the server says when it refuses reaches the page as well
-  const refused = await daemon.request('PUT', '/api/v1/settings', { KeepLogFiles: 1 });
-  assert.equal(refused.status, 400);
   await page.fill('#keep-days', '4096');
   await page.uncheck('#save-to-log');
   await page.click('#apply');
@@ -145,22 +121,17 @@ test('the options page stores both settings and refuses days outside 2 to 4096',
 });
 
 async function assertSettings(expected) {
-  const deadline = Date.now() + PATIENCE_MS;
   let got;
-  while (Date.now() < deadline) {
+  await eventually(async () => {
     got = (await daemon.request('GET', '/api/v1/settings')).data;
-    if (got.SaveToLog === expected.SaveToLog && got.KeepLogFiles === expected.KeepLogFiles) return;
-    await new Promise((r) => setTimeout(r, 50));
-  }
+    return got.SaveToLog === expected.SaveToLog && got.KeepLogFiles === expected.KeepLogFiles;
+  });
   assert.deepEqual(got, expected);
 }
 
 test('the test client connects, sends a raw command, fetches the XML and prints its receipt', async () => {
   await page.click('#open-test-client');
-  assert.equal(await page.textContent('#test-client-title'), 'Тестування підключеня крізь COM IOrbis');
   await page.click('#tc-connect');
-  assert.equal(await page.textContent('#enter-port-title'), "Введіть ім'я сервера номер COM-порту");
-  assert.equal(await page.inputValue('#ep-server'), '\\\\localhost');
   await page.fill('#ep-port', '17');
   await page.click('#ep-ok');
   assert.match(await page.textContent('#ep-error'), /від 1 до 16/);
@@ -182,8 +153,7 @@ test('the test client connects, sends a raw command, fetches the XML and prints 
   await page.click('#tc-xml');
   await page.waitForFunction(() => document.getElementById('tc-console').value.includes('<?xml'));
   await page.click('#tc-receipt');
-  const deadline = Date.now() + PATIENCE_MS;
-  while (!/Колбаска/.test(daemon.tape(1)) && Date.now() < deadline) await new Promise((r) => setTimeout(r, 100));
+  await eventually(() => /Колбаска/.test(daemon.tape(1)));
   assert.match(daemon.tape(1), /Колбаска/);
   await shot(page, 'test-client');
 

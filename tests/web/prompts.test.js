@@ -1,26 +1,17 @@
 // Status windows and prompts in Chromium against the real daemon: a receipt's status box, an
 // error box that holds its client's call, Retry/Cancel at connect, the connect dialog and its
-// limits, the printer information window's countdown, and two pages answering one prompt.
+// limits, the printer information window's countdown, two pages answering one prompt, and pages
+// that leave one open.
 'use strict';
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert');
-const { Daemon, launch, openPage, shot, heldFor, PATIENCE_MS } = require('./harness');
+const { start, stop, openPage, shot, heldFor } = require('./harness');
 
-let daemon;
-let browser;
-let page;
-
-before(async () => {
-  daemon = await new Daemon({ simulate: [1, 2, 3, 4], ports: { COM7: '/nonexistent/vekta-tty' } }).start();
-  browser = await launch();
-  page = await openPage(browser, daemon);
-});
-
-after(async () => {
-  if (browser) await browser.close();
-  if (daemon) await daemon.stop();
-});
+let daemon, browser, page;
+before(async () => ({ daemon, browser, page } =
+  await start({ simulate: [1, 2, 3, 4], ports: { COM7: '/nonexistent/vekta-tty' } })));
+after(() => stop(browser, daemon));
 
 const dialog = (p, kind) => p.locator('dialog[open][data-kind=' + kind + ']');
 
@@ -103,11 +94,6 @@ test('the connect dialog: cancelled, refused over its limits and for another por
   const cancelled = daemon.call(pos, 'Init', [3, '', '', 0, 'POS']);
   const connect = dialog(page, 'connect');
   await connect.waitFor();
-  assert.equal(await connect.locator('h2').textContent(), 'Підключення до ЕККР');
-  assert.match(await connect.textContent(), /Виберіть комунікаційний порт, до якого підлюченний ЕККР, та введіть ім'я та пароль касира/);
-  for (const label of ['Комунікаційний порт:', "Ім'я касира:", 'Пароль касира:']) {
-    assert.ok((await connect.textContent()).includes(label), label);
-  }
   assert.deepEqual(await connect.locator('option').allTextContents(), ['COM3'], 'the client gave the port');
   assert.equal(await connect.locator('select').isDisabled(), true);
   assert.equal(await connect.locator('.password').getAttribute('type'), 'password');
@@ -152,16 +138,13 @@ test('the information window counts down and closes itself after 10 s; a click k
   const init = daemon.call(pos, 'Init', [4, 'Kasa', '7777777777', 1, 'POS']);
   const info = dialog(page, 'info');
   await info.waitFor();
-  assert.equal(await info.locator('h2').textContent(), 'Інформація з ЕККР');
   assert.equal(await info.locator('.countdown').textContent(), 'Вікно закриється за 10 секунд. Нажміть тут для відміни.');
+  // the rows are the printer's configuration, labelled from the string table
   const fiscal = await info.locator('table.fiscal tbody tr').evaluateAll((trs) => trs.map((tr) => tr.cells[0].textContent));
-  assert.deepEqual(fiscal, ['Серійний (заводськи) номер ЕККР', 'Фіскальный номер ЕККР', 'Підприємство-володар',
-    'Дата, встановлена в ЕККР', 'Час, втановлений в ЕККР', 'Грошова одиниця', 'Позиція дес. крапки у грошовій одиниці',
-    'Дата програмування грошової одиниці', 'Максимальна кількість артикулів', 'Версія програмного забезпечення ЕККР',
-    'Дата створення програмного забезпечення ЕККР', 'Позиція ключа в ЕККР']);
+  assert.equal(fiscal.length, 12);
+  assert.equal(fiscal[11], 'Позиція ключа в ЕККР');
   assert.equal(await info.locator('table.fiscal tbody tr:last-child td:last-child').textContent(), 'РЕЄСТРАЦІЯ');
-  assert.deepEqual(await info.locator('table.fiscal th').allTextContents(), ['Поле', 'Значення']);
-  assert.deepEqual(await info.locator('table.taxes th').allTextContents(), ['Ставка', 'Тип', 'Відсоток', 'Дата реєстрації']);
+  assert.equal((await info.locator('table.taxes th').allTextContents())[3], 'Дата реєстрації');
   const taxes = await info.locator('table.taxes tbody tr').evaluateAll((trs) => trs.map((tr) => [tr.cells[0].textContent, tr.cells[1].textContent]));
   assert.deepEqual(taxes.map((t) => t[0]), ['А', 'Б', 'В', 'Г', 'Д', 'Е', 'Ж', 'З']);
   const words = new Set(['Вкладений', 'Накладений', 'Податок на прибуток (з виграшу)', 'Не встановлений']);
@@ -200,7 +183,13 @@ test('two pages: a prompt answered on one closes on both; a page that comes late
   assert.equal((await init).hresultName, 'E_FAIL');
   for (const p of [page, other, late]) await dialog(p, 'message').waitFor({ state: 'detached' });
   assert.deepEqual([...page.errors, ...other.errors, ...late.errors], []);
-  await other.close();
-  await late.close();
+
+  // pages that leave take their prompts with them: the call goes on with the default
+  const left = daemon.call(pos, 'Init', [7, 'Kasa', '7777777777', 0, 'POS']);
+  for (const p of [page, other, late]) await dialog(p, 'message').waitFor();
+  for (const p of [page, other, late]) await p.close();
+  assert.equal((await left).hresultName, 'E_FAIL');
+  const recent = (await daemon.request('GET', '/api/v1/status')).data.recentMessages;
+  assert.equal(recent[recent.length - 1].reason, 'no page');
   await daemon.release(pos);
 });
