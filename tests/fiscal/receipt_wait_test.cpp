@@ -49,8 +49,10 @@ TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
     Answer("", {"READY"});
   };
 
-  refusedAtOnce("PREP", [&] { EXPECT_EQ(m_link->OpenCheck("1"), 0); });
+  // A refused open leaves no receipt, of either direction.
+  refusedAtOnce("PREP", [&] { EXPECT_EQ(m_link->OpenReturnCheck("1"), 0); });
   EXPECT_FALSE(m_link->IsCheckOpen());
+  EXPECT_FALSE(m_link->IsReturnCheck());
   ASSERT_EQ(m_link->OpenCheck("1"), 1);
   refusedAtOnce("FISC", [&] { EXPECT_EQ(m_link->FiscalLine("A", 1, 1000, 0, 1, 8, 0), -1); });
   EXPECT_TRUE(m_link->IsCheckOpen());
@@ -66,6 +68,11 @@ TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
   EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->AbortCheck(), 0); }, timeouts), milliseconds(3000));
   EXPECT_EQ(timeouts, 1u);
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+  // An unanswered open gives up after its own, shorter wait.
+  Answer("PREP", {});
+  EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->OpenCheck("1"), 0); }, timeouts), milliseconds(2000));
+  EXPECT_EQ(timeouts, 1u);
+  EXPECT_FALSE(m_link->IsCheckOpen());
 }
 
 // A close the printer is slow to answer. `printer` gets each command and answers it; a reply

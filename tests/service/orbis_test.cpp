@@ -98,9 +98,6 @@ TEST(Orbis, DetachedObjectFailsEveryMemberZeroesOnlyTheSumsAndRefusesBadArgument
       EXPECT_TRUE(result.outs.empty()) << member.name;
     }
   }
-  std::int32_t lineSum = 55;
-  EXPECT_EQ(orbis.FiscalLine("x", 1, 100, 0, 0, 0, 0, &lineSum), E_FAIL);
-  EXPECT_EQ(lineSum, 55);
   EXPECT_TRUE(host.Calls().empty());  // nothing shown, nothing opened
 
   const MemberInfo& feed = *OrbisInterface().FindByName("Feed");
@@ -287,9 +284,6 @@ TEST(OrbisOnSimulator, ReceiptResultsQueriesAndRawMessagesOnOnePrinter) {
   // No receipt open.
   EXPECT_EQ(orbis.SetCurrentCheckDirection(1), E_FAIL);
   std::int32_t value = 77;
-  EXPECT_EQ(orbis.FiscalLine("Bread", 1, 1000, 0, 0, 0, 0, &value), E_FAIL);
-  EXPECT_EQ(value, -1);  // a negative line value is passed on with E_FAIL
-  value = 77;
   EXPECT_EQ(orbis.CloseCheck(&value), S_OK);  // a refused closing is still S_OK
   EXPECT_EQ(value, 0);
   std::string text = "untouched";
