@@ -59,8 +59,12 @@ short PrinterLink::CloseTextDocument(std::int32_t printOnJornal) {
     m_textDocumentOpen = true;
   }
   if (!m_textDocumentOpen.load()) return 0;
-  m_textDocumentOpen = false;
-  return Run(*this, "PRTX") ? 1 : 0;
+  // A document the printer did not print stays begun there, and it would refuse every receipt
+  // until the document ends: the flag stays set, so that the next receipt, report or ClosePort
+  // sends "DEND" first.
+  const bool printed = Run(*this, "PRTX");
+  if (printed) m_textDocumentOpen = false;
+  return printed ? 1 : 0;
 }
 
 short PrinterLink::EndTextDocument() {

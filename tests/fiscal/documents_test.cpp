@@ -100,6 +100,16 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   EXPECT_FALSE(Link().IsTextDocumentOpen());
   EXPECT_EQ(SentText(), "DBEG0");
 
+  // A refused print leaves the document begun on the printer: closing the port ends it.
+  Reset();
+  Answer("PRTX", {"HARDPAPER"});
+  EXPECT_EQ(Link().CloseTextDocument(0), 0);
+  EXPECT_TRUE(Link().IsTextDocumentOpen());
+  EXPECT_EQ(Link().ClosePort(), 0);
+  EXPECT_EQ(SentText(), "DBEG0|PRTX|DEND");
+  EXPECT_FALSE(Link().IsTextDocumentOpen());
+  Connect();
+
   // A status word waiting in the queue (left by an asynchronous report) refuses the line.
   Reset();
   DeliverUnasked("HARDPAPER");
