@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <fstream>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,6 +29,12 @@ inline std::vector<std::uint8_t> FrameBytes(const std::string& raw) {
   frame.push_back(raw.size() < 250 ? static_cast<std::uint8_t>(raw.size() + 1) : 0);
   frame.push_back(0xFE);
   return frame;
+}
+
+inline std::string ReadWholeFile(const std::string& path) {
+  std::stringstream content;
+  content << std::ifstream(path, std::ios::binary).rdbuf();
+  return content.str();
 }
 
 inline std::vector<std::uint8_t> Join(std::initializer_list<std::vector<std::uint8_t>> parts) {

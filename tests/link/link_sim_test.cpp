@@ -79,8 +79,13 @@ TEST_F(LinkSimTest, PortIsHeldByOneLinkAndAnUnpluggedPrinterIsReconnectedWithThe
   EXPECT_EQ(m_host.PortProblems().back(), "COM1 (" + options.linkPath +
                                               "): the device went away (unplugged, or the line "
                                               "hung up)");
+  // Every wait ends at once, and a probe tells a lost line from a silent printer.
   const auto before = std::chrono::steady_clock::now();
+  EXPECT_FALSE(m_link->SendFrame("CONf"));
   EXPECT_FALSE(m_link->WaitReady());
+  EXPECT_EQ(m_link->ProbeReady(), -1);
+  EXPECT_FALSE(m_link->PollStatus());
+  EXPECT_EQ(m_link->QueryPrinter("CONf", "CONf"), "");
   EXPECT_LT(std::chrono::steady_clock::now() - before, 1s);
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
 

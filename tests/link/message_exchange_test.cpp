@@ -49,34 +49,19 @@ TEST_F(LinkTest, WaitReadyTakesEachMessageInTurn) {
   EXPECT_TRUE(m_link->WaitReady());
   EXPECT_TRUE(m_link->Queue().IsEmpty());  // a successful wait drains
 
-  // Silence: 1003 after 3000 ms, and the queue is left alone.
+  // Silence is shown as 1003 (its 3000 ms are timed in ReceiptWaitTest)...
   AnswerAll({});
-  m_link->SetLastErrorText("");
-  auto before = m_clock.Now();
   EXPECT_FALSE(m_link->WaitReady());
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(3000));
-  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
   EXPECT_EQ(Boxes(), std::vector<std::string>{"box:stop:" + Text(1003)});
-  EXPECT_EQ(m_link->Stats().timeouts.load(), 1u);
 
-  // The 3000 ms run per message: a printer that keeps talking keeps the wait alive.
-  before = m_clock.Now();
+  // ...but the 3000 ms run per message: a printer that keeps talking keeps the wait alive.
+  const auto before = m_clock.Now();
   for (int i = 1; i <= 4; ++i) {
     m_clock.At(milliseconds(2900 * i), [this] { m_line->FeedFrame("DISP"); });
   }
   m_clock.At(milliseconds(2900 * 5), [this] { m_line->FeedFrame("READY"); });
   EXPECT_TRUE(m_link->WaitReady());
   EXPECT_EQ(m_clock.Now() - before, milliseconds(2900 * 5));
-
-  // With error messages off nothing is shown, but the text is kept.
-  m_host.ClearCalls();
-  m_link->SetShowErrorMessages(false);
-  AnswerAll({"SOFTNREP"});
-  m_link->SendFrame("KASS");
-  EXPECT_FALSE(m_link->WaitReady());
-  EXPECT_EQ(m_link->TakeLastErrorText(), LoadString1251(2001));
-  EXPECT_EQ(m_link->LastErrorText(), "");
-  EXPECT_TRUE(Boxes().empty());
 }
 
 TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {

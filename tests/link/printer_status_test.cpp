@@ -52,17 +52,6 @@ TEST_F(LinkTest, ReportPrinterStatusSetsTheErrorShowsItAndLogsTwoLines) {
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2037));
   EXPECT_TRUE(Boxes().empty());
   EXPECT_EQ(m_link->Stats().ErrorStatuses().at("SOFTUPAS"), 1u);
-
-  // The three styles, and nothing shown (Cancel) with error messages off.
-  EXPECT_EQ(m_link->RaiseError(1004, MessageBoxStyle::kExclamationOk), MessageBoxResult::kCancel);
-  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1004));
-  m_link->SetShowErrorMessages(true);
-  m_host.QueueMessageBoxAnswer(MessageBoxResult::kRetry);
-  EXPECT_EQ(m_link->RaiseError(3012, MessageBoxStyle::kStopRetryCancel, "COM7"),
-            MessageBoxResult::kRetry);
-  EXPECT_EQ(m_link->RaiseError(1004, MessageBoxStyle::kExclamationOk), MessageBoxResult::kOk);
-  EXPECT_EQ(Boxes(), (std::vector<std::string>{"box:retry:" + Text(3012) + "COM7",
-                                               "box:excl:" + Text(1004)}));
 }
 
 }  // namespace

@@ -14,24 +14,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// 12/05/26 21:58:05 local time.
+// 5 December 2026, 21:58:05 local time.
 Clock::WallTime LogDay() {
   std::tm when{};
-  when.tm_year = 126;
-  when.tm_mon = 11;
-  when.tm_mday = 5;
-  when.tm_hour = 21;
-  when.tm_min = 58;
-  when.tm_sec = 5;
+  ::strptime("12/05/26 21:58:05", "%D %T", &when);
   when.tm_isdst = -1;
   return std::chrono::system_clock::from_time_t(std::mktime(&when));
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  std::stringstream content;
-  content << file.rdbuf();
-  return content.str();
 }
 
 class ProtocolLogTest : public ::testing::Test {
@@ -72,18 +60,19 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {
   EXPECT_FALSE(link->ReportPrinterStatus("SOFTPARAM"));
   link.reset();
   const std::string start = LoadString1251(1000), stop = LoadString1251(1001);
-  EXPECT_EQ(ReadFile(path), "12/05/26 21:58:05;" + start +
-                                "\r\n"
-                                "12/05/26 21:58:05;>>> To Printer >>>KASS12\r\n"
-                                "12/05/26 21:58:05;<< From Printer <<READY\r\n"
-                                "12/05/26 21:58:05;ERROR: SOFTPARAM\r\n"
-                                "12/05/26 21:58:05;ERROR: " +
-                                LoadString1251(2008) + "\r\n12/05/26 21:58:05;" + stop + "\r\n");
+  EXPECT_EQ(ReadWholeFile(path), "12/05/26 21:58:05;" + start +
+                                     "\r\n"
+                                     "12/05/26 21:58:05;>>> To Printer >>>KASS12\r\n"
+                                     "12/05/26 21:58:05;<< From Printer <<READY\r\n"
+                                     "12/05/26 21:58:05;ERROR: SOFTPARAM\r\n"
+                                     "12/05/26 21:58:05;ERROR: " +
+                                     LoadString1251(2008) + "\r\n12/05/26 21:58:05;" + stop +
+                                     "\r\n");
 
   // The same port again that day appends; another port has its own file.
   Make(3).reset();
   Make(12).reset();
-  const std::string again = ReadFile(path);
+  const std::string again = ReadWholeFile(path);
   EXPECT_EQ(again.rfind(";" + start + "\r\n"), again.find(stop + "\r\n") + stop.size() + 19);
   EXPECT_TRUE(Exists("VektaManager_12_20261205.log"));
 }
@@ -122,7 +111,7 @@ TEST_F(ProtocolLogTest, LinesStayWholeWhenBothThreadsWrite) {
   other.join();
   const std::string path = link->LogFilePath();
   link.reset();
-  std::istringstream lines(ReadFile(path));
+  std::istringstream lines(ReadWholeFile(path));
   const std::regex whole(
       R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d;(>>> To Printer >>>S{40}|<< From Printer <<R{40})\r)");
   int count = 0, broken = 0;
