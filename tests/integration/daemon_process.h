@@ -47,6 +47,16 @@ inline std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
+// Polls `done` every 50 ms until it holds or `limit` passes: whether it came to hold.
+template <typename Done>
+bool WaitUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  for (const auto end = std::chrono::steady_clock::now() + limit; !done();) {
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return true;
+}
+
 class TempDir {
  public:
   TempDir() {
@@ -87,10 +97,8 @@ class DaemonProcess {
     m_stderrPath = dir.Path() + "/stderr-" + std::to_string(port);
     m_pid = Spawn(full, m_stderrPath);
     if (waitHealthy) {
-      ObjectConnection probe(Address());
-      for (int i = 0; i < 200 && !probe.Healthy(std::chrono::milliseconds(200)); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-      }
+      WaitUntil(
+          [this] { return ObjectConnection(Address()).Healthy(std::chrono::milliseconds(200)); });
     }
   }
   ~DaemonProcess() {
@@ -124,25 +132,13 @@ class DaemonProcess {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
-  ServerAddress Address(const std::string& token = "") const {
-    ServerAddress a;
-    a.port = m_port;
-    a.token = token;
-    return a;
-  }
-  int Port() const { return m_port; }
+  ServerAddress Address() const { return ServerAddress::At("127.0.0.1", m_port, false, ""); }
   // The exit code, or -1 when it has not ended within `timeout`.
   int WaitExit(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-      int status = 0;
-      if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-        m_pid = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return -1;
+    int status = 0;
+    if (!WaitUntil([&] { return ::waitpid(m_pid, &status, WNOHANG) == m_pid; }, timeout)) return -1;
+    m_pid = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   }
   void Signal(int sig) {
     if (m_pid > 0) ::kill(m_pid, sig);

@@ -21,10 +21,8 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   TempDir dir;
   const int portB = FreePort();
   DaemonProcess b(dir, portB, {"--simulate", "1"}, true, "Token=b-secret\n");
-  const int portA = FreePort();
-  DaemonProcess a(dir, portA, {}, true, "[Remote]\nToken=b-secret\nHosts=127.0.0.1\n");
-  const int portC = FreePort();
-  DaemonProcess c(dir, portC, {}, true, "[Remote]\nToken=wrong\nHosts=127.0.0.1\n");
+  DaemonProcess a(dir, FreePort(), {}, true, "[Remote]\nToken=b-secret\nHosts=127.0.0.1\n");
+  DaemonProcess c(dir, FreePort(), {}, true, "[Remote]\nToken=wrong\nHosts=127.0.0.1\n");
 
   ObjectConnection http(a.Address());
   std::string id;
@@ -106,12 +104,7 @@ TEST(RunModesTest, AnOnDemandServerStartsForAClientAndEndsWithItsLastObject) {
   EXPECT_EQ(http.Get("/api/v1/about").body["runMode"], "embedding");
   EXPECT_EQ(http.Send("POST", "/api/v1/app/exit", nullptr).status, 409);
   object.reset();
-  bool ended = false;
-  for (int i = 0; i < 100 && !ended; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    ended = !http.Healthy(std::chrono::milliseconds(200));
-  }
-  EXPECT_TRUE(ended);
+  EXPECT_TRUE(testing::WaitUntil([&] { return !http.Healthy(std::chrono::milliseconds(200)); }));
 
   // Without a manifest nothing is started.
   RemoteOrbisFactory::Options none = options;
@@ -174,12 +167,7 @@ TEST(RunModesTest, HttpsWithTheConfiguredCertificate) {
   ServerAddress checked = ServerAddress::At("localhost", port, true, "");
   checked.caFile = cert;
   ObjectConnection https(checked);
-  bool up = false;
-  for (int i = 0; i < 100 && !up; ++i) {
-    up = https.Healthy(std::chrono::milliseconds(200));
-    if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  EXPECT_TRUE(up);
+  EXPECT_TRUE(testing::WaitUntil([&] { return https.Healthy(std::chrono::milliseconds(200)); }));
   // Without the certificate's CA the client does not talk to the server (nor send a token).
   ObjectConnection unchecked(ServerAddress::At("localhost", port, true, "secret"));
   EXPECT_FALSE(unchecked.Healthy(std::chrono::milliseconds(500)));

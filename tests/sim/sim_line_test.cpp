@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <thread>
 
 #include "sim/frame_parser.h"
 #include "sim/sim_control.h"
@@ -68,14 +67,6 @@ TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
   wire.SendRaw("\xFDKASS\x09\xFE");
   EXPECT_EQ(wire.Receive(), Messages{"SOFTBLOCK"});
 
-  // a frame written in two pieces is one command
-  wire.SendRaw("\xFDGE");
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  wire.SendRaw("TD\x05\xFE");
-  EXPECT_FALSE(wire.Receive().empty());
-  ASSERT_FALSE(sim.Model().Commands().empty());
-  EXPECT_EQ(sim.Model().Commands().back(), "GETD");
-
   // split replies arrive whole once both halves are in
   sim.Printer().SetSplitFrames(true);
   wire.SendRaw("\x55");
@@ -85,37 +76,6 @@ TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
   sim.Printer().SendGarbage("\x01\x02\x03");
   sim.Printer().SendUnsolicited("HARDPAPER");
   EXPECT_EQ(wire.Receive(), Messages{"HARDPAPER"});
-
-  // silence: bytes are taken, nothing comes back; power off likewise
-  sim.Model().SetSilent(true);
-  wire.SendRaw("\x55");
-  EXPECT_TRUE(wire.Receive().empty());
-  sim.Model().SetSilent(false);
-  sim.Model().SetPower(false);
-  wire.SendRaw("\x55");
-  EXPECT_TRUE(wire.Receive().empty());
-  sim.Model().SetPower(true);
-  wire.SendRaw("\x55");
-  EXPECT_EQ(wire.Receive().size(), 1u);
-}
-
-TEST(SimPty, APrinterSwitchedOffWhilePrintingSendsNoReplyButKeepsTheReceipt) {
-  SimOptions options;
-  options.printLineMs = 40;
-  SimHarness sim(options);
-  test::TestWire wire(sim.DevicePath());
-  ASSERT_TRUE(wire.IsOpen());
-  EXPECT_EQ(wire.Command("UPASKasir     7777777777"), Messages{"READY"});
-  EXPECT_EQ(wire.Command("PREP1"), Messages{"READY"});
-  wire.SendRaw(SimFrame("COMP" + std::string(60, '0')));
-  // the close prints a dozen lines (about half a second); the power goes in the middle
-  std::this_thread::sleep_for(std::chrono::milliseconds(150));
-  sim.Model().SetPower(false);
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  sim.Model().SetPower(true);
-  EXPECT_TRUE(wire.Receive(std::chrono::milliseconds(1000)).empty());
-  // the receipt was closed before the print: the next session finds it booked
-  EXPECT_EQ(sim.Model().Registers().checkNumber, 1);
 }
 
 TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
@@ -127,15 +87,6 @@ TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
   sim.Printer().Unplug();
   // the old pseudo-terminal's number is free for anyone; the link must not lead there
   EXPECT_NE(::lstat(options.linkPath.c_str(), &st), 0);
-  std::string error;
-  ASSERT_TRUE(sim.Printer().Replug(&error)) << error;
-  char target[256] = {};
-  ASSERT_GT(::readlink(options.linkPath.c_str(), target, sizeof target - 1), 0);
-  EXPECT_EQ(std::string(target), sim.Printer().SlavePath());
-  test::TestWire wire(options.linkPath);
-  ASSERT_TRUE(wire.IsOpen());
-  wire.SendRaw("\x55");
-  EXPECT_EQ(wire.Receive(), Messages{"READY"});
 
   // A --link naming something that is not a link (a device, a file) is never removed.
   const std::string file = ::testing::TempDir() + "sim_not_a_link";
@@ -146,6 +97,7 @@ TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
   other.linkPath = file;
   {
     SimPrinter printer(other);
+    std::string error;
     EXPECT_FALSE(printer.Start(&error));
   }
   EXPECT_EQ(::lstat(file.c_str(), &st), 0);
@@ -176,9 +128,7 @@ TEST(SimControl, EveryControlCommandParsesItsArgumentsAndActs) {
   SimPrinter& printer = sim.Printer();
   bool quit = false;
   EXPECT_EQ(RunSimControl(printer, "", &quit), "ok");
-  EXPECT_EQ(RunSimControl(printer, "garbage 41 4g"),
-            "error: garbage takes hexadecimal bytes, e.g. garbage 41 42 fe");
-  for (const char* bad : {"garbage 41 fe 100", "split maybe", "clock soon"}) {
+  for (const char* bad : {"garbage 41 4g", "garbage 41 fe 100", "split maybe", "clock soon"}) {
     EXPECT_EQ(RunSimControl(printer, bad).rfind("error", 0), 0u) << bad;
   }
   for (const char* good : {"garbage 41 fe", "clock 90000", "silence on", "silence off", "power off",
@@ -233,25 +183,12 @@ TEST(SimProcessTest, BinaryTakesItsOptionsAndControlLinesOverThePty) {
 
   EXPECT_EQ(wire.Command("PREP1"), Messages{"SOFTSLWORK"});
   EXPECT_TRUE(sim.SendControl("key R"));
-  EXPECT_EQ(wire.Command("PREP1"), Messages{"READY"});
-  // a whole-goods line of 2 x 5.00 in group B (20.00 on-sale), no article
-  EXPECT_EQ(wire.Command("FISCTea         0000010000000005000000210000000\x81"
-                         "12000" +
-                         std::string(6 * 6, '0') + "0000"),
-            (Messages{"FISC0000000200", "READY"}));
   EXPECT_TRUE(sim.SendControl("paper out"));
-  EXPECT_EQ(wire.Command("COMP" + std::string(50, '0') + "0000001200"), Messages{"HARDPAPER"});
+  EXPECT_EQ(wire.Command("PREP1"), Messages{"HARDPAPER"});
   EXPECT_TRUE(sim.SendControl("paper in"));
-  // sales 10.00, no returns, packing, cheque or credit, 12.00 cash
-  EXPECT_EQ(wire.Command("COMP0000001000" + std::string(40, '0') + "0000001200").size(), 2u);
-
-  // the fiscal registers reply is longer than a length byte can count
-  replies = wire.Command("CFIS");
-  ASSERT_EQ(replies.size(), 2u);
-  EXPECT_EQ(replies[0].size(), 4u + 264);
-  EXPECT_EQ(replies[0].substr(4, 12), "000000001200");
+  EXPECT_EQ(wire.Command("PREP1"), Messages{"READY"});
   EXPECT_TRUE(sim.SendControl("registers"));
-  EXPECT_NE(sim.LastReply().find("checks=1"), std::string::npos);
+  EXPECT_NE(sim.LastReply().find("checks=0"), std::string::npos);
 
   // a status word for the next command, then an unsolicited one
   EXPECT_TRUE(sim.SendControl("status SOFTNREP"));

@@ -8,26 +8,8 @@
 
 namespace vekta {
 
-namespace {
-
-constexpr std::uint8_t kFrameStart = 0xFD;
-constexpr std::uint8_t kFrameEnd = 0xFE;
-constexpr std::uint8_t kWakeUp = 0x55;
 // A reader that does not come back within this time is stuck; the test fails on its own.
 constexpr std::chrono::seconds kDeliveryLimit{5};
-
-std::vector<std::uint8_t> FrameOf(const std::string& text1251) {
-  const std::string oem = Cp1251ToCp866(text1251);
-  std::vector<std::uint8_t> frame;
-  frame.reserve(oem.size() + 3);
-  frame.push_back(kFrameStart);
-  frame.insert(frame.end(), oem.begin(), oem.end());
-  frame.push_back(static_cast<std::uint8_t>(oem.size() + 1));
-  frame.push_back(kFrameEnd);
-  return frame;
-}
-
-}  // namespace
 
 class FakeSerialPort final : public SerialPort {
  public:
@@ -89,48 +71,29 @@ class FakeSerialPort final : public SerialPort {
   }
 
   bool WriteAll(const std::uint8_t* data, std::size_t size) override {
-    std::vector<std::string> commands;
+    std::vector<SimInput> inputs;
+    FakeLine::Responder responder;
     {
       std::lock_guard<std::mutex> lock(m_line->m_mutex);
       if (m_line->m_holder != this || m_line->m_vanished || m_line->m_failWrites) return false;
       m_line->m_written.insert(m_line->m_written.end(), data, data + size);
-      std::vector<std::uint8_t>& partial = m_line->m_partialFrame;
-      for (std::size_t i = 0; i < size; ++i) {
-        const std::uint8_t byte = data[i];
-        if (partial.empty()) {
-          if (byte == kFrameStart) {
-            partial.push_back(byte);
-          } else if (byte == kWakeUp) {
-            commands.emplace_back(1, static_cast<char>(kWakeUp));
-          }
+      // Cut as a printer cuts them: a start byte restarts an unfinished frame, a bare 0x55 is
+      // the wake-up, and the length byte is not checked.
+      m_line->m_parser.Feed(reinterpret_cast<const char*>(data), size, inputs);
+      for (SimInput& input : inputs) {
+        if (input.kind == SimInput::Kind::kWakeUp) {
+          input.text.assign(1, static_cast<char>(SimFrameParser::kWakeUp));
           continue;
         }
-        if (byte == kFrameStart) {  // a new frame cuts an unfinished one, as a printer would
-          partial.assign(1, byte);
-          continue;
-        }
-        if (byte != kFrameEnd) {
-          partial.push_back(byte);
-          continue;
-        }
-        // Content without its length byte.
-        std::string oem;
-        if (partial.size() > 2) oem.assign(partial.begin() + 1, partial.end() - 1);
-        partial.clear();
-        std::string text = Cp866ToCp1251(oem);
-        m_line->m_sent.push_back(text);
-        commands.push_back(std::move(text));
+        input.text = Cp866ToCp1251(input.text);
+        m_line->m_sent.push_back(input.text);
       }
-    }
-    // The responder may feed the line, so it runs without the line's lock.
-    FakeLine::Responder responder;
-    {
-      std::lock_guard<std::mutex> lock(m_line->m_mutex);
       responder = m_line->m_responder;
     }
+    // The responder may feed the line, so it runs without the line's lock.
     if (responder) {
-      for (const std::string& command : commands) {
-        for (const std::string& reply : responder(command)) m_line->FeedFrame(reply);
+      for (const SimInput& input : inputs) {
+        for (const std::string& reply : responder(input.text)) m_line->FeedFrame(reply);
       }
     }
     return true;
@@ -144,15 +107,11 @@ class FakeSerialPort final : public SerialPort {
       {
         std::lock_guard<std::mutex> lock(m_line->m_mutex);
         FakeLine& line = *m_line;
-        if (line.m_interrupted || line.m_holder != this) {
+        const bool stopped = line.m_interrupted || line.m_holder != this;
+        if (stopped || line.m_vanished) {
           line.m_readerActive = false;
           line.m_delivered.notify_all();
-          return ReadStatus::kStopped;
-        }
-        if (line.m_vanished) {
-          line.m_readerActive = false;
-          line.m_delivered.notify_all();
-          return ReadStatus::kLost;
+          return stopped ? ReadStatus::kStopped : ReadStatus::kLost;
         }
         line.m_readerActive = true;
         if (line.m_lineErrorReads > 0) {
@@ -204,7 +163,7 @@ class FakeSerialPort final : public SerialPort {
   void PurgeLocked() {
     ++m_line->m_purges;
     m_line->m_pending.clear();
-    m_line->m_partialFrame.clear();
+    m_line->m_parser = SimFrameParser{};
     if (!m_line->m_interrupted && !m_line->m_vanished && m_line->m_lineErrorReads == 0) {
       m_line->m_readable.Reset();
     }
@@ -231,7 +190,8 @@ void FakeLine::WaitDelivered(std::unique_lock<std::mutex>& lock) {
 }
 
 void FakeLine::FeedFrame(const std::string& text1251) {
-  Feed(FrameOf(text1251));
+  const std::string frame = SimFrame(Cp1251ToCp866(text1251));
+  Feed({frame.begin(), frame.end()});
 }
 
 void FakeLine::SetResponder(Responder responder) {

@@ -13,6 +13,7 @@
 
 #include "platform/event.h"
 #include "platform/serial_port.h"
+#include "sim/frame_parser.h"
 
 namespace vekta {
 
@@ -70,12 +71,12 @@ class FakeLine {
   int m_lineErrorReads = 0;
   std::string m_lineErrors;
   std::string m_openedPath;
-  std::vector<std::uint8_t> m_partialFrame;  // bytes of a frame not yet complete
-  Event m_readable;                          // set while m_pending holds chunks or a stop
-  bool m_readerActive = false;               // a reader has called Read since the port was opened
-  bool m_readerWaiting = false;              // the reader is blocked in Read with nothing pending
-  std::condition_variable m_delivered;       // signalled when the reader comes back to wait
-  void* m_holder = nullptr;                  // the open port object, for exclusive use
+  SimFrameParser m_parser;              // cuts the frames the link writes
+  Event m_readable;                     // set while m_pending holds chunks or a stop
+  bool m_readerActive = false;          // a reader has called Read since the port was opened
+  bool m_readerWaiting = false;         // the reader is blocked in Read with nothing pending
+  std::condition_variable m_delivered;  // signalled when the reader comes back to wait
+  void* m_holder = nullptr;             // the open port object, for exclusive use
 };
 
 std::unique_ptr<SerialPort> MakeFakeSerialPort(std::shared_ptr<FakeLine> line);

@@ -29,15 +29,9 @@ class ScriptedStatusWindow final : public StatusWindow {
 };
 
 const char* StyleName(MessageBoxStyle style) {
-  switch (style) {
-    case MessageBoxStyle::kStopOk:
-      return "stop";
-    case MessageBoxStyle::kExclamationOk:
-      return "excl";
-    case MessageBoxStyle::kStopRetryCancel:
-      return "retry";
-  }
-  return "?";
+  return style == MessageBoxStyle::kStopOk          ? "stop"
+         : style == MessageBoxStyle::kExclamationOk ? "excl"
+                                                    : "retry";
 }
 
 }  // namespace
@@ -47,7 +41,7 @@ ScriptedLinkHost::ScriptedLinkHost(std::shared_ptr<FakeLine> line) : m_line(std:
 void ScriptedLinkHost::UseRealPorts(std::vector<std::pair<std::string, std::string>> portToDevice) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_realPorts = true;
-  m_portMap = std::move(portToDevice);
+  m_portMap = {portToDevice.begin(), portToDevice.end()};
 }
 
 void ScriptedLinkHost::SetLogDirectory(std::string dir) {
@@ -57,13 +51,7 @@ void ScriptedLinkHost::SetLogDirectory(std::string dir) {
 
 void ScriptedLinkHost::SetSetting(const std::string& name, std::uint32_t value) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  for (auto& setting : m_settings) {
-    if (setting.first == name) {
-      setting.second = value;
-      return;
-    }
-  }
-  m_settings.emplace_back(name, value);
+  m_settings[name] = value;
 }
 
 void ScriptedLinkHost::QueueMessageBoxAnswer(MessageBoxResult answer) {
@@ -145,20 +133,15 @@ std::string ScriptedLinkHost::LoadString(int id) {
 std::uint32_t ScriptedLinkHost::ReadConfigDword(const std::string& section, const std::string& name,
                                                 std::uint32_t defaultValue) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (section != "CurrentConfig") return defaultValue;
-  for (const auto& setting : m_settings) {
-    if (setting.first == name) return setting.second;
-  }
-  return defaultValue;
+  const auto setting = m_settings.find(name);
+  return section == "CurrentConfig" && setting != m_settings.end() ? setting->second : defaultValue;
 }
 
 std::string ScriptedLinkHost::PortDevicePath(const std::string& portName) {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (!m_realPorts) return portName.empty() ? std::string() : "/dev/fake/" + portName;
-  for (const auto& [port, device] : m_portMap) {
-    if (port == portName) return device;
-  }
-  return {};
+  const auto device = m_portMap.find(portName);
+  return device == m_portMap.end() ? std::string() : device->second;
 }
 
 std::string ScriptedLinkHost::LogDirectory() {

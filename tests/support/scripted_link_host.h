@@ -3,6 +3,7 @@
 // A LinkHost for tests: records every call as a line of text and answers prompts from a script.
 
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -57,9 +58,9 @@ class ScriptedLinkHost : public LinkHost {
   mutable std::mutex m_mutex;
   std::shared_ptr<FakeLine> m_line;
   bool m_realPorts = false;
-  std::vector<std::pair<std::string, std::string>> m_portMap;
+  std::map<std::string, std::string> m_portMap;
   std::string m_logDirectory;
-  std::vector<std::pair<std::string, std::uint32_t>> m_settings;
+  std::map<std::string, std::uint32_t> m_settings;
   std::deque<MessageBoxResult> m_boxAnswers;
   std::deque<std::pair<bool, ConnectDialogData>> m_connectAnswers;
   std::vector<std::string> m_calls;

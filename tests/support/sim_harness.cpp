@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <climits>
 #include <cstdlib>
+#include <filesystem>
 
 namespace vekta {
 
@@ -19,29 +19,25 @@ SimHarness::SimHarness(SimOptions options)
 }
 
 SimHarness::~SimHarness() {
-  Stop();
+  m_printer->Stop();
 }
 
 std::string SimHarness::DevicePath() const {
   return m_printer->SlavePath();
 }
 
-void SimHarness::Stop() {
-  m_printer->Stop();
+namespace {
+
+// The orbis-sim this build made; run by hand, the test programs sit in <build>/tests.
+std::string SimBinary() {
+  const char* dir = std::getenv("VEKTA_BUILD_DIR");
+  return (dir != nullptr && *dir != '\0'
+              ? std::string(dir)
+              : std::filesystem::canonical("/proc/self/exe").parent_path().string() + "/..") +
+         "/sim/orbis-sim";
 }
 
-std::string SimProcess::BinaryPath() {
-  if (const char* dir = std::getenv("VEKTA_BUILD_DIR"); dir != nullptr && *dir != '\0') {
-    return std::string(dir) + "/sim/orbis-sim";
-  }
-  // run by hand from the build tree: the test programs sit in <build>/tests
-  char self[PATH_MAX] = {};
-  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  std::string path = n > 0 ? std::string(self, static_cast<std::size_t>(n)) : std::string();
-  auto slash = path.rfind('/');
-  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) +
-         "/../sim/orbis-sim";
-}
+}  // namespace
 
 SimProcess::SimProcess(std::vector<std::string> args) {
   int in[2];
@@ -50,12 +46,10 @@ SimProcess::SimProcess(std::vector<std::string> args) {
     ADD_FAILURE() << "pipe failed";
     return;
   }
-  std::string binary = BinaryPath();
-  std::vector<std::string> argvText;
-  argvText.push_back(binary);
-  for (auto& a : args) argvText.push_back(a);
+  const std::string binary = SimBinary();
+  args.insert(args.begin(), binary);
   std::vector<char*> argv;
-  for (auto& a : argvText) argv.push_back(a.data());
+  for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = fork();
   if (pid == 0) {

@@ -30,7 +30,6 @@ class SimHarness {
   PrinterModel& Model() { return m_printer->Model(); }
   // Faults of the line (garbage, split frames, unsolicited messages, unplug).
   SimPrinter& Printer() { return *m_printer; }
-  void Stop();
 
  private:
   std::unique_ptr<SimPrinter> m_printer;
@@ -53,8 +52,6 @@ class SimProcess {
   std::string LastReply() const { return m_lastReply; }
   // SIGKILL and reap; harmless when already ended.
   void Kill();
-  // The path of the orbis-sim binary this build made.
-  static std::string BinaryPath();
 
  private:
   bool ReadLine(std::string& line, std::chrono::milliseconds timeout);
