@@ -7,7 +7,7 @@ namespace {
 
 using DeviceControlTest = FiscalFixture;
 
-TEST_F(DeviceControlTest, CommandTextsAndSixteenBitCuts) {
+TEST_F(DeviceControlTest, CommandTextsSixteenBitCutsAndRefusedTimes) {
   Connect();
   // Only the low 16 bits count: 0x10000 is 0, 0x18000 negative.
   PrinterLink& l = Link();
@@ -25,6 +25,21 @@ TEST_F(DeviceControlTest, CommandTextsAndSixteenBitCuts) {
             "KASS|COPY|CUTR10|CUTR01|FEED0|FEED0|FEED5|DSTR1|TABL|TABL|TABL1|PPOD1|PPOD|"
             "CAIOI0000001500|CAIOO0000001500|CAIOO0000001500|CAIOI0000001500|BCHN1234567|TMOD0|"
             "TMOD2|DEPTВiддi|CTIM090500");
+
+  // A time out of range is refused before sending; an open receipt is aborted for a good one.
+  Reset();
+  EXPECT_EQ(Link().SetInternalTime(24, 0, 0), 0);
+  EXPECT_EQ(Link().SetInternalTime(0, 60, 0), 0);
+  EXPECT_EQ(Link().SetInternalTime(0, 0, -1), 0);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3015));
+  EXPECT_EQ(m_host.CallsStartingWith("box:excl:").size(), 3u);
+  // 65536 + 23 is 23 in 16 bits.
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  Reset();
+  EXPECT_EQ(Link().SetInternalTime(65536 + 23, 59, 59), 1);
+  EXPECT_EQ(SentText(), "CANC|CTIM235959");
+  EXPECT_FALSE(Link().IsCheckOpen());
 }
 
 TEST_F(DeviceControlTest, PreconditionsFailSilently) {
@@ -69,39 +84,22 @@ TEST_F(DeviceControlTest, LineLimitsFollowGenerationAndVariant) {
   EXPECT_EQ(SentText(), "TEXT101" + std::string(36, 'y') + "|PREP1|CANC|DBEG0|PRTX");
 }
 
-TEST_F(DeviceControlTest, SetInternalTimeRefusesABadTimeAndClearsDocuments) {
-  Connect();
-  EXPECT_EQ(Link().SetInternalTime(24, 0, 0), 0);
-  EXPECT_EQ(Link().SetInternalTime(0, 60, 0), 0);
-  EXPECT_EQ(Link().SetInternalTime(0, 0, -1), 0);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3015));
-  EXPECT_EQ(m_host.CallsStartingWith("box:excl:").size(), 3u);
-  // 65536 + 23 is 23 in 16 bits.
-  ASSERT_EQ(Link().OpenCheck("1"), 1);
-  Reset();
-  EXPECT_EQ(Link().SetInternalTime(65536 + 23, 59, 59), 1);
-  EXPECT_EQ(SentText(), "CANC|CTIM235959");
-  EXPECT_FALSE(Link().IsCheckOpen());
-}
-
 TEST_F(DeviceControlTest, TaxesCalcModeFlagFollowsTheCommandSent) {
   Connect();
   EXPECT_FALSE(Link().TaxesPerLine());
-  EXPECT_EQ(Link().SetTaxesCalcMode(0), 1);
-  EXPECT_TRUE(Link().TaxesPerLine());
-  EXPECT_EQ(Link().SetTaxesCalcMode(1), 1);
-  EXPECT_FALSE(Link().TaxesPerLine());
   // A negative value sends "PPMD" (per line), and the link computes per line with it.
-  EXPECT_EQ(Link().SetTaxesCalcMode(-1), 1);
-  EXPECT_TRUE(Link().TaxesPerLine());
+  for (const auto& [mode, perLine] : {std::pair{0, true}, {1, false}, {-1, true}}) {
+    EXPECT_EQ(Link().SetTaxesCalcMode(mode), 1) << mode;
+    EXPECT_EQ(Link().TaxesPerLine(), perLine) << mode;
+  }
   Answer("", {"SOFTPARAM"});
   EXPECT_EQ(Link().SetTaxesCalcMode(1), 0);
   EXPECT_TRUE(Link().TaxesPerLine());
   EXPECT_EQ(SentText(), "PPMD|PPMD1|PPMD|PPMD1");
 }
 
-TEST_F(DeviceControlTest, DisplayOnGeneration0) {
+// Generation 0 shows two cut lines; generation 1 one number with a label.
+TEST_F(DeviceControlTest, DisplayTextsFollowTheGeneration) {
   Connect(kGen0);
   PrinterLink& l = Link();
   EXPECT_TRUE(l.PutToDisplay("Total", "") == 1 && l.PutToDisplay("", "12345678901234567890") == 1 &&
@@ -114,9 +112,8 @@ TEST_F(DeviceControlTest, DisplayOnGeneration0) {
   Answer("", {"HARDLCD"});
   EXPECT_EQ(Link().PutToDisplay("a", "b"), 0);
   EXPECT_EQ(SentText(), "DISP1a               ");
-}
 
-TEST_F(DeviceControlTest, DisplayOnGeneration1ShowsOneNumberWithALabel) {
+  Answer("", {"READY"});
   Connect();
   const std::pair<std::string, std::string> lines[] = {
       {"Сума", "12,5"},            // sum, one decimal
@@ -137,12 +134,12 @@ TEST_F(DeviceControlTest, DisplayOnGeneration1ShowsOneNumberWithALabel) {
 
 TEST_F(DeviceControlTest, QueriesReturnTheReplyData) {
   Connect(PrinterSetup{"4411234567", "XXXX"});  // MaxArticles 1999
-  OnCommand([](const std::string& command) -> Commands {
+  m_handler = [](const std::string& command) -> Commands {
     if (command.rfind("ARTD", 0) == 0) return {"ARTD0007Хлеб белый", "READY"};
     if (command == "GETD") return {"GETD20240115103000", "READY"};
     if (command == "CCAS") return {"SOFTPARAM"};
     return {command + "data", "READY"};
-  });
+  };
   EXPECT_EQ(Cp1251ToUtf8(Link().GetArticleInfo(7)), "0007Хлеб белый");
   EXPECT_EQ(Link().GetArticleInfo(0), "");
   EXPECT_EQ(Link().GetArticleInfo(2000), "");

@@ -45,7 +45,7 @@ TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   EXPECT_TRUE(m_host.CallsStartingWith("status.create").empty());
 }
 
-TEST_F(DocumentsTest, PeriodicReportByNumbers) {
+TEST_F(DocumentsTest, PeriodicReportsByNumbersAndByOleDates) {
   Connect(kGen0);
   EXPECT_EQ(Link().PeriodicalFiscalReport(12, 5), 1);
   EXPECT_EQ(SentText(), "IREN00050012");
@@ -55,9 +55,7 @@ TEST_F(DocumentsTest, PeriodicReportByNumbers) {
               l.PeriodicalFiscalReport(1, 12345) == 1 &&
               l.PeriodicalFiscalReport(65536 + 3, 4) == 1);
   EXPECT_EQ(SentText(), "FIRN00050012|FIRN|FIRN000112345|FIRN00030004");
-}
 
-TEST_F(DocumentsTest, PeriodicReportByOleDates) {
   Connect(kVariant2);
   const double march1 = 38047;
   const double march31 = 38077;

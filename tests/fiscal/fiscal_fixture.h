@@ -135,7 +135,6 @@ class BasicFiscalFixture : public ::testing::Test {
     }
   }
 
-  void OnCommand(Handler handler) { m_handler = std::move(handler); }
   // Commands starting with `prefix` get `replies`; every other command "READY".
   void Answer(const std::string& prefix, Commands replies) {
     m_handler = [prefix, replies](const std::string& command) {

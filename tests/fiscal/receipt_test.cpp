@@ -27,8 +27,9 @@ std::string Groups(int index, const std::string& field) {
 }
 
 using ReceiptTest = FiscalFixture;
+using Slept = std::vector<Clock::Duration>;
 
-TEST_F(ReceiptTest, FiscalLineCommandIsBuiltFieldByField) {
+TEST_F(ReceiptTest, LineAndOpenCommandsAreBuiltFieldByFieldAndCutToTheModel) {
   Connect();
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   Reset();
@@ -68,20 +69,16 @@ TEST_F(ReceiptTest, FiscalLineCommandIsBuiltFieldByField) {
   EXPECT_EQ(sums.saleIncludedTaxes, 50);
   EXPECT_EQ(sums.groupSales[0], 3150 + 1100);
   EXPECT_EQ(sums.groupSales[7], 500);
-}
 
-TEST_F(ReceiptTest, LongNameAndOpenCutsFollowTheModel) {
   // Generation 0: the department is cut to 2 characters and no long name field is sent.
   Connect(kGen0);
   ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
   EXPECT_EQ(Link().FiscalLine(W("Молоко пастеризоване"), 1, 100, 0, 0, 0, 5), 100);
   EXPECT_EQ(SentText(), "PREPВi|FISCМолоко пасте0000001000000001000000110" + Zeros(52));
   // The oldest printers need their pause after "PREP" and before "CANC"; the newer ones none.
-  const std::vector<std::chrono::milliseconds> afterPrep{FixtureTimings().afterPrepGen0};
-  const std::vector<std::chrono::milliseconds> beforeCanc{FixtureTimings().beforeCancGen0};
-  EXPECT_EQ(m_clock.TakeSlept(), afterPrep);
+  EXPECT_EQ(m_clock.TakeSlept(), Slept{FixtureTimings().afterPrepGen0});
   EXPECT_EQ(Link().AbortCheck(), 1);
-  EXPECT_EQ(m_clock.TakeSlept(), beforeCanc);
+  EXPECT_EQ(m_clock.TakeSlept(), Slept{FixtureTimings().beforeCancGen0});
   Connect();
   ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
   EXPECT_EQ(Link().AbortCheck(), 1);
@@ -97,7 +94,7 @@ TEST_F(ReceiptTest, LongNameAndOpenCutsFollowTheModel) {
   EXPECT_EQ(sent[1].substr(sent[1].size() - 25), "0" + std::string(24, 'x'));
 }
 
-TEST_F(ReceiptTest, TaxesAreExactInIntegers) {
+TEST_F(ReceiptTest, TaxesAreExactInIntegersAndThePrinterFigureCorrectsOnlyTheLinesOwn) {
   Connect();
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   // 29.00 % of 1.00 is exactly 0.29; in binary floating point 100 * 0.29 is 28.999...
@@ -122,8 +119,7 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegers) {
   EXPECT_EQ(Link().FiscalLine("E", 1, 1000, 0, 1, 1, 0), 1200);
   EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 229 + 200);
   EXPECT_EQ(Link().Sums().groupSales[0], 2000);
-  ASSERT_EQ(Sent().size(), 1u);
-  EXPECT_EQ(Sent()[0].substr(41, 13), "А12000000000");  // UTF-8: А is 2 bytes
+  EXPECT_EQ(SentText(), "FISCE           0000010000000010000000110" + Groups(1, "А12000") + "0000");
   // Group Е is not programmed: its field keeps its six characters, and the line no tax.
   Reset();
   const ReceiptSums before = Link().Sums();
@@ -131,12 +127,10 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegers) {
   EXPECT_EQ(SentText(), "FISCF           0000010000000010000000110" + Groups(6, "Е00000") + "0000");
   EXPECT_EQ(Link().Sums().Total() - before.Total(), 1000);
   EXPECT_EQ(Link().Sums().includedTaxes, before.includedTaxes);
-}
 
-TEST_F(ReceiptTest, PrinterTaxFigureCorrectsOnlyTaxesTheLineCarries) {
-  Connect();
+  // The printer's figure after "FISC" corrects only the taxes the line carries, on a new
+  // receipt. Within 3 kopecks: the printer's figure replaces the computed on-sale tax.
   ASSERT_EQ(Link().OpenCheck("1"), 1);
-  // Within 3 kopecks: the printer's figure replaces the computed on-sale tax.
   Answer("FISC", {"FISC000000201", "READY"});
   EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1201);
   EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 201);
@@ -149,36 +143,29 @@ TEST_F(ReceiptTest, PrinterTaxFigureCorrectsOnlyTaxesTheLineCarries) {
   EXPECT_EQ(Link().FiscalLine("C", 1, 10, 0, 2, 0, 0), 12);
   EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 401);
   EXPECT_EQ(Link().Sums().saleIncludedTaxes, 0);
-}
 
-TEST_F(ReceiptTest, LineWithOnSaleAndSaleIncludedTaxReturnsWhatItAddsToTheTotal) {
-  Connect();
-  ASSERT_EQ(Link().OpenCheck("1"), 1);
-  // 10.00 in group А (on-sale 20 %: 200) and group З (sale-included 10 %: 100), with the
-  // printer's figure after "FISC" (0: none sent).
+  // With both an on-sale and a sale-included tax the line returns what it adds to the total.
+  // 10.00 in group А (on-sale 20 %: 200) and З (sale-included 10 %: 100), with the printer's
+  // figure after "FISC" (0: none sent); 0.40 in З and А (on-sale 8, sale-included 4), where 5
+  // is within 3 of both and stands for the nearer.
   struct Case {
     int figure;
+    std::int32_t price;
+    int tax1, tax2;
     std::int32_t amount, onSale, saleIncluded;
   };
-  for (const Case& c :
-       {Case{0, 1100, 200, 100}, Case{200, 1100, 200, 100}, Case{202, 1102, 202, 100},
-        Case{98, 1102, 200, 98}, Case{500, 1100, 200, 100}}) {
+  for (const Case& c : {Case{0, 1000, 1, 8, 1100, 200, 100}, Case{200, 1000, 1, 8, 1100, 200, 100},
+                        Case{202, 1000, 1, 8, 1102, 202, 100}, Case{98, 1000, 1, 8, 1102, 200, 98},
+                        Case{500, 1000, 1, 8, 1100, 200, 100}, Case{5, 40, 8, 1, 43, 8, 5}}) {
     SCOPED_TRACE(c.figure);
     Answer("FISC", {FigureReply(c.figure), "READY"});
     const ReceiptSums before = Link().Sums();
-    EXPECT_EQ(Link().FiscalLine("D", 1, 1000, 0, 1, 8, 0), c.amount);
+    EXPECT_EQ(Link().FiscalLine("D", 1, c.price, 0, c.tax1, c.tax2, 0), c.amount);
     const ReceiptSums after = Link().Sums();
     EXPECT_EQ(after.Total() - before.Total(), c.amount);
     EXPECT_EQ(after.onSaleTaxes - before.onSaleTaxes, c.onSale);
     EXPECT_EQ(after.saleIncludedTaxes - before.saleIncludedTaxes, c.saleIncluded);
   }
-
-  // 0.40: on-sale 8, sale-included 4; 5 is within 3 of both and stands for the nearer.
-  Answer("FISC", {FigureReply(5), "READY"});
-  ReceiptSums before = Link().Sums();
-  EXPECT_EQ(Link().FiscalLine("E", 1, 40, 0, 8, 1, 0), 40 + 8 - 5);
-  EXPECT_EQ(Link().Sums().Total() - before.Total(), 43);
-  EXPECT_EQ(Link().Sums().saleIncludedTaxes - before.saleIncludedTaxes, 5);
 }
 
 TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {
@@ -209,26 +196,7 @@ TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {
   EXPECT_EQ(Link().CheckResultXml(), "");
 }
 
-TEST_F(ReceiptTest, PaymentsShortOrSignedAreRefusedAndTheReceiptStaysOpen) {
-  Connect();
-  ASSERT_EQ(Link().OpenCheck("1"), 1);
-  ASSERT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1200);
-  Reset();
-  EXPECT_EQ(Link().CloseCheckEx(1198, 0, 0, 0), -1);
-  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3014));
-  EXPECT_EQ(m_host.CallsStartingWith("box:excl:").size(), 1u);
-  // A negative card payment would put a sign into a 10-digit field.
-  EXPECT_EQ(Link().CloseCheckEx(1300, -100, 0, 0), -1);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_TRUE(Link().IsCheckOpen());
-  // All payments 0: six zero fields, and the sums are cleared.
-  EXPECT_EQ(Link().CloseCheckEx(0, 0, 0, 0), 1200);
-  EXPECT_EQ(SentText(), "COMP" + Zeros(60));
-  EXPECT_EQ(Link().GetCheckSum(), 0);
-  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 0);
-}
-
-TEST_F(ReceiptTest, ReturnReceiptsAndDirectionChange) {
+TEST_F(ReceiptTest, ReturnReceiptsKeepTheirDirectionUntilClosed) {
   Connect();
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   ASSERT_EQ(Link().FiscalLine("A", 1, 2000, 0, 1, 0, 0), 2400);
@@ -247,9 +215,22 @@ TEST_F(ReceiptTest, ReturnReceiptsAndDirectionChange) {
   EXPECT_EQ(Link().CloseCheck(), -1200);
   EXPECT_EQ(SentText(), "COMP00000000000000001000" + Zeros(30) + "0000001200");
   EXPECT_FALSE(Link().IsReturnCheck());
+
+  // A return receipt that stays open on the printer stays a return: its lines never go out as
+  // sales into it (a refused abort, a refused close, an abort the lost device never got).
+  ASSERT_EQ(Link().OpenReturnCheck("1"), 1);
+  Answer("CANC", {"SOFTPROTOC"});
+  EXPECT_EQ(Link().AbortCheck(), 0);
+  Answer("COMP", {"SOFTPARAM"});
+  ASSERT_EQ(Link().FiscalLine("B", 1, 1000, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(Link().CloseCheck(), -1);
+  Reset();
+  ASSERT_EQ(Link().FiscalLine("B", 1, 1000, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(SentText().substr(0, 4), "BFIS");
+  EXPECT_TRUE(Link().IsReturnCheck());
 }
 
-TEST_F(ReceiptTest, LinesThatCannotBeSentAreRefusedBeforeSending) {
+TEST_F(ReceiptTest, LinesAndPaymentsThatCannotBeSentAreRefusedBeforeSending) {
   Connect();
   EXPECT_EQ(Link().FiscalLine("A", 1, 100, 0, 0, 0, 0), -1);  // no receipt
   EXPECT_EQ(Link().CloseCheckEx(100, 0, 0, 0), 0);
@@ -276,22 +257,23 @@ TEST_F(ReceiptTest, LinesThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3013));
   EXPECT_EQ(SentText(), "CANC");
   EXPECT_FALSE(Link().IsCheckOpen());
-}
 
-// A return receipt that stays open on the printer stays a return: its lines never go out as
-// sales into it (a refused abort, a refused close, an abort the lost device never got).
-TEST_F(ReceiptTest, AReturnReceiptLeftOpenKeepsItsDirection) {
-  Connect();
-  ASSERT_EQ(Link().OpenReturnCheck("1"), 1);
-  Answer("CANC", {"SOFTPROTOC"});
-  EXPECT_EQ(Link().AbortCheck(), 0);
-  Answer("COMP", {"SOFTPARAM"});
-  ASSERT_EQ(Link().FiscalLine("B", 1, 1000, 0, 0, 0, 0), 1000);
-  EXPECT_EQ(Link().CloseCheck(), -1);
+  // Payments short or signed are refused and the receipt stays open.
+  ASSERT_EQ(Link().OpenCheck("1"), 1);
+  ASSERT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1200);
   Reset();
-  ASSERT_EQ(Link().FiscalLine("B", 1, 1000, 0, 0, 0, 0), 1000);
-  EXPECT_EQ(SentText().substr(0, 4), "BFIS");
-  EXPECT_TRUE(Link().IsReturnCheck());
+  EXPECT_EQ(Link().CloseCheckEx(1198, 0, 0, 0), -1);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3014));
+  EXPECT_EQ(m_host.CallsStartingWith("box:excl:").size(), 1u);
+  // A negative card payment would put a sign into a 10-digit field.
+  EXPECT_EQ(Link().CloseCheckEx(1300, -100, 0, 0), -1);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(Link().IsCheckOpen());
+  // All payments 0: six zero fields, and the sums are cleared.
+  EXPECT_EQ(Link().CloseCheckEx(0, 0, 0, 0), 1200);
+  EXPECT_EQ(SentText(), "COMP" + Zeros(60));
+  EXPECT_EQ(Link().GetCheckSum(), 0);
+  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 0);
 }
 
 TEST_F(ReceiptTest, ClosingThePortAbortsTheOpenReceipt) {

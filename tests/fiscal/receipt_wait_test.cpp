@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "tests/fiscal/fiscal_fixture.h"
@@ -171,7 +170,6 @@ TEST_F(CloseInDoubtTest, ACloseThePrinterNeverTookIsClosedByItsRetryOrAbortedByT
 
 TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
   OpenWithOneLine();
-  PrinterBusyWithTheClose(milliseconds(0), true);
   m_line->SetResponder(nullptr);
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
   m_line->ClearSent();

@@ -18,13 +18,9 @@ inline std::vector<Value> DefaultArgs(const MemberInfo& member) {
   std::vector<Value> args;
   for (const ParamInfo& param : member.params) {
     if (param.dir != ParamDir::kIn) continue;
-    if (param.type == VarType::kBstr) {
-      args.emplace_back(std::string());
-    } else if (param.type == VarType::kDate) {
-      args.emplace_back(0.0);
-    } else {
-      args.emplace_back(std::int32_t{0});
-    }
+    args.push_back(param.type == VarType::kBstr   ? Value(std::string())
+                   : param.type == VarType::kDate ? Value(0.0)
+                                                  : Value(std::int32_t{0}));
   }
   return args;
 }

@@ -63,12 +63,8 @@ Value Call(VektaManager& manager, const std::string& name, std::vector<Value> ar
   }
   return InvokeVektaManager(manager, member, kind, args);
 }
-Value L(std::int32_t value) {
-  return value;
-}
-Value S(const char* value) {
-  return std::string(value);
-}
+const auto L = [](std::int32_t value) { return Value(value); };
+const auto S = [](const char* value) { return Value(std::string(value)); };
 
 TEST(VektaManager, WithoutAnObjectEveryMemberGivesItsFailureValueAndInitHoldsOneObject) {
   FakeFactory factory;
@@ -135,14 +131,11 @@ TEST(VektaManager, EveryMemberForwardsToTheIOrbisMemberTheTableNamesWithItsConve
   orbis.longs.clear();
   Call(manager, "LowGetNextPendingPrinterMessage", {L(500)});
   EXPECT_EQ(orbis.longs, (std::vector<std::int32_t>{3000}));
-  // Properties that forward a set read 0; the sums ignore a set.
+  // Properties that forward a set read 0; the sums read the out value.
   orbis.number = 1234;
   orbis.text = "text";
   Call(manager, "ShowStatusDialogs", {L(1)}, true);
   EXPECT_EQ(Call(manager, "ShowStatusDialogs"), L(0));
-  orbis.calls.clear();
-  Call(manager, "CheckSumm", {L(5)}, true);
-  EXPECT_TRUE(orbis.calls.empty());
   EXPECT_EQ(Call(manager, "CheckSumm"), L(1234));
 
   // Success is 1 or the out value; a failure is 0, "" or -1, whatever the out value holds.
