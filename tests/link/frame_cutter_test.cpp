@@ -58,8 +58,7 @@ TEST(FrameCutterTest, FullBufferWithoutEndByteIsDroppedAndTheCutterResynchronise
   Collector longest;
   const std::string text(FrameCutter::kBufferSize - 3, 'L');
   longest.Add(FrameBytes(text));
-  ASSERT_EQ(longest.messages.size(), 1u);
-  EXPECT_TRUE(longest.messages[0] == text);
+  EXPECT_TRUE(longest.messages == std::vector<std::string>{text});
 }
 
 // Garbage and stray end bytes between frames, frames split anywhere or several in one read.

@@ -23,7 +23,6 @@ namespace vekta {
 // 0xFD, the bytes as they are, length byte (0 for long texts, as printers send them), 0xFE.
 inline std::vector<std::uint8_t> FrameBytes(const std::string& raw) {
   std::vector<std::uint8_t> frame;
-  frame.reserve(raw.size() + 3);
   frame.push_back(0xFD);
   for (const char c : raw) frame.push_back(static_cast<std::uint8_t>(c));
   frame.push_back(raw.size() < 250 ? static_cast<std::uint8_t>(raw.size() + 1) : 0);
@@ -62,6 +61,13 @@ class LinkTest : public ::testing::Test {
     for (int i = 0; i < 2000 && !m_link->IsLost(); ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+  }
+  // How long `step` took on the fake clock.
+  template <class Step>
+  auto Took(Step step) {
+    const auto before = m_clock.Now();
+    step();
+    return m_clock.Now() - before;
   }
 
   std::shared_ptr<FakeLine> m_line = std::make_shared<FakeLine>();

@@ -17,7 +17,6 @@ TEST_F(LinkTest, SendFrameFramesTheTextAndRefusesWhatTheFrameCannotCarry) {
   const std::string text = "TEXT\xD2\xE5\xF1\xF2\xFD\xFE";  // "TEXTТестэю"
   EXPECT_TRUE(m_link->SendFrame(text));
   EXPECT_EQ(m_line->Written(), FrameBytes(Cp1251ToCp866(text)));
-  EXPECT_EQ(m_line->SentCommands(), std::vector<std::string>{text});
 
   m_line->ClearSent();
   EXPECT_TRUE(m_link->SendFrame(std::string(251, 'A')));
@@ -55,13 +54,11 @@ TEST_F(LinkTest, WaitReadyTakesEachMessageInTurn) {
   EXPECT_EQ(Boxes(), std::vector<std::string>{"box:stop:" + Text(1003)});
 
   // ...but the 3000 ms run per message: a printer that keeps talking keeps the wait alive.
-  const auto before = m_clock.Now();
   for (int i = 1; i <= 4; ++i) {
     m_clock.At(milliseconds(2900 * i), [this] { m_line->FeedFrame("DISP"); });
   }
   m_clock.At(milliseconds(2900 * 5), [this] { m_line->FeedFrame("READY"); });
-  EXPECT_TRUE(m_link->WaitReady());
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(2900 * 5));
+  EXPECT_EQ(Took([&] { EXPECT_TRUE(m_link->WaitReady()); }), milliseconds(2900 * 5));
 }
 
 TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
@@ -76,9 +73,7 @@ TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
 
   // The probe: 0 after 200 ms of silence without touching the last error; "SOFT" is no error
   // here, "HARD" and "SHUTDOWN" are.
-  auto before = m_clock.Now();
-  EXPECT_EQ(m_link->ProbeReady(), 0);
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(200));
+  EXPECT_EQ(Took([&] { EXPECT_EQ(m_link->ProbeReady(), 0); }), milliseconds(200));
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2020));
   m_line->FeedFrame("SOFTPROTOC");
   m_line->FeedFrame("READY");
@@ -107,14 +102,11 @@ TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
   EXPECT_EQ(m_link->LastErrorText(), "before");
   EXPECT_TRUE(m_link->Queue().IsEmpty());
   AnswerAll({});
-  before = m_clock.Now();
-  EXPECT_EQ(m_link->QueryPrinter("ARTD0001", "ARTD"), "");
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(1000));
+  EXPECT_EQ(Took([&] { EXPECT_EQ(m_link->QueryPrinter("ARTD0001", "ARTD"), ""); }),
+            milliseconds(1000));
   EXPECT_EQ(Boxes(), std::vector<std::string>{"box:stop:" + Text(1003)});
 
-  before = m_clock.Now();
-  EXPECT_EQ(m_link->TakePendingMessage(700), "");
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(700));
+  EXPECT_EQ(Took([&] { EXPECT_EQ(m_link->TakePendingMessage(700), ""); }), milliseconds(700));
   m_line->FeedFrame("SOFTANYTHING");
   EXPECT_EQ(m_link->TakePendingMessage(700), "SOFTANYTHING");
   EXPECT_TRUE(m_link->Queue().IsEmpty());
@@ -133,27 +125,18 @@ TEST_F(LinkTest, NoReplyWaitsForAGapAndPollStatusWaitsOnlyForAFrameOnItsWay) {
     m_line->Feed(Join({FrameBytes("READY"), {next.begin(), next.begin() + 3}}));
     return std::vector<std::string>{};
   });
-  auto before = m_clock.Now();
   m_link->SendFrame("KASS");
-  EXPECT_TRUE(m_link->WaitReady());
-  EXPECT_EQ(m_clock.Now(), before);
+  EXPECT_EQ(Took([&] { EXPECT_TRUE(m_link->WaitReady()); }), milliseconds(0));
 
-  // The reader holds the start of a frame: PollStatus gives it its 5 ms, and takes the frame
-  // when it ends within them.
-  before = m_clock.Now();
-  EXPECT_TRUE(m_link->PollStatus());
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(5));
+  // PollStatus gives a frame the reader has begun its 5 ms, and takes it if it ends in them.
+  EXPECT_EQ(Took([&] { EXPECT_TRUE(m_link->PollStatus()); }), milliseconds(5));
   m_line->Feed(Join({{next.begin() + 3, next.end()}, {0xFD, 'R'}}));
   m_clock.At(milliseconds(2), [&] { m_line->Feed({'E', 'A', 'D', 'Y', 6, 0xFE}); });
-  before = m_clock.Now();
-  EXPECT_TRUE(m_link->PollStatus());
-  EXPECT_EQ(m_clock.Now() - before, milliseconds(2));
+  EXPECT_EQ(Took([&] { EXPECT_TRUE(m_link->PollStatus()); }), milliseconds(2));
   EXPECT_TRUE(m_link->Queue().IsEmpty());
 
   // Nothing queued and nothing on its way: no wait at all.
-  before = m_clock.Now();
-  EXPECT_TRUE(m_link->PollStatus());
-  EXPECT_EQ(m_clock.Now(), before);
+  EXPECT_EQ(Took([&] { EXPECT_TRUE(m_link->PollStatus()); }), milliseconds(0));
 }
 
 TEST_F(LinkTest, AReplyToAnEarlierCommandIsNeverTakenForTheNextOnesOwn) {

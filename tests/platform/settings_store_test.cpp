@@ -31,9 +31,8 @@ class SettingsStoreTest : public ::testing::Test {
     out << content;
   }
   std::string ReadFile() const {
-    std::ifstream in(m_path, std::ios::binary);
     std::stringstream buffer;
-    buffer << in.rdbuf();
+    buffer << std::ifstream(m_path, std::ios::binary).rdbuf();
     return buffer.str();
   }
 
@@ -90,7 +89,7 @@ TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaultsAndLogSettingsKe
 }
 
 TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
-  const std::string before =
+  WriteFile(
       "; settings of the printer service\n"
       "[Server]\n"
       "Listen = 127.0.0.1:8460\n"
@@ -101,8 +100,7 @@ TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
       "# kept comment\n"
       "\n"
       "[Ports]\n"
-      "COM3=/dev/ttyUSB0";
-  WriteFile(before);
+      "COM3=/dev/ttyUSB0");
   ::chmod(m_path.c_str(), 0600);
   SettingsStore store(m_path);
 
@@ -141,9 +139,7 @@ TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
   EXPECT_EQ(ReadFile(), after);
 
   // No temporary file is left behind.
-  int files = 0;
-  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(m_dir)) ++files;
-  EXPECT_EQ(files, 1);
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_dir), fs::directory_iterator()), 1);
 
   // A write creates the file and its missing directories.
   SettingsStore fresh(m_dir + "/a/b/vektamanager.ini");
@@ -209,10 +205,18 @@ TEST_F(SettingsStoreTest, PortNamesMapOnlyToConfiguredOrSerialDevices) {
 }
 
 TEST(SettingsPathsTest, ConfigAndLogLocations) {
-  const char* saved[] = {"VEKTA_CONFIG", "XDG_CONFIG_HOME", "XDG_STATE_HOME", "HOME"};
-  std::vector<std::pair<std::string, std::string>> restore;
-  for (const char* name : saved) {
-    if (const char* value = std::getenv(name)) restore.emplace_back(name, value);
+  static constexpr const char* kSaved[] = {"VEKTA_CONFIG", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
+                                           "HOME"};
+  // The environment comes back however the test ends, for the tests after it.
+  struct Restore {
+    std::vector<std::pair<std::string, std::string>> values;
+    ~Restore() {
+      for (const char* name : kSaved) ::unsetenv(name);
+      for (const auto& [name, value] : values) ::setenv(name.c_str(), value.c_str(), 1);
+    }
+  } restore;
+  for (const char* name : kSaved) {
+    if (const char* value = std::getenv(name)) restore.values.emplace_back(name, value);
     ::unsetenv(name);
   }
   const bool root = ::geteuid() == 0;
@@ -240,9 +244,6 @@ TEST(SettingsPathsTest, ConfigAndLogLocations) {
   ASSERT_TRUE(configured.WriteString("Server", "LogDir", "/srv/logs"));
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
   fs::remove_all(pattern);
-
-  for (const char* name : saved) ::unsetenv(name);
-  for (const auto& [name, value] : restore) ::setenv(name.c_str(), value.c_str(), 1);
 }
 
 }  // namespace
