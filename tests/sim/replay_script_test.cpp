@@ -72,14 +72,10 @@ TEST(SimReplay, AnswersEachCommandWithItsRecordedRepliesInOrder) {
 
 TEST(SimReplay, BinaryReplaysALogOverThePty) {
   std::string log = ::testing::TempDir() + "orbis-sim-replay-" + std::to_string(getpid()) + ".log";
-  {
-    std::ofstream out(log, std::ios::binary);
-    out << FieldLog();
-  }
+  std::ofstream(log, std::ios::binary) << FieldLog();
   SimProcess sim({"--replay", log});
   ASSERT_TRUE(sim.Running());
   test::TestWire wire(sim.DevicePath());
-  ASSERT_TRUE(wire.IsOpen());
   EXPECT_EQ(wire.Command(SimUtf8ToCp866("UPASОля       7777777777")), test::Messages{"READY"});
   EXPECT_EQ(wire.Command(SimUtf8ToCp866("PREPВідділ")), test::Messages{"SOFTSLWORK"});
   sim.Kill();

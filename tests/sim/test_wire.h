@@ -5,6 +5,7 @@
 // checked against the wire format itself.
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -19,19 +20,17 @@ using Messages = std::vector<std::string>;
 
 class TestWire {
  public:
+  // A device that cannot be opened fails the current test; the wire then reads as lost.
   explicit TestWire(const std::string& device) {
     m_fd = open(device.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (m_fd >= 0) {
-      termios tio{};
-      tcgetattr(m_fd, &tio);
-      cfmakeraw(&tio);
-      tcsetattr(m_fd, TCSANOW, &tio);
-    }
+    termios tio{};
+    if (m_fd < 0 || tcgetattr(m_fd, &tio) != 0) ADD_FAILURE() << "cannot open " << device;
+    cfmakeraw(&tio);
+    tcsetattr(m_fd, TCSANOW, &tio);
   }
   ~TestWire() {
     if (m_fd >= 0) close(m_fd);
   }
-  bool IsOpen() const { return m_fd >= 0; }
   bool Lost() const { return m_lost; }
 
   void SendRaw(const std::string& bytes) {
@@ -56,11 +55,8 @@ class TestWire {
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
     while (std::chrono::steady_clock::now() < end) {
       Cut(messages);
-      if (!messages.empty()) {
-        const std::string& last = messages.back();
-        for (const char* word : {"READY", "SOFT", "HARD"}) {
-          if (last.find(word) != std::string::npos) return messages;
-        }
+      for (const char* word : {"READY", "SOFT", "HARD"}) {
+        if (!messages.empty() && messages.back().find(word) != std::string::npos) return messages;
       }
       if (ReadSome(std::chrono::milliseconds(50)) < 0) break;
     }
@@ -70,6 +66,7 @@ class TestWire {
  private:
   // 1 when bytes were read, 0 on a quiet `wait`, -1 when the device is gone.
   int ReadSome(std::chrono::milliseconds wait) {
+    if (m_fd < 0) return -1;
     pollfd fd{m_fd, POLLIN, 0};
     if (poll(&fd, 1, static_cast<int>(wait.count())) <= 0) return 0;
     char chunk[1024];

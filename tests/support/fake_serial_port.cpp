@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <utility>
 
 #include "platform/codepage.h"
 
@@ -18,19 +19,12 @@ class FakeSerialPort final : public SerialPort {
 
   bool Open(const std::string& devicePath) override {
     std::lock_guard<std::mutex> lock(m_line->m_mutex);
-    if (m_line->m_failOpen) {
-      m_line->m_failOpen = false;
-      return false;
-    }
+    if (std::exchange(m_line->m_failOpen, false)) return false;
     if (m_line->m_holder != nullptr && m_line->m_holder != this) return false;  // held elsewhere
     m_line->m_holder = this;
-    m_line->m_open = true;
     m_line->m_openedPath = devicePath;
-    m_line->m_vanished = false;
-    m_line->m_failWrites = false;
-    m_line->m_interrupted = false;
-    m_line->m_readerActive = false;
-    m_line->m_readerWaiting = false;
+    m_line->m_vanished = m_line->m_failWrites = m_line->m_interrupted = false;
+    m_line->m_readerActive = m_line->m_readerWaiting = false;
     m_line->m_dtr = true;
     m_line->m_rts = false;
     PurgeLocked();
@@ -47,23 +41,13 @@ class FakeSerialPort final : public SerialPort {
     if (m_line->m_holder != this) return;
     m_line->m_dtr = false;
     PurgeLocked();
-    m_line->m_open = false;
     m_line->m_holder = nullptr;
     m_line->m_readerActive = false;
     m_line->m_delivered.notify_all();
   }
 
-  bool SetDtr(bool on) override {
-    std::lock_guard<std::mutex> lock(m_line->m_mutex);
-    m_line->m_dtr = on;
-    return true;
-  }
-
-  bool SetRts(bool on) override {
-    std::lock_guard<std::mutex> lock(m_line->m_mutex);
-    m_line->m_rts = on;
-    return true;
-  }
+  bool SetDtr(bool on) override { return SetSignal(m_line->m_dtr, on); }
+  bool SetRts(bool on) override { return SetSignal(m_line->m_rts, on); }
 
   void Purge() override {
     std::lock_guard<std::mutex> lock(m_line->m_mutex);
@@ -154,12 +138,16 @@ class FakeSerialPort final : public SerialPort {
 
   std::string TakeLineErrors() override {
     std::lock_guard<std::mutex> lock(m_line->m_mutex);
-    std::string names;
-    names.swap(m_line->m_lineErrors);
-    return names;
+    return std::exchange(m_line->m_lineErrors, {});
   }
 
  private:
+  bool SetSignal(bool& signal, bool on) {
+    std::lock_guard<std::mutex> lock(m_line->m_mutex);
+    signal = on;
+    return true;
+  }
+
   void PurgeLocked() {
     ++m_line->m_purges;
     m_line->m_pending.clear();
@@ -176,12 +164,12 @@ void FakeLine::Feed(std::vector<std::uint8_t> chunk) {
   if (chunk.empty()) return;
   std::unique_lock<std::mutex> lock(m_mutex);
   m_pending.push_back(std::move(chunk));
-  m_readerWaiting = false;
-  m_readable.Set();
-  WaitDelivered(lock);
+  Deliver(lock);
 }
 
-void FakeLine::WaitDelivered(std::unique_lock<std::mutex>& lock) {
+void FakeLine::Deliver(std::unique_lock<std::mutex>& lock) {
+  m_readerWaiting = false;
+  m_readable.Set();
   if (m_holder == nullptr) return;  // nobody reads a closed line
   m_delivered.wait_for(lock, kDeliveryLimit, [this] {
     return m_holder == nullptr || m_interrupted || m_vanished ||
@@ -194,34 +182,11 @@ void FakeLine::FeedFrame(const std::string& text1251) {
   Feed({frame.begin(), frame.end()});
 }
 
-void FakeLine::SetResponder(Responder responder) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_responder = std::move(responder);
-}
-
-void FakeLine::ClearSent() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_sent.clear();
-  m_written.clear();
-}
-
-void FakeLine::FailNextOpen() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_failOpen = true;
-}
-
 void FakeLine::InjectLineErrors(std::string names) {
   std::unique_lock<std::mutex> lock(m_mutex);
   m_lineErrors += names;
   ++m_lineErrorReads;
-  m_readerWaiting = false;
-  m_readable.Set();
-  WaitDelivered(lock);
-}
-
-void FakeLine::FailWrites() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_failWrites = true;
+  Deliver(lock);
 }
 
 void FakeLine::Vanish() {

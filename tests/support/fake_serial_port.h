@@ -29,27 +29,40 @@ class FakeLine {
   void Feed(std::vector<std::uint8_t> chunk);
   // A whole frame around the text: 0xFD, text in 866, length byte, 0xFE; one Read.
   void FeedFrame(const std::string& text1251);
-  void SetResponder(Responder responder);
+  void SetResponder(Responder responder) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_responder = std::move(responder);
+  }
 
   // Everything the link wrote, and the texts of the frames among it (back in 1251).
   std::vector<std::uint8_t> Written() const { return Locked(m_written); }
   std::vector<std::string> SentCommands() const { return Locked(m_sent); }
-  void ClearSent();
+  void ClearSent() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_sent.clear();
+    m_written.clear();
+  }
 
   // Line state as the link left it.
   bool Dtr() const { return Locked(m_dtr); }
   bool Rts() const { return Locked(m_rts); }
   int Purges() const { return Locked(m_purges); }
-  bool IsOpen() const { return Locked(m_open); }
+  bool IsOpen() const { return Locked(m_holder) != nullptr; }
   std::string OpenedPath() const { return Locked(m_openedPath); }
 
   // Faults: the next Open fails; line errors reported by the next TakeLineErrors (and a Read
   // that returns kLineError); the device vanishes (Read returns kLost).
-  void FailNextOpen();
+  void FailNextOpen() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failOpen = true;
+  }
   void InjectLineErrors(std::string names);
   void Vanish();
   // Every later write fails while reads go on as before (a device that stopped taking bytes).
-  void FailWrites();
+  void FailWrites() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_failWrites = true;
+  }
 
  private:
   friend class FakeSerialPort;
@@ -58,15 +71,15 @@ class FakeLine {
     std::lock_guard<std::mutex> lock(m_mutex);
     return member;
   }
-  void WaitDelivered(std::unique_lock<std::mutex>& lock);
+  // Wakes the reader and waits until it has taken everything pending.
+  void Deliver(std::unique_lock<std::mutex>& lock);
   mutable std::mutex m_mutex;
   std::vector<std::vector<std::uint8_t>> m_pending;  // guarded by m_mutex
   std::vector<std::uint8_t> m_written;               // guarded by m_mutex
   std::vector<std::string> m_sent;                   // guarded by m_mutex
   Responder m_responder;                             // guarded by m_mutex
-  bool m_dtr = false, m_rts = false, m_open = false, m_failOpen = false, m_vanished = false;
-  bool m_failWrites = false;
-  bool m_interrupted = false;
+  bool m_dtr = false, m_rts = false, m_failOpen = false, m_vanished = false;
+  bool m_failWrites = false, m_interrupted = false;
   int m_purges = 0;
   int m_lineErrorReads = 0;
   std::string m_lineErrors;

@@ -1,7 +1,6 @@
 #include "tests/support/scripted_link_host.h"
 
 #include "platform/codepage.h"
-#include "platform/string_table.h"
 
 namespace vekta {
 
@@ -13,18 +12,15 @@ class ScriptedStatusWindow final : public StatusWindow {
     m_host.Record("status.create");
   }
   ~ScriptedStatusWindow() override { m_host.Record("status.destroy"); }
-  void SetTitleLine(const std::string& text1251) override {
-    m_host.Record("status.title:" + Cp1251ToUtf8(text1251));
-  }
-  void SetGoodsLine(const std::string& text1251) override {
-    m_host.Record("status.goods:" + Cp1251ToUtf8(text1251));
-  }
-  void SetSumLine(const std::string& text1251) override {
-    m_host.Record("status.sum:" + Cp1251ToUtf8(text1251));
-  }
+  void SetTitleLine(const std::string& text1251) override { Line("status.title:", text1251); }
+  void SetGoodsLine(const std::string& text1251) override { Line("status.goods:", text1251); }
+  void SetSumLine(const std::string& text1251) override { Line("status.sum:", text1251); }
   void Show() override { m_host.Record("status.show"); }
 
  private:
+  void Line(const char* call, const std::string& text1251) {
+    m_host.Record(call + Cp1251ToUtf8(text1251));
+  }
   ScriptedLinkHost& m_host;
 };
 
@@ -38,37 +34,6 @@ const char* StyleName(MessageBoxStyle style) {
 
 ScriptedLinkHost::ScriptedLinkHost(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
 
-void ScriptedLinkHost::UseRealPorts(std::vector<std::pair<std::string, std::string>> portToDevice) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_realPorts = true;
-  m_portMap = {portToDevice.begin(), portToDevice.end()};
-}
-
-void ScriptedLinkHost::SetLogDirectory(std::string dir) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_logDirectory = std::move(dir);
-}
-
-void ScriptedLinkHost::SetSetting(const std::string& name, std::uint32_t value) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_settings[name] = value;
-}
-
-void ScriptedLinkHost::QueueMessageBoxAnswer(MessageBoxResult answer) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_boxAnswers.push_back(answer);
-}
-
-void ScriptedLinkHost::QueueConnectAnswer(bool ok, ConnectDialogData data) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_connectAnswers.emplace_back(ok, std::move(data));
-}
-
-std::vector<std::string> ScriptedLinkHost::Calls() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_calls;
-}
-
 std::vector<std::string> ScriptedLinkHost::CallsStartingWith(const std::string& prefix) const {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::vector<std::string> found;
@@ -76,21 +41,6 @@ std::vector<std::string> ScriptedLinkHost::CallsStartingWith(const std::string& 
     if (call.compare(0, prefix.size(), prefix) == 0) found.push_back(call);
   }
   return found;
-}
-
-std::vector<std::string> ScriptedLinkHost::PortProblems() const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_portProblems;
-}
-
-void ScriptedLinkHost::ReportPortProblem(const std::string& text) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_portProblems.push_back(text);
-}
-
-void ScriptedLinkHost::ClearCalls() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_calls.clear();
 }
 
 std::unique_ptr<StatusWindow> ScriptedLinkHost::CreateStatusWindow(const PrinterLink&) {
@@ -107,10 +57,6 @@ bool ScriptedLinkHost::ShowConnectDialog(const PrinterLink&, ConnectDialogData& 
   return ok;
 }
 
-void ScriptedLinkHost::ShowPrinterInfo(const PrinterLink&) {
-  Record("info");
-}
-
 MessageBoxResult ScriptedLinkHost::ShowMessageBox(const std::string& text1251,
                                                   MessageBoxStyle style) {
   Record(std::string("box:") + StyleName(style) + ":" + Cp1251ToUtf8(text1251));
@@ -120,14 +66,6 @@ MessageBoxResult ScriptedLinkHost::ShowMessageBox(const std::string& text1251,
   const MessageBoxResult answer = m_boxAnswers.front();
   m_boxAnswers.pop_front();
   return answer;
-}
-
-void ScriptedLinkHost::BringMainWindowToTop() {
-  Record("top");
-}
-
-std::string ScriptedLinkHost::LoadString(int id) {
-  return LoadString1251(id);
 }
 
 std::uint32_t ScriptedLinkHost::ReadConfigDword(const std::string& section, const std::string& name,
@@ -144,20 +82,10 @@ std::string ScriptedLinkHost::PortDevicePath(const std::string& portName) {
   return device == m_portMap.end() ? std::string() : device->second;
 }
 
-std::string ScriptedLinkHost::LogDirectory() {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  return m_logDirectory;
-}
-
 std::unique_ptr<SerialPort> ScriptedLinkHost::CreateSerialPort() {
   std::lock_guard<std::mutex> lock(m_mutex);
   if (m_realPorts) return MakeTermiosSerialPort();
   return MakeFakeSerialPort(m_line);
-}
-
-void ScriptedLinkHost::Record(std::string call) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  m_calls.push_back(std::move(call));
 }
 
 }  // namespace vekta

@@ -18,14 +18,6 @@ SimHarness::SimHarness(SimOptions options)
   if (!m_printer->Start(&error)) ADD_FAILURE() << "simulated printer did not start: " << error;
 }
 
-SimHarness::~SimHarness() {
-  m_printer->Stop();
-}
-
-std::string SimHarness::DevicePath() const {
-  return m_printer->SlavePath();
-}
-
 namespace {
 
 // The orbis-sim this build made; run by hand, the test programs sit in <build>/tests.
@@ -40,8 +32,7 @@ std::string SimBinary() {
 }  // namespace
 
 SimProcess::SimProcess(std::vector<std::string> args) {
-  int in[2];
-  int out[2];
+  int in[2], out[2];
   if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0) {
     ADD_FAILURE() << "pipe failed";
     return;

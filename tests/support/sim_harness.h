@@ -20,12 +20,12 @@ class SimHarness {
  public:
   // Starts answering at once; a pty that cannot be had fails the current test.
   explicit SimHarness(SimOptions options = {});
-  ~SimHarness();
+  ~SimHarness() { m_printer->Stop(); }
   SimHarness(const SimHarness&) = delete;
   SimHarness& operator=(const SimHarness&) = delete;
 
   // The slave side: open it as the printer's serial device.
-  std::string DevicePath() const;
+  std::string DevicePath() const { return m_printer->SlavePath(); }
   // The printer's state and faults (paper, key, status words, power, registers...).
   PrinterModel& Model() { return m_printer->Model(); }
   // Faults of the line (garbage, split frames, unsolicited messages, unplug).
