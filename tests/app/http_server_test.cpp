@@ -13,8 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <cstdlib>
+#include <future>
 #include <thread>
 
 #include "platform/settings_store.h"
@@ -25,15 +25,14 @@ namespace {
 
 using namespace std::chrono_literals;
 using nlohmann::json;
+using P = std::pair<int, std::string>;  // an HTTP status and an hresult
 
 // A connection that sends exactly the bytes it is given.
 class RawConnection {
  public:
   explicit RawConnection(int port) : m_fd(::socket(AF_INET, SOCK_STREAM, 0)) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sockaddr_in address{
+        AF_INET, htons(static_cast<std::uint16_t>(port)), {htonl(INADDR_LOOPBACK)}, {}};
     m_connected = ::connect(m_fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0;
   }
   ~RawConnection() { ::close(m_fd); }
@@ -103,7 +102,7 @@ class HttpServerTest : public ::testing::Test {
     m_thread = std::thread([this] { m_server->Serve(); });
     m_client = std::make_unique<httplib::Client>("127.0.0.1", m_server->Port());
     m_client->set_read_timeout(5, 0);
-    for (int i = 0; i < 100 && !Healthy(); ++i) std::this_thread::sleep_for(10ms);
+    WaitHealthy();
   }
   void Stop() {
     if (!m_server) return;
@@ -114,16 +113,18 @@ class HttpServerTest : public ::testing::Test {
     std::system(("rm -rf " + m_dir).c_str());
   }
 
+  static std::string Path(const std::string& id, const std::string& rest = "") {
+    return "/api/v1/objects/" + id + rest;
+  }
+  static int Status(const httplib::Result& res) { return res ? res->status : 0; }
   httplib::Result Post(const std::string& path, const std::string& body,
                        httplib::Headers headers = {}) {
-    return m_client->Post(path.c_str(), headers, body, "application/json");
+    return m_client->Post(path, headers, body, "application/json");
   }
   std::string Create(const std::string& body = R"({"progid":"VektaManager.Orbis"})") {
     auto res = Post("/api/v1/objects", body);
-    EXPECT_TRUE(res);
-    if (!res) return "";
-    EXPECT_EQ(res->status, 201) << res->body;
-    return json::parse(res->body).value("object", "");
+    EXPECT_EQ(Status(res), 201) << (res ? res->body : "");
+    return res ? json::parse(res->body).value("object", "") : "";
   }
   // The parsed body of a call that must be answered with 200.
   json Answer(const std::string& path, const std::string& body) {
@@ -132,24 +133,23 @@ class HttpServerTest : public ::testing::Test {
     EXPECT_EQ(res->status, 200) << path << " " << res->body;
     return json::parse(res->body, nullptr, false);
   }
-  bool Healthy() {
-    auto res = m_client->Get("/healthz");
-    return res && res->status == 200;
+  bool Healthy() { return Status(m_client->Get("/healthz")) == 200; }
+  bool WaitHealthy() {
+    for (int i = 0; i < 100 && !Healthy(); ++i) std::this_thread::sleep_for(10ms);
+    return Healthy();
   }
   // A call from a client of its own (so that it may run beside others); its HTTP status.
   int Call(const std::string& id, const std::string& member, const std::string& args) {
     httplib::Client client("127.0.0.1", m_server->Port());
     client.set_read_timeout(10, 0);
-    auto res = client.Post(("/api/v1/objects/" + id + "/call/" + member).c_str(), args,
-                           "application/json");
-    return res ? res->status : 0;
+    return Status(client.Post(Path(id, "/call/" + member), args, "application/json"));
   }
   std::string Head(const std::string& method, const std::string& path,
                    const std::string& extra = "") {
     return method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + extra;
   }
   // Status and the error body's hresult.
-  std::pair<int, std::string> Refusal(const httplib::Result& res) {
+  P Refusal(const httplib::Result& res) {
     if (!res) return {0, ""};
     auto body = json::parse(res->body, nullptr, false);
     if (body.is_discarded() || !body.contains("error")) return {res->status, "no error body"};
@@ -170,8 +170,8 @@ class HttpServerTest : public ::testing::Test {
 
 TEST_F(HttpServerTest, BadRequestsAreRefusedWithTheirCodeAndReachNoObject) {
   const std::string id = Create();
-  const std::string call = "/api/v1/objects/" + id + "/call/";
-  const std::string invoke = "/api/v1/objects/" + id + "/invoke";
+  const std::string call = Path(id, "/call/");
+  const std::string invoke = Path(id, "/invoke");
   const std::string objects = "/api/v1/objects";
   struct Bad {
     std::string path;
@@ -207,37 +207,29 @@ TEST_F(HttpServerTest, BadRequestsAreRefusedWithTheirCodeAndReachNoObject) {
       {objects, R"({"progid":"VektaManager.Orbis","leaseMs":0})", 400, "0x8002000A"},
       {objects, R"({"progid":"VektaManager.Orbis","leaseMs":86400001})", 400, "0x8002000A"},
   };
-  using P = std::pair<int, std::string>;
   for (const Bad& b : bad) {
     EXPECT_EQ(Refusal(Post(b.path, b.body)), P(b.status, b.hresult)) << b.path << " " << b.body;
   }
-  EXPECT_EQ(
-      Refusal(m_client->Post(call.c_str() + std::string("OpenCheck"), "[\"a\"]", "text/plain")),
-      P(415, "0x80070057"));
+  EXPECT_EQ(Refusal(m_client->Post(call + "OpenCheck", "[\"a\"]", "text/plain")),
+            P(415, "0x80070057"));
   // A 4096-character text in Cyrillic is 8192 bytes and still fits.
   std::string cyrillic;
   for (int i = 0; i < 4096; ++i) cyrillic += "Ж";
-  auto fits = Post(call + "OpenCheck", "[\"" + cyrillic + "\"]");
-  ASSERT_TRUE(fits);
-  EXPECT_EQ(fits->status, 200);
+  EXPECT_EQ(Status(Post(call + "OpenCheck", "[\"" + cyrillic + "\"]")), 200);
 
   ASSERT_EQ(m_backend.Calls().size(), 1u) << "only the last, good call may reach the object";
   EXPECT_EQ(m_backend.live.load(), 1);
   EXPECT_EQ(m_objects.Count(), 1u);
 
-  auto released = m_client->Delete(("/api/v1/objects/" + id).c_str());
-  ASSERT_TRUE(released);
-  EXPECT_EQ(released->status, 204);
+  EXPECT_EQ(Status(m_client->Delete(Path(id))), 204);
   EXPECT_EQ(Refusal(Post(call + "Done", "")), P(404, "0x80010108"));
-  EXPECT_EQ(Refusal(m_client->Delete(("/api/v1/objects/" + id).c_str())), P(404, "0x80010108"));
+  EXPECT_EQ(Refusal(m_client->Delete(Path(id))), P(404, "0x80010108"));
   EXPECT_EQ(m_backend.destroyed.load(), 1);
-  auto health = m_client->Get("/healthz");
-  ASSERT_TRUE(health);
-  EXPECT_EQ(health->status, 200);
+  EXPECT_TRUE(Healthy());
 }
 
 TEST_F(HttpServerTest, ResultEnvelopesByNameAndByDispid) {
-  const std::string orbis = "/api/v1/objects/" + Create();
+  const std::string orbis = Path(Create());
   const json line = Answer(orbis + "/call/FiscalLine",
                            R"({"GoodsName":"Хліб","Qty":2,"Price":1850,"GoodsDividual":false,)"
                            R"("Tax1Index":1,"Tax2Index":0,"Article":7})");
@@ -258,7 +250,7 @@ TEST_F(HttpServerTest, ResultEnvelopesByNameAndByDispid) {
   EXPECT_DOUBLE_EQ(std::get<double>(calls[2].args[1]), 2.5);
 
   const std::string wrapper =
-      "/api/v1/objects/" + Create(R"({"progid":"VektaManager.Application","leaseMs":60000})");
+      Path(Create(R"({"progid":"VektaManager.Application","leaseMs":60000})"));
   EXPECT_EQ(Answer(wrapper + "/call/FiscalLine", R"(["Хліб",2,1850,0,1,0,7])"),
             json::parse(R"({"value":7})"));
   EXPECT_EQ(Answer(wrapper + "/invoke", R"({"dispid":67,"kind":"propget"})"),
@@ -272,12 +264,10 @@ TEST_F(HttpServerTest, ResultEnvelopesByNameAndByDispid) {
 }
 
 TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
-  using P = std::pair<int, std::string>;
-  const std::string a = Create();
   const std::string b = Create();
   const httplib::Headers key = {{"Idempotency-Key", "receipt-17-line-2"}};
   const std::string args = R"(["Хліб",1,100,0,1,0,1])";
-  const std::string call = "/api/v1/objects/" + a + "/call/";
+  const std::string call = Path(Create(), "/call/");
   auto first = Post(call + "FiscalLine", args, key);
   auto again = Post(call + "FiscalLine", args, key);
   ASSERT_TRUE(first && again);
@@ -286,7 +276,7 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
   EXPECT_EQ(again->get_header_value("Idempotent-Replay"), "true");
   EXPECT_EQ(m_backend.Calls().size(), 1u);
   // The key belongs to its object; without a key every call runs.
-  Post("/api/v1/objects/" + b + "/call/FiscalLine", args, key);
+  Post(Path(b, "/call/FiscalLine"), args, key);
   Post(call + "FiscalLine", args);
   EXPECT_EQ(m_backend.Calls().size(), 3u);
   // The key stands for its call: another member, other arguments, or the next receipt's line
@@ -296,8 +286,7 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
         {"CloseCheckEx", "[100,0,0,0]"},
         {"FiscalLine", R"(["Хліб",1,100,0,1,0,2])"}}) {
     auto refused = Post(call + member, other, key);
-    EXPECT_EQ(Refusal(refused), P(422, "0x80070057")) << member << other;
-    ASSERT_TRUE(refused);
+    ASSERT_EQ(Refusal(refused), P(422, "0x80070057")) << member << other;
     EXPECT_NE(refused->body.find("nothing was run"), std::string::npos);
     EXPECT_FALSE(refused->has_header("Idempotent-Replay"));
   }
@@ -322,16 +311,14 @@ TEST_F(HttpServerTest, LeaseEndIsTheFinalReleaseAndPingsRenewIt) {
   for (int i = 0; i < 8; ++i) {
     m_clock.Advance(std::chrono::milliseconds(100));
     m_objects.ExpireDue();
-    auto ping = Post("/api/v1/objects/" + kept + "/ping", "");
-    ASSERT_TRUE(ping);
-    EXPECT_EQ(ping->status, 200);
+    ASSERT_EQ(Status(Post(Path(kept, "/ping"), "")), 200);
     // A refused request is no call: it does not keep an object alive.
     if (i < 6) {
-      const int status = Post("/api/v1/objects/" + dropped + "/call/Feed", "[\"x\"]")->status;
+      const int status = Status(Post(Path(dropped, "/call/Feed"), "[\"x\"]"));
       EXPECT_TRUE(status == 400 || status == 404) << status;
     }
   }
-  EXPECT_EQ(Refusal(Post("/api/v1/objects/" + dropped + "/call/Done", "")).first, 404);
+  EXPECT_EQ(Status(Post(Path(dropped, "/call/Done"), "")), 404);
   EXPECT_EQ(m_backend.destroyed.load(), 1);
   EXPECT_EQ(m_objects.Count(), 1u);
 }
@@ -343,14 +330,13 @@ TEST_F(HttpServerTest, OperatorEndpoints) {
   EXPECT_EQ(doc["connections"][0]["locked"], true);
 
   auto put = [&](const char* body) {
-    auto res = m_client->Put("/api/v1/settings", body, "application/json");
-    return res ? std::make_pair(res->status, res->body) : std::make_pair(0, std::string());
+    return Status(m_client->Put("/api/v1/settings", body, "application/json"));
   };
   for (const char* body :
        {R"({"KeepLogFiles":1})", R"({"KeepLogFiles":4097})", R"({"SaveToLog":"yes"})"}) {
-    EXPECT_EQ(put(body).first, 400) << body;
+    EXPECT_EQ(put(body), 400) << body;
   }
-  EXPECT_EQ(put(R"({"SaveToLog":true,"KeepLogFiles":4096})").first, 200);
+  EXPECT_EQ(put(R"({"SaveToLog":true,"KeepLogFiles":4096})"), 200);
   EXPECT_EQ(m_settings->ReadConfigDword("CurrentConfig", "KeepLogFiles", 0), 4096u);
   EXPECT_EQ(m_settings->ReadConfigDword("CurrentConfig", "SaveToLog", 0), 1u);
 
@@ -369,7 +355,7 @@ TEST_F(HttpServerTest, OperatorEndpoints) {
   EXPECT_EQ(typelib["interfaces"][0]["members"].size(), 67u);
   EXPECT_EQ(typelib["interfaces"][1]["members"].size(), 69u);
 
-  EXPECT_EQ(Post("/api/v1/app/exit", "")->status, 202);
+  EXPECT_EQ(Status(Post("/api/v1/app/exit", "")), 202);
   EXPECT_EQ(m_exitRequests, 1);
 }
 
@@ -380,7 +366,6 @@ TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttpAndAnOnDemandProcessRefus
   config.allowedOrigins = {"http://pos.shop.lan"};
   Start(config, /*onDemand=*/true);
   const std::string origin = "http://127.0.0.1:" + std::to_string(m_server->Port());
-  using P = std::pair<int, std::string>;
   auto connections = [&](const httplib::Headers& headers) {
     return m_client->Get("/api/v1/connections", headers);
   };
@@ -391,8 +376,8 @@ TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttpAndAnOnDemandProcessRefus
       Refusal(Post("/api/v1/objects", R"({"class":"Orbis"})", {{"Origin", "http://evil.example"}})),
       P(403, "0x80070005"));
   EXPECT_EQ(m_backend.live.load(), 0);
-  EXPECT_EQ(connections({{"Host", "pos.shop.lan"}})->status, 200);
-  EXPECT_EQ(connections({{"Origin", origin}})->status, 200)
+  EXPECT_EQ(Status(connections({{"Host", "pos.shop.lan"}})), 200);
+  EXPECT_EQ(Status(connections({{"Origin", origin}})), 200)
       << "the server's own page stays allowed beside AllowedOrigins";
 
   // A web POS of an allowed origin: the browser's preflight (no token) is answered, and so is
@@ -401,23 +386,22 @@ TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttpAndAnOnDemandProcessRefus
       "/api/v1/objects", {{"Origin", "http://pos.shop.lan"},
                           {"Access-Control-Request-Method", "POST"},
                           {"Access-Control-Request-Headers", "content-type,idempotency-key"}});
-  ASSERT_TRUE(preflight);
-  EXPECT_EQ(preflight->status, 204);
+  ASSERT_EQ(Status(preflight), 204);
   EXPECT_EQ(preflight->get_header_value("Access-Control-Allow-Origin"), "http://pos.shop.lan");
   EXPECT_NE(preflight->get_header_value("Access-Control-Allow-Headers").find("Idempotency-Key"),
             std::string::npos);
-  EXPECT_EQ(m_client->Options("/api/v1/objects", {{"Origin", "http://evil.example"}})->status, 403);
+  EXPECT_EQ(Status(m_client->Options("/api/v1/objects", {{"Origin", "http://evil.example"}})), 403);
   const auto call =
       connections({{"Origin", "http://pos.shop.lan"}, {"Authorization", "Bearer s3cret"}});
-  EXPECT_EQ(call->status, 200);
+  ASSERT_EQ(Status(call), 200);
   EXPECT_EQ(call->get_header_value("Access-Control-Allow-Origin"), "http://pos.shop.lan");
-  EXPECT_EQ(connections({{"Host", "anything.example"}, {"Authorization", "Bearer s3cret"}})->status,
+  EXPECT_EQ(Status(connections({{"Host", "anything.example"}, {"Authorization", "Bearer s3cret"}})),
             200);
-  EXPECT_EQ(Post("/api/v1/app/exit", "")->status, 409);
+  EXPECT_EQ(Status(Post("/api/v1/app/exit", "")), 409);
   EXPECT_EQ(m_exitRequests, 0);
 }
 
-TEST_F(HttpServerTest, SlowSilentAndOversizedRequestsAreCutOffWhileOthersAreServed) {
+TEST_F(HttpServerTest, SlowSilentOversizedAndPipelinedRequestsGetTheirDueWhileOthersAreServed) {
   ServerConfig config;
   config.headerDeadline = 400ms;
   config.bodyDeadline = 400ms;
@@ -448,7 +432,7 @@ TEST_F(HttpServerTest, SlowSilentAndOversizedRequestsAreCutOffWhileOthersAreServ
   RawConnection ask(m_server->Port());
   // No body length: a POST without parameters is taken as empty and answered at once.
   const std::string id = Create();
-  ASSERT_TRUE(ask.Send(Head("POST", "/api/v1/objects/" + id + "/ping", "\r\n")));
+  ASSERT_TRUE(ask.Send(Head("POST", Path(id, "/ping"), "\r\n")));
   EXPECT_NE(ask.Read(2s, "}").find("HTTP/1.1 200"), std::string::npos);
   // A keep-alive connection without a request goes at the idle deadline.
   ask.Read(2s);
@@ -464,16 +448,13 @@ TEST_F(HttpServerTest, SlowSilentAndOversizedRequestsAreCutOffWhileOthersAreServ
   ASSERT_TRUE(garbage.Send("NOT HTTP AT ALL\r\n\r\n"));
   EXPECT_NE(garbage.Read(2s, "}").find("HTTP/1.1 400"), std::string::npos);
   EXPECT_TRUE(Healthy());
-}
 
-TEST_F(HttpServerTest, PipelinedRequestsAreAnsweredInOrder) {
-  const std::string id = Create();
+  // Pipelined requests are answered in order.
   RawConnection pipe(m_server->Port());
-  ASSERT_TRUE(
-      pipe.Send(Head("POST", "/api/v1/objects/" + id + "/call/GetPortNumber",
-                     "Content-Type: application/json\r\nContent-Length: 0\r\n\r\n") +
-                Head("GET", "/healthz", "\r\n") + Head("GET", "/api/v1/nothing", "\r\n") +
-                Head("POST", "/api/v1/objects/" + id + "/ping", "Connection: close\r\n\r\n")));
+  ASSERT_TRUE(pipe.Send(Head("POST", Path(id, "/call/GetPortNumber"),
+                             "Content-Type: application/json\r\nContent-Length: 0\r\n\r\n") +
+                        Head("GET", "/healthz", "\r\n") + Head("GET", "/api/v1/nothing", "\r\n") +
+                        Head("POST", Path(id, "/ping"), "Connection: close\r\n\r\n")));
   const std::string answers = pipe.Read(5s);
   EXPECT_TRUE(pipe.Closed());
   ASSERT_EQ(Count(answers, "HTTP/1.1 "), 4u) << answers;
@@ -491,9 +472,8 @@ TEST_F(HttpServerTest, ConnectionsAndObjectsBeyondTheirLimitsAreRefusedWithAReas
   Start(config);
   ASSERT_FALSE(Create().empty());
   ASSERT_FALSE(Create().empty());
-  auto full = m_client->Post("/api/v1/objects", R"({"class":"Orbis"})", "application/json");
-  ASSERT_TRUE(full);
-  EXPECT_EQ(full->status, 503);
+  auto full = Post("/api/v1/objects", R"({"class":"Orbis"})");
+  ASSERT_EQ(Status(full), 503);
   EXPECT_NE(full->body.find("MaxObjects"), std::string::npos);
   EXPECT_EQ(m_backend.live.load(), 2);
 
@@ -515,29 +495,23 @@ TEST_F(HttpServerTest, ConnectionsAndObjectsBeyondTheirLimitsAreRefusedWithAReas
   EXPECT_NE(beyond.Read(2s).find("HTTP/1.1 503"), std::string::npos);
   EXPECT_TRUE(beyond.Closed());
   held.clear();
-  for (int i = 0; i < 50; ++i) {
-    httplib::Client other("127.0.0.1", m_server->Port());
-    if (auto res = other.Get("/healthz"); res && res->status == 200) return;
-    std::this_thread::sleep_for(20ms);
-  }
-  ADD_FAILURE() << "a closed connection did not give its place back";
+  EXPECT_TRUE(WaitHealthy()) << "a closed connection did not give its place back";
 }
 
 // A call held on one port (a prompt, a long report) holds that port's later calls, and only
 // them: another port prints, and what does not talk to the printer is answered at once.
 TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
+  std::promise<void> holding;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future();
   std::mutex mutex;
-  std::condition_variable changed;
-  bool holding = false;
-  bool release = false;
   std::vector<std::string> order;
   m_backend.onCall = [&](const std::string& member, std::int32_t port) {
-    std::unique_lock<std::mutex> lock(mutex);
     if (member == "XReport") {
-      holding = true;
-      changed.notify_all();
-      changed.wait_for(lock, 10s, [&] { return release; });
+      holding.set_value();
+      released.wait_for(10s);
     }
+    std::lock_guard<std::mutex> lock(mutex);
     if (member != "Init") order.push_back(member + "@" + std::to_string(port));
   };
   const std::string first = Create();
@@ -548,10 +522,7 @@ TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
   ASSERT_EQ(Call(other, "Init", R"([2,"K","1",0,"C"])"), 200);
 
   std::thread held([&] { EXPECT_EQ(Call(first, "XReport", "[]"), 200); });
-  {
-    std::unique_lock<std::mutex> lock(mutex);
-    ASSERT_TRUE(changed.wait_for(lock, 5s, [&] { return holding; }));
-  }
+  ASSERT_EQ(holding.get_future().wait_for(5s), std::future_status::ready);
   std::thread queued([&] { EXPECT_EQ(Call(second, "OpenCheck", R"(["1"])"), 200); });
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(Call(other, "OpenCheck", R"(["1"])"), 200);
@@ -559,9 +530,8 @@ TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
   {
     std::lock_guard<std::mutex> lock(mutex);
     EXPECT_EQ(order, (std::vector<std::string>{"OpenCheck@2", "GetCheckSum@1"}));
-    release = true;
   }
-  changed.notify_all();
+  release.set_value();
   held.join();
   queued.join();
   std::lock_guard<std::mutex> lock(mutex);

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <future>
 #include <limits>
-#include <thread>
 
 #include "app/service_backend.h"
 #include "service/member_table.h"

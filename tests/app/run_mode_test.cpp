@@ -1,11 +1,8 @@
 #include <gtest/gtest.h>
-
-#include <sys/stat.h>
 #include <unistd.h>
-#include <filesystem>
 
 #include <cstdio>
-#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -17,6 +14,8 @@
 
 namespace vekta {
 namespace {
+
+namespace fs = std::filesystem;
 
 TEST(CommandLineTest, SwitchesAndTheirPrecedence) {
   EXPECT_EQ(ParseCommandLine({}).mode, RunMode::kNormal);
@@ -107,16 +106,11 @@ class RegistrationTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(dir), nullptr);
     m_dir = dir;
   }
-  void TearDown() override { std::system(("rm -rf " + m_dir).c_str()); }
+  void TearDown() override { fs::remove_all(m_dir); }
   static std::string Read(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
+    std::ostringstream text;
+    text << std::ifstream(path).rdbuf();
     return text.str();
-  }
-  static bool Exists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0;
   }
   std::string m_dir;
 };
@@ -146,9 +140,9 @@ TEST_F(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt)
   EXPECT_EQ(unit.find("@"), std::string::npos);
 
   ASSERT_TRUE(Unregister(paths, error)) << error;
-  EXPECT_FALSE(Exists(m_dir + "/units/vektamanager.service"));
-  EXPECT_TRUE(Exists(m_dir + "/reg/vektamanager.ini"));
-  EXPECT_TRUE(Exists(m_dir + "/units")) << "the folder of the units is not ours to remove";
+  EXPECT_FALSE(fs::exists(m_dir + "/units/vektamanager.service"));
+  EXPECT_TRUE(fs::exists(m_dir + "/reg/vektamanager.ini"));
+  EXPECT_TRUE(fs::exists(m_dir + "/units")) << "the folder of the units is not ours to remove";
   // Unregistering what is not there is no failure.
   EXPECT_TRUE(Unregister(paths, error)) << error;
 
@@ -157,8 +151,8 @@ TEST_F(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt)
   std::ofstream(m_dir + "/reg/registration.json")
       << R"({"files":[")" << m_dir << R"(/reg/precious.txt","/etc/passwd"]})";
   Unregister(paths, error);
-  EXPECT_TRUE(Exists(m_dir + "/reg/precious.txt"));
-  EXPECT_FALSE(Exists(m_dir + "/reg/registration.json"));
+  EXPECT_TRUE(fs::exists(m_dir + "/reg/precious.txt"));
+  EXPECT_FALSE(fs::exists(m_dir + "/reg/registration.json"));
 }
 
 }  // namespace

@@ -41,9 +41,8 @@ inline int FreePort() {
 }
 
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
+  std::ostringstream text;
+  text << std::ifstream(path).rdbuf();
   return text.str();
 }
 

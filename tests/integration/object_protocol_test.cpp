@@ -46,6 +46,7 @@ TEST_F(DaemonTest, EveryMemberOfBothClassesAnswersByNameAndByDispid) {
     const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
     std::string id;
     ASSERT_EQ(m_http->CreateObject(progid, 0, id), S_OK);
+    const std::string invokePath = "/api/v1/objects/" + id + "/invoke";
     HttpAnswer init = m_http->Call(id, "Init", json::array({1, "Kassir", "7777777777", 0, "IT"}));
     ASSERT_EQ(init.status, 200) << init.error;
     EXPECT_EQ(orbis ? init.body["hresultName"] : init.body["value"],
@@ -55,21 +56,18 @@ TEST_F(DaemonTest, EveryMemberOfBothClassesAnswersByNameAndByDispid) {
       const json args = m.kind == MemberKind::kProperty ? json(nullptr) : DefaultArgs(m);
       HttpAnswer byName = m_http->Call(id, m.name, args);
       EXPECT_EQ(byName.status, 200) << m.name << ": " << byName.error;
-      EXPECT_TRUE(orbis ? byName.body.contains("hresult") : byName.body.contains("value"))
-          << m.name;
+      EXPECT_TRUE(byName.body.contains(orbis ? "hresult" : "value")) << m.name;
       json invoke = {{"dispid", m.dispid}, {"args", args.is_null() ? json::array() : args}};
       invoke["kind"] = m.kind == MemberKind::kProperty ? "propget" : "method";
-      HttpAnswer byDispid = m_http->Send("POST", "/api/v1/objects/" + id + "/invoke", invoke);
+      HttpAnswer byDispid = m_http->Send("POST", invokePath, invoke);
       EXPECT_EQ(byDispid.status, 200) << m.name << ": " << byDispid.error;
       if (m.kind == MemberKind::kProperty) {
         invoke["kind"] = "propput";
         invoke["args"] = json::array({m.valueType == VarType::kBstr ? json("x") : json(1)});
-        EXPECT_EQ(m_http->Send("POST", "/api/v1/objects/" + id + "/invoke", invoke).status, 200)
-            << m.name;
+        EXPECT_EQ(m_http->Send("POST", invokePath, invoke).status, 200) << m.name;
       }
     }
-    HttpAnswer done = m_http->Call(id, "Done", nullptr);
-    EXPECT_EQ(done.status, 200);
+    EXPECT_EQ(m_http->Call(id, "Done", nullptr).status, 200);
     EXPECT_EQ(m_http->Release(id), S_OK);
   }
   EXPECT_EQ(m_http->Get("/healthz").status, 200);
@@ -118,6 +116,79 @@ TEST(DaemonOnPtyTest, APortMappedToOrbisSimReachesIt) {
       http.Call(id, "GetPrinterSerialNumber", nullptr).body["value"].get<std::string>().empty());
   const json ports = http.Get("/api/v1/ports").body["ports"];
   EXPECT_NE(std::find(ports.begin(), ports.end(), json("COM2")), ports.end());
+}
+
+// A server killed in the middle of a receipt: the next one settles, on its first connection to
+// the printer, what the journal says was left open or in doubt.
+class ReceiptRecoveryTest : public ::testing::Test {
+ protected:
+  // The close prints long enough to outlast its 3 s wait.
+  ReceiptRecoveryTest() : m_sim({"--print-ms", "450"}) {}
+
+  void StartServer() {
+    m_server.reset();
+    m_server = std::make_unique<DaemonProcess>(m_dir, FreePort(), std::vector<std::string>{}, true,
+                                               "[Ports]\nCOM1=" + m_sim.DevicePath() + "\n");
+    m_http = std::make_unique<ObjectConnection>(m_server->Address());
+    ASSERT_EQ(m_http->CreateObject("VektaManager.Orbis", 0, m_id), S_OK);
+    // A printer still busy with the receipt answers no wake-up: the client tries again.
+    bool attached = false;
+    for (int i = 0; i < 5 && !attached; ++i) {
+      attached = Call("Init", json::array({1, "K", "7777777777", 0, "POS"}));
+    }
+    ASSERT_TRUE(attached);
+  }
+  bool Call(const std::string& member, const json& args) {
+    return m_http->Call(m_id, member, args).body.value("ok", false);
+  }
+  // "checks=... receipts=... cancelled=..." as the simulator counts them.
+  long Register(const std::string& name) {
+    if (!m_sim.SendControl("registers")) return -1;
+    const std::string reply = m_sim.LastReply();
+    const auto at = reply.find(name + "=");
+    return at == std::string::npos ? -1 : std::atol(reply.c_str() + at + name.size() + 1);
+  }
+  json Settled() { return m_http->Get("/api/v1/receipts").body["receipts"]; }
+
+  TempDir m_dir;
+  SimProcess m_sim;
+  std::unique_ptr<DaemonProcess> m_server;
+  std::unique_ptr<ObjectConnection> m_http;
+  std::string m_id;
+};
+
+TEST_F(ReceiptRecoveryTest, AReceiptLeftOpenIsAbortedAndAPrintedOneInDoubtIsRecordedClosed) {
+  ASSERT_TRUE(m_sim.Running());
+  StartServer();
+  const long receipts = Register("receipts");
+  const long cancelled = Register("cancelled");
+
+  // Killed with a receipt open: the next server aborts it on the printer.
+  ASSERT_TRUE(Call("OpenCheck", json::array({"1"})));
+  ASSERT_TRUE(Call("FiscalLine", json::array({"Хліб", 1, 1000, 0, 1, 0, 0})));
+  StartServer();
+  EXPECT_EQ(Register("cancelled"), cancelled + 1);
+  json settled = Settled();
+  ASSERT_EQ(settled.size(), 1u);
+  EXPECT_EQ(settled[0]["state"], "aborted");
+  EXPECT_NE(settled[0]["settled"].get<std::string>().find("not closed on the printer: aborted"),
+            std::string::npos);
+
+  // Killed while the close is in doubt and the printer goes on printing it: recorded closed.
+  ASSERT_TRUE(Call("OpenCheck", json::array({"1"})));
+  ASSERT_TRUE(Call("FiscalLine", json::array({"Хліб", 1, 1000, 0, 1, 0, 0})));
+  EXPECT_EQ(m_http->Call(m_id, "CloseCheck", nullptr).body["out"]["CheckSum"], -1);
+  StartServer();
+  settled = Settled();
+  ASSERT_EQ(settled.size(), 2u);
+  EXPECT_EQ(settled[0]["state"], "closed");
+  EXPECT_EQ(settled[0]["total"], 1000);
+  EXPECT_EQ(Register("receipts"), receipts + 1);
+  EXPECT_EQ(Register("cancelled"), cancelled + 1);
+
+  // And the port goes on as usual.
+  ASSERT_TRUE(Call("OpenCheck", json::array({"1"})));
+  EXPECT_EQ(Register("receipts"), receipts + 1);
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 #include <httplib.h>
-#include <sys/stat.h>
 
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -24,14 +24,18 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   DaemonProcess a(dir, FreePort(), {}, true, "[Remote]\nToken=b-secret\nHosts=127.0.0.1\n");
   DaemonProcess c(dir, FreePort(), {}, true, "[Remote]\nToken=wrong\nHosts=127.0.0.1\n");
 
+  // A wrapper of `http` attached through InitEx to `host`: its id and what InitEx gave.
+  auto initEx = [](ObjectConnection& http, const std::string& pos, const std::string& host) {
+    std::string id;
+    EXPECT_EQ(http.CreateObject("VektaManager.Application", 0, id), S_OK);
+    HttpAnswer init = http.Call(id, "InitEx", json::array({1, "K", "7777777777", 0, pos, host}));
+    EXPECT_EQ(init.status, 200) << init.error;
+    return std::make_pair(id, init.body["value"]);
+  };
   ObjectConnection http(a.Address());
-  std::string id;
-  ASSERT_EQ(http.CreateObject("VektaManager.Application", 0, id), S_OK);
   const std::string host = "\\\\127.0.0.1:" + std::to_string(portB);
-  HttpAnswer init =
-      http.Call(id, "InitEx", json::array({1, "K", "7777777777", 0, "Remote POS", host}));
-  ASSERT_EQ(init.status, 200) << init.error;
-  EXPECT_EQ(init.body["value"], 1);
+  const auto [id, attached] = initEx(http, "Remote POS", host);
+  ASSERT_EQ(attached, 1);
   EXPECT_EQ(http.Call(id, "OpenCheck", json::array({"Відділ"})).body["value"], 1);
   EXPECT_EQ(http.Call(id, "FiscalLine", json::array({"Чай", 3, 500, 0, 1, 0, 9})).body["value"],
             1500);
@@ -51,11 +55,7 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   const int listenerPort = listener.bind_to_any_port("127.0.0.1");
   std::thread serving([&] { listener.listen_after_bind(); });
   for (const std::string name : {"localhost", "127.0.0.1"}) {
-    std::string other;
-    ASSERT_EQ(http.CreateObject("VektaManager.Application", 0, other), S_OK);
-    http.Call(
-        other, "InitEx",
-        json::array({1, "K", "7777777777", 0, "Y", name + ":" + std::to_string(listenerPort)}));
+    initEx(http, "Y", name + ":" + std::to_string(listenerPort));
   }
   listener.stop();
   serving.join();
@@ -63,14 +63,13 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
 
   // A refused token, and no server at all: InitEx gives 0 and nothing is held.
   ObjectConnection httpC(c.Address());
-  ASSERT_EQ(httpC.CreateObject("VektaManager.Application", 0, id), S_OK);
-  EXPECT_EQ(
-      httpC.Call(id, "InitEx", json::array({1, "K", "7777777777", 0, "X", host})).body["value"], 0);
+  const auto [refused, attachedC] = initEx(httpC, "X", host);
+  EXPECT_EQ(attachedC, 0);
   const std::string nobody = "127.0.0.1:" + std::to_string(FreePort());
-  EXPECT_EQ(
-      httpC.Call(id, "InitEx", json::array({1, "K", "7777777777", 0, "X", nobody})).body["value"],
-      0);
-  EXPECT_EQ(httpC.Call(id, "GetPrinterKeyPosition", nullptr).body["value"], -1);
+  EXPECT_EQ(httpC.Call(refused, "InitEx", json::array({1, "K", "7777777777", 0, "X", nobody}))
+                .body["value"],
+            0);
+  EXPECT_EQ(httpC.Call(refused, "GetPrinterKeyPosition", nullptr).body["value"], -1);
 
   // The client library's own codes for the same failures.
   RemoteOrbisFactory::Options options;
@@ -83,7 +82,7 @@ TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   EXPECT_EQ(object, nullptr);
 }
 
-TEST(RunModesTest, AnOnDemandServerStartsForAClientAndEndsWithItsLastObject) {
+TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
   TempDir dir;
   const int port = FreePort();
   const std::string regDir = dir.Path() + "/reg";
@@ -92,6 +91,9 @@ TEST(RunModesTest, AnOnDemandServerStartsForAClientAndEndsWithItsLastObject) {
       DaemonProcess::Run(dir, {"/RegServer", "--registration-dir", regDir, "--config", config,
                                "--listen", "127.0.0.1:" + std::to_string(port), "--simulate", "1"}),
       0);
+  EXPECT_TRUE(std::filesystem::exists(regDir + "/vektamanager.service"));
+  EXPECT_EQ(json::parse(dir.Read("reg/registration.json"))["LocalServer32"],
+            "\"" + BuildDir() + "/app/vektamanager\"");
 
   RemoteOrbisFactory::Options options;
   options.local.port = port;
@@ -106,15 +108,21 @@ TEST(RunModesTest, AnOnDemandServerStartsForAClientAndEndsWithItsLastObject) {
   object.reset();
   EXPECT_TRUE(testing::WaitUntil([&] { return !http.Healthy(std::chrono::milliseconds(200)); }));
 
-  // Without a manifest nothing is started.
-  RemoteOrbisFactory::Options none = options;
-  none.manifestDirectories = {dir.Path() + "/nothing"};
-  RemoteOrbisFactory bare(none);
-  EXPECT_EQ(bare.CreateLocal(object), RPC_S_SERVER_UNAVAILABLE);
+  // Unregistering removes what registering wrote and leaves the folder; without a manifest
+  // nothing is started.
+  EXPECT_EQ(DaemonProcess::Run(dir, {"--unregserver", "--registration-dir", regDir}), 0);
+  EXPECT_FALSE(std::filesystem::exists(regDir + "/registration.json"));
+  EXPECT_FALSE(std::filesystem::exists(regDir + "/typelib.json"));
+  EXPECT_TRUE(std::filesystem::exists(regDir));
+  EXPECT_EQ(factory.CreateLocal(object), RPC_S_SERVER_UNAVAILABLE);
 }
 
-TEST(RunModesTest, StartFailuresAndSignals) {
+TEST(RunModesTest, StartFailuresAndTheWaysAServerEnds) {
   TempDir dir;
+  // An on-demand start that no client uses ends by itself after thirty seconds.
+  DaemonProcess unused(dir, FreePort(), {"/Embedding"});
+  EXPECT_TRUE(ObjectConnection(unused.Address()).Healthy(std::chrono::milliseconds(500)));
+  const auto started = std::chrono::steady_clock::now();
   const int port = FreePort();
   DaemonProcess first(dir, port, {});
   // The port is taken: message 103 and exit code 1.
@@ -127,32 +135,13 @@ TEST(RunModesTest, StartFailuresAndSignals) {
   EXPECT_EQ(open.WaitExit(std::chrono::seconds(10)), 1);
   EXPECT_NE(open.Stderr().find("Token"), std::string::npos);
 
-  // An on-demand start that no client uses ends by itself; a normal one ends on SIGTERM.
+  // A normal start ends on SIGTERM.
   first.Signal(SIGTERM);
   EXPECT_EQ(first.WaitExit(std::chrono::seconds(10)), 0);
-  ObjectConnection http(first.Address());
-  EXPECT_FALSE(http.Healthy(std::chrono::milliseconds(200)));
-}
+  EXPECT_FALSE(ObjectConnection(first.Address()).Healthy(std::chrono::milliseconds(200)));
 
-TEST(RunModesTest, RegisterAndUnregisterThroughTheExecutable) {
-  TempDir dir;
-  const std::string regDir = dir.Path() + "/reg";
-  auto run = [&](const std::string& sw) {
-    return DaemonProcess::Run(dir, {sw, "--registration-dir", regDir});
-  };
-
-  auto exists = [&](const std::string& name) {
-    struct stat st;
-    return ::stat((regDir + name).c_str(), &st) == 0;
-  };
-  EXPECT_EQ(run("/Regserver"), 0);
-  EXPECT_TRUE(exists("/vektamanager.service"));
-  const auto manifest = json::parse(dir.Read("reg/registration.json"));
-  EXPECT_EQ(manifest["LocalServer32"], "\"" + BuildDir() + "/app/vektamanager\"");
-  EXPECT_EQ(run("--unregserver"), 0);
-  EXPECT_FALSE(exists("/registration.json"));
-  EXPECT_FALSE(exists("/typelib.json"));
-  EXPECT_TRUE(exists(""));
+  EXPECT_EQ(unused.WaitExit(std::chrono::seconds(45)), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(25));
 }
 
 TEST(RunModesTest, HttpsWithTheConfiguredCertificate) {
@@ -175,16 +164,6 @@ TEST(RunModesTest, HttpsWithTheConfiguredCertificate) {
   // Plain HTTP gets no answer from the TLS listener.
   ObjectConnection plain(ServerAddress::At("127.0.0.1", port, false, ""));
   EXPECT_FALSE(plain.Healthy(std::chrono::milliseconds(500)));
-}
-
-TEST(RunModesTest, AnOnDemandStartThatNoClientUsesEndsAfterThirtySeconds) {
-  TempDir dir;
-  DaemonProcess daemon(dir, FreePort(), {"/Embedding"});
-  ObjectConnection http(daemon.Address());
-  EXPECT_TRUE(http.Healthy(std::chrono::milliseconds(500)));
-  const auto started = std::chrono::steady_clock::now();
-  EXPECT_EQ(daemon.WaitExit(std::chrono::seconds(45)), 0);
-  EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(25));
 }
 
 }  // namespace
