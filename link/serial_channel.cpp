@@ -6,14 +6,15 @@
 #include "link/frame_cutter.h"
 #include "link/printer_link.h"
 #include "platform/codepage.h"
+#include "platform/settings_store.h"
 
 namespace vekta {
 
 PrinterLink::PrinterLink(std::int32_t portNumber, LinkHost& host, Clock& clock, LinkTimings timings)
     : m_portNumber(portNumber), m_host(host), m_clock(clock), m_timings(timings) {
   m_saveToLog = m_host.ReadConfigDword("CurrentConfig", "SaveToLog", 0) != 0;
-  const std::uint32_t keep = m_host.ReadConfigDword("CurrentConfig", "KeepLogFiles", 3);
-  m_keepLogFiles = (keep < 1 || keep > 4096) ? 3 : static_cast<std::int32_t>(keep);
+  m_keepLogFiles = static_cast<std::int32_t>(KeepLogFilesDays(
+      m_host.ReadConfigDword("CurrentConfig", "KeepLogFiles", kDefaultKeepLogFiles)));
 
   const std::time_t now = std::chrono::system_clock::to_time_t(m_clock.WallNow());
   std::tm local{};

@@ -436,10 +436,8 @@ bool ReadSaveToLog(const SettingsStore& settings) {
 }
 
 std::uint32_t ReadKeepLogFiles(const SettingsStore& settings) {
-  constexpr std::uint32_t kDefaultDays = 3;
-  constexpr std::uint32_t kMaxDays = 4096;
-  std::uint32_t days = settings.ReadConfigDword("CurrentConfig", "KeepLogFiles", kDefaultDays);
-  return days == 0 || days > kMaxDays ? kDefaultDays : days;
+  return KeepLogFilesDays(
+      settings.ReadConfigDword("CurrentConfig", "KeepLogFiles", kDefaultKeepLogFiles));
 }
 
 }  // namespace vekta

@@ -69,5 +69,10 @@ std::string DefaultLogDirectory(const SettingsStore& settings);
 // KeepLogFiles default 3, and 0 or anything above 4096 reads as 3.
 bool ReadSaveToLog(const SettingsStore& settings);
 std::uint32_t ReadKeepLogFiles(const SettingsStore& settings);
+// The days of KeepLogFiles as stored (kDefaultKeepLogFiles when unset) to the days kept.
+constexpr std::uint32_t kDefaultKeepLogFiles = 3;
+constexpr std::uint32_t KeepLogFilesDays(std::uint32_t stored) {
+  return stored == 0 || stored > 4096 ? kDefaultKeepLogFiles : stored;
+}
 
 }  // namespace vekta
