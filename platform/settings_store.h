@@ -66,13 +66,14 @@ std::string DefaultConfigPath(const std::string& commandLinePath = "");
 std::string DefaultLogDirectory(const SettingsStore& settings);
 
 // The link's reading of the two log settings: SaveToLog on when not 0 (default off);
-// KeepLogFiles default 3, and 0 or anything above 4096 reads as 3.
-bool ReadSaveToLog(const SettingsStore& settings);
-std::uint32_t ReadKeepLogFiles(const SettingsStore& settings);
-// The days of KeepLogFiles as stored (kDefaultKeepLogFiles when unset) to the days kept.
+// KeepLogFiles default 3, and 0 or anything above 4096 reads as 3. KeepLogFilesDays is that
+// rule for a value read elsewhere (the link reads through its host).
 constexpr std::uint32_t kDefaultKeepLogFiles = 3;
 constexpr std::uint32_t KeepLogFilesDays(std::uint32_t stored) {
-  return stored == 0 || stored > 4096 ? kDefaultKeepLogFiles : stored;
+  constexpr std::uint32_t kMaxDays = 4096;
+  return stored == 0 || stored > kMaxDays ? kDefaultKeepLogFiles : stored;
 }
+bool ReadSaveToLog(const SettingsStore& settings);
+std::uint32_t ReadKeepLogFiles(const SettingsStore& settings);
 
 }  // namespace vekta

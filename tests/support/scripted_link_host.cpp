@@ -25,9 +25,16 @@ class ScriptedStatusWindow final : public StatusWindow {
 };
 
 const char* StyleName(MessageBoxStyle style) {
-  return style == MessageBoxStyle::kStopOk          ? "stop"
-         : style == MessageBoxStyle::kExclamationOk ? "excl"
-                                                    : "retry";
+  // A switch, so that a new style without a name is a compiler warning.
+  switch (style) {
+    case MessageBoxStyle::kStopOk:
+      return "stop";
+    case MessageBoxStyle::kExclamationOk:
+      return "excl";
+    case MessageBoxStyle::kStopRetryCancel:
+      return "retry";
+  }
+  return "?";
 }
 
 }  // namespace
