@@ -81,6 +81,7 @@ test('Retry/Cancel at connect: Retry asks again with the connect dialog, Escape 
   assert.equal(await connect.locator('select').inputValue(), 'COM7');
   await connect.locator('.cancel').click();
   assert.equal((await init).hresultName, 'E_FAIL');
+  await connect.waitFor({ state: 'detached' });  // so that Escape below reaches the new box
 
   const again = daemon.call(pos, 'Init', [7, 'Kasa', '7777777777', 0, 'POS']);
   await box.waitFor();
