@@ -6,8 +6,8 @@ namespace vekta {
 
 namespace {
 
+// The page asks for two days at least; the top is the link's own limit.
 constexpr std::int64_t kMinKeepDays = 2;
-constexpr std::int64_t kMaxKeepDays = 4096;
 
 }  // namespace
 
@@ -35,7 +35,7 @@ void AnswerPutSettings(SettingsStore& s, const HttpRequest& req, HttpResponse& r
         return;
       }
     } else if (it.key() == "KeepLogFiles") {
-      days = WholeNumberIn(*it, kMinKeepDays, kMaxKeepDays);
+      days = WholeNumberIn(*it, kMinKeepDays, kMaxKeepLogFiles);
       if (!days) {
         SendError(res, 400, it->is_number_integer() ? DISP_E_OVERFLOW : DISP_E_TYPEMISMATCH,
                   "KeepLogFiles must be a whole number of days from 2 to 4096");

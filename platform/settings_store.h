@@ -69,9 +69,9 @@ std::string DefaultLogDirectory(const SettingsStore& settings);
 // KeepLogFiles default 3, and 0 or anything above 4096 reads as 3. KeepLogFilesDays is that
 // rule for a value read elsewhere (the link reads through its host).
 constexpr std::uint32_t kDefaultKeepLogFiles = 3;
+constexpr std::uint32_t kMaxKeepLogFiles = 4096;
 constexpr std::uint32_t KeepLogFilesDays(std::uint32_t stored) {
-  constexpr std::uint32_t kMaxDays = 4096;
-  return stored == 0 || stored > kMaxDays ? kDefaultKeepLogFiles : stored;
+  return stored == 0 || stored > kMaxKeepLogFiles ? kDefaultKeepLogFiles : stored;
 }
 bool ReadSaveToLog(const SettingsStore& settings);
 std::uint32_t ReadKeepLogFiles(const SettingsStore& settings);
