@@ -5,12 +5,12 @@
 #include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 
 #include "app/command_line.h"
 #include "app/registration.h"
 #include "app/server_config.h"
 #include "platform/settings_store.h"
+#include "tests/support/files.h"
 
 namespace vekta {
 namespace {
@@ -107,11 +107,6 @@ class RegistrationTest : public ::testing::Test {
     m_dir = dir;
   }
   void TearDown() override { fs::remove_all(m_dir); }
-  static std::string Read(const std::string& path) {
-    std::ostringstream text;
-    text << std::ifstream(path).rdbuf();
-    return text.str();
-  }
   std::string m_dir;
 };
 
@@ -124,13 +119,13 @@ TEST_F(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt)
   ASSERT_TRUE(Register(paths, info, error)) << error;
   std::ofstream(m_dir + "/reg/vektamanager.ini") << "[Server]\n";  // not ours
 
-  const auto manifest = nlohmann::json::parse(Read(m_dir + "/reg/registration.json"));
+  const auto manifest = nlohmann::json::parse(ReadWholeFile(m_dir + "/reg/registration.json"));
   EXPECT_EQ(manifest["LocalServer32"], "\"/opt/vekta/bin/vektamanager\"");
   EXPECT_EQ(manifest["listen"], "127.0.0.1:8460");
   EXPECT_EQ(manifest["progids"]["VektaManager.Orbis.1"], manifest["classes"][0]["clsid"]);
   EXPECT_EQ(manifest["progids"]["VektaManager.Application"], manifest["classes"][1]["clsid"]);
   EXPECT_EQ(manifest["AppID"]["id"], manifest["classes"][0]["AppID"]);
-  const std::string unit = Read(m_dir + "/units/vektamanager.service");
+  const std::string unit = ReadWholeFile(m_dir + "/units/vektamanager.service");
   EXPECT_NE(unit.find("ExecStart=/opt/vekta/bin/vektamanager --config \"/etc/v ini\""),
             std::string::npos);
   if (paths.systemScope) {

@@ -14,12 +14,12 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "client/object_connection.h"
+#include "tests/support/files.h"
 
 namespace vekta::testing {
 
@@ -38,12 +38,6 @@ inline int FreePort() {
   ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
   ::close(fd);
   return ntohs(addr.sin_port);
-}
-
-inline std::string ReadFile(const std::string& path) {
-  std::ostringstream text;
-  text << std::ifstream(path).rdbuf();
-  return text.str();
 }
 
 // Polls `done` every 50 ms until it holds or `limit` passes: whether it came to hold.
@@ -70,7 +64,7 @@ class TempDir {
     std::ofstream(m_path + "/" + name) << text;
     return m_path + "/" + name;
   }
-  std::string Read(const std::string& name) const { return ReadFile(m_path + "/" + name); }
+  std::string Read(const std::string& name) const { return ReadWholeFile(m_path + "/" + name); }
 
  private:
   std::string m_path;
@@ -142,7 +136,7 @@ class DaemonProcess {
   void Signal(int sig) {
     if (m_pid > 0) ::kill(m_pid, sig);
   }
-  std::string Stderr() const { return ReadFile(m_stderrPath); }
+  std::string Stderr() const { return ReadWholeFile(m_stderrPath); }
 
  private:
   int m_port;

@@ -5,9 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/string_table.h"
 #include "tests/support/fake_serial_port.h"
+#include "tests/support/files.h"
 #include "tests/support/scripted_link_host.h"
 
 namespace vekta {
@@ -28,12 +27,6 @@ inline std::vector<std::uint8_t> FrameBytes(const std::string& raw) {
   frame.push_back(raw.size() < 250 ? static_cast<std::uint8_t>(raw.size() + 1) : 0);
   frame.push_back(0xFE);
   return frame;
-}
-
-inline std::string ReadWholeFile(const std::string& path) {
-  std::stringstream content;
-  content << std::ifstream(path, std::ios::binary).rdbuf();
-  return content.str();
 }
 
 inline std::vector<std::uint8_t> Join(std::initializer_list<std::vector<std::uint8_t>> parts) {

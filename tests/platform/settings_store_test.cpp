@@ -8,8 +8,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+
+#include "tests/support/files.h"
 
 namespace vekta {
 namespace {
@@ -30,11 +31,7 @@ class SettingsStoreTest : public ::testing::Test {
     std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
     out << content;
   }
-  std::string ReadFile() const {
-    std::stringstream buffer;
-    buffer << std::ifstream(m_path, std::ios::binary).rdbuf();
-    return buffer.str();
-  }
+  std::string ReadFile() const { return ReadWholeFile(m_path); }
 
   std::string m_dir;
   std::string m_path;

@@ -9,6 +9,7 @@
 
 #include "sim/sim_text.h"
 #include "sim/tax_math.h"
+#include "tests/support/files.h"
 
 namespace vekta {
 namespace {
@@ -516,7 +517,7 @@ TEST(SimDocuments, TextBufferDocumentsAndTheControlTape) {
   c.Send(Comp(3750, 0, 5000));
   c.Status("NREP");
 
-  const std::string tape{std::istreambuf_iterator<char>(std::ifstream(tapePath).rdbuf()), {}};
+  const std::string tape = ReadWholeFile(tapePath);
   for (const char* printed :
        {"СЛУЖБОВИЙ ДОКУМЕНТ", "Дякуємо", "ФІСКАЛЬНИЙ ЧЕК", "Яблука", "1.250 x 30.00",
         "45.00" /* 37.50 + 7.50 on-sale */, "РЕШТА", "Гарного дня", "КАСИР Марина", "Z-ЗВІТ № 1"}) {
