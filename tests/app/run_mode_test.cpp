@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -99,33 +98,24 @@ TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
   std::remove(ini.c_str());
 }
 
-class RegistrationTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    char dir[] = "/tmp/vekta-reg-XXXXXX";
-    ASSERT_NE(::mkdtemp(dir), nullptr);
-    m_dir = dir;
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-  std::string m_dir;
-};
-
-TEST_F(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
-  const RegistrationPaths paths = DefaultRegistrationPaths(m_dir + "/reg", m_dir + "/units");
+TEST(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
+  const TempDir temp;
+  const std::string dir = temp.Path();
+  const RegistrationPaths paths = DefaultRegistrationPaths(dir + "/reg", dir + "/units");
   const RegistrationInfo info{
       "/opt/vekta/bin/vektamanager", "127.0.0.1:8460", {"--config", "/etc/v ini"}};
   std::string error;
   ASSERT_TRUE(Register(paths, info, error)) << error;
   ASSERT_TRUE(Register(paths, info, error)) << error;
-  std::ofstream(m_dir + "/reg/vektamanager.ini") << "[Server]\n";  // not ours
+  std::ofstream(dir + "/reg/vektamanager.ini") << "[Server]\n";  // not ours
 
-  const auto manifest = nlohmann::json::parse(ReadWholeFile(m_dir + "/reg/registration.json"));
+  const auto manifest = nlohmann::json::parse(ReadWholeFile(dir + "/reg/registration.json"));
   EXPECT_EQ(manifest["LocalServer32"], "\"/opt/vekta/bin/vektamanager\"");
   EXPECT_EQ(manifest["listen"], "127.0.0.1:8460");
   EXPECT_EQ(manifest["progids"]["VektaManager.Orbis.1"], manifest["classes"][0]["clsid"]);
   EXPECT_EQ(manifest["progids"]["VektaManager.Application"], manifest["classes"][1]["clsid"]);
   EXPECT_EQ(manifest["AppID"]["id"], manifest["classes"][0]["AppID"]);
-  const std::string unit = ReadWholeFile(m_dir + "/units/vektamanager.service");
+  const std::string unit = ReadWholeFile(dir + "/units/vektamanager.service");
   EXPECT_NE(unit.find("ExecStart=/opt/vekta/bin/vektamanager --config \"/etc/v ini\""),
             std::string::npos);
   if (paths.systemScope) {
@@ -135,19 +125,19 @@ TEST_F(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt)
   EXPECT_EQ(unit.find("@"), std::string::npos);
 
   ASSERT_TRUE(Unregister(paths, error)) << error;
-  EXPECT_FALSE(fs::exists(m_dir + "/units/vektamanager.service"));
-  EXPECT_TRUE(fs::exists(m_dir + "/reg/vektamanager.ini"));
-  EXPECT_TRUE(fs::exists(m_dir + "/units")) << "the folder of the units is not ours to remove";
+  EXPECT_FALSE(fs::exists(dir + "/units/vektamanager.service"));
+  EXPECT_TRUE(fs::exists(dir + "/reg/vektamanager.ini"));
+  EXPECT_TRUE(fs::exists(dir + "/units")) << "the folder of the units is not ours to remove";
   // Unregistering what is not there is no failure.
   EXPECT_TRUE(Unregister(paths, error)) << error;
 
   // A damaged manifest cannot make Unregister delete other files.
-  std::ofstream(m_dir + "/reg/precious.txt") << "keep";
-  std::ofstream(m_dir + "/reg/registration.json")
-      << R"({"files":[")" << m_dir << R"(/reg/precious.txt","/etc/passwd"]})";
+  std::ofstream(dir + "/reg/precious.txt") << "keep";
+  std::ofstream(dir + "/reg/registration.json")
+      << R"({"files":[")" << dir << R"(/reg/precious.txt","/etc/passwd"]})";
   Unregister(paths, error);
-  EXPECT_TRUE(fs::exists(m_dir + "/reg/precious.txt"));
-  EXPECT_FALSE(fs::exists(m_dir + "/reg/registration.json"));
+  EXPECT_TRUE(fs::exists(dir + "/reg/precious.txt"));
+  EXPECT_FALSE(fs::exists(dir + "/reg/registration.json"));
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 // countdown) is checked on the real daemon in tests/web/prompts.test.js.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <cstdlib>
 #include <future>
 
 #include "app/web_host.h"
@@ -13,6 +11,7 @@
 #include "platform/clock.h"
 #include "platform/codepage.h"
 #include "platform/settings_store.h"
+#include "tests/support/files.h"
 
 namespace vekta {
 namespace {
@@ -51,17 +50,10 @@ class Page {
 class WebHostPromptTest : public ::testing::Test {
  protected:
   WebHostPromptTest()
-      : m_dir(MakeDir()),
-        m_settings(m_dir + "/vektamanager.ini"),
+      : m_settings(m_dir.Path() + "/vektamanager.ini"),
         m_host(m_settings, "", m_events, m_clock),
         m_link(3, m_host, m_clock) {
     m_host.SetPromptTimeout(120s);
-  }
-  ~WebHostPromptTest() override { std::system(("rm -rf " + m_dir).c_str()); }
-
-  static std::string MakeDir() {
-    char dir[] = "/tmp/vekta-prompt-XXXXXX";
-    return ::mkdtemp(dir) ? dir : "/tmp";
   }
   void Advance(Clock::Duration d) {
     m_clock.Advance(d);
@@ -79,7 +71,7 @@ class WebHostPromptTest : public ::testing::Test {
                       [this, style] { return m_host.ShowMessageBox("Помилка", style); });
   }
 
-  std::string m_dir;
+  TempDir m_dir;
   FakeClock m_clock;
   EventHub m_events;
   SettingsStore m_settings;

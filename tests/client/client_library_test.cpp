@@ -10,6 +10,7 @@
 #include "client/remote_orbis.h"
 #include "client/remote_orbis_factory.h"
 #include "client/server_launcher.h"
+#include "tests/support/files.h"
 
 namespace vekta {
 namespace {
@@ -155,9 +156,9 @@ TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
 }
 
 TEST(ServerLauncherTest, ManifestIsReadOnlyWhenItNamesAnAbsoluteExecutable) {
-  char dir[] = "/tmp/vekta-launch-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  const std::string path = std::string(dir) + "/registration.json";
+  const TempDir temp;
+  const std::string dir = temp.Path();
+  const std::string path = dir + "/registration.json";
   std::ofstream(path) << R"({"LocalServer32":"\"/opt/v/vektamanager\"",)"
                       << R"("serverArguments":["--listen","127.0.0.1:9"],"listen":"127.0.0.1:9"})";
   ServerManifest manifest;
@@ -172,8 +173,6 @@ TEST(ServerLauncherTest, ManifestIsReadOnlyWhenItNamesAnAbsoluteExecutable) {
   ServerLauncher launcher({dir});
   std::string error;
   EXPECT_FALSE(launcher.EnsureServer(ServerAddress::At("192.0.2.1", 9, false, ""), error));
-  std::remove(path.c_str());
-  ::rmdir(dir);
 }
 
 }  // namespace

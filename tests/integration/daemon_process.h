@@ -50,26 +50,6 @@ bool WaitUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds
   return true;
 }
 
-class TempDir {
- public:
-  TempDir() {
-    char dir[] = "/tmp/vekta-it-XXXXXX";
-    if (::mkdtemp(dir)) m_path = dir;
-  }
-  ~TempDir() {
-    if (!m_path.empty()) std::system(("rm -rf '" + m_path + "'").c_str());
-  }
-  const std::string& Path() const { return m_path; }
-  std::string Write(const std::string& name, const std::string& text) const {
-    std::ofstream(m_path + "/" + name) << text;
-    return m_path + "/" + name;
-  }
-  std::string Read(const std::string& name) const { return ReadWholeFile(m_path + "/" + name); }
-
- private:
-  std::string m_path;
-};
-
 class DaemonProcess {
  public:
   // Starts vektamanager with `args` (and --config, --registration-dir in `dir` unless given);

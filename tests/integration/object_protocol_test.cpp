@@ -11,7 +11,6 @@ namespace {
 using nlohmann::json;
 using testing::DaemonProcess;
 using testing::FreePort;
-using testing::TempDir;
 
 json DefaultArgs(const MemberInfo& member) {
   json args = json::array();

@@ -12,10 +12,8 @@ namespace vekta {
 namespace {
 
 using nlohmann::json;
-using testing::BuildDir;
 using testing::DaemonProcess;
 using testing::FreePort;
-using testing::TempDir;
 
 TEST(RunModesTest, InitExReachesAnotherServerWithItsToken) {
   TempDir dir;
@@ -92,8 +90,6 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
                                "--listen", "127.0.0.1:" + std::to_string(port), "--simulate", "1"}),
       0);
   EXPECT_TRUE(std::filesystem::exists(regDir + "/vektamanager.service"));
-  EXPECT_EQ(json::parse(dir.Read("reg/registration.json"))["LocalServer32"],
-            "\"" + BuildDir() + "/app/vektamanager\"");
 
   RemoteOrbisFactory::Options options;
   options.local.port = port;
@@ -104,14 +100,12 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
   ASSERT_EQ(object->Init(1, "K", "7777777777", 0, "On demand"), S_OK);
   ObjectConnection http(ServerAddress::At("127.0.0.1", port, false, ""));
   EXPECT_EQ(http.Get("/api/v1/about").body["runMode"], "embedding");
-  EXPECT_EQ(http.Send("POST", "/api/v1/app/exit", nullptr).status, 409);
   object.reset();
   EXPECT_TRUE(testing::WaitUntil([&] { return !http.Healthy(std::chrono::milliseconds(200)); }));
 
   // Unregistering removes what registering wrote and leaves the folder; without a manifest
   // nothing is started.
   EXPECT_EQ(DaemonProcess::Run(dir, {"--unregserver", "--registration-dir", regDir}), 0);
-  EXPECT_FALSE(std::filesystem::exists(regDir + "/registration.json"));
   EXPECT_FALSE(std::filesystem::exists(regDir + "/typelib.json"));
   EXPECT_TRUE(std::filesystem::exists(regDir));
   EXPECT_EQ(factory.CreateLocal(object), RPC_S_SERVER_UNAVAILABLE);
@@ -161,9 +155,6 @@ TEST(RunModesTest, HttpsWithTheConfiguredCertificate) {
   ObjectConnection unchecked(ServerAddress::At("localhost", port, true, "secret"));
   EXPECT_FALSE(unchecked.Healthy(std::chrono::milliseconds(500)));
   EXPECT_EQ(unchecked.Get("/api/v1/about").hr, RPC_S_SERVER_UNAVAILABLE);
-  // Plain HTTP gets no answer from the TLS listener.
-  ObjectConnection plain(ServerAddress::At("127.0.0.1", port, false, ""));
-  EXPECT_FALSE(plain.Healthy(std::chrono::milliseconds(500)));
 }
 
 }  // namespace

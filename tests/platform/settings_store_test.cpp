@@ -1,7 +1,6 @@
 #include "platform/settings_store.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,22 +18,15 @@ namespace fs = std::filesystem;
 
 class SettingsStoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vekta-settings-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    m_dir = pattern;
-    m_path = m_dir + "/vektamanager.ini";
-  }
-  void TearDown() override { fs::remove_all(m_dir); }
-
   void WriteFile(const std::string& content) {
     std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
     out << content;
   }
   std::string ReadFile() const { return ReadWholeFile(m_path); }
 
-  std::string m_dir;
-  std::string m_path;
+  TempDir m_temp;
+  const std::string m_dir = m_temp.Path();
+  const std::string m_path = m_dir + "/vektamanager.ini";
 };
 
 TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaultsAndLogSettingsKeepTheirRanges) {
@@ -235,12 +227,10 @@ TEST(SettingsPathsTest, ConfigAndLogLocations) {
   EXPECT_EQ(DefaultLogDirectory(none),
             root ? "/var/log/vektamanager" : "/home/cashier/.local/state/vektamanager/log");
 
-  char pattern[] = "/tmp/vekta-logdir-XXXXXX";
-  ASSERT_NE(::mkdtemp(pattern), nullptr);
-  SettingsStore configured(std::string(pattern) + "/v.ini");
+  const TempDir temp;
+  SettingsStore configured(temp.Path() + "/v.ini");
   ASSERT_TRUE(configured.WriteString("Server", "LogDir", "/srv/logs"));
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
-  fs::remove_all(pattern);
 }
 
 }  // namespace
