@@ -7,7 +7,6 @@
 #include <array>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <utility>
@@ -61,32 +60,6 @@ inline std::string CnalReply(const PrinterSetup& setup) {
   return reply;
 }
 
-// Real time, with a record of the fixed device delays the link slept.
-class SleepRecordingClock final : public Clock {
- public:
-  TimePoint Now() const override { return m_real.Now(); }
-  WallTime WallNow() const override { return m_real.WallNow(); }
-  void SleepFor(Duration duration) override {
-    {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_slept.push_back(duration);
-    }
-    m_real.SleepFor(duration);
-  }
-  bool WaitFor(const Event& event, Duration timeout) override {
-    return m_real.WaitFor(event, timeout);
-  }
-  std::vector<Duration> TakeSlept() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return std::exchange(m_slept, {});
-  }
-
- private:
-  RealClock m_real;
-  std::mutex m_mutex;
-  std::vector<Duration> m_slept;
-};
-
 // Short delays, with the two receipt delays of the oldest printers told apart from the rest.
 inline LinkTimings FixtureTimings() {
   LinkTimings timings = LinkTimings::Short();
@@ -95,14 +68,13 @@ inline LinkTimings FixtureTimings() {
   return timings;
 }
 
-// On real time that records the device delays (FiscalFixture), or on a fake clock.
-template <class ClockType>
-class BasicFiscalFixture : public ::testing::Test {
+// On a fake clock, which also records the fixed device delays the link slept.
+class FiscalFixture : public ::testing::Test {
  protected:
   using Handler = std::function<Commands(const std::string& commandUtf8)>;
 
-  BasicFiscalFixture() : m_line(std::make_shared<FakeLine>()), m_host(m_line) {}
-  ~BasicFiscalFixture() override { m_link.reset(); }
+  FiscalFixture() : m_line(std::make_shared<FakeLine>()), m_host(m_line) {}
+  ~FiscalFixture() override { m_link.reset(); }
 
   // Connects and logs in (dropping any earlier link); afterwards every command is answered by
   // the handler (default "READY"), and the sent list and host calls start empty.
@@ -161,22 +133,25 @@ class BasicFiscalFixture : public ::testing::Test {
   std::string LastErrorUtf8() const { return Cp1251ToUtf8(m_link->LastErrorText()); }
 
   void Reset() {
-    if constexpr (requires { m_clock.TakeSlept(); }) m_clock.TakeSlept();
+    m_sleptMark = m_clock.Slept();
     m_line->ClearSent();
     m_host.ClearCalls();
   }
 
   PrinterLink& Link() { return *m_link; }
+  // The time the link slept since Reset or the last call.
+  Clock::Duration TakeSlept() {
+    return m_clock.Slept() - std::exchange(m_sleptMark, m_clock.Slept());
+  }
 
   std::shared_ptr<FakeLine> m_line;
   ScriptedLinkHost m_host;
-  ClockType m_clock;
+  FakeClock m_clock;
+  Clock::Duration m_sleptMark{0};
   std::unique_ptr<PrinterLink> m_link;
   PrinterSetup m_setup;
   bool m_connected = false;
   Handler m_handler = [](const std::string&) { return Commands{"READY"}; };
 };
-
-using FiscalFixture = BasicFiscalFixture<SleepRecordingClock>;
 
 }  // namespace vekta::testing_fiscal

@@ -27,7 +27,6 @@ std::string Groups(int index, const std::string& field) {
 }
 
 using ReceiptTest = FiscalFixture;
-using Slept = std::vector<Clock::Duration>;
 
 TEST_F(ReceiptTest, LineAndOpenCommandsAreBuiltFieldByFieldAndCutToTheModel) {
   Connect();
@@ -76,13 +75,13 @@ TEST_F(ReceiptTest, LineAndOpenCommandsAreBuiltFieldByFieldAndCutToTheModel) {
   EXPECT_EQ(Link().FiscalLine(W("Молоко пастеризоване"), 1, 100, 0, 0, 0, 5), 100);
   EXPECT_EQ(SentText(), "PREPВi|FISCМолоко пасте0000001000000001000000110" + Zeros(52));
   // The oldest printers need their pause after "PREP" and before "CANC"; the newer ones none.
-  EXPECT_EQ(m_clock.TakeSlept(), Slept{FixtureTimings().afterPrepGen0});
+  EXPECT_EQ(TakeSlept(), FixtureTimings().afterPrepGen0);
   EXPECT_EQ(Link().AbortCheck(), 1);
-  EXPECT_EQ(m_clock.TakeSlept(), Slept{FixtureTimings().beforeCancGen0});
+  EXPECT_EQ(TakeSlept(), FixtureTimings().beforeCancGen0);
   Connect();
   ASSERT_EQ(Link().OpenCheck(W("Відділ 1")), 1);
   EXPECT_EQ(Link().AbortCheck(), 1);
-  EXPECT_TRUE(m_clock.TakeSlept().empty());
+  EXPECT_EQ(TakeSlept(), Clock::Duration(0));
 
   // Generation 1 variant 2: 15 characters of department, a long name cut to 24.
   Connect(kVariant2);
@@ -128,41 +127,32 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegersAndThePrinterFigureCorrectsOnlyTheLin
   EXPECT_EQ(Link().Sums().Total() - before.Total(), 1000);
   EXPECT_EQ(Link().Sums().includedTaxes, before.includedTaxes);
 
-  // The printer's figure after "FISC" corrects only the taxes the line carries, on a new
-  // receipt. Within 3 kopecks: the printer's figure replaces the computed on-sale tax.
+  // The printer's figure after "FISC" (0: none sent) corrects only the taxes the line carries,
+  // on a new receipt. One tax, 10.00 in group А (on-sale 20 %: 200): within 3 kopecks the
+  // figure replaces the computed tax; further away the tax stays; 0.10 in Б (included) has no
+  // on-sale tax to correct; the line answers its price plus the figure, whatever it adds.
+  // With both an on-sale and a sale-included tax the line returns what it adds to the total:
+  // 10.00 in А and З (sale-included 10 %: 100); 0.40 in З and А (on-sale 8, sale-included 4),
+  // where 5 is within 3 of both and stands for the nearer.
   ASSERT_EQ(Link().OpenCheck("1"), 1);
-  Answer("FISC", {"FISC000000201", "READY"});
-  EXPECT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1201);
-  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 201);
-  // Further away: the computed tax stays, the line amount takes the printer's figure.
-  Answer("FISC", {"FISC000000500", "READY"});
-  EXPECT_EQ(Link().FiscalLine("B", 1, 1000, 0, 1, 0, 0), 1500);
-  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 201 + 200);
-  // A line with only an included tax has no on-sale tax to correct, whatever the figure.
-  Answer("FISC", {"FISC000000002", "READY"});
-  EXPECT_EQ(Link().FiscalLine("C", 1, 10, 0, 2, 0, 0), 12);
-  EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 401);
-  EXPECT_EQ(Link().Sums().saleIncludedTaxes, 0);
-
-  // With both an on-sale and a sale-included tax the line returns what it adds to the total.
-  // 10.00 in group А (on-sale 20 %: 200) and З (sale-included 10 %: 100), with the printer's
-  // figure after "FISC" (0: none sent); 0.40 in З and А (on-sale 8, sale-included 4), where 5
-  // is within 3 of both and stands for the nearer.
   struct Case {
     int figure;
     std::int32_t price;
     int tax1, tax2;
-    std::int32_t amount, onSale, saleIncluded;
+    std::int32_t amount, added, onSale, saleIncluded;
   };
-  for (const Case& c : {Case{0, 1000, 1, 8, 1100, 200, 100}, Case{200, 1000, 1, 8, 1100, 200, 100},
-                        Case{202, 1000, 1, 8, 1102, 202, 100}, Case{98, 1000, 1, 8, 1102, 200, 98},
-                        Case{500, 1000, 1, 8, 1100, 200, 100}, Case{5, 40, 8, 1, 43, 8, 5}}) {
-    SCOPED_TRACE(c.figure);
+  for (const Case& c :
+       {Case{201, 1000, 1, 0, 1201, 1201, 201, 0}, Case{500, 1000, 1, 0, 1500, 1200, 200, 0},
+        Case{2, 10, 2, 0, 12, 10, 0, 0}, Case{0, 1000, 1, 8, 1100, 1100, 200, 100},
+        Case{200, 1000, 1, 8, 1100, 1100, 200, 100}, Case{202, 1000, 1, 8, 1102, 1102, 202, 100},
+        Case{98, 1000, 1, 8, 1102, 1102, 200, 98}, Case{500, 1000, 1, 8, 1100, 1100, 200, 100},
+        Case{5, 40, 8, 1, 43, 43, 8, 5}}) {
+    SCOPED_TRACE(::testing::Message() << c.figure << " in " << c.tax1 << " and " << c.tax2);
     Answer("FISC", {FigureReply(c.figure), "READY"});
     const ReceiptSums before = Link().Sums();
     EXPECT_EQ(Link().FiscalLine("D", 1, c.price, 0, c.tax1, c.tax2, 0), c.amount);
     const ReceiptSums after = Link().Sums();
-    EXPECT_EQ(after.Total() - before.Total(), c.amount);
+    EXPECT_EQ(after.Total() - before.Total(), c.added);
     EXPECT_EQ(after.onSaleTaxes - before.onSaleTaxes, c.onSale);
     EXPECT_EQ(after.saleIncludedTaxes - before.saleIncludedTaxes, c.saleIncluded);
   }
@@ -185,9 +175,6 @@ TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {
   EXPECT_EQ(Link().GetCheckOnSaleTaxes(), 51);
   EXPECT_EQ(SentText(), "COMP0000001010" + Zeros(20) + "000000004000000000200000001001");
   EXPECT_EQ(Link().CheckResultText(), "125;1061;51;0;0;0;0;0;0");
-  EXPECT_NE(Link().CheckResultXml().find("<check_info check_number=\"125\" total=\"1061\" "
-                                         "onsale_taxes=\"51\" included_taxes=\"0\""),
-            std::string::npos);
   // The totals stay readable after the close, until the next receipt opens.
   EXPECT_EQ(Link().GetCheckSum(), 1010);
   ASSERT_EQ(Link().OpenCheck("1"), 1);
@@ -210,11 +197,6 @@ TEST_F(ReceiptTest, ReturnReceiptsKeepTheirDirectionUntilClosed) {
   EXPECT_EQ(Link().GetCheckSum(), 0);
   EXPECT_EQ(Link().GetCheckReturnSum(), 1000);
   EXPECT_EQ(Link().GetCheckReturnOnSaleTaxes(), 200);
-  // The total is negative; the cash goes out as its magnitude.
-  Reset();
-  EXPECT_EQ(Link().CloseCheck(), -1200);
-  EXPECT_EQ(SentText(), "COMP00000000000000001000" + Zeros(30) + "0000001200");
-  EXPECT_FALSE(Link().IsReturnCheck());
 
   // A return receipt that stays open on the printer stays a return: its lines never go out as
   // sales into it (a refused abort, a refused close, an abort the lost device never got).

@@ -63,9 +63,7 @@ TEST_F(LinkSimTest, PortIsHeldByOneLinkAndAnUnpluggedPrinterIsReconnectedWithThe
   Start(options);
   ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
   PrinterLink second(1, m_host, m_clock, LinkTimings::Short());
-  m_host.ClearCalls();
   EXPECT_EQ(second.Connect("COM1", "KASIR", kPassword), 0);
-  EXPECT_EQ(m_host.Calls(), std::vector<std::string>{"box:retry:" + LoadStringUtf8(3012) + "COM1"});
   // The operator's log says why, with the device.
   EXPECT_EQ(m_host.PortProblems(), std::vector<std::string>{"COM1 (" + options.linkPath +
                                                             "): another program holds the device"});
@@ -131,25 +129,6 @@ TEST_F(LinkSimTest, APowerCycledPrinterIsLoggedInAgainAndItsLostReceiptIsNotPrin
   EXPECT_GE(m_link->CloseCheck(), 0);
   EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
   EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 2000);
-}
-
-TEST_F(LinkSimTest, AReceiptThatPrintsPastTheCloseWaitIsSettledByTheRetryAndPrintedOnce) {
-  SimOptions options;
-  options.printLineMs = 450;  // the close prints long enough to outlast its 3 s wait
-  Start(options);
-  m_link->SetShowErrorMessages(false);
-  ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
-  const SimRegisters before = m_sim->Model().Registers();
-  ASSERT_EQ(m_link->OpenCheck("1"), 1);
-  ASSERT_EQ(m_link->FiscalLine("Bread", 1, 1000, 0, 1, 0, 0), 1000);
-  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
-  ASSERT_TRUE(m_link->IsCloseInDoubt());
-
-  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
-  EXPECT_FALSE(m_link->IsCloseInDoubt());
-  EXPECT_FALSE(m_link->CheckResultText().empty());
-  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
-  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 1000);
 }
 
 // The printer books the receipt, then is switched off (or unplugged) while it prints it: no

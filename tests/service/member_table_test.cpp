@@ -34,9 +34,6 @@ TEST(MemberTable, InterfacesHaveEveryMemberOnceInDispidOrderWithPlainHelp) {
 TEST(MemberTable, TheWrapperForwardsOnlyToMembersThatTakeItsArguments) {
   const InterfaceInfo& orbis = OrbisInterface();
   const InterfaceInfo& wrapper = VektaManagerInterface();
-  EXPECT_EQ(orbis.FindByName("getcheckSum"), nullptr);  // names are case-sensitive
-  EXPECT_EQ(orbis.FindByDispid(0x44), nullptr);
-
   // A forwarded method takes as many [in] arguments as its target (InitEx keeps the host
   // name for itself); the wrapper has no [out] parameters, its values are function results.
   for (const MemberInfo& member : wrapper.members) {
@@ -51,14 +48,8 @@ TEST(MemberTable, TheWrapperForwardsOnlyToMembersThatTakeItsArguments) {
   }
 }
 
-// Leaves its out value unset, as members do where their result rules say so.
-class SilentOrbis : public RecordingOrbis {
- public:
-  HRESULT GetCheckSum(Out<std::int32_t>) override { return S_OK; }
-};
-
 // Each entry's binding calls that very member, and whatever it sets as its out value comes back,
-// the lowest long and an empty text included; a member that sets none gives none.
+// the lowest long and an empty text included.
 TEST(MemberTable, EveryOrbisMemberIsBoundToItselfAndItsOutValueComesBackAsSet) {
   RecordingOrbis orbis;
   orbis.number = std::numeric_limits<std::int32_t>::min();
@@ -72,15 +63,9 @@ TEST(MemberTable, EveryOrbisMemberIsBoundToItselfAndItsOutValueComesBackAsSet) {
     const Value expected = out->type == VarType::kLong ? Value(orbis.number) : Value(orbis.text);
     EXPECT_EQ(result.outs.at(out->name), expected) << member.name;
   }
-  SilentOrbis silent;
-  EXPECT_TRUE(InvokeOrbis(silent, *OrbisInterface().FindByName("GetCheckSum"), {}).outs.empty());
 }
 
-TEST(Hresult, HexAndNames) {
-  EXPECT_EQ(HresultHex(S_OK), "0x00000000");
-  EXPECT_EQ(HresultHex(CONTEXT_E_SYNCH_TIMEOUT), "0x8004E006");
-  EXPECT_EQ(HresultName(E_FAIL), "E_FAIL");
-  EXPECT_EQ(HresultName(RPC_S_SERVER_UNAVAILABLE), "RPC_S_SERVER_UNAVAILABLE");
+TEST(Hresult, UnknownCodesHaveNoName) {
   EXPECT_EQ(HresultName(static_cast<HRESULT>(0x80001234u)), "");
 }
 
