@@ -40,8 +40,12 @@ void SimFrameParser::Feed(const char* data, std::size_t size, std::vector<SimInp
 }
 
 unsigned char SimLengthByte(std::size_t textSize) {
-  // the length byte cannot count past 255: longer texts carry 0, which hosts do not check
-  return textSize + 1 <= 0xFF ? static_cast<unsigned char>(textSize + 1) : 0;
+  // The length byte cannot count past 255, and must not read as a frame's start or end byte
+  // (texts of 252 and 253 bytes): those carry 0, which hosts do not check.
+  const std::size_t length = textSize + 1;
+  return length <= 0xFF && length != SimFrameParser::kStart && length != SimFrameParser::kEnd
+             ? static_cast<unsigned char>(length)
+             : 0;
 }
 
 std::string SimFrame(const std::string& text) {

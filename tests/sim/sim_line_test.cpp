@@ -50,17 +50,18 @@ TEST(SimFrameParser, CutsFramesFromNoiseAndChecksTheLengthByteInBytes) {
   EXPECT_EQ(Feed(parser, std::string("\xFDPREP\x80\x81\x09\xFE")), "!;");
   EXPECT_EQ(SimLengthByte(250), 251);
   EXPECT_EQ(SimLengthByte(264 + 4), 0);
-  // noise longer than any frame is dropped and the parser finds the next frame
-  EXPECT_EQ(Feed(parser, "\xFD" + std::string(SimFrameParser::kMaxFrame + 10, 'x')), "");
-  EXPECT_EQ(Feed(parser, SimFrame("KASS")), "KASS;");
+  // a length byte never reads as a start or end byte: texts of every length come through whole
+  for (const std::size_t size : {251u, 252u, 253u, 254u}) {
+    const std::string text = "TEXT" + std::string(size - 4, 'a');
+    EXPECT_EQ(Feed(parser, SimFrame(text)), text + ";") << size;
+  }
+  // noise longer than any frame is dropped: an end byte after it ends no frame
+  EXPECT_EQ(Feed(parser, "\xFD" + std::string(SimFrameParser::kMaxFrame + 10, 'x') + "\xFE"), "");
 }
 
 TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
   SimHarness sim;
   test::TestWire wire(sim.DevicePath());
-  wire.SendRaw("\x55");
-  EXPECT_EQ(wire.Receive(), Messages{"READY"});
-
   // garbage around a frame is ignored; a bad length byte is refused as a damaged frame
   wire.SendRaw("\x01\x02zz");
   wire.SendRaw("\xFDKASS\x09\xFE");
@@ -70,11 +71,6 @@ TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
   sim.Printer().SetSplitFrames(true);
   wire.SendRaw("\x55");
   EXPECT_EQ(wire.Receive(std::chrono::milliseconds(400)), Messages{"READY"});
-  sim.Printer().SetSplitFrames(false);
-
-  sim.Printer().SendGarbage("\x01\x02\x03");
-  sim.Printer().SendUnsolicited("HARDPAPER");
-  EXPECT_EQ(wire.Receive(), Messages{"HARDPAPER"});
 }
 
 TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
@@ -119,7 +115,8 @@ TEST(SimControl, EveryControlCommandParsesItsArgumentsAndActs) {
   SimPrinter& printer = sim.Printer();
   bool quit = false;
   EXPECT_EQ(RunSimControl(printer, "", &quit), "ok");
-  for (const char* bad : {"garbage 41 4g", "garbage 41 fe 100", "split maybe", "clock soon"}) {
+  for (const char* bad :
+       {"garbage 41 4g", "garbage 41 fe 100", "split maybe", "clock soon", "key Q", "no such"}) {
     EXPECT_EQ(RunSimControl(printer, bad).rfind("error", 0), 0u) << bad;
   }
   for (const char* good : {"garbage 41 fe", "clock 90000", "silence on", "silence off", "power off",
@@ -136,6 +133,7 @@ TEST(SimControl, EveryControlCommandParsesItsArgumentsAndActs) {
   test::TestWire wire(sim.DevicePath());
   EXPECT_EQ(wire.Command("UPASKasir     7777777777"), (Messages{"HARDSENSOR", "READY"}));
   EXPECT_EQ(wire.Command("FEED1"), Messages{"HARDPAPER"});
+  EXPECT_EQ(RunSimControl(printer, "paper in"), "ok");
 
   // replug gives a new device (the kernel may hand out the same number again)
   const std::string after = RunSimControl(printer, "replug");
@@ -144,7 +142,7 @@ TEST(SimControl, EveryControlCommandParsesItsArgumentsAndActs) {
   wire.Receive();
   EXPECT_TRUE(wire.Lost());
   test::TestWire again(after);
-  EXPECT_EQ(again.Command("FEED1"), Messages{"HARDPAPER"});
+  EXPECT_EQ(again.Command("FEED1"), Messages{"READY"});
 
   EXPECT_EQ(RunSimControl(printer, "quit", &quit), "ok");
   EXPECT_TRUE(quit);
@@ -158,10 +156,6 @@ TEST(SimProcessTest, BinaryTakesItsOptionsAndControlLinesOverThePty) {
   ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
   EXPECT_EQ(std::string(target), sim.DevicePath());
   test::TestWire wire(link);
-  wire.SendRaw("\x55");
-  EXPECT_EQ(wire.Receive(), Messages{"READY"});
-
-  EXPECT_EQ(wire.Command("UPASCashier   7777777777"), Messages{"SOFTUPAS"});
   EXPECT_EQ(wire.Command("UPASCashier   0000012345"), Messages{"READY"});
   auto replies = wire.Command("CONf");
   ASSERT_EQ(replies.size(), 2u);
@@ -169,25 +163,15 @@ TEST(SimProcessTest, BinaryTakesItsOptionsAndControlLinesOverThePty) {
   EXPECT_EQ(replies[0].substr(4, 3), "441");
   EXPECT_EQ(replies[0][74], '2');
 
-  EXPECT_EQ(wire.Command("PREP1"), Messages{"SOFTSLWORK"});
-  EXPECT_TRUE(sim.SendControl("key R"));
-  EXPECT_TRUE(sim.SendControl("paper out"));
-  EXPECT_EQ(wire.Command("PREP1"), Messages{"HARDPAPER"});
-  EXPECT_TRUE(sim.SendControl("paper in"));
-  EXPECT_EQ(wire.Command("PREP1"), Messages{"READY"});
   EXPECT_TRUE(sim.SendControl("registers"));
   EXPECT_NE(sim.LastReply().find("checks=0"), std::string::npos);
 
   // a status word for the next command, then an unsolicited one
   EXPECT_TRUE(sim.SendControl("status SOFTNREP"));
   EXPECT_EQ(wire.Command("KASS"), Messages{"SOFTNREP"});
-  EXPECT_EQ(wire.Command("KASS"), Messages{"READY"});
   EXPECT_TRUE(sim.SendControl("unsolicited SOFTNREP"));
   EXPECT_EQ(wire.Receive(), Messages{"SOFTNREP"});
 
-  EXPECT_FALSE(sim.SendControl("no such thing"));
-  EXPECT_EQ(sim.LastReply().rfind("error", 0), 0u);
-  EXPECT_FALSE(sim.SendControl("key Q"));
   EXPECT_TRUE(sim.SendControl("unplug"));
   wire.Receive();
   EXPECT_TRUE(wire.Lost());
