@@ -1,7 +1,5 @@
 #include "link/frame_cutter.h"
 
-#include <random>
-
 #include "tests/link/link_fixture.h"
 
 namespace vekta {
@@ -59,34 +57,6 @@ TEST(FrameCutterTest, FullBufferWithoutEndByteIsDroppedAndTheCutterResynchronise
   const std::string text(FrameCutter::kBufferSize - 3, 'L');
   longest.Add(FrameBytes(text));
   EXPECT_TRUE(longest.messages == std::vector<std::string>{text});
-}
-
-// Garbage and stray end bytes between frames, frames split anywhere or several in one read.
-TEST(FrameCutterTest, HowTheStreamIsSplitIntoReadsDoesNotMatter) {
-  std::mt19937 random(7);
-  std::vector<std::uint8_t> stream;
-  std::vector<std::string> sent;
-  for (int i = 0; i < 2000; ++i) {
-    if (random() % 4 == 0) {
-      for (std::uint32_t n = random() % 20; n > 0; --n) stream.push_back('a' + random() % 26);
-      stream.push_back(0xFE);
-    }
-    std::string text;
-    for (std::uint32_t n = 1 + random() % 240; n > 0; --n)
-      text += static_cast<char>(random() % 0xFD);
-    sent.push_back(text);
-    const auto frame = FrameBytes(text);
-    stream.insert(stream.end(), frame.begin(), frame.end());
-  }
-  Collector collector;
-  for (std::size_t at = 0; at < stream.size();) {
-    const std::size_t n = std::min<std::size_t>(1 + random() % 300, stream.size() - at);
-    collector.Add({stream.begin() + static_cast<std::ptrdiff_t>(at),
-                   stream.begin() + static_cast<std::ptrdiff_t>(at + n)});
-    at += n;
-  }
-  EXPECT_TRUE(collector.messages == sent);
-  EXPECT_EQ(collector.cutter.Held(), 0u);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/printer_link.h"
@@ -21,12 +20,8 @@ namespace vekta {
 
 // 0xFD, the bytes as they are, length byte (0 for long texts, as printers send them), 0xFE.
 inline std::vector<std::uint8_t> FrameBytes(const std::string& raw) {
-  std::vector<std::uint8_t> frame;
-  frame.push_back(0xFD);
-  for (const char c : raw) frame.push_back(static_cast<std::uint8_t>(c));
-  frame.push_back(raw.size() < 250 ? static_cast<std::uint8_t>(raw.size() + 1) : 0);
-  frame.push_back(0xFE);
-  return frame;
+  const std::string frame = SimFrame(raw);
+  return {frame.begin(), frame.end()};
 }
 
 inline std::vector<std::uint8_t> Join(std::initializer_list<std::vector<std::uint8_t>> parts) {
@@ -50,11 +45,6 @@ class LinkTest : public ::testing::Test {
   }
   std::vector<std::string> Boxes() const { return m_host.CallsStartingWith("box:"); }
   std::string Text(int id) const { return LoadStringUtf8(id); }
-  void WaitLost() {
-    for (int i = 0; i < 2000 && !m_link->IsLost(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
   // How long `step` took on the fake clock.
   template <class Step>
   auto Took(Step step) {

@@ -58,33 +58,16 @@ TEST_F(LinkTest, FullQueueDropsTheNewestUntilASlotIsFreed) {
   EXPECT_EQ(texts.front(), "MSG1");
   EXPECT_EQ(texts[61], "MSG62");
   EXPECT_EQ(texts.back(), "AFTER");
-
-  // The messages of one read are handed over together: a wait that takes a data reply and
-  // drains cannot run between the data and the "READY" that came with it.
-  ReplyQueue batch;
-  EXPECT_TRUE(batch.Stage("ARTD0001"));
-  EXPECT_TRUE(batch.Stage("READY"));
-  EXPECT_TRUE(batch.IsEmpty());
-  EXPECT_FALSE(batch.MessageEvent().IsSet());
-  batch.Publish();
-  EXPECT_EQ(batch.Size(), 2u);
-  EXPECT_TRUE(batch.MessageEvent().IsSet());
-  batch.Drain();
-  EXPECT_TRUE(batch.IsEmpty());
 }
 
 TEST_F(LinkTest, ClosePortStopsTheReaderDropsDtrAndWaitsTheCloseDelay) {
   MakeLink();
-  const int purges = m_line->Purges();
   EXPECT_EQ(m_link->ClosePort(), -1);
-  EXPECT_EQ(m_line->Purges(), purges);
   EXPECT_EQ(m_clock.Slept(), std::chrono::milliseconds(0));
 
   OpenLink();
   m_line->FeedFrame("LEFTOVER");
-  const auto before = m_clock.Now();
   EXPECT_EQ(m_link->ClosePort(), 0);
-  EXPECT_GE(m_clock.Now() - before, std::chrono::milliseconds(2500));
   EXPECT_EQ(m_clock.Slept(), std::chrono::milliseconds(2500));
   EXPECT_FALSE(m_link->IsConnected());
   EXPECT_FALSE(m_line->IsOpen());

@@ -40,27 +40,23 @@ class TestWire {
     SendRaw("\xFD" + text + static_cast<char>(text.size() + 1) + '\xFE');
   }
 
-  // Every message that arrives until `quiet` passes without a byte (or 5 s in all).
+  // Every message until one holds a status word ("READY", "SOFT...", "HARD...") or `quiet`
+  // passes without a byte, the device goes away, or 5 s pass in all.
   Messages Receive(std::chrono::milliseconds quiet = std::chrono::milliseconds(300)) {
     Messages messages;
     const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < end && ReadSome(quiet) > 0) Cut(messages);
-    return messages;
-  }
-
-  // Sends a command and collects its replies up to and including "READY" or a status word.
-  Messages Command(const std::string& text) {
-    Send(text);
-    Messages messages;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < end) {
+    while (std::chrono::steady_clock::now() < end && ReadSome(quiet) > 0) {
       Cut(messages);
       for (const char* word : {"READY", "SOFT", "HARD"}) {
         if (!messages.empty() && messages.back().find(word) != std::string::npos) return messages;
       }
-      if (ReadSome(std::chrono::milliseconds(50)) < 0) break;
     }
     return messages;
+  }
+  // Sends a command and collects its replies up to and including the status word.
+  Messages Command(const std::string& text) {
+    Send(text);
+    return Receive(std::chrono::seconds(5));
   }
 
  private:

@@ -23,8 +23,7 @@ class FakeSerialPort final : public SerialPort {
     if (m_line->m_holder != nullptr && m_line->m_holder != this) return false;  // held elsewhere
     m_line->m_holder = this;
     m_line->m_openedPath = devicePath;
-    m_line->m_vanished = m_line->m_failWrites = m_line->m_interrupted = false;
-    m_line->m_readerActive = m_line->m_readerWaiting = false;
+    m_line->m_failWrites = m_line->m_interrupted = m_line->m_readerWaiting = false;
     m_line->m_dtr = true;
     m_line->m_rts = false;
     PurgeLocked();
@@ -42,7 +41,6 @@ class FakeSerialPort final : public SerialPort {
     m_line->m_dtr = false;
     PurgeLocked();
     m_line->m_holder = nullptr;
-    m_line->m_readerActive = false;
     m_line->m_delivered.notify_all();
   }
 
@@ -59,7 +57,7 @@ class FakeSerialPort final : public SerialPort {
     FakeLine::Responder responder;
     {
       std::lock_guard<std::mutex> lock(m_line->m_mutex);
-      if (m_line->m_holder != this || m_line->m_vanished || m_line->m_failWrites) return false;
+      if (m_line->m_holder != this || m_line->m_failWrites) return false;
       m_line->m_written.insert(m_line->m_written.end(), data, data + size);
       // Cut as a printer cuts them: a start byte restarts an unfinished frame, a bare 0x55 is
       // the wake-up, and the length byte is not checked.
@@ -91,13 +89,10 @@ class FakeSerialPort final : public SerialPort {
       {
         std::lock_guard<std::mutex> lock(m_line->m_mutex);
         FakeLine& line = *m_line;
-        const bool stopped = line.m_interrupted || line.m_holder != this;
-        if (stopped || line.m_vanished) {
-          line.m_readerActive = false;
+        if (line.m_interrupted || line.m_holder != this) {
           line.m_delivered.notify_all();
-          return stopped ? ReadStatus::kStopped : ReadStatus::kLost;
+          return ReadStatus::kStopped;
         }
-        line.m_readerActive = true;
         if (line.m_lineErrorReads > 0) {
           --line.m_lineErrorReads;
           line.m_readerWaiting = false;
@@ -149,10 +144,9 @@ class FakeSerialPort final : public SerialPort {
   }
 
   void PurgeLocked() {
-    ++m_line->m_purges;
     m_line->m_pending.clear();
     m_line->m_parser = SimFrameParser{};
-    if (!m_line->m_interrupted && !m_line->m_vanished && m_line->m_lineErrorReads == 0) {
+    if (!m_line->m_interrupted && m_line->m_lineErrorReads == 0) {
       m_line->m_readable.Reset();
     }
   }
@@ -172,7 +166,7 @@ void FakeLine::Deliver(std::unique_lock<std::mutex>& lock) {
   m_readable.Set();
   if (m_holder == nullptr) return;  // nobody reads a closed line
   m_delivered.wait_for(lock, kDeliveryLimit, [this] {
-    return m_holder == nullptr || m_interrupted || m_vanished ||
+    return m_holder == nullptr || m_interrupted ||
            (m_pending.empty() && m_lineErrorReads == 0 && m_readerWaiting);
   });
 }
@@ -187,14 +181,6 @@ void FakeLine::InjectLineErrors(std::string names) {
   m_lineErrors += names;
   ++m_lineErrorReads;
   Deliver(lock);
-}
-
-void FakeLine::Vanish() {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_vanished = true;
-  m_readable.Set();
-  if (!m_readerActive) return;
-  m_delivered.wait_for(lock, kDeliveryLimit, [this] { return !m_readerActive; });
 }
 
 std::unique_ptr<SerialPort> MakeFakeSerialPort(std::shared_ptr<FakeLine> line) {

@@ -46,18 +46,16 @@ class FakeLine {
   // Line state as the link left it.
   bool Dtr() const { return Locked(m_dtr); }
   bool Rts() const { return Locked(m_rts); }
-  int Purges() const { return Locked(m_purges); }
   bool IsOpen() const { return Locked(m_holder) != nullptr; }
   std::string OpenedPath() const { return Locked(m_openedPath); }
 
   // Faults: the next Open fails; line errors reported by the next TakeLineErrors (and a Read
-  // that returns kLineError); the device vanishes (Read returns kLost).
+  // that returns kLineError).
   void FailNextOpen() {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_failOpen = true;
   }
   void InjectLineErrors(std::string names);
-  void Vanish();
   // Every later write fails while reads go on as before (a device that stopped taking bytes).
   void FailWrites() {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -78,15 +76,13 @@ class FakeLine {
   std::vector<std::uint8_t> m_written;               // guarded by m_mutex
   std::vector<std::string> m_sent;                   // guarded by m_mutex
   Responder m_responder;                             // guarded by m_mutex
-  bool m_dtr = false, m_rts = false, m_failOpen = false, m_vanished = false;
+  bool m_dtr = false, m_rts = false, m_failOpen = false;
   bool m_failWrites = false, m_interrupted = false;
-  int m_purges = 0;
   int m_lineErrorReads = 0;
   std::string m_lineErrors;
   std::string m_openedPath;
   SimFrameParser m_parser;              // cuts the frames the link writes
   Event m_readable;                     // set while m_pending holds chunks or a stop
-  bool m_readerActive = false;          // a reader has called Read since the port was opened
   bool m_readerWaiting = false;         // the reader is blocked in Read with nothing pending
   std::condition_variable m_delivered;  // signalled when the reader comes back to wait
   void* m_holder = nullptr;             // the open port object, for exclusive use
