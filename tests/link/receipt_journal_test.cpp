@@ -3,24 +3,21 @@
 #include "link/receipt_journal.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <filesystem>
 #include <string>
+
+#include "tests/support/files.h"
 
 namespace vekta {
 namespace {
 
 class ReceiptJournalTest : public ::testing::Test {
  protected:
-  ReceiptJournalTest() {
-    char dir[] = "/tmp/vekta-journal-XXXXXX";
-    if (::mkdtemp(dir) != nullptr) m_dir = dir;
-  }
-  ~ReceiptJournalTest() override { std::filesystem::remove_all(m_dir); }
   std::string Path() const { return m_dir + "/log/receipts.sqlite"; }
 
-  std::string m_dir;
+  TempDir m_temp;
+  const std::string m_dir = m_temp.Path();
 };
 
 TEST_F(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing) {
@@ -52,6 +49,8 @@ TEST_F(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosi
     ReceiptJournal last(Path());
     const ReceiptJournal::Row row = last.Opened(3, "EF12345678", "b");
     last.Update(row, ReceiptJournal::kClosed, 700, "figures", true);
+    // A later, unremarkable step leaves it on the list.
+    last.Update(row, ReceiptJournal::kClosed, 700, "figures", false);
   }
   const auto settled = reader.Settled(10);
   ASSERT_EQ(settled.size(), 2u);
