@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "platform/serial_port.h"
+#include "tests/support/files.h"
 
 namespace vekta {
 namespace {
@@ -95,9 +96,8 @@ TEST_F(PtyTest, OpenAppliesThePrinterLineSettingsAndHoldsThePortExclusively) {
   // Held exclusively, also through a [Ports] symlink to the device and against another process.
   auto second = MakeTermiosSerialPort();
   EXPECT_FALSE(second->Open(m_slavePath));
-  char dir[] = "/tmp/vekta-pty-XXXXXX";
-  ASSERT_NE(::mkdtemp(dir), nullptr);
-  const std::string link = std::string(dir) + "/printer";
+  const TempDir dir;
+  const std::string link = dir.Path() + "/printer";
   std::filesystem::create_symlink(m_slavePath, link);
   EXPECT_FALSE(second->Open(link));
   pid_t child = ::fork();
@@ -115,7 +115,6 @@ TEST_F(PtyTest, OpenAppliesThePrinterLineSettingsAndHoldsThePortExclusively) {
   m_port->Close();
   EXPECT_TRUE(second->Open(link));  // the lock went with the close
   second->Close();
-  std::filesystem::remove_all(dir);
 
   // A missing device and one that is no terminal: LinkSimTest, with the reasons given.
   EXPECT_FALSE(m_port->Open(""));
