@@ -185,6 +185,9 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
 
 short PrinterLink::OpenCheck(const std::string& departmentName) {
   if (!SettleCloseInDoubt()) return 0;  // a receipt printed after all is not aborted
+  // What an earlier run left is settled before this run's first receipt follows it: then an
+  // older row can only be taken for aborted.
+  if (!m_journalRow) SettleJournal();
   m_settledClosed = false;
   return OpenReceipt(*this, departmentName, false, m_sums, m_checkResultText, m_checkResultXml,
                      m_stateMutex, m_checkOpen, m_returnCheck);
@@ -192,6 +195,7 @@ short PrinterLink::OpenCheck(const std::string& departmentName) {
 
 short PrinterLink::OpenReturnCheck(const std::string& departmentName) {
   if (!SettleCloseInDoubt()) return 0;
+  if (!m_journalRow) SettleJournal();
   m_settledClosed = false;
   return OpenReceipt(*this, departmentName, true, m_sums, m_checkResultText, m_checkResultXml,
                      m_stateMutex, m_checkOpen, m_returnCheck);

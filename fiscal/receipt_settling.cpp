@@ -87,7 +87,7 @@ void PrinterLink::SettleJournal() {
   std::int64_t printedTotal = newest.total;
   if (!newest.baseline.empty()) {
     const std::string data = QueryPrinter("CCAS", "CCAS");
-    if (data.empty()) return;  // cannot tell yet: asked again later
+    if (data.empty()) return;  // cannot tell yet: asked again before the next receipt
     const std::string registers = SalesRegisters(data);
     printed = registers != newest.baseline;
     // The closing mark with the total is not waited for on disk: the registers tell it.

@@ -267,7 +267,8 @@ class PrinterLink {
   // What the printer told of the receipt in doubt: printed, never taken, or gone with the
   // printer's session when it was switched off.
   void JournalDoubtSettled(bool printed, bool loggedOut);
-  // At the first connect: settles the receipts an earlier run left open, closing or in doubt.
+  // At the first connect, and again before this run's first receipt if the printer could not
+  // tell then: settles the receipts an earlier run left open, closing or in doubt.
   void SettleJournal();
   // The sales and return registers out of a "CCAS" reply's data; empty when it is too short.
   static std::string SalesRegisters(std::string_view ccasData);

@@ -1,5 +1,6 @@
 // The reply waits of the receipt steps on a fake clock: a refusal ends a wait at once, and only
-// silence costs the wait's time.
+// silence costs the wait's time. Then the receipts whose end is not known: a close left in
+// doubt, and the ones an earlier run left in the journal.
 
 #include <gtest/gtest.h>
 
@@ -8,7 +9,9 @@
 #include <cstdint>
 #include <string>
 
+#include "link/receipt_journal.h"
 #include "tests/fiscal/fiscal_fixture.h"
+#include "tests/support/files.h"
 
 namespace vekta::testing_fiscal {
 namespace {
@@ -176,6 +179,85 @@ TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
   EXPECT_EQ(m_line->SentCommands(), Commands{"CCAS"});
   EXPECT_TRUE(m_link->IsCloseInDoubt());
   EXPECT_NE(m_link->LastErrorText().find(Utf8ToCp1251("можливо, надруковано")), std::string::npos);
+}
+
+// The sales and return registers as "CCAS" lays them out: 11 characters each, blank-padded.
+std::string Registers(int sales, int returns) {
+  const auto field = [](int value) {
+    const std::string digits = std::to_string(value);
+    return std::string(11 - digits.size(), ' ') + digits;
+  };
+  return field(sales) + field(returns);
+}
+
+// The newest receipt of an earlier run is settled only when the printer can tell: from its
+// registers (a return moves them back), or by an abort it confirmed. Older ones are aborted: a
+// later receipt followed them.
+using EarlierRunTest = FiscalFixture;
+
+TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTell) {
+  const std::string baseline = Registers(10000, 0);
+  struct Case {
+    const char* what;
+    std::string baseline;
+    const char* state;      // as the earlier run journalled it
+    std::string registers;  // what "CCAS" tells now; empty: it is refused
+    bool abortRefused;
+    const char* settled;  // nullptr: still unsettled
+    std::int64_t total;
+    const char* sent;
+  };
+  using J = ReceiptJournal;
+  const Case cases[] = {
+      {"a return printed", baseline, J::kClosing, Registers(10000, 500), false, J::kClosed, -500,
+       "CCAS|PREP1|CCAS"},
+      {"not printed", baseline, J::kClosing, baseline, false, J::kNotPrinted, 1000,
+       "CCAS|CANC|PREP1|CCAS"},
+      {"never closed", baseline, J::kOpen, baseline, false, J::kAborted, 1000,
+       "CCAS|CANC|PREP1|CCAS"},
+      {"abort refused", baseline, J::kClosing, baseline, true, nullptr, 0, "CCAS|CANC|PREP1|CCAS"},
+      {"registers refused", baseline, J::kClosing, "", false, nullptr, 0, "CCAS|PREP1|CCAS"},
+      {"a close without a baseline", "", J::kClosing, "", false, nullptr, 0, "PREP1|CCAS"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string path = dir.Path() + "/receipts.sqlite";
+    {
+      ReceiptJournal earlier(path);
+      earlier.Opened(1, "5001234567", baseline);
+      earlier.Update(earlier.Opened(1, "5001234567", c.baseline), c.state, 1000, "");
+    }
+    m_host.SetLogDirectory(dir.Path());
+    // While it connects the printer answers "READY" alone: nothing can be told yet. It is asked
+    // again before the next receipt opens.
+    Connect();
+    m_handler = [&c](const std::string& command) {
+      if (command == "CCAS" && c.registers.empty()) return Commands{"SOFTSLWORK"};
+      if (command == "CCAS")
+        return Commands{"CCAS" + Pad("", 33) + c.registers + Pad("", 33), "READY"};
+      if (command == "CANC" && c.abortRefused) return Commands{"SOFTSLWORK"};
+      return Commands{"READY"};
+    };
+    EXPECT_EQ(Link().OpenCheck("1"), 1);
+    EXPECT_EQ(SentText(), c.sent);
+    m_handler = [](const std::string&) { return Commands{"READY"}; };
+    m_link.reset();  // the new receipt is aborted
+
+    ReceiptJournal journal(path, true);
+    const auto left = journal.Unsettled(1);
+    if (c.settled == nullptr) {
+      ASSERT_EQ(left.size(), 2u);
+      EXPECT_EQ(left[0].state, c.state);
+      continue;
+    }
+    EXPECT_TRUE(left.empty());
+    const auto settled = journal.Settled(5);
+    ASSERT_EQ(settled.size(), 2u);
+    EXPECT_EQ(settled[0].state, c.settled);
+    EXPECT_EQ(settled[0].total, c.total);
+    EXPECT_EQ(settled[1].state, J::kAborted);
+  }
 }
 
 }  // namespace
