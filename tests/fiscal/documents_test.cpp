@@ -98,13 +98,17 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   EXPECT_FALSE(Link().IsTextDocumentOpen());
   EXPECT_EQ(SentText(), "DBEG0");
 
-  // A refused print leaves the document begun on the printer: closing the port ends it.
+  // A refused print leaves the document begun on the printer: the next receipt ends it first,
+  // and so does closing the port.
   Reset();
   Answer("PRTX", {"HARDPAPER"});
   EXPECT_EQ(Link().CloseTextDocument(0), 0);
   EXPECT_TRUE(Link().IsTextDocumentOpen());
+  EXPECT_EQ(Link().OpenCheck("1"), 1);
+  EXPECT_FALSE(Link().IsTextDocumentOpen());
+  EXPECT_EQ(Link().CloseTextDocument(0), 0);
   EXPECT_EQ(Link().ClosePort(), 0);
-  EXPECT_EQ(SentText(), "DBEG0|PRTX|DEND");
+  EXPECT_EQ(SentText(), "DBEG0|PRTX|DEND|PREP1|CANC|DBEG0|PRTX|DEND");
   EXPECT_FALSE(Link().IsTextDocumentOpen());
   Connect();
 

@@ -83,14 +83,16 @@ TEST_F(ReceiptTest, LineAndOpenCommandsAreBuiltFieldByFieldAndCutToTheModel) {
   EXPECT_EQ(Link().AbortCheck(), 1);
   EXPECT_EQ(TakeSlept(), Clock::Duration(0));
 
-  // Generation 1 variant 2: 15 characters of department, a long name cut to 24.
-  Connect(kVariant2);
-  ASSERT_EQ(Link().OpenCheck(W("Відділ продуктів харчування")), 1);
-  Link().FiscalLine("123456789012" + std::string(40, 'x'), 1, 100, 0, 0, 0, 0);
-  const auto sent = Sent();
-  ASSERT_EQ(sent.size(), 2u);
-  EXPECT_EQ(sent[0], "PREPВiддiл продуктi");
-  EXPECT_EQ(sent[1].substr(sent[1].size() - 25), "0" + std::string(24, 'x'));
+  // Generation 1: 15 characters of department; a long name cut to 24, from variant 3 to 31.
+  for (const auto& [setup, cut] : {std::pair{kVariant2, 24u}, std::pair{PrinterSetup{}, 31u}}) {
+    Connect(setup);
+    ASSERT_EQ(Link().OpenCheck(W("Відділ продуктів харчування")), 1);
+    Link().FiscalLine("123456789012" + std::string(40, 'x'), 1, 100, 0, 0, 0, 0);
+    const auto sent = Sent();
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0], "PREPВiддiл продуктi");
+    EXPECT_EQ(sent[1].substr(sent[1].size() - cut - 1), "0" + std::string(cut, 'x'));
+  }
 }
 
 TEST_F(ReceiptTest, TaxesAreExactInIntegersAndThePrinterFigureCorrectsOnlyTheLinesOwn) {
@@ -128,12 +130,13 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegersAndThePrinterFigureCorrectsOnlyTheLin
   EXPECT_EQ(Link().Sums().includedTaxes, before.includedTaxes);
 
   // The printer's figure after "FISC" (0: none sent) corrects only the taxes the line carries,
-  // on a new receipt. One tax, 10.00 in group А (on-sale 20 %: 200): within 3 kopecks the
+  // on a new receipt. One tax, 10.00 in group А (on-sale 20 %: 200) or З: within 3 kopecks the
   // figure replaces the computed tax; further away the tax stays; 0.10 in Б (included) has no
   // on-sale tax to correct; the line answers its price plus the figure, whatever it adds.
   // With both an on-sale and a sale-included tax the line returns what it adds to the total:
   // 10.00 in А and З (sale-included 10 %: 100); 0.40 in З and А (on-sale 8, sale-included 4),
-  // where 5 is within 3 of both and stands for the nearer.
+  // where 5 is within 3 of both and stands for the nearer, and 6, as near to both, for the
+  // on-sale tax.
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   struct Case {
     int figure;
@@ -146,7 +149,8 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegersAndThePrinterFigureCorrectsOnlyTheLin
         Case{2, 10, 2, 0, 12, 10, 0, 0}, Case{0, 1000, 1, 8, 1100, 1100, 200, 100},
         Case{200, 1000, 1, 8, 1100, 1100, 200, 100}, Case{202, 1000, 1, 8, 1102, 1102, 202, 100},
         Case{98, 1000, 1, 8, 1102, 1102, 200, 98}, Case{500, 1000, 1, 8, 1100, 1100, 200, 100},
-        Case{5, 40, 8, 1, 43, 43, 8, 5}}) {
+        Case{97, 1000, 1, 8, 1103, 1103, 200, 97}, Case{97, 1000, 8, 0, 1097, 903, 0, 97},
+        Case{5, 40, 8, 1, 43, 43, 8, 5}, Case{6, 40, 8, 1, 42, 42, 6, 4}}) {
     SCOPED_TRACE(::testing::Message() << c.figure << " in " << c.tax1 << " and " << c.tax2);
     Answer("FISC", {FigureReply(c.figure), "READY"});
     const ReceiptSums before = Link().Sums();
@@ -247,8 +251,10 @@ TEST_F(ReceiptTest, LinesAndPaymentsThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(Link().CloseCheckEx(1198, 0, 0, 0), -1);
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(3014));
   EXPECT_EQ(m_host.CallsStartingWith("box:excl:").size(), 1u);
-  // A negative card payment would put a sign into a 10-digit field.
+  // A negative card, credit or packing payment would put a sign into a 10-digit field.
   EXPECT_EQ(Link().CloseCheckEx(1300, -100, 0, 0), -1);
+  EXPECT_EQ(Link().CloseCheckEx(1300, 0, -100, 0), -1);
+  EXPECT_EQ(Link().CloseCheckEx(1300, 0, 0, -100), -1);
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(Link().IsCheckOpen());
   // All payments 0: six zero fields, and the sums are cleared.
