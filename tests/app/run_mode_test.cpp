@@ -63,12 +63,18 @@ TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
   EXPECT_FALSE(ParseEndpoint("ho st:80"));
   EXPECT_TRUE(IsLoopbackPeer("::ffff:127.0.0.1"));
   EXPECT_FALSE(IsLoopbackPeer("10.0.0.5"));
+  EXPECT_FALSE(IsLoopbackPeer("::ffff:10.127.0.1"));
 
   ServerConfig open;
   EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "127.0.0.1:8460", "").status, 0);
   EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "localhost:8460", "").status, 0);
   // DNS rebinding: a foreign name that resolves to this computer.
-  EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "attacker.example:8460", "").status, 403);
+  // Names made to look like ours are not.
+  for (const char* host : {"attacker.example:8460", "127.0.0.1.attacker.example:8460",
+                           "127.attacker.example", "a127.0.0.1:8460"}) {
+    EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", host, "").status, 403) << host;
+  }
+  EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "127.1.2.3:8460", "").status, 0);
   // A page of another site.
   EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "127.0.0.1:8460", "http://evil.example").status,
             403);
@@ -84,6 +90,16 @@ TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
   EXPECT_EQ(CheckRequest(remote, "10.0.0.5", "Bearer t0ken", "10.0.0.1:8460", "").status, 0);
   EXPECT_EQ(CheckRequest(remote, "127.0.0.1", "", "localhost", "").status, 0);
   EXPECT_EQ(CheckRequest(remote, "127.0.0.1", "Bearer wrong", "localhost", "").status, 401);
+  // The names and origins allowed are matched whole.
+  ServerConfig shop;
+  shop.allowedHosts = {"pos.shop.lan"};
+  shop.allowedOrigins = {"http://pos.shop.lan"};
+  EXPECT_EQ(CheckRequest(shop, "127.0.0.1", "", "POS.shop.lan:8460", "http://pos.shop.lan").status,
+            0);
+  EXPECT_EQ(CheckRequest(shop, "127.0.0.1", "", "pos.shop.lan.evil.example", "").status, 403);
+  EXPECT_EQ(CheckRequest(shop, "127.0.0.1", "", "pos.shop.lan", "http://pos.shop.lan.evil.example")
+                .status,
+            403);
 
   // Half a TLS setting, or a file that cannot be read, keeps the server from starting with the
   // reason, instead of serving plain HTTP or failing later without one.
@@ -92,6 +108,10 @@ TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
   std::string error;
   EXPECT_FALSE(LoadServerConfig(SettingsStore(ini), "", error));
   EXPECT_NE(error.find("CertFile and KeyFile go together"), std::string::npos) << error;
+  // Other computers are let in only with a token.
+  std::ofstream(ini) << "[Server]\nListen=0.0.0.0:8460\n";
+  EXPECT_FALSE(LoadServerConfig(SettingsStore(ini), "", error));
+  EXPECT_NE(error.find("set [Server] Token first"), std::string::npos) << error;
   std::ofstream(ini) << "[Server]\nCertFile=/etc/hostname\nKeyFile=/nonexistent/key.pem\n";
   EXPECT_FALSE(LoadServerConfig(SettingsStore(ini), "", error));
   EXPECT_EQ(error, "[Server] KeyFile /nonexistent/key.pem: No such file or directory");
