@@ -1,5 +1,6 @@
 #include "app/server_config.h"
 
+#include <arpa/inet.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,30 +87,13 @@ std::optional<Endpoint> ParseEndpoint(const std::string& text, int defaultPort) 
   return ep;
 }
 
-namespace {
-
-// Four dotted numbers of 0..255: an address, not a name that begins like one.
-bool IsIpv4Literal(const std::string& text) {
-  int parts = 0;
-  for (std::size_t start = 0; start <= text.size(); ++parts) {
-    const std::size_t end = std::min(text.find('.', start), text.size());
-    const std::string part = text.substr(start, end - start);
-    if (part.empty() || part.size() > 3 ||
-        !std::all_of(part.begin(), part.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
-        std::stoi(part) > 255) {
-      return false;
-    }
-    start = end + 1;
-  }
-  return parts == 4;
-}
-
-}  // namespace
-
 bool IsLoopbackHost(const std::string& host) {
   const std::string h = Lower(host);
-  // "127.0.0.1.attacker.example" is a name that anyone can point at this computer.
-  return h == "localhost" || h == "::1" || (h.rfind("127.", 0) == 0 && IsIpv4Literal(h));
+  in_addr address{};
+  // An address, not a name that begins like one: anyone can point "127.0.0.1.attacker.example"
+  // at this computer.
+  return h == "localhost" || h == "::1" ||
+         (h.rfind("127.", 0) == 0 && inet_pton(AF_INET, h.c_str(), &address) == 1);
 }
 
 bool IsLoopbackPeer(const std::string& address) {

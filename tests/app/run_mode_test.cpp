@@ -68,8 +68,7 @@ TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
   ServerConfig open;
   EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "127.0.0.1:8460", "").status, 0);
   EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", "localhost:8460", "").status, 0);
-  // DNS rebinding: a foreign name that resolves to this computer.
-  // Names made to look like ours are not.
+  // DNS rebinding: a foreign name that resolves to this computer, made to look like ours or not.
   for (const char* host : {"attacker.example:8460", "127.0.0.1.attacker.example:8460",
                            "127.attacker.example", "a127.0.0.1:8460"}) {
     EXPECT_EQ(CheckRequest(open, "127.0.0.1", "", host, "").status, 403) << host;
