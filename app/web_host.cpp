@@ -78,17 +78,25 @@ class WebHost::Window : public StatusWindow {
     m_host.m_windows.insert(this);
   }
   ~Window() override {
-    std::lock_guard<std::mutex> lock(m_host.m_mutex);
-    m_host.m_windows.erase(this);
-    if (m_shown) m_host.m_events.Publish("status", {{"port", m_port}, {"closed", true}});
+    bool shown = false;
+    {
+      std::lock_guard<std::mutex> lock(m_host.m_mutex);
+      m_host.m_windows.erase(this);
+      shown = m_shown;
+    }
+    if (shown) m_host.m_events.Publish("status", {{"port", m_port}, {"closed", true}});
   }
   void SetTitleLine(const std::string& text1251) override { Set(m_title, text1251); }
   void SetGoodsLine(const std::string& text1251) override { Set(m_goods, text1251); }
   void SetSumLine(const std::string& text1251) override { Set(m_sum, text1251); }
   void Show() override {
-    std::lock_guard<std::mutex> lock(m_host.m_mutex);
-    m_shown = true;
-    m_host.m_events.Publish("status", Document());
+    nlohmann::json document;
+    {
+      std::lock_guard<std::mutex> lock(m_host.m_mutex);
+      m_shown = true;
+      document = Document();
+    }
+    m_host.m_events.Publish("status", document);
   }
   // m_host.m_mutex held
   nlohmann::json Document() const {
@@ -101,11 +109,16 @@ class WebHost::Window : public StatusWindow {
 
  private:
   void Set(std::string& line, const std::string& text) {
-    std::lock_guard<std::mutex> lock(m_host.m_mutex);
-    if (line == text) return;
-    line = text;
-    // a window not yet shown is seen whole when it is
-    if (m_shown) m_host.m_events.Publish("status", Document());
+    nlohmann::json document;
+    {
+      std::lock_guard<std::mutex> lock(m_host.m_mutex);
+      if (line == text) return;
+      line = text;
+      // a window not yet shown is seen whole when it is
+      if (!m_shown) return;
+      document = Document();
+    }
+    m_host.m_events.Publish("status", document);
   }
 
   WebHost& m_host;
@@ -164,7 +177,10 @@ nlohmann::json WebHost::Ask(Prompt prompt, const std::string& fallback,
       document["closesInMs"] = prompt.countdown->count();
     }
     m_prompts.emplace(id, &prompt);
-    m_events.Publish("prompt", document);
+    const nlohmann::json published = document;
+    lock.unlock();
+    m_events.Publish("prompt", published);
+    lock.lock();
     for (;;) {
       if (prompt.answer) {
         reason = "answered";
@@ -190,12 +206,14 @@ nlohmann::json WebHost::Ask(Prompt prompt, const std::string& fallback,
   }
   nlohmann::json answer = prompt.answer ? *prompt.answer : nlohmann::json{{"button", fallback}};
   const std::string shown = recorded(answer);
-  m_events.Publish("promptClosed", {{"id", document["id"]}, {"answer", shown}, {"reason", reason}});
+  nlohmann::json closed = {{"id", document["id"]}, {"answer", shown}, {"reason", reason}};
   document.erase("buttons");
   document.erase("closesInMs");
   document["answer"] = shown;
   document["reason"] = reason;
   RememberLocked(std::move(document));
+  lock.unlock();
+  m_events.Publish("promptClosed", closed);
   return answer;
 }
 
@@ -206,7 +224,7 @@ std::optional<ProtocolError> WebHost::AnswerPrompt(const std::string& id,
       !id.empty() && id.size() <= 19 &&
       std::all_of(id.begin(), id.end(), [](char c) { return c >= '0' && c <= '9'; });
   if (digits) number = std::stoull(id);
-  std::lock_guard<std::mutex> lock(m_mutex);
+  std::unique_lock<std::mutex> lock(m_mutex);
   auto found = m_prompts.find(number);
   if (found == m_prompts.end() || found->second->answer) {
     return ProtocolError{404, E_INVALIDARG, "no such open prompt"};
@@ -220,8 +238,9 @@ std::optional<ProtocolError> WebHost::AnswerPrompt(const std::string& id,
       prompt.closesAt.reset();
       prompt.document.erase("closesInMs");
       prompt.document["countdownStopped"] = true;
-      m_events.Publish("promptChanged", {{"id", id}, {"countdownStopped", true}});
       m_promptChanged.notify_all();
+      lock.unlock();
+      m_events.Publish("promptChanged", {{"id", id}, {"countdownStopped", true}});
     }
     return std::nullopt;
   }

@@ -12,7 +12,8 @@
 // countdown. An answer to the connect dialog is held to the dialog's limits and to the port of
 // the link that asks: a client of COM3 is never moved onto another port's printer.
 //
-// Lock order: m_mutex before the hub's lock (the daemon's whole order is in
+// Events are published with m_mutex let go: the hub calls back into this host (the last page
+// gone wakes a waiting prompt), and that takes m_mutex (the daemon's whole lock order is in
 // service/printer_registry.h).
 
 #include <chrono>

@@ -8,7 +8,9 @@
 //   object call mutex (ObjectTable::Entry) -> ObjectTable mutex
 //   object call mutex -> VektaManager mutex -> Orbis mutex -> registry mutex
 //       -> a registry entry's mutexes -> link command mutex -> link state mutex -> link log mutex
-//   link command mutex -> WebHost mutex -> EventHub mutex
+//   link command mutex -> WebHost mutex -> EventHub mutex (to count pages)
+//   link command mutex -> EventHub mutex, never under the WebHost mutex when publishing: the
+//       hub calls back into WebHost once the last page is gone
 //   VektaManager and Orbis abandon mutexes: last, nothing taken under them
 //   simulator line mutex -> printer model mutex
 // The headers of those classes say which fields each lock guards. A link's command mutex is taken

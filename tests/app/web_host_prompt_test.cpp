@@ -94,6 +94,19 @@ TEST_F(WebHostPromptTest, WithoutAPageEachPromptTakesItsDefaultAndIsKept) {
   for (const json& m : recent) EXPECT_EQ(m["reason"], "no page") << m;
 }
 
+// A page that stops reading is ended once its queue is full, and the host goes on: the hub tells
+// it then that the last page has gone, while a status update is being published.
+TEST_F(WebHostPromptTest, APageThatFallsBehindIsEndedAndStatusWindowsAndPromptsGoOn) {
+  auto stalled = m_events.Subscribe(nullptr);
+  auto window = m_host.CreateStatusWindow(m_link);
+  window->Show();
+  for (std::size_t i = 1; i <= EventHub::kMaxQueued; ++i) window->SetSumLine(std::to_string(i));
+  EXPECT_EQ(m_events.Subscribers(), 0u);
+  EXPECT_EQ(m_host.StatusDocument()["windows"][0]["sum"], std::to_string(EventHub::kMaxQueued));
+  EXPECT_EQ(m_host.ShowMessageBox("a", MessageBoxStyle::kStopRetryCancel),
+            MessageBoxResult::kCancel);
+}
+
 // Only an open prompt's own buttons are taken, once, and a refused answer leaves it open; a
 // prompt nobody answers takes its default at the time-out.
 TEST_F(WebHostPromptTest, AMessageBoxTakesOneOfItsButtonsOnceOrItsDefaultAtTheTimeOut) {
