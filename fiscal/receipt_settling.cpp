@@ -72,7 +72,12 @@ void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::
 
 void PrinterLink::SettleJournal() {
   if (!m_journal || m_journalSettled) return;
-  const std::vector<ReceiptJournal::Entry> left = m_journal->Unsettled(m_portNumber);
+  std::vector<ReceiptJournal::Entry> left = m_journal->Unsettled(m_portNumber);
+  // Another printer on this port cannot tell what became of them: they wait for their own.
+  const std::string serial = SerialNumber();
+  std::erase_if(left, [&serial](const ReceiptJournal::Entry& entry) {
+    return !entry.serial.empty() && !serial.empty() && entry.serial != serial;
+  });
   if (left.empty()) {
     m_journalSettled = true;
     return;

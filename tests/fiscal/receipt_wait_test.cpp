@@ -206,6 +206,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     const char* settled;  // nullptr: still unsettled
     std::int64_t total;
     const char* sent;
+    const char* serial = "5001234567";  // of the printer that journalled them
   };
   using J = ReceiptJournal;
   const Case cases[] = {
@@ -218,6 +219,8 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       {"abort refused", baseline, J::kClosing, baseline, true, nullptr, 0, "CCAS|CANC|PREP1|CCAS"},
       {"registers refused", baseline, J::kClosing, "", false, nullptr, 0, "CCAS|PREP1|CCAS"},
       {"a close without a baseline", "", J::kClosing, "", false, nullptr, 0, "PREP1|CCAS"},
+      {"another printer's", baseline, J::kClosing, Registers(10000, 500), false, nullptr, 0,
+       "PREP1|CCAS", "5007654321"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -225,8 +228,8 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     const std::string path = dir.Path() + "/receipts.sqlite";
     {
       ReceiptJournal earlier(path);
-      earlier.Opened(1, "5001234567", baseline);
-      earlier.Update(earlier.Opened(1, "5001234567", c.baseline), c.state, 1000, "");
+      earlier.Opened(1, c.serial, baseline);
+      earlier.Update(earlier.Opened(1, c.serial, c.baseline), c.state, 1000, "");
     }
     m_host.SetLogDirectory(dir.Path());
     // While it connects the printer answers "READY" alone: nothing can be told yet. It is asked
