@@ -54,11 +54,11 @@ short PrinterLink::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t
 
 short PrinterLink::CloseTextDocument(std::int32_t printOnJornal) {
   ClearOpenDocuments(*this);
-  if (Run(*this, On(printOnJornal) ? "DBEG1" : "DBEG0")) {
-    DeleteStatusWindow();
-    m_textDocumentOpen = true;
-  }
-  if (!m_textDocumentOpen.load()) return 0;
+  // After a refused begin nothing is printed, not even into a document an earlier refused
+  // "DEND" left begun (the flag stays set for that one).
+  if (!Run(*this, On(printOnJornal) ? "DBEG1" : "DBEG0")) return 0;
+  DeleteStatusWindow();
+  m_textDocumentOpen = true;
   // A document the printer did not print stays begun there, and it would refuse every receipt
   // until the document ends: the flag stays set, so that the next receipt, report or ClosePort
   // sends "DEND" first.

@@ -118,6 +118,18 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   EXPECT_EQ(Link().FreeTextLine(0, 0, 0, "line"), 0);
   EXPECT_TRUE(Sent().empty());
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2020));
+
+  // A document whose end is refused stays begun there; a refused begin prints nothing into it.
+  m_handler = [](const std::string&) { return Commands{"READY"}; };
+  Answer("PRTX", {"HARDPAPER"});
+  EXPECT_EQ(Link().CloseTextDocument(0), 0);
+  m_handler = [](const std::string& command) {
+    return command == "DEND" || command == "DBEG0" ? Commands{"SOFTSLWORK"} : Commands{"READY"};
+  };
+  Reset();
+  EXPECT_EQ(Link().CloseTextDocument(0), 0);
+  EXPECT_EQ(SentText(), "DEND|DBEG0");
+  EXPECT_TRUE(Link().IsTextDocumentOpen());
 }
 
 }  // namespace
