@@ -48,8 +48,10 @@ bool AwaitMessage(PrinterLink& link, int timeoutMs) {
 }
 
 bool SendCommand(PrinterLink& link, const std::string& text) {
+  const bool gone = !link.IsConnected() || link.IsLost();
   if (link.SendFrame(text)) return true;
-  if (link.IsCloseInDoubt()) return false;  // the reason is set: the printer is not done yet
+  // A close in doubt that was asked about has set its reason: the printer is not done yet.
+  if (link.IsCloseInDoubt() && !gone) return false;
   if (!link.IsConnected() || link.IsLost()) {
     link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
   } else {

@@ -40,11 +40,12 @@ short RunReport(PrinterLink& link, int titleId, const std::string& command) {
   return ok ? 1 : 0;
 }
 
+// Succeeds once the command is written, whatever the printer does with it; a command that could
+// not be written (no link, or a close still in doubt) is no report started.
 short SendWithoutWait(PrinterLink& link, const std::string& command) {
   link.DeleteStatusWindow();
   // The report's replies, "READY" included, are met by the next wait on the link.
-  link.SendFrame(command);
-  return 1;
+  return SendCommand(link, command) ? 1 : 0;
 }
 
 bool UsesNewReportWords(const PrinterLink& link) {

@@ -43,6 +43,11 @@ TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   EXPECT_EQ(Link().ZReportAsync(), 1);
   EXPECT_EQ(SentText(), "ZREP1|NREP");
   EXPECT_TRUE(m_host.CallsStartingWith("status.create").empty());
+  // One that cannot be written is not started.
+  m_line->FailWrites();
+  EXPECT_EQ(Link().ZReportAsync(), 0);
+  EXPECT_EQ(Link().XReportAsync(), 0);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(1003));
 }
 
 TEST_F(DocumentsTest, PeriodicReportsByNumbersAndByOleDates) {

@@ -179,6 +179,12 @@ TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
   EXPECT_EQ(m_line->SentCommands(), Commands{"CCAS"});
   EXPECT_TRUE(m_link->IsCloseInDoubt());
   EXPECT_NE(m_link->LastErrorText().find(Utf8ToCp1251("можливо, надруковано")), std::string::npos);
+  // The device goes away while asked (its write fails), and after that the lost link is the reason.
+  m_line->FailWrites();
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
 }
 
 // The sales and return registers as "CCAS" lays them out: 11 characters each, blank-padded.
