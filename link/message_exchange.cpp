@@ -186,14 +186,17 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
       return {};
     }
     const std::string message(m_queue.Peek());
-    if (RecoverLogin(message)) continue;
-    if (IsErrorStatus(message)) {
+    // The data reply begins with its mnemonic. Its text (an article's name) may hold "SOFT" or
+    // "HARD" and is no status word for that.
+    const bool reply = message.rfind(mnemonic, 0) == 0;
+    if (!reply && RecoverLogin(message)) continue;
+    if (!reply && IsErrorStatus(message)) {
       // A refused query is not reported: the caller only learns that there is no data.
       m_queue.Drain();
       RecordReplyLatency();
       return {};
     }
-    if (Holds(message, mnemonic)) {
+    if (reply || Holds(message, mnemonic)) {
       std::string data = message.size() > 4 ? message.substr(4) : std::string();
       m_queue.Pop();
       TakeClosingReady(kQueryWaitMs);

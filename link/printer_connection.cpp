@@ -356,12 +356,14 @@ bool PrinterLink::RequestConfigReply(const std::string& command, std::string_vie
       return false;
     }
     const std::string message(m_queue.Peek());
-    if (RecoverLogin(message)) continue;
-    if (IsErrorStatus(message) && !ReportPrinterStatus(message)) {
+    // The reply begins with its mnemonic; the owner's name in it may hold "SOFT" or "HARD".
+    const bool own = message.rfind(mnemonic1, 0) == 0 || message.rfind(mnemonic2, 0) == 0;
+    if (!own && RecoverLogin(message)) continue;
+    if (!own && IsErrorStatus(message) && !ReportPrinterStatus(message)) {
       m_queue.Drain();
       return false;
     }
-    if (Holds(message, mnemonic1) || Holds(message, mnemonic2)) {
+    if (own || Holds(message, mnemonic1) || Holds(message, mnemonic2)) {
       reply = message;
       m_queue.Pop();
       TakeClosingReady(kConfigWaitMs);

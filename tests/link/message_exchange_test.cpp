@@ -85,13 +85,14 @@ TEST_F(LinkTest, PollProbeQueryAndPendingWaits) {
   m_line->FeedFrame("READY");
   EXPECT_EQ(m_link->ProbeReady(), 1);
 
-  // A data reply and "READY" in one read: the data after the mnemonic, nothing left behind.
-  const auto both = Join({FrameBytes("ARTD0001COFFEE"), FrameBytes("READY")});
+  // A data reply and "READY" in one read: the data after the mnemonic, nothing left behind; an
+  // article name is no status word.
+  const auto both = Join({FrameBytes("ARTD0001SOFT DRINK"), FrameBytes("READY")});
   m_line->SetResponder([&](const std::string& command) {
     if (command.rfind("ARTD", 0) == 0) m_line->Feed(both);
     return std::vector<std::string>{};
   });
-  EXPECT_EQ(m_link->QueryPrinter("ARTD0001", "ARTD"), "0001COFFEE");
+  EXPECT_EQ(m_link->QueryPrinter("ARTD0001", "ARTD"), "0001SOFT DRINK");
   EXPECT_TRUE(m_link->Queue().IsEmpty());
 
   // A refused query changes no error and shows nothing; silence is 1003 after 1000 ms.

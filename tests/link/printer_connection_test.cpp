@@ -17,7 +17,8 @@ std::string Pad(std::string text, std::size_t size, char fill = ' ') {
 // Date at 60, time at 68, key at 74, firmware at 110, second date at 114, money date at 140,
 // decimal point at 148, money name at 149.
 std::string ConfReply(const std::string& serial, const std::string& firmware, char key = '1') {
-  std::string conf = "CONf" + Pad(serial, 10) + Pad("3000012345", 10) + Pad("TOV ROMASHKA", 36);
+  // the owner's name holds "HARD" and "SOFT": data, not status words
+  std::string conf = "CONf" + Pad(serial, 10) + Pad("3000012345", 10) + Pad("TOV HARDSOFT", 36);
   conf = Pad(conf + "20261205" + "215805" + key, 110, '0') + Pad(firmware, 4) + "20250131";
   return Pad(conf, 140, '0') + "20240229" + "2" + "UAH";
 }
@@ -89,7 +90,7 @@ TEST_F(ConnectionTest, ConnectLogsInSelectsTaxModeAndReadsTheConfigurationAndMod
   EXPECT_EQ(m_printer.wakeUps, 1);
   EXPECT_TRUE(m_host.Calls().empty());  // no dialog, no box, no window
 
-  EXPECT_EQ(Fields(m_link->Config()), "4410012345|3000012345|" + Pad("TOV ROMASHKA", 36) +
+  EXPECT_EQ(Fields(m_link->Config()), "4410012345|3000012345|" + Pad("TOV HARDSOFT", 36) +
                                           "|12/05/26|21:58:05|R|vTTs|01/31/25|02/29/24|2|UAH");
   const auto& taxes = m_link->Config().taxes;
   EXPECT_EQ(Tax(taxes[0]), "12/01/26|1|2000|20.00");
@@ -132,7 +133,7 @@ TEST_F(ConnectionTest, ConnectLogsInSelectsTaxModeAndReadsTheConfigurationAndMod
   m_printer.conf = ConfReply("4410012345", "vTTs").substr(0, 40);
   ASSERT_TRUE(m_link->ReadConfiguration());
   EXPECT_EQ(Fields(m_link->Config()),
-            "4410012345|3000012345|" + Pad("TOV ROMASHKA", 16) + "|||O||||0|");
+            "4410012345|3000012345|" + Pad("TOV HARDSOFT", 16) + "|||O||||0|");
 
   // A "CONF" reply counts too.
   m_printer.conf = "CONF" + ConfReply("5001234567", "NFPR").substr(4);
