@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <limits>
 
 namespace vekta {
 
@@ -21,6 +22,16 @@ HRESULT ParseHresult(const nlohmann::json& value, HRESULT fallback) {
   } catch (...) {
     return fallback;
   }
+}
+
+// httplib hands the read time-out to poll() in int milliseconds: a longer one would wrap.
+constexpr std::chrono::milliseconds kLongestRead(std::numeric_limits<int>::max());
+
+void SetReadTimeout(httplib::Client& client, std::chrono::milliseconds timeout) {
+  timeout = std::clamp(timeout, std::chrono::milliseconds(0), kLongestRead);
+  const auto sec = std::chrono::duration_cast<std::chrono::seconds>(timeout);
+  const auto usec = std::chrono::duration_cast<std::chrono::microseconds>(timeout - sec);
+  client.set_read_timeout(static_cast<time_t>(sec.count()), static_cast<time_t>(usec.count()));
 }
 
 // A token goes only to a server whose certificate checks out, unless told otherwise.
@@ -90,7 +101,7 @@ ObjectConnection::ObjectConnection(ServerAddress address, std::chrono::seconds c
     : m_address(std::move(address)), m_callTimeout(callTimeout) {
   m_client = std::make_unique<httplib::Client>(m_address.Url());
   m_client->set_connection_timeout(3, 0);
-  m_client->set_read_timeout(static_cast<time_t>(m_callTimeout.count()), 0);
+  SetReadTimeout(*m_client, m_callTimeout);
   m_client->set_write_timeout(10, 0);
   m_client->set_keep_alive(true);
   m_client->set_tcp_nodelay(true);
@@ -101,7 +112,8 @@ ObjectConnection::ObjectConnection(ServerAddress address, std::chrono::seconds c
 ObjectConnection::~ObjectConnection() = default;
 
 HttpAnswer ObjectConnection::Finish(const void* resultPtr,
-                                    std::chrono::steady_clock::time_point started) {
+                                    std::chrono::steady_clock::time_point started,
+                                    std::chrono::milliseconds readTimeout) {
   const auto& result = *static_cast<const httplib::Result*>(resultPtr);
   HttpAnswer answer;
   if (!result) {
@@ -109,7 +121,7 @@ HttpAnswer ObjectConnection::Finish(const void* resultPtr,
     const auto elapsed = std::chrono::steady_clock::now() - started;
     answer.error = httplib::to_string(err);
     if (err == httplib::Error::ConnectionTimeout ||
-        (err == httplib::Error::Read && elapsed >= m_callTimeout - std::chrono::seconds(1))) {
+        (err == httplib::Error::Read && elapsed >= readTimeout - std::chrono::seconds(1))) {
       answer.hr = ERROR_TIMEOUT_HR;
     } else {
       answer.hr = RPC_S_SERVER_UNAVAILABLE;
@@ -138,26 +150,29 @@ HttpAnswer ObjectConnection::Get(const std::string& path) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const auto started = std::chrono::steady_clock::now();
   auto result = m_client->Get(path.c_str());
-  return Finish(&result, started);
+  return Finish(&result, started, m_callTimeout);
 }
 
 HttpAnswer ObjectConnection::Send(const std::string& method, const std::string& path,
                                   const nlohmann::json& body, const std::string& idempotencyKey) {
+  return Request(method, path, body, idempotencyKey, m_callTimeout);
+}
+
+HttpAnswer ObjectConnection::Request(const std::string& method, const std::string& path,
+                                     const nlohmann::json& body, const std::string& idempotencyKey,
+                                     std::chrono::milliseconds readTimeout) {
   std::lock_guard<std::mutex> lock(m_mutex);
   httplib::Headers headers;
   if (!idempotencyKey.empty()) headers.emplace("Idempotency-Key", idempotencyKey);
   const std::string text = body.is_null() ? "" : Dump(body);
+  if (readTimeout != m_callTimeout) SetReadTimeout(*m_client, readTimeout);
   const auto started = std::chrono::steady_clock::now();
-  if (method == "DELETE") {
-    auto result = m_client->Delete(path.c_str(), headers);
-    return Finish(&result, started);
-  }
-  if (method == "PUT") {
-    auto result = m_client->Put(path.c_str(), headers, text, "application/json");
-    return Finish(&result, started);
-  }
-  auto result = m_client->Post(path.c_str(), headers, text, "application/json");
-  return Finish(&result, started);
+  httplib::Result result = method == "DELETE" ? m_client->Delete(path.c_str(), headers)
+                           : method == "PUT"
+                               ? m_client->Put(path.c_str(), headers, text, "application/json")
+                               : m_client->Post(path.c_str(), headers, text, "application/json");
+  if (readTimeout != m_callTimeout) SetReadTimeout(*m_client, m_callTimeout);
+  return Finish(&result, started, readTimeout);
 }
 
 bool ObjectConnection::Healthy(std::chrono::milliseconds timeout) {
@@ -188,8 +203,12 @@ HRESULT ObjectConnection::CreateObject(const std::string& progid, std::int64_t l
 }
 
 HttpAnswer ObjectConnection::Call(const std::string& objectId, const std::string& member,
-                                  const nlohmann::json& args, const std::string& idempotencyKey) {
-  return Send("POST", "/api/v1/objects/" + objectId + "/call/" + member, args, idempotencyKey);
+                                  const nlohmann::json& args, const std::string& idempotencyKey,
+                                  std::chrono::milliseconds extraWait) {
+  // The server is silent while the member waits: the answer is due only after the wait.
+  const auto wait = std::clamp(extraWait, std::chrono::milliseconds(0), kLongestRead);
+  return Request("POST", "/api/v1/objects/" + objectId + "/call/" + member, args, idempotencyKey,
+                 std::min<std::chrono::milliseconds>(m_callTimeout + wait, kLongestRead));
 }
 
 HRESULT ObjectConnection::Ping(const std::string& objectId) {

@@ -59,6 +59,9 @@ class ObjectConnection {
   ObjectConnection(const ObjectConnection&) = delete;
   ObjectConnection& operator=(const ObjectConnection&) = delete;
 
+  // A wait without end: the longest read the HTTP library can wait for (about 24 days).
+  static constexpr std::chrono::milliseconds kNoLimit = std::chrono::milliseconds::max();
+
   const ServerAddress& Address() const { return m_address; }
 
   HttpAnswer Get(const std::string& path);
@@ -70,13 +73,19 @@ class ObjectConnection {
   // The object protocol.
   HRESULT CreateObject(const std::string& progid, std::int64_t leaseMs, std::string& objectId,
                        std::int64_t* grantedLeaseMs = nullptr);
+  // `extraWait`: how long the member may wait on the server by its argument, on top of the
+  // call time-out.
   HttpAnswer Call(const std::string& objectId, const std::string& member,
-                  const nlohmann::json& args, const std::string& idempotencyKey = "");
+                  const nlohmann::json& args, const std::string& idempotencyKey = "",
+                  std::chrono::milliseconds extraWait = std::chrono::milliseconds(0));
   HRESULT Ping(const std::string& objectId);
   HRESULT Release(const std::string& objectId);
 
  private:
-  HttpAnswer Finish(const void* result, std::chrono::steady_clock::time_point started);
+  HttpAnswer Request(const std::string& method, const std::string& path, const nlohmann::json& body,
+                     const std::string& idempotencyKey, std::chrono::milliseconds readTimeout);
+  HttpAnswer Finish(const void* result, std::chrono::steady_clock::time_point started,
+                    std::chrono::milliseconds readTimeout);
 
   ServerAddress m_address;
   std::chrono::seconds m_callTimeout;

@@ -1,5 +1,6 @@
 #include "client/remote_orbis.h"
 
+#include <algorithm>
 #include <atomic>
 #include <random>
 
@@ -72,13 +73,14 @@ RemoteOrbis::~RemoteOrbis() {
   if (m_owned) m_connection->Release(m_objectId);
 }
 
-HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, json* out) {
+HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, json* out,
+                                std::chrono::milliseconds extraWait) {
   const std::string key = NewIdempotencyKey();
-  HttpAnswer answer = m_connection->Call(m_objectId, member, args, key);
+  HttpAnswer answer = m_connection->Call(m_objectId, member, args, key, extraWait);
   if (answer.status == 0) {
     // The answer was lost on the way: ask again under the same key, so that a call that did
     // run is answered from the server's record and not run twice.
-    answer = m_connection->Call(m_objectId, member, args, key);
+    answer = m_connection->Call(m_objectId, member, args, key, extraWait);
   }
   if (answer.status == 0 || answer.status >= 300) {
     m_lastTransportError = answer.error;
@@ -93,10 +95,12 @@ HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, jso
   return hr;
 }
 
-HRESULT RemoteOrbis::CallBound(const MemberInfo& member, const json& args, const Outs& outs) {
+HRESULT RemoteOrbis::CallBound(const MemberInfo& member, const json& args, const Outs& outs,
+                               std::chrono::milliseconds extraWait) {
   json value;
   // A member without arguments is called without a body, as it always was.
-  const HRESULT hr = CallMember(member.name, args.empty() ? json(nullptr) : args, &value);
+  const HRESULT hr =
+      CallMember(member.name, args.empty() ? json(nullptr) : args, &value, extraWait);
   if (value.is_number_integer()) {
     outs.number.Set(value.get<std::int32_t>());
   } else if (value.is_string()) {
@@ -118,7 +122,11 @@ HRESULT RemoteOrbis::Done() {
   return Forward<&IOrbis::Done>();
 }
 HRESULT RemoteOrbis::LockPrinter(std::int32_t timeoutInMilliseconds) {
-  return Forward<&IOrbis::LockPrinter>(timeoutInMilliseconds);
+  // The server takes the time-out as unsigned: a negative one waits without limit (-1) or for
+  // weeks, and the lock it takes in the end must not find this side gone.
+  const auto wait = timeoutInMilliseconds < 0 ? ObjectConnection::kNoLimit
+                                              : std::chrono::milliseconds(timeoutInMilliseconds);
+  return ForwardWaiting<&IOrbis::LockPrinter>(wait, timeoutInMilliseconds);
 }
 HRESULT RemoteOrbis::UnlockPrinter() {
   return Forward<&IOrbis::UnlockPrinter>();
@@ -128,7 +136,9 @@ HRESULT RemoteOrbis::LowSendMessageToPrinter(const std::string& textMessage) {
 }
 HRESULT RemoteOrbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
                                                      Out<std::string> textMessage) {
-  return Forward<&IOrbis::LowGetNextPendingPrinterMessage>(timeoutMilliseconds, textMessage);
+  const auto wait = std::chrono::milliseconds(std::max(timeoutMilliseconds, 0));
+  return ForwardWaiting<&IOrbis::LowGetNextPendingPrinterMessage>(wait, timeoutMilliseconds,
+                                                                  textMessage);
 }
 HRESULT RemoteOrbis::SetShowPrinterStatus(std::int32_t showStatusDialogs) {
   return Forward<&IOrbis::SetShowPrinterStatus>(showStatusDialogs);

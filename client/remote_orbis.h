@@ -8,6 +8,7 @@
 // the way (the connection drops, the server is slow to answer), the call is sent once more with
 // the same key, and the server answers from what it stored instead of printing again.
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -40,9 +41,11 @@ class RemoteOrbis final : public IOrbis {
   // Why the last call failed on the way (empty after a completed call).
   const std::string& LastTransportError() const { return m_lastTransportError; }
 
-  // A call by member name with JSON arguments; the [out] value, if any, in `out`.
+  // A call by member name with JSON arguments; the [out] value, if any, in `out`. `extraWait`
+  // is how long the member waits on the server by its arguments.
   HRESULT CallMember(const std::string& member, const nlohmann::json& args,
-                     nlohmann::json* out = nullptr);
+                     nlohmann::json* out = nullptr,
+                     std::chrono::milliseconds extraWait = std::chrono::milliseconds(0));
 
   HRESULT Init(std::int32_t portNumber, const std::string& cashierName,
                const std::string& cashierPassword, std::int32_t showStatusDialogs,
@@ -140,12 +143,17 @@ class RemoteOrbis final : public IOrbis {
 
   template <auto Member, class... P>
   HRESULT Forward(const P&... params) {
+    return ForwardWaiting<Member>(std::chrono::milliseconds(0), params...);
+  }
+  template <auto Member, class... P>
+  HRESULT ForwardWaiting(std::chrono::milliseconds extraWait, const P&... params) {
     nlohmann::json args = nlohmann::json::array();
     Outs outs;
     (Add(args, outs, params), ...);
-    return CallBound(BoundMember<Member>(), args, outs);
+    return CallBound(BoundMember<Member>(), args, outs, extraWait);
   }
-  HRESULT CallBound(const MemberInfo& member, const nlohmann::json& args, const Outs& outs);
+  HRESULT CallBound(const MemberInfo& member, const nlohmann::json& args, const Outs& outs,
+                    std::chrono::milliseconds extraWait);
 
   std::shared_ptr<ObjectConnection> m_connection;
   std::string m_objectId;

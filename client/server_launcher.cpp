@@ -1,9 +1,11 @@
 #include "client/server_launcher.h"
 
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -16,6 +18,17 @@ namespace {
 
 bool IsLoopback(const std::string& host) {
   return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+// Between fork and exec of a threaded caller: system calls only, no allocation.
+void CloseFromThree() {
+  if (::close_range(3, ~0U, 0) == 0) return;
+  rlimit limit{};
+  rlim_t last = 1 << 16;
+  if (::getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) {
+    last = std::min<rlim_t>(limit.rlim_cur, 1 << 20);
+  }
+  for (rlim_t fd = 3; fd < last; ++fd) ::close(static_cast<int>(fd));
 }
 
 }  // namespace
@@ -108,12 +121,15 @@ bool ServerLauncher::Start(const ServerManifest& manifest, std::string& error) {
     // a zombie of it.
     ::setsid();
     if (::fork() != 0) ::_exit(0);
-    const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+    // Without O_CLOEXEC: a caller without stdin gets fd 0 itself here, and it must stay.
+    const int null = ::open("/dev/null", O_RDWR);
     if (null >= 0) {
       ::dup2(null, 0);
       ::dup2(null, 1);
       ::dup2(null, 2);
     }
+    // The caller's sockets and files would stay open for the server's whole life otherwise.
+    CloseFromThree();
     ::execv(argv[0], argv.data());
     ::_exit(127);
   }

@@ -1,5 +1,10 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
@@ -47,6 +52,15 @@ class ScriptedServer {
                       R"("out":{"ThisLineSum":246}})",
                       "application/json");
     });
+    // The members that wait by their argument answer after the client's call time-out.
+    m_server.Post(R"(/api/v1/objects/abc/call/(LockPrinter|LowGetNextPendingPrinterMessage))",
+                  [this](Req req, Res res) {
+                    Record(m_waits, req.matches[1].str() + " " + req.body);
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                    res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
+                                    R"("out":{"TextMessage":"44 01 00"}})",
+                                    "application/json");
+                  });
     m_server.Post("/api/v1/objects/abc/ping", [this](Req, Res res) {
       ++pings;
       res.set_content("{}", "application/json");
@@ -66,6 +80,8 @@ class ScriptedServer {
     m_thread.join();
   }
   std::vector<std::string> Keys() { return Copy(m_keys); }
+  // "Member body" of each call to a waiting member, in order.
+  std::vector<std::string> Waits() { return Copy(m_waits); }
   // The Authorization header of each object creation, in order ("" when none came).
   std::vector<std::string> Authorizations() { return Copy(m_authorizations); }
 
@@ -79,6 +95,7 @@ class ScriptedServer {
   std::thread m_thread;
   std::mutex m_mutex;
   std::vector<std::string> m_keys;
+  std::vector<std::string> m_waits;
   std::vector<std::string> m_authorizations;
 
   // How many `into` holds once `value` is added.
@@ -121,6 +138,27 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept
   EXPECT_EQ(keeper->Count(), 0u);
   // A refused token and no server at all have their own codes: RunModesTest checks them against
   // real daemons (InitExReachesAnotherServerWithItsToken).
+}
+
+TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) {
+  ScriptedServer server;
+  auto connection = std::make_shared<ObjectConnection>(
+      ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
+  std::unique_ptr<RemoteOrbis> orbis;
+  ASSERT_EQ(RemoteOrbis::Create(connection, orbis), S_OK);
+  // Each answer comes after the call time-out and within the wait asked for; a lock taken by a
+  // server the client gave up on would keep every other register out.
+  EXPECT_EQ(orbis->LockPrinter(2000), S_OK);
+  EXPECT_EQ(orbis->LockPrinter(-1), S_OK);  // no limit
+  std::string message;
+  EXPECT_EQ(orbis->LowGetNextPendingPrinterMessage(2000, &message), S_OK);
+  EXPECT_EQ(message, "44 01 00");
+  EXPECT_EQ(server.Waits(), (std::vector<std::string>{"LockPrinter [2000]", "LockPrinter [-1]",
+                                                      "LowGetNextPendingPrinterMessage [2000]"}));
+  // The next call is held to the call time-out again: its late first answer is asked for anew.
+  std::int32_t sum = 0;
+  EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), S_OK);
+  EXPECT_EQ(server.Keys().size(), 2u);
 }
 
 TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
@@ -173,6 +211,41 @@ TEST(ServerLauncherTest, ManifestIsReadOnlyWhenItNamesAnAbsoluteExecutable) {
   ServerLauncher launcher({dir});
   std::string error;
   EXPECT_FALSE(launcher.EnsureServer(ServerAddress::At("192.0.2.1", 9, false, ""), error));
+}
+
+TEST(ServerLauncherTest, TheServerStartedOnDemandKeepsNoneOfTheCallersFiles) {
+  const TempDir temp;
+  // A stand-in server that lists its open files and ends; the listing's path is its argument.
+  const std::string listing = temp.Path() + "/fds";
+  const std::string script =
+      temp.Write("server", "#!/bin/sh\nls -l /proc/$$/fd > \"$2.part\" && mv \"$2.part\" \"$2\"\n");
+  ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
+  temp.Write("registration.json",
+             nlohmann::json{{"LocalServer32", script}, {"serverArguments", {listing}}}.dump());
+  // A point-of-sale program's file opened without O_CLOEXEC.
+  const int held = ::open((temp.Path() + "/held-by-the-caller").c_str(), O_RDWR | O_CREAT, 0600);
+  ASSERT_GE(held, 3);
+  // Nothing answers at a port bound but not listening.
+  const int bound = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  ASSERT_EQ(::bind(bound, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  ASSERT_EQ(::getsockname(bound, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+
+  ServerLauncher launcher({temp.Path()}, std::chrono::milliseconds(100));
+  std::string error;
+  EXPECT_FALSE(launcher.EnsureServer(ServerAddress::At("127.0.0.1", ntohs(addr.sin_port)), error));
+  std::string fds;
+  for (int i = 0; i < 250 && fds.empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    fds = ReadWholeFile(listing);
+  }
+  ::close(bound);
+  ::close(held);
+  EXPECT_NE(fds.find("0 -> /dev/null"), std::string::npos) << fds;
+  EXPECT_EQ(fds.find("held-by-the-caller"), std::string::npos) << fds;
 }
 
 }  // namespace
