@@ -87,6 +87,27 @@ std::string Hex(HRESULT hr) {
   return buffer;
 }
 
+// The "ok" of a call's answer; nullopt when there is none that is true or false.
+std::optional<bool> OkOf(const json& body) {
+  if (!body.is_object()) return std::nullopt;
+  const auto ok = body.find("ok");
+  if (ok == body.end() || !ok->is_boolean()) return std::nullopt;
+  return ok->get<bool>();
+}
+
+// Ids go into URL paths: only the form the server issues, 32 lowercase hexadecimal digits, is
+// passed on, so that an id cannot name another path or member.
+bool CheckObjectId(const std::string& id) {
+  const bool wellFormed = id.size() == 32 && std::all_of(id.begin(), id.end(), [](char c) {
+                            return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f');
+                          });
+  if (!wellFormed) {
+    std::cerr << "vektactl: \"" << id
+              << "\" is not an object id (32 hexadecimal digits, as create and connect print)\n";
+  }
+  return wellFormed;
+}
+
 class Ctl {
  public:
   Ctl(Options options, std::vector<std::string> args)
@@ -119,7 +140,8 @@ class Ctl {
 
   // Test client.
   HRESULT CreateTestObject(const std::string& server, std::unique_ptr<RemoteOrbis>& object);
-  std::unique_ptr<RemoteOrbis> Attach(bool& ok);
+  // Nullptr and the exit status in `rc` when there is no object to use.
+  std::unique_ptr<RemoteOrbis> Attach(int& rc);
   int TestConnect();
   int ShowPort();
   int SendRaw();
@@ -175,7 +197,8 @@ int Ctl::PrintAnswer(const HttpAnswer& answer) {
   if (m_options.json || !answer.body.is_object()) {
     std::cout << (answer.body.is_string() ? answer.body.get<std::string>() : Dump(answer.body, 2))
               << std::endl;
-    return 0;
+    const auto ok = OkOf(answer.body);
+    return ok.has_value() && !*ok ? 1 : 0;
   }
   const json& b = answer.body;
   if (b.contains("value")) {
@@ -188,12 +211,21 @@ int Ctl::PrintAnswer(const HttpAnswer& answer) {
     return 0;
   }
   if (b.contains("hresult") && b.contains("ok")) {
-    std::cout << b.value("hresultName", b.value("hresult", "")) << std::endl;
-    for (auto it = b["out"].begin(); it != b["out"].end(); ++it) {
-      std::cout << it.key() << "=" << (it->is_string() ? it->get<std::string>() : Dump(*it))
-                << std::endl;
+    const auto ok = OkOf(b);
+    const auto out = b.find("out");
+    if (!ok || (out != b.end() && !out->is_object() && !out->is_null())) {
+      std::cerr << "vektactl: the server's answer is malformed: " << Dump(b) << "\n";
+      return 1;
     }
-    return b["ok"].get<bool>() ? 0 : 1;
+    const json& name = b.contains("hresultName") ? b["hresultName"] : b["hresult"];
+    std::cout << (name.is_string() ? name.get<std::string>() : Dump(name)) << std::endl;
+    if (out != b.end() && out->is_object()) {
+      for (auto it = out->begin(); it != out->end(); ++it) {
+        std::cout << it.key() << "=" << (it->is_string() ? it->get<std::string>() : Dump(*it))
+                  << std::endl;
+      }
+    }
+    return *ok ? 0 : 1;
   }
   std::cout << Dump(b, 2) << std::endl;
   return 0;
@@ -268,6 +300,7 @@ int Ctl::Call() {
     std::cerr << "vektactl: call needs a member name\n";
     return 2;
   }
+  if (objectId && !CheckObjectId(*objectId)) return 2;
   const bool orbis = cls == "Orbis" || cls.rfind("VektaManager.Orbis", 0) == 0;
   const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
   const std::string name = m_args[0];
@@ -397,14 +430,18 @@ HRESULT Ctl::CreateTestObject(const std::string& server, std::unique_ptr<RemoteO
 }
 
 // The object of --object ID, or a new one connected as "Підключитися до ЕККР" does.
-std::unique_ptr<RemoteOrbis> Ctl::Attach(bool& ok) {
-  ok = false;
+std::unique_ptr<RemoteOrbis> Ctl::Attach(int& rc) {
+  rc = 1;
   const auto portText = TakeOption("--port");
   if (auto id = TakeOption("--object")) {
+    if (!CheckObjectId(*id)) {
+      rc = 2;
+      return nullptr;
+    }
     // The object of an earlier connect: it stays on the server after this command.
     auto address = Address(m_options.server);
     if (!address) return nullptr;
-    ok = true;
+    rc = 0;
     return RemoteOrbis::AttachExisting(std::make_shared<ObjectConnection>(*address), *id);
   }
   const long port = portText ? std::atol(portText->c_str()) : 1;
@@ -422,7 +459,7 @@ std::unique_ptr<RemoteOrbis> Ctl::Attach(bool& ok) {
                           "VektaManTester"))) {
     Box("Init failed");
   }
-  ok = true;
+  rc = 0;
   return object;
 }
 
@@ -444,7 +481,7 @@ int Ctl::TestConnect() {
   }
   HttpAnswer answer = connection->Call(
       id, "Init", json::array({port, "Kassir123456789", "7777777777", 0, "VektaManTester"}));
-  const bool attached = answer.status == 200 && answer.body.value("ok", false);
+  const bool attached = answer.status == 200 && OkOf(answer.body).value_or(false);
   if (!attached) Box("Init failed");
   // The object lives on the server until disconnect or the end of its lease, attached or not
   // (Init may be tried again on it); the exit status says whether it is.
@@ -458,6 +495,7 @@ int Ctl::ShowPort() {
     std::cerr << "vektactl: show-port needs --object ID (from connect)\n";
     return 2;
   }
+  if (!CheckObjectId(*id)) return 2;
   auto connection = Connect(false);
   if (!connection) return 2;
   HttpAnswer answer = connection->Call(*id, "GetPortNumber", nullptr);
@@ -473,9 +511,9 @@ int Ctl::ShowPort() {
 }
 
 int Ctl::SendRaw() {
-  bool ok = false;
-  auto object = Attach(ok);
-  if (!ok) return 1;
+  int rc = 0;
+  auto object = Attach(rc);
+  if (rc != 0) return rc;
   if (m_args.empty()) {
     std::cerr << "vektactl: send needs the command text\n";
     return 2;
@@ -489,7 +527,6 @@ int Ctl::SendRaw() {
     Box("Unable to lock printer. Printer is locked by another application");
     return 1;
   }
-  int rc = 0;
   if (Failed(object->LowSendMessageToPrinter(command))) {
     Box("Unable to send message to printer");
     rc = 1;
@@ -513,15 +550,14 @@ int Ctl::SendRaw() {
 }
 
 int Ctl::FetchXml() {
-  bool ok = false;
-  auto object = Attach(ok);
-  if (!ok) return 1;
+  int rc = 0;
+  auto object = Attach(rc);
+  if (rc != 0) return rc;
   if (Failed(object->LockPrinter(3000))) {
     Box("Unable to lock printer. Printer is locked by another application");
     return 1;
   }
   std::string xml;
-  int rc = 0;
   if (Succeeded(object->GetPrinterConfigXML(0, &xml))) {
     if (!xml.empty()) std::cout << xml << "\r\n";
   } else {
@@ -533,9 +569,9 @@ int Ctl::FetchXml() {
 }
 
 int Ctl::TestReceipt() {
-  bool ok = false;
-  auto object = Attach(ok);
-  if (!ok) return 1;
+  int rc = 0;
+  auto object = Attach(rc);
+  if (rc != 0) return rc;
   if (Failed(object->LockPrinter(3000))) {
     Box("Unable to lock printer. Printer is locked by another application");
     return 1;
@@ -567,16 +603,26 @@ int Ctl::ConnectPrintDisconnect() {
     return 1;
   }
   std::int32_t sum = 0;
-  if (Succeeded(object->OpenCheck("Бакалея"))) {
-    std::int32_t line = 0;
-    object->FiscalLineEx("Колбаска", 1, 123, 0, 1, 0, 100, 0, "", 0, &line);
-    object->CloseCheck(&sum);
+  std::int32_t line = 0;
+  const char* failed = nullptr;
+  HRESULT hr = object->OpenCheck("Бакалея");
+  if (Failed(hr)) {
+    failed = "OpenCheck";
+  } else if (Failed(hr = object->FiscalLineEx("Колбаска", 1, 123, 0, 1, 0, 100, 0, "", 0, &line))) {
+    failed = "FiscalLineEx";
+    // closed, it would print an empty receipt; left open, it holds the printer
+    object->AbortCheck();
+  } else if (Failed(hr = object->CloseCheck(&sum))) {
+    failed = "CloseCheck";
+  }
+  if (failed != nullptr) {
+    std::cerr << "vektactl: " << failed << " failed (" << Hex(hr) << ")\n";
+    rc = 1;
+  } else {
     char text[32];
     std::snprintf(text, sizeof(text), "%.2f", sum * 0.01);
     object->PutToDisplay("СУМА", text);
     std::cout << "СУМА " << text << std::endl;
-  } else {
-    rc = 1;
   }
   object->UnlockPrinter();
   return rc;
@@ -599,9 +645,11 @@ int Ctl::Run() {
       std::cerr << "vektactl: " << command << " needs an object id\n";
       return 2;
     }
+    if (!CheckObjectId(*id)) return 2;
     return Simple("DELETE", "/api/v1/objects/" + *id);
   }
   if (command == "ping" && !m_args.empty()) {
+    if (!CheckObjectId(m_args[0])) return 2;
     return Simple("POST", "/api/v1/objects/" + m_args[0] + "/ping");
   }
   if (command == "connect") return TestConnect();
@@ -650,5 +698,11 @@ int main(int argc, char** argv) {
       args.push_back(arg);
     }
   }
-  return vekta::Ctl(options, args).Run();
+  try {
+    return vekta::Ctl(options, args).Run();
+  } catch (const nlohmann::json::exception& e) {
+    // the few answers read without a look at their shape first (an object's id, a port number)
+    std::cerr << "vektactl: the server's answer is malformed (" << e.what() << ")\n";
+    return 1;
+  }
 }

@@ -1,0 +1,117 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "tests/integration/daemon_process.h"
+
+namespace vekta {
+namespace {
+
+using nlohmann::json;
+using testing::DaemonProcess;
+using testing::FreePort;
+
+struct CtlRun {
+  int status = -1;  // the exit code; -1 when it did not end within 60 s
+  std::string out;
+  std::string err;
+};
+
+// The built vektactl against `daemon`, to its end.
+CtlRun RunCtl(const TempDir& dir, const DaemonProcess& daemon, std::vector<std::string> args) {
+  args.insert(args.begin(), {testing::BuildDir() + "/client/vektactl", "--server",
+                             "127.0.0.1:" + std::to_string(daemon.Address().port)});
+  const std::string outPath = dir.Path() + "/ctl.out";
+  const std::string errPath = dir.Path() + "/ctl.err";
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
+    ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
+    std::vector<char*> argv;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  CtlRun run;
+  int status = 0;
+  if (testing::WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; },
+                         std::chrono::seconds(60))) {
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  } else {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+  }
+  run.out = ReadWholeFile(outPath);
+  run.err = ReadWholeFile(errPath);
+  return run;
+}
+
+TEST(VektactlTest, FailedCallsExitOneAndMalformedIdsReachNoObject) {
+  TempDir dir;
+  DaemonProcess daemon(dir, FreePort(), {"--simulate", "1"});
+  ObjectConnection http(daemon.Address());
+  std::string id;
+  ASSERT_EQ(http.CreateObject("VektaManager.Orbis", 0, id), S_OK);
+  ASSERT_EQ(http.Call(id, "Init", json::array({1, "K", "7777777777", 0, "POS"})).body["ok"], true);
+
+  // No receipt is open: the line fails, and --json changes only what is printed.
+  const std::vector<std::string> line = {"call", "--object", id,  "FiscalLine", "Хліб", "1",
+                                         "100",  "0",        "1", "0",          "0"};
+  for (const bool whole : {false, true}) {
+    std::vector<std::string> args = line;
+    if (whole) args.insert(args.begin(), "--json");
+    const CtlRun run = RunCtl(dir, daemon, args);
+    EXPECT_EQ(run.status, 1) << run.out << run.err;
+    EXPECT_NE(run.out.find(whole ? "\"ok\": false" : "E_FAIL"), std::string::npos) << run.out;
+  }
+  EXPECT_EQ(RunCtl(dir, daemon, {"--json", "call", "--object", id, "GetPortNumber"}).status, 0);
+
+  // Each of these once reached the object through its URL (Done, or the release itself).
+  const std::vector<std::vector<std::string>> refused = {
+      {"ping", id + "/call/Done?"},
+      {"release", id + "?"},
+      {"call", "--object", id + "/call/Done?", "GetPortNumber"},
+      {"disconnect", "--object", id + "/"},
+      {"show-port", "--object", id.substr(1)},
+      {"send", "--object", "../" + id, "CONf"},
+  };
+  for (const auto& args : refused) {
+    const CtlRun run = RunCtl(dir, daemon, args);
+    EXPECT_EQ(run.status, 2) << args[0] << " " << args[1];
+    EXPECT_NE(run.err.find("not an object id"), std::string::npos) << run.err;
+  }
+  EXPECT_EQ(http.Ping(id), S_OK);
+  EXPECT_EQ(http.Get("/api/v1/connections").body["rows"].size(), 1u);
+  EXPECT_EQ(RunCtl(dir, daemon, {"ping", id}).status, 0);
+  EXPECT_EQ(RunCtl(dir, daemon, {"release", id}).status, 0);
+  EXPECT_NE(http.Ping(id), S_OK);
+}
+
+TEST(VektactlTest, ConnectPrintDisconnectFailsWhenTheReceiptIsNotPrinted) {
+  TempDir dir;
+  DaemonProcess daemon(dir, FreePort(), {"--simulate", "1", "--simulate", "2"});
+  // On COM2 article 100 is already sold under another name: the printer refuses the line.
+  ObjectConnection http(daemon.Address());
+  std::string id;
+  ASSERT_EQ(http.CreateObject("VektaManager.Orbis", 0, id), S_OK);
+  ASSERT_EQ(http.Call(id, "Init", json::array({2, "K", "7777777777", 0, "POS"})).body["ok"], true);
+  ASSERT_EQ(http.Call(id, "OpenCheck", json::array({"1"})).body["ok"], true);
+  ASSERT_EQ(http.Call(id, "FiscalLine", json::array({"Хліб", 1, 100, 0, 1, 0, 100})).body["ok"],
+            true);
+  ASSERT_EQ(http.Call(id, "CloseCheck", nullptr).body["ok"], true);
+  ASSERT_EQ(http.Release(id), S_OK);
+
+  const CtlRun printed = RunCtl(dir, daemon, {"connect-print-disconnect", "--port", "1"});
+  EXPECT_EQ(printed.status, 0) << printed.err;
+  EXPECT_EQ(printed.out, "СУМА 1.23\n");
+  const CtlRun refused = RunCtl(dir, daemon, {"connect-print-disconnect", "--port", "2"});
+  EXPECT_EQ(refused.status, 1) << refused.out;
+  EXPECT_EQ(refused.out.find("СУМА"), std::string::npos) << refused.out;
+  EXPECT_NE(refused.err.find("vektactl: FiscalLineEx failed"), std::string::npos) << refused.err;
+}
+
+}  // namespace
+}  // namespace vekta
