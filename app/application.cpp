@@ -140,9 +140,12 @@ int RunApplication(const std::vector<std::string>& args) {
     std::cerr << "vektamanager: " << error << "\n";
     return 1;
   }
-  if (cl.mode == RunMode::kNormal) {
+  // A normal start refreshes it; failures do not matter. A start with simulated printers is a
+  // trial: the service's unit and the on-demand start must not come to run a simulator in place
+  // of the shop's printer.
+  if (cl.mode == RunMode::kNormal && cl.simulatePorts.empty()) {
     std::string ignored;
-    Register(regPaths, regInfo, ignored);  // a normal start refreshes it; failures do not matter
+    Register(regPaths, regInfo, ignored);
   }
 
   // Signals are taken by one thread with sigwait; every other thread has them blocked.

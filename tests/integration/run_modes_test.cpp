@@ -90,6 +90,12 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
                                "--listen", "127.0.0.1:" + std::to_string(port), "--simulate", "1"}),
       0);
   EXPECT_TRUE(std::filesystem::exists(regDir + "/vektamanager.service"));
+  // A trial start with simulated printers leaves the registration as it is.
+  const std::string registered = ReadWholeFile(regDir + "/registration.json");
+  {
+    DaemonProcess trial(dir, FreePort(), {"--registration-dir", regDir, "--simulate", "2"});
+    EXPECT_EQ(ReadWholeFile(regDir + "/registration.json"), registered);
+  }
 
   RemoteOrbisFactory::Options options;
   options.local.port = port;
