@@ -54,7 +54,8 @@ bool ParseBody(const HttpRequest& req, HttpResponse& res, json& out) {
     out = nullptr;
     return true;
   }
-  if (req.Header("Content-Type").rfind("application/json", 0) != 0) {
+  const std::string type = req.Header("Content-Type");
+  if (type.size() < 16 || ::strncasecmp(type.data(), "application/json", 16) != 0) {
     SendError(res, 415, E_INVALIDARG, "the body must be application/json");
     return false;
   }

@@ -55,7 +55,8 @@ std::string ObjectTable::Add(std::unique_ptr<ServedObject> object, std::int64_t 
   std::string id;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_entries.size() >= m_maxObjects) return {};
+    // A creation that was under way when the server began to close would outlive the ports.
+    if (m_stopping || m_entries.size() >= m_maxObjects) return {};
     do {
       id = NewObjectId();
     } while (m_entries.count(id));

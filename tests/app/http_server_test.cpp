@@ -218,6 +218,10 @@ TEST_F(HttpServerTest, BadRequestsAreRefusedWithTheirCodeAndReachNoObject) {
   ASSERT_EQ(m_backend.Calls().size(), 1u) << "only the last, good call may reach the object";
   EXPECT_EQ(m_backend.live.load(), 1);
   EXPECT_EQ(m_objects.Count(), 1u);
+  // A media type is the same in any case.
+  EXPECT_EQ(
+      Status(m_client->Post(call + "OpenCheck", "[\"a\"]", "Application/JSON; charset=UTF-8")),
+      200);
 
   EXPECT_EQ(Status(m_client->Delete(Path(id))), 204);
   EXPECT_EQ(Refusal(Post(call + "Done", "")), P(404, "0x80010108"));

@@ -109,6 +109,10 @@ TEST(ObjectTableOnSimulator, ALockWaitEndsWhenTheHolderIsReleasedOrLeasedOutOrTh
   EXPECT_EQ(p.LockCount(), 1);
   EXPECT_EQ(p.Call(waiter, "UnlockPrinter", {}), S_OK);
   EXPECT_EQ(p.LockCount(), 0);
+
+  // Once the table is shut down nothing new is taken in.
+  p.table.Shutdown();
+  EXPECT_EQ(p.Add(ObjectClass::kOrbis), "");
 }
 
 }  // namespace
