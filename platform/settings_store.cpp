@@ -102,9 +102,14 @@ std::string JoinLines(const IniLines& ini) {
   return out;
 }
 
+// An editor may have saved the file with a UTF-8 byte order mark before its first line.
+std::string_view WithoutBom(std::string_view line) {
+  return line.substr(0, 3) == "\xEF\xBB\xBF" ? line.substr(3) : line;
+}
+
 // "[Name]" gives the section name; anything else gives nothing.
 std::optional<std::string_view> SectionOf(std::string_view line) {
-  line = Trim(line);
+  line = Trim(WithoutBom(line));
   if (line.size() < 2 || line.front() != '[') return std::nullopt;
   std::size_t close = line.find(']');
   if (close == std::string_view::npos) return std::nullopt;
@@ -117,7 +122,7 @@ struct KeyLine {
 };
 
 std::optional<KeyLine> KeyOf(std::string_view line) {
-  std::string_view trimmed = Trim(line);
+  std::string_view trimmed = Trim(WithoutBom(line));
   if (trimmed.empty() || trimmed.front() == ';' || trimmed.front() == '#' ||
       trimmed.front() == '[') {
     return std::nullopt;

@@ -69,6 +69,12 @@ TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaultsAndLogSettingsKe
   EXPECT_TRUE(ReadSaveToLog(store));
   EXPECT_EQ(ReadKeepLogFiles(store), 3u);
 
+  // A byte order mark before the first section: it counts, and a write changes it in place.
+  WriteFile("\xEF\xBB\xBF[CurrentConfig]\r\nSaveToLog=1\r\n");
+  EXPECT_TRUE(ReadSaveToLog(store));
+  ASSERT_TRUE(store.WriteConfigDword("CurrentConfig", "SaveToLog", 0));
+  EXPECT_EQ(ReadFile(), "\xEF\xBB\xBF[CurrentConfig]\r\nSaveToLog=0\r\n");
+
   // A directory where the file should be: defaults, and a write does not destroy it.
   fs::remove(m_path);
   fs::create_directory(m_path);
