@@ -139,9 +139,10 @@ void PrinterLink::PurgeOldLogs() {
   const std::string prefix = Prefix(m_portNumber);
   const std::time_t now = std::chrono::system_clock::to_time_t(m_clock.WallNow());
   std::error_code error;
-  std::filesystem::directory_iterator it(dir, error);
-  if (error) return;
-  for (const std::filesystem::directory_entry& entry : it) {
+  // Stepped with an error code: a folder that fails to read mid-way ends the purge, not the link.
+  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::filesystem::directory_entry& entry = *it;
     const std::string name = entry.path().filename().string();
     if (name.size() < prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
         name.compare(name.size() - 4, 4, ".log") != 0) {
@@ -150,7 +151,8 @@ void PrinterLink::PurgeOldLogs() {
     std::time_t midnight = 0;
     if (!LogFileDate(name.substr(0, name.size() - 4), midnight)) continue;
     const long long ageDays = static_cast<long long>(now - midnight) / 86400;
-    if (ageDays > m_keepLogFiles) std::filesystem::remove(entry.path(), error);
+    std::error_code ignored;
+    if (ageDays > m_keepLogFiles) std::filesystem::remove(entry.path(), ignored);
   }
 }
 
