@@ -135,18 +135,50 @@ ObjectCalls::ObjectCalls(ObjectBackend& backend, ObjectTable& objects, CallExecu
       m_executors(executors),
       m_afterChange(std::move(afterChange)) {}
 
+void ObjectCalls::Answer(const Respond& respond, const std::function<HttpResponse()>& job) {
+  HttpResponse res;
+  try {
+    res = job();
+    if (m_afterChange) m_afterChange();
+  } catch (...) {
+    LogCaught("an object call");
+    res = Refused(500, E_UNEXPECTED, "internal error");
+  }
+  respond(std::move(res));
+}
+
 void ObjectCalls::Run(std::int32_t port, const Respond& respond,
                       std::function<HttpResponse()> job) {
-  const bool posted = m_executors.Post(port, [this, respond, job = std::move(job)] {
-    HttpResponse res;
-    try {
-      res = job();
-      if (m_afterChange) m_afterChange();
-    } catch (...) {
-      LogCaught("an object call");
-      res = Refused(500, E_UNEXPECTED, "internal error");
+  const bool posted =
+      m_executors.Post(port, [this, respond, job = std::move(job)] { Answer(respond, job); });
+  if (!posted) respond(Refused(503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down"));
+}
+
+void ObjectCalls::RunInTurn(const std::shared_ptr<Turns>& turns, std::int32_t port,
+                            const Respond& respond, std::function<HttpResponse()> job) {
+  const bool posted = m_executors.Post(port, [this, turns, port, respond, job] {
+    {
+      std::lock_guard<std::mutex> lock(turns->mutex);
+      if (turns->running) {
+        // Another call of this object runs elsewhere: this one waits for it off the executor,
+        // and comes back to the end of the queue when it is done.
+        turns->waiting.push_back(
+            [this, turns, port, respond, job] { RunInTurn(turns, port, respond, job); });
+        return;
+      }
+      turns->running = true;
     }
-    respond(std::move(res));
+    Answer(respond, job);
+    std::function<void()> next;
+    {
+      std::lock_guard<std::mutex> lock(turns->mutex);
+      turns->running = false;
+      if (!turns->waiting.empty()) {
+        next = std::move(turns->waiting.front());
+        turns->waiting.pop_front();
+      }
+    }
+    if (next) next();
   });
   if (!posted) respond(Refused(503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down"));
 }
@@ -226,15 +258,17 @@ void ObjectCalls::Dispatch(const HttpRequest& req, const Respond& respond, const
     return respond(std::move(res));
   }
   const std::int32_t port = PortOfCall(*found->object, *member, kind, *values);
+  const std::shared_ptr<Turns> turns = found->turns;
   found.reset();
-  Run(port, respond, [this, id, member, kind, values = std::move(*values), key = std::move(key)] {
-    // Only a request that fits counts as a call: it renews the lease and keeps the object
-    // alive while it runs.
-    auto entry = m_objects.BeginCall(id);
-    if (!entry) return Refused(404, RPC_E_DISCONNECTED, kNoSuchObject);
-    CallScope scope(m_objects, entry);
-    return RunOnce(*entry, *member, kind, values, key);
-  });
+  RunInTurn(turns, port, respond,
+            [this, id, member, kind, values = std::move(*values), key = std::move(key)] {
+              // Only a request that fits counts as a call: it renews the lease and keeps the object
+              // alive while it runs.
+              auto entry = m_objects.BeginCall(id);
+              if (!entry) return Refused(404, RPC_E_DISCONNECTED, kNoSuchObject);
+              CallScope scope(m_objects, entry);
+              return RunOnce(*entry, *member, kind, values, key);
+            });
 }
 
 void ObjectCalls::CallByName(const HttpRequest& req, const Respond& respond) {

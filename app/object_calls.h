@@ -36,6 +36,11 @@ class ObjectCalls {
   void Dispatch(const HttpRequest& req, const Respond& respond, const Resolve& resolve);
   // Runs `job` where calls on that port run; answers 503 when the server is stopping.
   void Run(std::int32_t port, const Respond& respond, std::function<HttpResponse()> job);
+  // Runs `job` as Run does, once no other call of the same object runs.
+  using Turns = ObjectTable::Entry::Turns;
+  void RunInTurn(const std::shared_ptr<Turns>& turns, std::int32_t port, const Respond& respond,
+                 std::function<HttpResponse()> job);
+  void Answer(const Respond& respond, const std::function<HttpResponse()>& job);
 
   ObjectBackend& m_backend;
   ObjectTable& m_objects;

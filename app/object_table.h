@@ -41,7 +41,15 @@ class ObjectTable {
     std::string id;
     std::unique_ptr<ServedObject> object;
     std::int64_t leaseMs = kDefaultLeaseMs;
-    // Calls on one object run one at a time, in arrival order, as on the object's own thread.
+    // Calls on one object run one at a time, as on the object's own thread. One whose turn on
+    // an executor comes while another runs waits in `turns`, off the executor: a long wait of
+    // this object (a printer lock, pending messages) holds no other client's call back.
+    struct Turns {
+      std::mutex mutex;
+      bool running = false;                       // guarded by mutex
+      std::deque<std::function<void()>> waiting;  // guarded by mutex
+    };
+    std::shared_ptr<Turns> turns = std::make_shared<Turns>();
     std::mutex callMutex;
     // guarded by callMutex
     std::map<std::string, StoredResponse> idempotent;

@@ -520,5 +520,46 @@ TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
             (std::vector<std::string>{"OpenCheck@2", "GetCheckSum@1", "XReport@1", "OpenCheck@1"}));
 }
 
+// One object's wait off the port (pending messages) holds back that object's next printer call,
+// and nothing else: the port's executor serves the other clients meanwhile.
+TEST_F(HttpServerTest, AnObjectsWaitHoldsOnlyThatObjectsNextCall) {
+  std::promise<void> waiting;
+  std::promise<void> release;
+  std::shared_future<void> released = release.get_future();
+  std::mutex mutex;
+  std::vector<std::string> order;
+  m_backend.onCall = [&](const std::string& member, std::int32_t) {
+    if (member == "Init") return;
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      order.push_back(member);
+    }
+    if (member == "LowGetNextPendingPrinterMessage") {
+      waiting.set_value();
+      released.wait_for(10s);
+    }
+  };
+  const std::string a = Create();
+  const std::string b = Create();
+  ASSERT_EQ(Call(a, "Init", R"([1,"K","1",0,"A"])"), 200);
+  ASSERT_EQ(Call(b, "Init", R"([1,"K","1",0,"B"])"), 200);
+
+  std::thread wait([&] { EXPECT_EQ(Call(a, "LowGetNextPendingPrinterMessage", "[60000]"), 200); });
+  ASSERT_EQ(waiting.get_future().wait_for(5s), std::future_status::ready);
+  std::thread next([&] { EXPECT_EQ(Call(a, "OpenCheck", R"(["1"])"), 200); });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(Call(b, "Feed", "[1]"), 200);
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    EXPECT_EQ(order, (std::vector<std::string>{"LowGetNextPendingPrinterMessage", "Feed"}));
+  }
+  release.set_value();
+  wait.join();
+  next.join();
+  std::lock_guard<std::mutex> lock(mutex);
+  EXPECT_EQ(order,
+            (std::vector<std::string>{"LowGetNextPendingPrinterMessage", "Feed", "OpenCheck"}));
+}
+
 }  // namespace
 }  // namespace vekta
