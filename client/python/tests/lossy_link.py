@@ -2,7 +2,8 @@
 cable or a stalled network does: every request goes through to the daemon, and the answer to
 the first request whose line holds `target` never reaches the client. With "reset" the
 connection is closed instead of answering; with "hold" the answer is kept back for `hold`
-seconds (past the client's time-out) and the connection is then closed."""
+seconds (past the client's time-out) and the connection is then closed. With `idle` it closes
+a keep-alive connection that has had no request for that many seconds, as a server does."""
 
 import socket
 import threading
@@ -11,10 +12,12 @@ import time
 IO_TIMEOUT = 30.0
 
 
-def _read_message(sock, buffer, stop):
+def _read_message(sock, buffer, stop, idle=None):
     """One HTTP message (head and Content-Length body) from `sock`: (bytes, rest), or None
-    when the peer closed, `stop` was set, or a message began and did not end in time."""
-    deadline = time.monotonic() + IO_TIMEOUT
+    when the peer closed, `stop` was set, a message began and did not end in time, or none
+    began within `idle` seconds."""
+    started = time.monotonic()
+    deadline = started + IO_TIMEOUT
 
     def more():
         while not stop.is_set():
@@ -23,6 +26,8 @@ def _read_message(sock, buffer, stop):
             except socket.timeout:
                 # an idle keep-alive connection waits; a message begun must end in time
                 if buffer and time.monotonic() > deadline:
+                    return b""
+                if not buffer and idle is not None and time.monotonic() > started + idle:
                     return b""
         return b""
 
@@ -46,13 +51,15 @@ def _read_message(sock, buffer, stop):
 
 
 class LossyLink:
-    def __init__(self, upstream_port, target, mode="reset", hold=0.0):
+    def __init__(self, upstream_port, target=None, mode="reset", hold=0.0, idle=None):
         self.upstream_port = upstream_port
-        self.target = target.encode()
+        self.target = target.encode() if target else None
         self.mode = mode
         self.hold = hold
+        self.idle = idle
         self.requests = []  # the request lines that went through, lost answer included
         self.lost = 0
+        self.connections = 0
         self._lock = threading.Lock()
         self._stop = threading.Event()
         self._listener = socket.create_server(("127.0.0.1", 0))
@@ -83,18 +90,20 @@ class LossyLink:
                 conn, _ = self._listener.accept()
             except socket.timeout:
                 continue
+            with self._lock:
+                self.connections += 1
             t = threading.Thread(target=self._serve, args=(conn,), daemon=True)
             self._threads.append(t)
             t.start()
 
     def _serve(self, client):
-        client.settimeout(1.0)
+        client.settimeout(min(1.0, self.idle or 1.0))
         upstream = socket.create_connection(("127.0.0.1", self.upstream_port), IO_TIMEOUT)
         upstream.settimeout(1.0)
         pending = b""
         try:
             while True:
-                got = _read_message(client, pending, self._stop)
+                got = _read_message(client, pending, self._stop, self.idle)
                 if got is None:
                     return
                 request, pending = got
@@ -105,7 +114,7 @@ class LossyLink:
                     return
                 with self._lock:
                     self.requests.append(line.decode("latin-1"))
-                    lose = self.lost == 0 and self.target in line
+                    lose = self.lost == 0 and self.target is not None and self.target in line
                     if lose:
                         self.lost += 1
                 if lose:

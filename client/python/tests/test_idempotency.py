@@ -2,6 +2,9 @@
 Idempotency-Key, a lost answer is asked for again under the same key, and the server answers a
 repeat from its record."""
 
+import concurrent.futures
+import time
+
 import pytest
 
 import vektamanager
@@ -57,3 +60,40 @@ def test_a_call_is_asked_for_again_only_once(daemon):
             orbis.GetCheckSum()
         assert e.value.hresult == vektamanager.RPC_S_SERVER_UNAVAILABLE
         assert orbis.last_call.attempts == 2
+
+
+def test_a_lock_wait_longer_than_the_clients_timeout_is_waited_out(orbis, daemon):
+    # Asked again and told a time-out, the waiter would hold the lock the server gave it in the
+    # end, believing it had none.
+    holder = orbis
+    with vektamanager.Client(daemon.server, timeout=1.0, start_on_demand=False) as client, \
+            client.orbis() as waiter:
+        waiter.Init(1, "Касир", "7777777777", 0, "waiter")
+        for lock in (lambda: waiter.LockPrinter(3000),
+                     lambda: waiter.invoke(4, [-1])):  # -1: no limit on the server
+            holder.LockPrinter(0)
+            with concurrent.futures.ThreadPoolExecutor(1) as pool:
+                waiting = pool.submit(lock)
+                time.sleep(2.0)
+                holder.UnlockPrinter()
+                waiting.result(timeout=30)
+            assert waiter.last_call.attempts == 1 and not waiter.last_call.replayed
+            with pytest.raises(vektamanager.CallFailed) as e:
+                holder.LockPrinter(0)
+            assert e.value.hresult == vektamanager.CONTEXT_E_SYNCH_TIMEOUT
+            waiter.UnlockPrinter()
+
+
+def test_a_message_wait_longer_than_the_clients_timeout_is_waited_out(daemon):
+    with vektamanager.Client(daemon.server, timeout=1.0, start_on_demand=False) as client, \
+            client.orbis() as orbis, client.vekta_manager() as vm:
+        orbis.Init(1, "Касир", "7777777777", 0, "messages")
+        assert orbis.LowGetNextPendingPrinterMessage(2500) == ""
+        assert orbis.last_call.attempts == 1
+        assert orbis.call("LowGetNextPendingPrinterMessage", TimeoutMilliseconds=1500) == ""
+        assert orbis.last_call.attempts == 1
+        assert orbis.LowGetNextPendingPrinterMessage(-1) == ""  # waits nothing
+        # VektaManager waits 3 s whatever it is given
+        assert vm.Init(1, "Касир", "7777777777", 0, "messages-vm") == 1
+        assert vm.LowGetNextPendingPrinterMessage(0) == ""
+        assert vm.last_call.attempts == 1

@@ -5,6 +5,7 @@ import time
 import pytest
 
 import vektamanager
+from lossy_link import LossyLink
 
 LEASE_MS = 600
 
@@ -42,11 +43,24 @@ def test_an_object_dropped_without_close_is_no_longer_pinged(daemon):
         assert client.lease_keeper.count() == 0
 
 
+def test_a_long_call_does_not_hold_back_the_pings_of_the_other_objects(daemon):
+    # the pings go on a connection of their own: behind the wait they would come too late
+    with vektamanager.Client(daemon.server, timeout=30.0, start_on_demand=False) as client, \
+            client.orbis() as waiting, client.orbis(lease_ms=1500) as short:
+        waiting.Init(1, "Касир", "7777777777", 0, "waiting")
+        short.Init(1, "Касир", "7777777777", 0, "short")
+        assert waiting.LowGetNextPendingPrinterMessage(3500) == ""
+        assert short.GetPortNumber() == 1
+
+
 def test_a_connection_the_server_closed_while_idle_is_opened_again(daemon):
-    # the server closes a keep-alive connection idle for 5 s; the next request, a create that
-    # is never sent twice, must go out on a new one
-    with vektamanager.Client(daemon.server, start_on_demand=False, keep_leases=False) as client:
+    # the link closes a keep-alive connection idle for 0.5 s, long before the client stops
+    # reusing it; the next request, a create that is never sent twice, must go out on a new one
+    with LossyLink(daemon.port, idle=0.5) as link, \
+            vektamanager.Client(link.server, start_on_demand=False, keep_leases=False) as client:
         client.orbis().close()
-        time.sleep(5.5)
+        time.sleep(1.5)
         with client.orbis() as obj:
             assert len(obj.object_id) == 32
+        assert link.connections == 2
+        assert sum(r.startswith("POST /api/v1/objects ") for r in link.requests) == 2

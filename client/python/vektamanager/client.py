@@ -13,6 +13,9 @@ from .launcher import ensure_server
 from .lease import LeaseKeeper
 from .objects import make_class
 
+# A ping is answered at once; one that is not has its next turn a third of a lease later.
+PING_TIMEOUT = 5.0
+
 
 class Client:
     """Objects of the server `server` ("name", "name:port", "\\\\name", "[::1]:port", or an
@@ -43,6 +46,9 @@ class Client:
         self.manifest_dirs = manifest_dirs
         self._connection = Connection(address, timeout)
         self._keeper = LeaseKeeper() if keep_leases else None
+        # Pings have a connection of their own: on the calls' one they would wait behind a
+        # prompt or a printer lock, and the other objects' leases would run out meanwhile.
+        self._pings = Connection(address, min(timeout, PING_TIMEOUT)) if keep_leases else None
         self._lock = threading.Lock()
         self._typelib = None  # guarded by _lock
         self._classes = {}  # class name -> made class; guarded by _lock
@@ -84,6 +90,7 @@ class Client:
                 pass  # the server has gone or refused: its leases end the objects
         if self._keeper is not None:
             self._keeper.stop()
+            self._pings.close()
         self._connection.close()
 
     @property
@@ -144,7 +151,7 @@ class Client:
         with self._lock:
             self._objects.add(obj)
         if self._keeper is not None and granted > 0:
-            ticket = self._keeper.keep(self._connection, obj.object_id, granted)
+            ticket = self._keeper.keep(self._pings, obj.object_id, granted)
             # An object dropped without close() is no longer pinged: the server releases it
             # when its lease runs out. (No request from a finalizer: it may run inside one.)
             obj._lease = weakref.finalize(obj, self._keeper.forget, ticket)

@@ -17,9 +17,11 @@ from . import errors
 
 CONNECT_TIMEOUT = 3.0
 WRITE_TIMEOUT = 10.0
-# The server closes a keep-alive connection idle for 5 s; one idle this long is not reused,
-# so that a request never crosses the server's close on the way.
+# The server closes a keep-alive connection idle for 60 s, and a proxy on the way may close one
+# sooner; one idle this long is not reused, so that a request never crosses a close on the way.
 IDLE_REUSE = 4.0
+# A socket's wait goes to poll() in int milliseconds: a longer one would wrap to a short one.
+LONGEST_READ = (2 ** 31 - 1) / 1000.0
 
 
 class Answer:
@@ -109,8 +111,9 @@ class Connection:
         return bool(readable)
 
     def request(self, method, path, body=None, headers=None, timeout=None):
-        """One request; never raises for a failure, which is in the Answer."""
-        wait = self.timeout if timeout is None else timeout
+        """One request; never raises for a failure, which is in the Answer. `timeout` replaces
+        the connection's wait for this answer."""
+        wait = min(self.timeout if timeout is None else timeout, LONGEST_READ)
         send = {"Accept": "application/json"}
         if self.address.token:
             send["Authorization"] = "Bearer " + self.address.token

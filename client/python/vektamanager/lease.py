@@ -84,7 +84,7 @@ class LeaseKeeper:
 def _ping(connection, object_id):
     """Pings once; True when the server no longer knows the object (nothing more to keep).
 
-    A ping waits behind a call running on the same connection; the call renews the lease
-    itself when it ends."""
+    `connection` should carry no calls: a ping behind a long call comes too late for the
+    other objects' leases."""
     answer = connection.request("POST", "/api/v1/objects/%s/ping" % object_id)
     return answer.status == 404 and answer.hresult == errors.RPC_E_DISCONNECTED

@@ -25,6 +25,15 @@ def new_idempotency_key():
     return "%s-%d" % (_KEY_PREFIX, next(_KEY_COUNTER))
 
 
+# Members that wait on the server for up to their first argument, in ms, and answer only then.
+_WAITING_MEMBERS = ("LockPrinter", "LowGetNextPendingPrinterMessage")
+# The server takes LockPrinter's time-out as unsigned: -1 waits without end, other negatives
+# up to 2**32 ms.
+_LONGEST_LOCK_WAIT = 2 ** 32 / 1000.0
+# VektaManager reads pending messages with a wait of its own, whatever it is given.
+_VEKTA_MANAGER_MESSAGE_WAIT = 3.0
+
+
 def _argument(value):
     # DATE goes as "YYYY-MM-DD" or "YYYY-MM-DDTHH:MM:SS"; an OLE date number as it is
     if isinstance(value, datetime.datetime):
@@ -111,6 +120,27 @@ class RemoteObject:
                 return member
         return None
 
+    def _server_wait(self, member, route, body):
+        """Seconds the call may wait on the server by its arguments before it answers."""
+        if member not in _WAITING_MEMBERS:
+            return 0.0
+        if route == "invoke":
+            body = body.get("args")
+        ms = None
+        if isinstance(body, list) and body:
+            ms = body[0]
+        elif isinstance(body, dict):
+            info = next((m for m in (self._interface or {}).get("members", [])
+                         if m.get("name") == member), {})
+            first = next((p["name"] for p in info.get("params", []) if p.get("dir") == "in"), None)
+            ms = body.get(first)
+        # the server takes a bool as 0 or 1 ms and refuses anything else but a whole number
+        if not isinstance(ms, int) or isinstance(ms, bool):
+            return 0.0
+        if ms >= 0:
+            return ms / 1000.0
+        return _LONGEST_LOCK_WAIT if member == "LockPrinter" else 0.0
+
     def _send(self, member, route, body, key=None):
         if self._closed:
             raise errors.ProtocolError(errors.RPC_E_DISCONNECTED, "the object was released")
@@ -118,12 +148,15 @@ class RemoteObject:
         path = "/api/v1/objects/%s/%s" % (self.object_id, route)
         key = key or new_idempotency_key()
         headers = {"Idempotency-Key": key}
-        answer = connection.request("POST", path, body, headers)
+        # the server is silent while the member waits: its answer is due only after the wait
+        wait = self._server_wait(member, route, body)
+        timeout = connection.timeout + wait if wait > 0 else None
+        answer = connection.request("POST", path, body, headers, timeout)
         attempts = 1
         if answer.lost:
             # The answer was lost on the way: ask again under the same key, so that a call
             # that did run is answered from the server's record and not run twice.
-            answer = connection.request("POST", path, body, headers)
+            answer = connection.request("POST", path, body, headers, timeout)
             attempts = 2
         self.last_call = CallInfo(member, key, attempts,
                                   answer.headers.get("idempotent-replay") == "true")
@@ -148,6 +181,11 @@ class OrbisObject(RemoteObject):
 
 
 class VektaManagerObject(RemoteObject):
+    def _server_wait(self, member, route, body):
+        if member == "LowGetNextPendingPrinterMessage":
+            return _VEKTA_MANAGER_MESSAGE_WAIT
+        return super()._server_wait(member, route, body)
+
     def _result(self, member, body):
         if not isinstance(body, dict) or "value" not in body:
             raise errors.ProtocolError(errors.E_UNEXPECTED, "not a VektaManager answer: %.200r"
