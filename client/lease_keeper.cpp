@@ -62,8 +62,7 @@ void LeaseKeeper::Run() {
     if (!due.empty()) {
       m_pings += due.size();
       lock.unlock();
-      // A ping waits behind a call running on the same connection; the call renews the
-      // lease itself when it ends.
+      // Each connection pings on a line of its own, never behind a call.
       for (auto& [connection, id] : due) connection->Ping(id);
       lock.lock();
       continue;

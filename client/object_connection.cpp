@@ -97,17 +97,32 @@ std::optional<ServerAddress> ParseServerName(const std::string& text, int defaul
   return address;
 }
 
-ObjectConnection::ObjectConnection(ServerAddress address, std::chrono::seconds callTimeout)
-    : m_address(std::move(address)), m_callTimeout(callTimeout) {
-  m_client = std::make_unique<httplib::Client>(m_address.Url());
-  m_client->set_connection_timeout(3, 0);
-  SetReadTimeout(*m_client, m_callTimeout);
-  m_client->set_write_timeout(10, 0);
-  m_client->set_keep_alive(true);
-  m_client->set_tcp_nodelay(true);
-  ConfigureTls(*m_client, m_address);
-  if (!m_address.token.empty()) m_client->set_bearer_token_auth(m_address.token.c_str());
+namespace {
+
+// A ping is answered at once; one that is not is tried again a third of a lease later.
+constexpr std::chrono::milliseconds kPingWait = std::chrono::seconds(5);
+
+std::unique_ptr<httplib::Client> MakeClient(const ServerAddress& address,
+                                            std::chrono::milliseconds readTimeout) {
+  auto client = std::make_unique<httplib::Client>(address.Url());
+  client->set_connection_timeout(3, 0);
+  SetReadTimeout(*client, readTimeout);
+  client->set_write_timeout(10, 0);
+  client->set_keep_alive(true);
+  client->set_tcp_nodelay(true);
+  ConfigureTls(*client, address);
+  if (!address.token.empty()) client->set_bearer_token_auth(address.token.c_str());
+  return client;
 }
+
+}  // namespace
+
+ObjectConnection::ObjectConnection(ServerAddress address, std::chrono::seconds callTimeout)
+    : m_address(std::move(address)),
+      m_callTimeout(callTimeout),
+      m_client(MakeClient(m_address, m_callTimeout)),
+      m_pingClient(
+          MakeClient(m_address, std::min<std::chrono::milliseconds>(m_callTimeout, kPingWait))) {}
 
 ObjectConnection::~ObjectConnection() = default;
 
@@ -212,7 +227,13 @@ HttpAnswer ObjectConnection::Call(const std::string& objectId, const std::string
 }
 
 HRESULT ObjectConnection::Ping(const std::string& objectId) {
-  return Send("POST", "/api/v1/objects/" + objectId + "/ping", nullptr).hr;
+  // On a connection of its own: behind a long call (a prompt, a lock wait) a ping would come
+  // too late for the leases of the objects that wait for it.
+  std::lock_guard<std::mutex> lock(m_pingMutex);
+  const auto started = std::chrono::steady_clock::now();
+  auto result = m_pingClient->Post(("/api/v1/objects/" + objectId + "/ping").c_str(),
+                                   httplib::Headers{}, "", "application/json");
+  return Finish(&result, started, std::min<std::chrono::milliseconds>(m_callTimeout, kPingWait)).hr;
 }
 
 HRESULT ObjectConnection::Release(const std::string& objectId) {

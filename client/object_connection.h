@@ -91,6 +91,8 @@ class ObjectConnection {
   std::chrono::seconds m_callTimeout;
   std::mutex m_mutex;                         // one request at a time on the connection
   std::unique_ptr<httplib::Client> m_client;  // guarded by m_mutex
+  std::mutex m_pingMutex;
+  std::unique_ptr<httplib::Client> m_pingClient;  // guarded by m_pingMutex: pings only
 };
 
 }  // namespace vekta

@@ -159,6 +159,18 @@ TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) 
   std::int32_t sum = 0;
   EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), S_OK);
   EXPECT_EQ(server.Keys().size(), 2u);
+
+  // A ping does not wait behind a call: the leases of the connection's other objects go on.
+  std::atomic<bool> ended{false};
+  std::thread waiting([&] {
+    EXPECT_EQ(orbis->LockPrinter(2000), S_OK);
+    ended = true;
+  });
+  for (int i = 0; i < 200 && server.Waits().size() < 4; ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  EXPECT_EQ(connection->Ping("abc"), S_OK);
+  EXPECT_FALSE(ended.load()) << "the ping waited for the call";
+  waiting.join();
 }
 
 TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
