@@ -131,6 +131,12 @@ class WebHost::Window : public StatusWindow {
 WebHost::WebHost(const SettingsStore& settings, std::string logDirectory, EventHub& events,
                  const Clock& clock)
     : HeadlessLinkHost(settings, std::move(logDirectory)), m_events(events), m_clock(clock) {
+  // Prompt ids go on from the start time: a page that still shows a prompt of an earlier process
+  // must not take a new prompt with the same id for it, and answer it blind.
+  m_sequence = static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                              std::chrono::system_clock::now().time_since_epoch())
+                                              .count()) *
+               1000;
   m_events.SetOnIdle([this] {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_promptChanged.notify_all();
@@ -240,7 +246,8 @@ std::optional<ProtocolError> WebHost::AnswerPrompt(const std::string& id,
       prompt.document["countdownStopped"] = true;
       m_promptChanged.notify_all();
       lock.unlock();
-      m_events.Publish("promptChanged", {{"id", id}, {"countdownStopped", true}});
+      m_events.Publish("promptChanged",
+                       {{"id", std::to_string(number)}, {"countdownStopped", true}});
     }
     return std::nullopt;
   }

@@ -259,6 +259,7 @@ function closePrompt(id) {
   if (!p) return;
   prompts.delete(id);
   if (p.timer) clearInterval(p.timer);
+  if (!p.dialog) return;  // closed while the port list was read
   if (p.dialog.open) p.dialog.close();
   p.dialog.remove();
 }
@@ -368,8 +369,8 @@ function infoWindow(doc, entry) {
     countdown.hidden = true;
   } else {
     entry.timer = setInterval(() => {
-      write();
       if (left > 1) left -= 1;
+      write();
     }, 1000);
   }
   countdown.addEventListener('click', async () => {
@@ -389,6 +390,7 @@ function stopCountdown(id) {
   if (!p) return;
   if (p.timer) clearInterval(p.timer);
   p.timer = null;
+  if (!p.dialog) return;
   const button = p.dialog.querySelector('.countdown');
   if (button) {
     if (button === document.activeElement) p.dialog.querySelector('.ok').focus();

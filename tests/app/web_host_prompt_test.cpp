@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <thread>
 
 #include "app/web_host.h"
 #include "link/printer_link.h"
@@ -92,6 +93,14 @@ TEST_F(WebHostPromptTest, WithoutAPageEachPromptTakesItsDefaultAndIsKept) {
   EXPECT_EQ(recent[2]["kind"], "connect");
   EXPECT_EQ(recent[3]["answer"], "closed");
   for (const json& m : recent) EXPECT_EQ(m["reason"], "no page") << m;
+
+  // A host started later, as a restarted server is, hands out none of the earlier ids.
+  std::this_thread::sleep_for(2ms);
+  EventHub otherHub;
+  WebHost later(m_settings, "", otherHub, m_clock);
+  later.ShowMessageBox("c", MessageBoxStyle::kStopOk);
+  EXPECT_GT(std::stoull(later.StatusDocument()["recentMessages"][0]["id"].get<std::string>()),
+            std::stoull(recent[3]["id"].get<std::string>()));
 }
 
 // A page that stops reading is ended once its queue is full, and the host goes on: the hub tells
