@@ -168,7 +168,13 @@ bool PrinterLink::Reconnect() {
     if (Login(m_storedCashier, m_storedPassword, cancel) > 0) ok = ReadConfiguration();
     m_settlingClose = settling;
     if (ok) SettleCloseInDoubt();
-    if (!ok) ClosePort();
+    if (!ok) {
+      // The device is back but not the printer: the port closes as a lost one, so that nothing
+      // is sent (an open receipt stays as it is there) and the next call tries again.
+      m_lossReported = true;
+      m_lost = true;
+      ClosePort();
+    }
   } else {
     RaiseError(3012, MessageBoxStyle::kStopRetryCancel, m_storedPortName);
   }

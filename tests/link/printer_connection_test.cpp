@@ -254,12 +254,25 @@ TEST_F(ConnectionTest, AFailedReconnectAsksNobody) {
   ASSERT_EQ(Connect(), 1);
   m_host.ClearCalls();
 
-  // A printer that stays silent: false, no prompt, and boxes are back afterwards.
+  // The device went away under an open receipt and comes back with the printer silent: false,
+  // no prompt, boxes are back afterwards, nothing reaches the printer (no "CANC"), and the link
+  // stays lost, so that the next call tries again and finds the receipt open.
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  m_line->FailWrites();
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  m_host.ClearCalls();
+  m_line->ClearSent();
   m_printer.awake = false;
   EXPECT_FALSE(m_link->Reconnect());
   EXPECT_FALSE(m_link->IsConnected());
   EXPECT_TRUE(m_host.Calls().empty());
   EXPECT_TRUE(m_link->ShowErrorMessages());
+  EXPECT_TRUE(m_line->SentCommands().empty());
+  EXPECT_TRUE(m_link->IsLost());
+  EXPECT_TRUE(m_link->IsCheckOpen());
+  m_printer.awake = true;
+  EXPECT_TRUE(m_link->Reconnect());
+  EXPECT_TRUE(m_link->IsCheckOpen());
 }
 
 TEST_F(ConnectionTest, APrinterThatForgotItsLoginIsLoggedInAgainAndTheCommandSentOnceMore) {
