@@ -273,6 +273,7 @@ TEST_F(ConnectionTest, AFailedReconnectAsksNobody) {
   m_printer.awake = true;
   EXPECT_TRUE(m_link->Reconnect());
   EXPECT_TRUE(m_link->IsCheckOpen());
+  EXPECT_EQ(m_link->AbortCheck(), 1);  // while m_printer, which answers it, is still there
 }
 
 TEST_F(ConnectionTest, APrinterThatForgotItsLoginIsLoggedInAgainAndTheCommandSentOnceMore) {
