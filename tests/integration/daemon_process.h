@@ -83,11 +83,16 @@ class DaemonProcess {
   DaemonProcess(const DaemonProcess&) = delete;
   DaemonProcess& operator=(const DaemonProcess&) = delete;
 
-  static pid_t Spawn(const std::vector<std::string>& args, const std::string& stderrPath) {
+  // Standard error to `stderrPath`, and standard output to `stdoutPath` when one is given.
+  static pid_t Spawn(const std::vector<std::string>& args, const std::string& stderrPath,
+                     const std::string& stdoutPath = "") {
     const pid_t pid = ::fork();
     if (pid == 0) {
       const int err = ::open(stderrPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
       if (err >= 0) ::dup2(err, 2);
+      const int out =
+          stdoutPath.empty() ? -1 : ::open(stdoutPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+      if (out >= 0) ::dup2(out, 1);
       std::vector<char*> argv;
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
       argv.push_back(nullptr);

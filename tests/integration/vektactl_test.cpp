@@ -1,4 +1,3 @@
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -25,16 +24,7 @@ CtlRun RunCtl(const TempDir& dir, const DaemonProcess& daemon, std::vector<std::
                              "127.0.0.1:" + std::to_string(daemon.Address().port)});
   const std::string outPath = dir.Path() + "/ctl.out";
   const std::string errPath = dir.Path() + "/ctl.err";
-  const pid_t pid = ::fork();
-  if (pid == 0) {
-    ::dup2(::open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 1);
-    ::dup2(::open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644), 2);
-    std::vector<char*> argv;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  const pid_t pid = DaemonProcess::Spawn(args, errPath, outPath);
   CtlRun run;
   int status = 0;
   if (testing::WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; },
