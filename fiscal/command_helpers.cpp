@@ -43,7 +43,7 @@ bool AwaitMessage(PrinterLink& link, int timeoutMs) {
     if (queue.IsEmpty()) queue.Rearm();
   }
   if (!queue.IsEmpty()) return true;
-  ++link.Stats().timeouts;
+  link.CountTimeout();
   return false;
 }
 
@@ -71,7 +71,9 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
 
 bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
                        std::string_view ignoredWord,
-                       const std::function<void(const std::string&)>& onData, bool* unanswered) {
+                       const std::function<void(const std::string&)>& onData, bool* unanswered,
+                       std::string_view dataWord) {
+  bool answered = dataWord.empty() || !link.ReplyMayBeLate();
   for (;;) {
     if (!AwaitMessage(link, stepMs)) {
       if (unanswered != nullptr) {
@@ -87,6 +89,15 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       link.Queue().Pop();
       continue;
     }
+    if (IsErrorStatus(message) && !answered && unanswered != nullptr) {
+      // Before the command's own reply, after an earlier one timed out, a refusal may be that
+      // earlier command's: whether this one was carried out, only the printer can tell.
+      link.WriteLogLine("\"" + message + "\" before the reply to \"" + std::string(dataWord) +
+                        "\": perhaps an earlier command's");
+      link.Queue().Pop();
+      *unanswered = true;
+      return false;
+    }
     if (IsErrorStatus(message)) {
       if (!link.ReportPrinterStatus(message)) {
         link.DrainQueue();
@@ -96,11 +107,19 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       link.Queue().Pop();
       continue;
     }
+    if (Contains(message, "READY") && !answered) {
+      link.WriteLogLine("\"READY\" before the reply to \"" + std::string(dataWord) +
+                        "\": an earlier command's, passed over");
+      link.Queue().Pop();
+      continue;
+    }
     if (Contains(message, "READY")) {
+      if (!dataWord.empty()) link.LateRepliesCaughtUp();
       link.DrainQueue();
       CountLatency(link, sentAt);
       return true;
     }
+    if (!dataWord.empty() && Contains(message, dataWord)) answered = true;
     if (onData) onData(message);
     link.Queue().Pop();
   }

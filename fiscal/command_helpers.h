@@ -52,11 +52,14 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
 // goes to ReportPrinterStatus (refused: the queue is drained and the wait fails); "READY" drains
 // the queue and succeeds; every other message is shown to `onData` and popped.
 // With `unanswered` given, a reply that never came (a time-out, or the device went away) is
-// not reported but flagged there, for the caller to tell.
+// not reported but flagged there, for the caller to tell. With `dataWord` given, and an earlier
+// wait of the link timed out (its reply may still come), the command's "READY" is the one after
+// a message holding that word: a "READY" before it is passed over as the earlier command's, and
+// an error status before it leaves the reply in doubt (flagged in `unanswered`).
 bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
                        std::string_view ignoredWord,
                        const std::function<void(const std::string&)>& onData = {},
-                       bool* unanswered = nullptr);
+                       bool* unanswered = nullptr, std::string_view dataWord = {});
 
 // The oldest queued message, copied.
 std::string PeekMessage(PrinterLink& link);

@@ -565,15 +565,18 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
   RetitleStatusWindow(*this, kCloseCheckTitle);
   JournalClosing(total);
   const auto sentAt = GetClock().Now();
+  const bool lostBefore = IsLost();
   const bool sent = SendCommand(*this, CloseCommand(sums, payments));
-  bool unanswered = false;
+  // A write that failed part way (the device went away while it drained) may have reached the
+  // printer all the same.
+  bool unanswered = !sent && !lostBefore && IsLost();
   // "HARDPAPER": the receipt is booked; the paper runs out while it is being printed.
   const bool closed = sent && AwaitReceiptReply(
                                   *this, kReceiptWaitMs, sentAt, "HARDPAPER",
                                   [&](const std::string& message) {
                                     if (Contains(message, "COMP")) TakeCloseReply(message);
                                   },
-                                  &unanswered);
+                                  &unanswered, "COMP");
   const std::int32_t result = FinishClose(closed, unanswered, total);
   DeleteStatusWindow();
   return result;

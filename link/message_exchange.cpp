@@ -93,8 +93,13 @@ bool PrinterLink::WaitForMessage(int timeoutMs) {
   }
 }
 
-void PrinterLink::ReportNoAnswer() {
+void PrinterLink::CountTimeout() {
   ++m_stats.timeouts;
+  m_replyMayBeLate = true;
+}
+
+void PrinterLink::ReportNoAnswer() {
+  CountTimeout();
   RaiseError(1003, MessageBoxStyle::kStopOk);
 }
 

@@ -261,7 +261,7 @@ short PrinterLink::AwaitLoginReply(int& counter, bool& cancel) {
       continue;
     }
     if (--counter > 0 && !m_lost.load()) continue;
-    ++m_stats.timeouts;
+    CountTimeout();
     if (RaiseError(1003, MessageBoxStyle::kStopRetryCancel) != MessageBoxResult::kRetry) {
       cancel = true;
     }

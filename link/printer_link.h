@@ -111,6 +111,12 @@ class PrinterLink {
   std::string QueryPrinter(const std::string& command, const std::string& mnemonic);
   std::string TakePendingMessage(int timeoutMs);
   void DrainQueue() { m_queue.Drain(); }
+  // A reply wait ran out (counted in the statistics). Its reply may still come, after the next
+  // command has gone out, and must not be taken for that command's: a close, which prints a
+  // fiscal receipt, then counts only a "READY" that follows its own figures.
+  void CountTimeout();
+  bool ReplyMayBeLate() const { return m_replyMayBeLate; }
+  void LateRepliesCaughtUp() { m_replyMayBeLate = false; }
   // Step 1 of running a command: deletes the shown status window and, when status windows are
   // enabled, shows a new one with the title `titleId` (plus `titleSuffix`) and empty lines.
   void ReplaceStatusWindow(int titleId, const std::string& titleSuffix = "");
@@ -326,6 +332,7 @@ class PrinterLink {
   std::string m_storedPassword;
   std::string m_lastCommand;      // the last frame SendFrame wrote
   bool m_loginRecovered = false;  // RecoverLogin has resent m_lastCommand
+  bool m_replyMayBeLate = false;  // see CountTimeout
   bool m_recoveringLogin = false;
 
   // ---- log ----

@@ -170,6 +170,40 @@ TEST_F(CloseInDoubtTest, ACloseThePrinterNeverTookIsClosedByItsRetryOrAbortedByT
   EXPECT_EQ(m_line->SentCommands(), (Commands{"CCAS", "CANC", "PREP1"}));
 }
 
+TEST_F(CloseInDoubtTest, ACloseCountsOnlyOnItsOwnReply) {
+  // A line the printer is slow with: the wait gives up, and its reply comes after the close.
+  const auto slowLineThenClose = [&](const Commands& closeReplies) {
+    OpenWithOneLine();
+    Answer("FISC", {});
+    EXPECT_EQ(m_link->FiscalLine("Milk", 1, 500, 0, 0, 0, 0), -1);
+    m_handler = [closeReplies](const std::string& command) {
+      if (command.rfind("COMP", 0) != 0) {
+        return command == "CCAS" ? Commands{"CCAS" + std::string(88, '0'), "READY"}
+                                 : Commands{"READY"};
+      }
+      Commands replies{"FISC0000000000", "READY"};
+      replies.insert(replies.end(), closeReplies.begin(), closeReplies.end());
+      return replies;
+    };
+    return m_link->CloseCheckEx(1000, 0, 0, 0);
+  };
+  // The printer booked the line the link gave up on, so it refuses the close: not printed,
+  // whatever the late "READY" seemed to say. Only the printer can tell; it is asked first.
+  EXPECT_EQ(slowLineThenClose({"SOFTCHECK"}), -1);
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+  EXPECT_EQ(m_link->AbortCheck(), 1);
+  EXPECT_EQ(Count("CCAS"), 1);
+  // A close the printer carried out counts with its own figures.
+  EXPECT_EQ(slowLineThenClose({CloseReply(), "READY"}), 1000);
+  EXPECT_EQ(m_link->CheckResultText(), "42;1000;0;0;0;0;0;0;0");
+  EXPECT_FALSE(m_link->IsCheckOpen());
+  // A close whose write failed may have reached the printer all the same.
+  OpenWithOneLine();
+  m_line->FailWrites();
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+}
+
 TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
   OpenWithOneLine();
   m_line->SetResponder(nullptr);
