@@ -230,7 +230,9 @@ short PrinterLink::Login(const std::string& cashierName, const std::string& pass
     if (reply < 0) return reply;
     if (reply > 0) break;
   }
-  SendFrame("PPMD1");
+  // Taxes on the receipt total, unless a client of this link chose them per line: a login after
+  // a power cycle or a replug must not switch the printer away from what the link computes.
+  SendFrame(m_taxesPerLine.load() ? "PPMD" : "PPMD1");
   WaitReady();
   return 1;
 }

@@ -286,12 +286,13 @@ TEST_F(ConnectionTest, APrinterThatForgotItsLoginIsLoggedInAgainAndTheCommandSen
   m_host.ClearCalls();
 
   // Power cycled: the printer refuses with "SOFTPROTOC", is logged in again, takes the command.
+  // The client's choice of taxes per line is kept.
+  ASSERT_EQ(m_link->SetTaxesCalcMode(0), 1);
   m_printer.loggedIn = false;
   m_line->ClearSent();
   EXPECT_EQ(m_link->OpenCashBox(), 1);
-  EXPECT_EQ(
-      m_line->SentCommands(),
-      (std::vector<std::string>{"KASS", "CONf", "UPASKASIR     1234567890", "PPMD1", "KASS"}));
+  EXPECT_EQ(m_line->SentCommands(),
+            (std::vector<std::string>{"KASS", "CONf", "UPASKASIR     1234567890", "PPMD", "KASS"}));
   EXPECT_TRUE(m_host.CallsStartingWith("box:").empty());
   m_printer.loggedIn = false;
   EXPECT_EQ(m_link->QueryPrinter("CCAS", "CCAS"), "");  // a query too, and its own reply
