@@ -163,14 +163,23 @@ HRESULT Orbis::Init(std::int32_t portNumber, const std::string& cashierName,
   std::lock_guard<std::mutex> lock(m_mutex);
   try {
     // A second Init would otherwise leave the first attachment counted, and its port open,
-    // until the process ends.
-    if (m_client.portNumber > 0 && m_client.entry) DetachLocked();
+    // until the process ends. On the same port the first goes only once the second is counted:
+    // in between the port would close, aborting the receipt the client has open on it.
+    std::string samePortCaller;
+    const bool samePort = m_client.portNumber == portNumber && m_client.entry;
+    if (samePort) {
+      m_client.entry->ReleaseAll(this);
+      samePortCaller = m_client.callerName;
+    } else if (m_client.portNumber > 0 && m_client.entry) {
+      DetachLocked();
+    }
 
     m_client.portNumber = portNumber;
     m_client.callerName = In(callerApplicationName);
     const auto port = static_cast<std::uint32_t>(portNumber);
     PrinterRegistry::Attachment attachment =
         m_registry.AttachClient(port, m_client.callerName, this);
+    if (samePort) m_registry.DetachClient(port, samePortCaller);
     SetEntry(attachment.entry);
     PrinterEntry& entry = *attachment.entry;
     if (!attachment.connects) {

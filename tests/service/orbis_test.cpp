@@ -338,7 +338,14 @@ TEST(OrbisOnSimulator, ObjectsMoveBetweenPortsAndALongCallOnOneDoesNotDelayAnoth
   ASSERT_EQ(fast.Init(2, kCashier, kPassword, 0, "POS"), S_OK);
   EXPECT_EQ(ports.FindEntry(1), nullptr);  // the earlier attachment is not leaked
   ASSERT_NE(ports.FindEntry(2), nullptr);
+  // Init again on its own port, as some POS programs do at each sale: the receipt stays open.
+  ASSERT_EQ(fast.OpenCheck("1"), S_OK);
+  ASSERT_EQ(Got(0, fast, &Orbis::FiscalLine, "Bread", 1, 1000, 0, 0, 0, 0).first, S_OK);
+  ASSERT_EQ(fast.Init(2, kCashier, kPassword, 0, "POS"), S_OK);
   EXPECT_EQ(ports.FindEntry(2)->ReferenceCount(), 1);
+  EXPECT_TRUE(ports.Sim(2).Model().ReceiptOpen());
+  EXPECT_EQ(Got(0, fast, &Orbis::GetCheckSum), std::pair(S_OK, 1000));
+  EXPECT_EQ(fast.AbortCheck(), S_OK);
   // COM5 maps to no device: the connection fails and the object ends detached.
   EXPECT_EQ(slow.Init(5, kCashier, kPassword, 0, "Reports"), E_FAIL);
   EXPECT_EQ(Got(99, slow, &Orbis::GetPortNumber), std::pair(S_OK, 0));
