@@ -166,6 +166,7 @@ int RunApplication(const std::vector<std::string>& args) {
   std::vector<std::unique_ptr<SimPrinter>> simulators;
   for (int port : cl.simulatePorts) {
     SimOptions options;
+    options.keepCommands = 1000;  // a demo may run for days; nobody reads the history here
     if (!cl.simTapeDir.empty()) {
       MakeDirectories(cl.simTapeDir);
       options.tapePath = cl.simTapeDir + "/COM" + std::to_string(port) + ".tape";
