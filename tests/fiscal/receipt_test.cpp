@@ -185,6 +185,11 @@ TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {
   EXPECT_EQ(Link().GetCheckSum(), 0);
   EXPECT_EQ(Link().CheckResultText(), "");
   EXPECT_EQ(Link().CheckResultXml(), "");
+  // A card over the total by a kopeck pays it all: no cash, and so no change.
+  ASSERT_EQ(Link().FiscalLine("A", 1, 1010, 0, 7, 0, 0), 1060);
+  Reset();
+  EXPECT_EQ(Link().CloseCheckEx(0, 1062, 0, 0), 1061);
+  EXPECT_EQ(SentText(), "COMP0000001010" + Zeros(20) + "0000001062" + Zeros(20));
 }
 
 TEST_F(ReceiptTest, ReturnReceiptsKeepTheirDirectionUntilClosed) {
@@ -255,6 +260,8 @@ TEST_F(ReceiptTest, LinesAndPaymentsThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(Link().CloseCheckEx(1300, -100, 0, 0), -1);
   EXPECT_EQ(Link().CloseCheckEx(1300, 0, -100, 0), -1);
   EXPECT_EQ(Link().CloseCheckEx(1300, 0, 0, -100), -1);
+  // So would negative cash on a sale: it goes out unsigned, as change never paid in.
+  EXPECT_EQ(Link().CloseCheckEx(-100, 1400, 0, 0), -1);
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(Link().IsCheckOpen());
   // All payments 0: six zero fields, and the sums are cleared.
