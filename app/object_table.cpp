@@ -205,6 +205,12 @@ Clock::TimePoint ObjectTable::ExpireLocked(std::unique_lock<std::mutex>& lock) {
     if (expired.empty()) return next;
     const bool wasLast = m_entries.empty();
     lock.unlock();
+    // Every client that went quiet gives back its printer lock and ends its waits first: the
+    // final release of one may take seconds (an open receipt aborted, its port closed), and
+    // the others' locks would be held all that while.
+    for (const auto& entry : expired) {
+      if (entry->object) entry->object->Abandon();
+    }
     expired.clear();  // the final release of each, outside the lock
     NotifyIfEmpty(wasLast);
     lock.lock();

@@ -115,5 +115,32 @@ TEST(ObjectTableOnSimulator, ALockWaitEndsWhenTheHolderIsReleasedOrLeasedOutOrTh
   EXPECT_EQ(p.Add(ObjectClass::kOrbis), "");
 }
 
+TEST(ObjectTable, ClientsThatWentQuietTogetherAreAllAbandonedBeforeAnyIsReleased) {
+  struct Recorder : ServedObject {
+    Recorder(std::vector<std::string>& events, std::string name)
+        : events(events), name(std::move(name)) {}
+    ~Recorder() override { events.push_back("released " + name); }
+    ObjectClass Class() const override { return ObjectClass::kOrbis; }
+    OrbisCallResult CallOrbis(const MemberInfo&, const std::vector<Value>&) override { return {}; }
+    Value CallVektaManager(const MemberInfo&, InvokeKind, const std::vector<Value>&) override {
+      return {};
+    }
+    void Abandon() override { events.push_back("abandoned " + name); }
+    std::vector<std::string>& events;
+    std::string name;
+  };
+  std::vector<std::string> events;
+  FakeClock clock;
+  ObjectTable table{clock};
+  table.Add(std::make_unique<Recorder>(events, "a"), 100);
+  table.Add(std::make_unique<Recorder>(events, "b"), 100);
+  clock.Advance(200ms);
+  table.ExpireDue();
+  table.Shutdown();
+  ASSERT_EQ(events.size(), 4u);
+  EXPECT_EQ(events[0].rfind("abandoned", 0), 0u);
+  EXPECT_EQ(events[1].rfind("abandoned", 0), 0u);
+}
+
 }  // namespace
 }  // namespace vekta
