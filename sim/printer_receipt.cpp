@@ -223,7 +223,7 @@ bool PrinterModel::Impl::ArticleChanged(int number, const std::string& name, cha
   return found != articles.end() && differs(found->second);
 }
 
-// Adds the line to the receipt: its sum and taxes per group, its article, the day's discounts.
+// Adds the line to the receipt: its sum and taxes per group, its article, its discount.
 // Returns the line's on-sale tax.
 std::int64_t PrinterModel::Impl::BookGoodsLine(const SimGoodsLine& line) {
   std::int64_t onSale = 0;
@@ -258,8 +258,8 @@ std::int64_t PrinterModel::Impl::BookGoodsLine(const SimGoodsLine& line) {
     receipt->saleIncluded += saleIncluded;
     receipt->included += included;
   }
-  if (line.direction == '-') registers.discounts += line.discount;
-  if (line.direction == '+') registers.surcharges += line.discount;
+  if (line.direction == '-') receipt->discounts += line.discount;
+  if (line.direction == '+') receipt->surcharges += line.discount;
   pendingLongName.clear();
   if (line.article > 0) {
     SimArticle sold;
@@ -386,6 +386,8 @@ void PrinterModel::Impl::BookReceipt(const SimReceiptTotals& totals) {
     registers.groupReturns[g] += r.groupReturns[g];
   }
   registers.untaxedSales += r.untaxedSales;
+  registers.discounts += r.discounts;
+  registers.surcharges += r.surcharges;
   registers.untaxedReturns += r.untaxedReturns;
   registers.onSaleTaxes += totals.onSale;
   registers.saleIncludedTaxes += totals.saleIncluded;

@@ -39,6 +39,8 @@ struct SimReceipt {
   std::int64_t returnOnSale = 0;
   std::int64_t returnIncluded = 0;
   std::int64_t returnSaleIncluded = 0;
+  std::int64_t discounts = 0;  // booked into the day's registers at the close
+  std::int64_t surcharges = 0;
   int lines = 0;
   bool copyWarned = false;
   std::vector<std::string> tape;  // the printed lines, UTF-8
