@@ -252,7 +252,7 @@ SimReply PrinterModel::Impl::Execute(const std::string& text) {
 
 void PrinterModel::Impl::Login(const std::string& text, SimReply& reply) {
   std::string password = options.password;
-  if (password.size() < 10) password.resize(10, ' ');
+  password.resize(10, ' ');  // the host cuts a longer one to ten characters
   if (text.size() < 14 || text.substr(14) != password) {
     loggedIn = false;
     reply.messages.push_back("SOFTUPAS");

@@ -177,6 +177,10 @@ TEST(SimLogin, RefusesBeforeLoginAndChecksThePassword) {
   options.password = "123456";
   PrinterModel other(options);
   EXPECT_EQ(ModelClient(other).Login("Касир", "123456    "), "READY");
+  // a longer one is taken as the host sends it, cut to ten
+  options.password = "123456789012";
+  PrinterModel longer(options);
+  EXPECT_EQ(ModelClient(longer).Login("Касир", "1234567890"), "READY");
 }
 
 TEST(SimLogin, ConfigurationAndTaxTableLayouts) {
