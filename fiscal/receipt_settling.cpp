@@ -61,7 +61,17 @@ void PrinterLink::JournalOpened() {
   m_receiptBaseline.clear();
   m_journalRow.reset();
   if (!m_journal || !m_journal->IsOpen()) return;
+  // The receipt is open whatever this query gets: an unanswered one is no error of the receipt's
+  // to show (a box would hold the client's call), and without the baseline only the printer's
+  // late reply can settle a close in doubt.
+  const bool quiet = m_quiet.exchange(true);
+  const std::string lastError = LastErrorText();
   m_receiptBaseline = SalesRegisters(QueryPrinter("CCAS", "CCAS"));
+  m_quiet = quiet;
+  if (m_receiptBaseline.empty()) {
+    SetLastErrorText(lastError);
+    WriteLogLine("The registers were not read at the receipt's open: no baseline to settle by");
+  }
   m_journalRow = m_journal->Opened(m_portNumber, SerialNumber(), m_receiptBaseline);
 }
 

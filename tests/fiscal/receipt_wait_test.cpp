@@ -76,6 +76,18 @@ TEST_F(ReceiptWaitTest, WrongPositionNumberIsARefusalInEveryReceiptStep) {
   EXPECT_FALSE(m_link->IsCheckOpen());
 }
 
+TEST_F(ReceiptWaitTest, AnUnansweredRegisterQueryAtTheOpenIsNoErrorOfTheReceipt) {
+  TempDir dir;
+  m_host.SetLogDirectory(dir.Path());
+  Connect();
+  Answer("CCAS", {});
+  m_link->SetLastErrorText("");
+  EXPECT_EQ(m_link->OpenCheck("1"), 1);
+  EXPECT_EQ(m_link->LastErrorText(), "");
+  EXPECT_TRUE(m_host.CallsStartingWith("box:").empty());
+  m_link.reset();  // while its journal's folder is still there
+}
+
 // A close the printer is slow to answer. `printer` gets each command and answers it; a reply
 // it holds back goes out, with everything asked after it, when the fake clock reaches `at`.
 class CloseInDoubtTest : public ReceiptWaitTest {
