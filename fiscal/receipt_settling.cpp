@@ -51,10 +51,12 @@ void PrinterLink::JournalClosing(std::int64_t total) {
 }
 
 std::string PrinterLink::SalesRegisters(std::string_view ccasData) {
-  // eight fields of 11 characters: rest, income, outcome, sales, return, ...
+  // eight fields of 11 characters: rest, income, outcome, sales, return, ... A reply of another
+  // length lost or gained a byte on the line, and its fields are shifted: it tells nothing.
+  constexpr std::size_t kReply = 88;
   constexpr std::size_t kSales = 33;
   constexpr std::size_t kSize = 22;
-  return ccasData.size() >= kSales + kSize ? std::string(ccasData.substr(kSales, kSize)) : "";
+  return ccasData.size() == kReply ? std::string(ccasData.substr(kSales, kSize)) : "";
 }
 
 void PrinterLink::JournalOpened() {
@@ -104,6 +106,7 @@ void PrinterLink::SettleJournal() {
     const std::string data = QueryPrinter("CCAS", "CCAS");
     if (data.empty()) return;  // cannot tell yet: asked again before the next receipt
     const std::string registers = SalesRegisters(data);
+    if (registers.empty()) return;
     printed = registers != newest.baseline;
     // The closing mark with the total is not waited for on disk: the registers tell it.
     if (printed) printedTotal = RegisterMovement(newest.baseline, registers).value_or(printedTotal);
@@ -167,7 +170,8 @@ bool PrinterLink::SettleCloseInDoubt() {
     if (Contains(message, "CCAS")) {
       // No close reply came, but the registers tell a close whose reply was lost.
       const std::string now = SalesRegisters(std::string_view(message).substr(4));
-      printed = !m_receiptBaseline.empty() && !now.empty() && now != m_receiptBaseline;
+      if (now.empty()) continue;  // garbled on the line: asked again before the next command
+      printed = !m_receiptBaseline.empty() && now != m_receiptBaseline;
       known = true;
       TakeClosingReady(kReceiptWaitMs);
     } else if (Contains(message, "SOFTPROTOC") && !loggedOut) {

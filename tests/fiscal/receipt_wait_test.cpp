@@ -216,6 +216,28 @@ TEST_F(CloseInDoubtTest, ACloseCountsOnlyOnItsOwnReply) {
   EXPECT_TRUE(m_link->IsCloseInDoubt());
 }
 
+TEST_F(CloseInDoubtTest, ARegisterReplyGarbledOnTheLineSettlesNothing) {
+  TempDir dir;
+  m_host.SetLogDirectory(dir.Path());
+  Connect();
+  m_link->SetShowErrorMessages(false);
+  std::string registers(88, '0');
+  m_handler = [&](const std::string& command) {
+    if (command == "CCAS") return Commands{"CCAS" + registers, "READY"};
+    return command.rfind("COMP", 0) == 0 ? Commands{} : Commands{"READY"};
+  };
+  OpenWithOneLine();
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  // A byte short, its fields shifted: the registers seem to have moved, but it tells nothing.
+  registers = std::string(87, '1');
+  EXPECT_EQ(m_link->AbortCheck(), 0);
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+  registers = std::string(88, '0');
+  EXPECT_EQ(m_link->AbortCheck(), 1);
+  EXPECT_EQ(Count("COMP"), 1);
+  m_link.reset();  // while its journal's folder is still there
+}
+
 TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
   OpenWithOneLine();
   m_line->SetResponder(nullptr);
