@@ -187,6 +187,8 @@ bool PrinterLink::SettleCloseInDoubt() {
     return false;
   }
   m_closeInDoubt = false;
+  // The printer answers in order: whatever came late came before this answer.
+  LateRepliesCaughtUp();
   JournalDoubtSettled(printed, loggedOut);
   return true;
 }

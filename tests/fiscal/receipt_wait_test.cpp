@@ -203,6 +203,14 @@ TEST_F(CloseInDoubtTest, ACloseCountsOnlyOnItsOwnReply) {
   // whatever the late "READY" seemed to say. Only the printer can tell; it is asked first.
   EXPECT_EQ(slowLineThenClose({"SOFTCHECK"}), -1);
   EXPECT_TRUE(m_link->IsCloseInDoubt());
+  // Once the printer has told, the late replies are behind: a retry's refusal is plain.
+  m_handler = [](const std::string& command) {
+    return command == "CCAS"               ? Commands{"CCAS" + std::string(88, '0'), "READY"}
+           : command.rfind("COMP", 0) == 0 ? Commands{"SOFTCHECK"}
+                                           : Commands{"READY"};
+  };
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_FALSE(m_link->IsCloseInDoubt());
   EXPECT_EQ(m_link->AbortCheck(), 1);
   EXPECT_EQ(Count("CCAS"), 1);
   // A close the printer carried out counts with its own figures.
