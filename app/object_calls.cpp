@@ -43,6 +43,8 @@ std::int32_t PortOfCall(ServedObject& object, const MemberInfo& member, InvokeKi
     orbis = dispid != 0 ? OrbisInterface().FindByDispid(dispid) : nullptr;
   }
   if (orbis != nullptr && !orbis->runsOnPort) return 0;
+  // InitEx reaches another server: this one's printer of that number has no part in it.
+  if (member.wrapping == Wrapping::kInitEx) return 0;
   if (const std::int32_t port = object.Port(); port > 0) return port;
   // An object that is not attached yet is being attached to the port its first argument names.
   if (!member.params.empty() && member.params[0].name == "PortNumber" && !args.empty()) {

@@ -175,7 +175,7 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
     if (show) ShowBox("[ERROR] " + std::string(error.what()).substr(0, kMaxFailureText));
     return 0;
   }
-  if (m_iOrbis) m_attachedPort = portNumber;
+  // The object is another server's: its calls wait for no printer of this one.
   return m_iOrbis ? 1 : 0;
 }
 

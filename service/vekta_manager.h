@@ -71,8 +71,8 @@ class VektaManager {
   Value Get(const MemberInfo& property);
   void Put(const MemberInfo& property, const Value& value);
 
-  // The port the last successful Init or InitEx named; 0 when none. Read without waiting for
-  // a running call.
+  // The port of this server the last successful Init named; 0 when none, and after InitEx (the
+  // object is another server's). Read without waiting for a running call.
   std::int32_t AttachedPort() const { return m_attachedPort.load(); }
 
  private:

@@ -176,6 +176,7 @@ TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
   host.ClearCalls();
   ASSERT_EQ(manager.InitEx(1, "C", "P", 1, "A", "shop-server:8460"), 1);
   EXPECT_EQ(factory.lastHost, "shop-server:8460");
+  EXPECT_EQ(manager.AttachedPort(), 0);  // its calls wait for no printer of this server
   EXPECT_TRUE(host.Calls().empty());
 
   // A failed InitEx gives 0; what it shows when asked to.
