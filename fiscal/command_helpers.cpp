@@ -89,7 +89,8 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       link.Queue().Pop();
       continue;
     }
-    if (IsErrorStatus(message) && !answered && unanswered != nullptr) {
+    if (IsErrorStatus(message) && !answered && unanswered != nullptr &&
+        !Contains(message, kHarmlessStatus)) {
       // Before the command's own reply, after an earlier one timed out, a refusal may be that
       // earlier command's: whether this one was carried out, only the printer can tell.
       link.WriteLogLine("\"" + message + "\" before the reply to \"" + std::string(dataWord) +

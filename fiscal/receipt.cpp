@@ -549,8 +549,8 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
   if (adjusted) payments.cash = total - payCheck - credit - packing;
   // The cash goes out without its sign, which only a return's may have: on a sale it would pay
   // out change the drawer never took. A card over the total by the kopeck adjusted pays it all.
+  if (total >= 0 && payments.cash == -1 && adjusted) payments.cash = 0;
   const bool signedSaleCash = total >= 0 && payments.cash < 0;
-  if (signedSaleCash && adjusted) payments.cash = 0;
 
   if (payments.AllZero()) {
     std::lock_guard<std::mutex> lock(m_stateMutex);
@@ -561,7 +561,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
     DeleteStatusWindow();
     return -1;
   }
-  if (!payments.FitTheirFields() || (signedSaleCash && !adjusted)) {
+  if (!payments.FitTheirFields() || signedSaleCash) {
     RaiseError(kNegativePaymentMessage, MessageBoxStyle::kStopOk);
     DeleteStatusWindow();
     return -1;

@@ -64,12 +64,14 @@ void PrinterLink::JournalOpened() {
   m_journalRow.reset();
   if (!m_journal || !m_journal->IsOpen()) return;
   // The receipt is open whatever this query gets: an unanswered one is no error of the receipt's
-  // to show (a box would hold the client's call), and without the baseline only the printer's
-  // late reply can settle a close in doubt.
+  // to show (a box would hold the client's call). Without the baseline a close in doubt is
+  // settled from a late close reply, or else taken as not printed.
   const bool quiet = m_quiet.exchange(true);
   const std::string lastError = LastErrorText();
   m_receiptBaseline = SalesRegisters(QueryPrinter("CCAS", "CCAS"));
   m_quiet = quiet;
+  // Answered in order: whatever an earlier wait gave up on came before this reply.
+  if (!m_receiptBaseline.empty()) LateRepliesCaughtUp();
   if (m_receiptBaseline.empty()) {
     SetLastErrorText(lastError);
     WriteLogLine("The registers were not read at the receipt's open: no baseline to settle by");

@@ -79,7 +79,8 @@ bool PrinterLink::OpenPort(const std::string& portName) {
   m_port = std::move(port);
   m_lost = false;
   m_lossReported = false;
-  m_queue.Rearm();  // forget the wake-up a vanished device left behind
+  m_replyMayBeLate = false;  // nothing is owed on a line just opened
+  m_queue.Rearm();           // forget the wake-up a vanished device left behind
   m_portOpen = true;
   return true;
 }

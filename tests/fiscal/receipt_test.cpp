@@ -262,6 +262,7 @@ TEST_F(ReceiptTest, LinesAndPaymentsThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(Link().CloseCheckEx(1300, 0, 0, -100), -1);
   // So would negative cash on a sale: it goes out unsigned, as change never paid in.
   EXPECT_EQ(Link().CloseCheckEx(-100, 1400, 0, 0), -1);
+  EXPECT_EQ(Link().CloseCheckEx(-200, 1400, 0, 0), -1);  // adding up to the total
   EXPECT_TRUE(Sent().empty());
   EXPECT_TRUE(Link().IsCheckOpen());
   // All payments 0: six zero fields, and the sums are cleared.

@@ -246,6 +246,35 @@ TEST_F(CloseInDoubtTest, ARegisterReplyGarbledOnTheLineSettlesNothing) {
   m_link.reset();  // while its journal's folder is still there
 }
 
+TEST_F(CloseInDoubtTest, AfterATimeOutHarmlessWordsAndTheNextReceiptsRegistersKeepClosesPlain) {
+  TempDir dir;
+  m_host.SetLogDirectory(dir.Path());
+  Connect();
+  m_link->SetShowErrorMessages(false);
+  Commands closeReplies;
+  m_handler = [&](const std::string& command) {
+    if (command == "CCAS") return Commands{"CCAS" + std::string(88, '0'), "READY"};
+    if (command.rfind("COMP", 0) == 0) return closeReplies;
+    return command.find("Milk") != std::string::npos ? Commands{} : Commands{"READY"};
+  };
+  const auto slowLine = [&] {
+    OpenWithOneLine();
+    EXPECT_EQ(m_link->FiscalLine("Milk", 1, 500, 0, 0, 0, 0), -1);
+  };
+  // A harmless status word before the close's figures is no refusal of anyone's.
+  slowLine();
+  closeReplies = {"HARDSENSOR", CloseReply(), "READY"};
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  // The next receipt's register query is answered after whatever came late: a close answered
+  // with "READY" alone counts again.
+  slowLine();
+  EXPECT_EQ(m_link->AbortCheck(), 1);
+  OpenWithOneLine();
+  closeReplies = {"READY"};
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  m_link.reset();  // while its journal's folder is still there
+}
+
 TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
   OpenWithOneLine();
   m_line->SetResponder(nullptr);
