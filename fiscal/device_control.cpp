@@ -107,6 +107,15 @@ short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
 }
 
 short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
+  // Cash moves once. A refusal still queued from an earlier command is reported before the
+  // movement goes out: taken for the movement's own, the client would move the cash again. After
+  // a wait that timed out, one read-only query puts the printer's late replies behind, so that
+  // an earlier command's "READY" is not taken for this one's.
+  if (!PollStatus()) return 0;
+  if (ReplyMayBeLate()) {
+    if (SalesRegisters(QueryPrinter("CCAS", "CCAS")).empty()) return 0;
+    LateRepliesCaughtUp();
+  }
   // The direction travels in its own letter; a negative sum would put a sign inside the
   // zero-padded field, so its magnitude is sent.
   const std::int64_t magnitude = cashSum < 0 ? -static_cast<std::int64_t>(cashSum) : cashSum;
