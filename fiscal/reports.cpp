@@ -44,8 +44,11 @@ short RunReport(PrinterLink& link, int titleId, const std::string& command) {
 // not be written (no link, or a close still in doubt) is no report started.
 short SendWithoutWait(PrinterLink& link, const std::string& command) {
   link.DeleteStatusWindow();
-  // The report's replies, "READY" included, are met by the next wait on the link.
-  return SendCommand(link, command) ? 1 : 0;
+  // The report's replies, "READY" included, are met by the next wait on the link: after the
+  // next command has gone out, as a timed-out command's are.
+  if (!SendCommand(link, command)) return 0;
+  link.ExpectLateReplies();
+  return 1;
 }
 
 bool UsesNewReportWords(const PrinterLink& link) {

@@ -115,6 +115,8 @@ class PrinterLink {
   // command has gone out, and must not be taken for that command's: a close, which prints a
   // fiscal receipt, then counts only a "READY" that follows its own figures.
   void CountTimeout();
+  // The same for a command sent without waiting for its replies (an asynchronous report).
+  void ExpectLateReplies() { m_replyMayBeLate = true; }
   bool ReplyMayBeLate() const { return m_replyMayBeLate; }
   void LateRepliesCaughtUp() { m_replyMayBeLate = false; }
   // Step 1 of running a command: deletes the shown status window and, when status windows are

@@ -51,25 +51,29 @@ TEST_F(DeviceControlTest, CashMovesOnlyOnItsOwnReply) {
   DeliverUnasked("SOFTPROTOC");
   EXPECT_EQ(Link().MoveCash(1, 1500), 0);
   EXPECT_TRUE(Sent().empty());
-  // A feed whose "READY" comes late, after the next command has gone out; the drawer then holds
-  // too little for the movement, which the printer refuses.
-  Answer("FEED", {});
-  EXPECT_EQ(Link().Feed(1), 0);
-  bool late = true;
-  m_handler = [&](const std::string& command) {
-    Commands replies;
-    if (std::exchange(late, false)) replies.push_back("READY");
-    if (command == "CCAS") replies.push_back("CCAS" + std::string(88, '0'));
-    replies.push_back(command.rfind("CAIO", 0) == 0 ? "SOFTNEED" : "READY");
-    return replies;
-  };
-  Reset();
-  EXPECT_EQ(Link().MoveCash(0, 500000), 0);
-  EXPECT_EQ(SentText(), "CCAS|CAIOO0000500000");
-  // Caught up: the next movement goes out alone.
-  Reset();
-  EXPECT_EQ(Link().MoveCash(1, 100), 0);
-  EXPECT_EQ(SentText(), "CAIOI0000000100");
+  // A feed whose "READY" comes late, or an X report printed without waiting: that "READY"
+  // arrives after the next command has gone out. The drawer then holds too little for the
+  // movement, which the printer refuses.
+  for (const bool report : {false, true}) {
+    SCOPED_TRACE(report ? "report" : "feed");
+    Answer("", {});
+    EXPECT_EQ(report ? Link().XReportAsync() : Link().Feed(1), report ? 1 : 0);
+    bool late = true;
+    m_handler = [&](const std::string& command) {
+      Commands replies;
+      if (std::exchange(late, false)) replies.push_back("READY");
+      if (command == "CCAS") replies.push_back("CCAS" + std::string(88, '0'));
+      replies.push_back(command.rfind("CAIO", 0) == 0 ? "SOFTNEED" : "READY");
+      return replies;
+    };
+    Reset();
+    EXPECT_EQ(Link().MoveCash(0, 500000), 0);
+    EXPECT_EQ(SentText(), "CCAS|CAIOO0000500000");
+    // Caught up: the next movement goes out alone.
+    Reset();
+    EXPECT_EQ(Link().MoveCash(1, 100), 0);
+    EXPECT_EQ(SentText(), "CAIOI0000000100");
+  }
 }
 
 TEST_F(DeviceControlTest, PreconditionsFailSilently) {
