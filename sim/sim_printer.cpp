@@ -54,6 +54,7 @@ bool SimPrinter::Start(std::string* error) {
     return false;
   }
   m_stop = false;
+  m_parser = SimFrameParser{};  // a frame cut off with the last line is gone with it
   m_thread = std::thread([this] { Run(); });
   return true;
 }

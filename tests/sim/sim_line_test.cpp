@@ -71,6 +71,14 @@ TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
   sim.Printer().SetSplitFrames(true);
   wire.SendRaw("\x55");
   EXPECT_EQ(wire.Receive(std::chrono::milliseconds(400)), Messages{"READY"});
+
+  // a frame cut off by a pulled cable goes with the line: the wake-up after the replug counts
+  wire.SendRaw("\xFDKA");
+  wire.Receive(std::chrono::milliseconds(100));
+  ASSERT_TRUE(sim.Printer().Replug());
+  test::TestWire replugged(sim.DevicePath());
+  replugged.SendRaw("\x55");
+  EXPECT_EQ(replugged.Receive(std::chrono::milliseconds(400)), Messages{"READY"});
 }
 
 TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
