@@ -17,6 +17,7 @@ using fiscal::ZeroPadded;
 namespace {
 
 constexpr int kBadTimeMessage = 3015;
+constexpr int kCatchUpWaitMs = 30000;
 constexpr std::size_t kDisplayLineGen0 = 16;
 constexpr std::size_t kDisplayNumberWidth = 10;
 
@@ -110,10 +111,11 @@ short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
   // Cash moves once. A refusal still queued from an earlier command is reported before the
   // movement goes out: taken for the movement's own, the client would move the cash again. After
   // a wait that timed out, one read-only query puts the printer's late replies behind, so that
-  // an earlier command's "READY" is not taken for this one's.
+  // an earlier command's "READY" is not taken for this one's. Its answer comes once the printer
+  // is done with what it prints (an asynchronous report): that is waited for, for up to 30 s.
   if (!PollStatus()) return 0;
   if (ReplyMayBeLate()) {
-    if (SalesRegisters(QueryPrinter("CCAS", "CCAS")).empty()) return 0;
+    if (SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) return 0;
     LateRepliesCaughtUp();
   }
   // The direction travels in its own letter; a negative sum would put a sign inside the

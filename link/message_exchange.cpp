@@ -180,13 +180,14 @@ int PrinterLink::ProbeReady() {
   }
 }
 
-std::string PrinterLink::QueryPrinter(const std::string& command, const std::string& mnemonic) {
+std::string PrinterLink::QueryPrinter(const std::string& command, const std::string& mnemonic,
+                                      int waitMs) {
   if (!SendFrame(command)) {
     if (!m_portOpen.load() || m_lost.load()) ReportNoAnswer();
     return {};
   }
   for (;;) {
-    if (!WaitForMessage(kQueryWaitMs)) {
+    if (!WaitForMessage(waitMs)) {
       ReportNoAnswer();
       return {};
     }

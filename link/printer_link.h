@@ -108,7 +108,10 @@ class PrinterLink {
   bool WaitReady();
   bool PollStatus();
   int ProbeReady();
-  std::string QueryPrinter(const std::string& command, const std::string& mnemonic);
+  // `waitMs`: how long the reply may take after each message (the printer may first finish
+  // what it is printing).
+  std::string QueryPrinter(const std::string& command, const std::string& mnemonic,
+                           int waitMs = 1000);
   std::string TakePendingMessage(int timeoutMs);
   void DrainQueue() { m_queue.Drain(); }
   // A reply wait ran out (counted in the statistics). Its reply may still come, after the next

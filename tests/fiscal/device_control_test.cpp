@@ -74,6 +74,21 @@ TEST_F(DeviceControlTest, CashMovesOnlyOnItsOwnReply) {
     EXPECT_EQ(Link().MoveCash(1, 100), 0);
     EXPECT_EQ(SentText(), "CAIOI0000000100");
   }
+  // A report that prints on for seconds: the movement waits until the printer is done with it.
+  Answer("", {});
+  ASSERT_EQ(Link().XReportAsync(), 1);
+  m_handler = [&](const std::string& command) {
+    if (command != "CCAS") return Commands{"READY"};
+    m_clock.At(std::chrono::seconds(5), [this] {
+      for (const std::string& reply : Commands{"READY", "CCAS" + std::string(88, '0'), "READY"}) {
+        m_line->FeedFrame(reply);
+      }
+    });
+    return Commands{};
+  };
+  Reset();
+  EXPECT_EQ(Link().MoveCash(1, 100), 1);
+  EXPECT_EQ(SentText(), "CCAS|CAIOI0000000100");
 }
 
 TEST_F(DeviceControlTest, PreconditionsFailSilently) {
