@@ -108,13 +108,13 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       link.Queue().Pop();
       continue;
     }
-    if (Contains(message, "READY") && !answered) {
-      link.WriteLogLine("\"READY\" before the reply to \"" + std::string(dataWord) +
-                        "\": an earlier command's, passed over");
-      link.Queue().Pop();
-      continue;
-    }
     if (Contains(message, "READY")) {
+      if (!answered) {
+        link.WriteLogLine("\"READY\" before the reply to \"" + std::string(dataWord) +
+                          "\": an earlier command's, passed over");
+        link.Queue().Pop();
+        continue;
+      }
       if (!dataWord.empty()) link.LateRepliesCaughtUp();
       link.DrainQueue();
       CountLatency(link, sentAt);

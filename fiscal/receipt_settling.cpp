@@ -70,9 +70,10 @@ void PrinterLink::JournalOpened() {
   const std::string lastError = LastErrorText();
   m_receiptBaseline = SalesRegisters(QueryPrinter("CCAS", "CCAS"));
   m_quiet = quiet;
-  // Answered in order: whatever an earlier wait gave up on came before this reply.
-  if (!m_receiptBaseline.empty()) LateRepliesCaughtUp();
-  if (m_receiptBaseline.empty()) {
+  if (!m_receiptBaseline.empty()) {
+    // Answered in order: whatever an earlier wait gave up on came before this reply.
+    LateRepliesCaughtUp();
+  } else {
     SetLastErrorText(lastError);
     WriteLogLine("The registers were not read at the receipt's open: no baseline to settle by");
   }

@@ -17,7 +17,6 @@ constexpr std::size_t kMaxCommand = 251;
 constexpr int kReadyWaitMs = 3000;
 constexpr int kPollWaitMs = 5;
 constexpr int kProbeWaitMs = 200;
-constexpr int kQueryWaitMs = 1000;
 
 bool Holds(std::string_view text, std::string_view word) {
   return text.find(word) != std::string_view::npos;
@@ -95,7 +94,7 @@ bool PrinterLink::WaitForMessage(int timeoutMs) {
 
 void PrinterLink::CountTimeout() {
   ++m_stats.timeouts;
-  m_replyMayBeLate = true;
+  ExpectLateReplies();
 }
 
 void PrinterLink::ReportNoAnswer() {

@@ -110,8 +110,9 @@ class PrinterLink {
   int ProbeReady();
   // `waitMs`: how long the reply may take after each message (the printer may first finish
   // what it is printing).
+  static constexpr int kQueryWaitMs = 1000;
   std::string QueryPrinter(const std::string& command, const std::string& mnemonic,
-                           int waitMs = 1000);
+                           int waitMs = kQueryWaitMs);
   std::string TakePendingMessage(int timeoutMs);
   void DrainQueue() { m_queue.Drain(); }
   // A reply wait ran out (counted in the statistics). Its reply may still come, after the next
