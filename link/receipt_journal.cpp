@@ -67,7 +67,8 @@ constexpr const char* kColumns = "id, port, serial, state, total, note, opened, 
 
 }  // namespace
 
-ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly) {
+ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemReport report)
+    : m_path(path), m_report(std::move(report)) {
   if (path.empty()) return;
   if (readOnly) {
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
@@ -79,10 +80,19 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly) {
   // The journal is kept whether or not protocol logging is on, so its folder may not exist yet.
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
-  if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
-      SQLITE_OK) {
+  // Without a journal a receipt left in doubt by a killed server cannot be settled: say so.
+  const auto unusable = [&] {
+    if (m_report) {
+      m_report("the receipt journal " + path + " cannot be used (" +
+               (m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory") +
+               "): receipts are not journalled");
+    }
     sqlite3_close(m_db);
     m_db = nullptr;
+  };
+  if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+      SQLITE_OK) {
+    unusable();
     return;
   }
   // Every commit is on disk before the writer takes the next: a server killed right after a
@@ -91,8 +101,7 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly) {
   if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
                    nullptr) != SQLITE_OK ||
       sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
-    sqlite3_close(m_db);
-    m_db = nullptr;
+    unusable();
     return;
   }
   m_writer = std::thread([this] { RunWriter(); });
@@ -151,9 +160,11 @@ ReceiptJournal::Row ReceiptJournal::Opened(int port, const std::string& serial,
   Post([this, row, port, serial, baseline] {
     Statement insert(m_db,
                      "INSERT INTO receipts (port, serial, state, baseline) VALUES (?, ?, ?, ?)");
-    if (!insert) return;
-    insert.Bind(1, port).Bind(2, serial).Bind(3, std::string(kOpen)).Bind(4, baseline);
-    if (insert.Run()) *row = sqlite3_last_insert_rowid(m_db);
+    const bool ok =
+        insert &&
+        insert.Bind(1, port).Bind(2, serial).Bind(3, std::string(kOpen)).Bind(4, baseline).Run();
+    if (ok) *row = sqlite3_last_insert_rowid(m_db);
+    Written(ok);
   });
   return row;
 }
@@ -181,9 +192,16 @@ void ReceiptJournal::WriteUpdate(std::int64_t id, const std::string& state, std:
   Statement update(m_db,
                    "UPDATE receipts SET state = ?, total = ?, note = ?, settled = settled OR ?,"
                    " updated = datetime('now', 'localtime') WHERE id = ?");
-  if (!update) return;
-  update.Bind(1, state).Bind(2, total).Bind(3, note);
-  update.Bind(4, remarkable ? 1 : 0).Bind(5, id).Run();
+  if (update) update.Bind(1, state).Bind(2, total).Bind(3, note).Bind(4, remarkable ? 1 : 0);
+  Written(update && update.Bind(5, id).Run());
+}
+
+void ReceiptJournal::Written(bool ok) {
+  if (!ok && !m_failing && m_report) {
+    m_report("a write to the receipt journal " + m_path + " failed (" + sqlite3_errmsg(m_db) +
+             "): a receipt step is not journalled");
+  }
+  m_failing = !ok;
 }
 
 std::vector<ReceiptJournal::Entry> ReceiptJournal::Select(const std::string& where,

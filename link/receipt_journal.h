@@ -23,9 +23,14 @@ namespace vekta {
 
 class ReceiptJournal {
  public:
+  // Told why the journal could not be opened, or why a write failed (once, until a write
+  // succeeds again); called on the journal's writer for a write.
+  using ProblemReport = std::function<void(const std::string& text)>;
+
   // Opens (creating) the journal file; a journal that cannot be opened writes nothing. A reader
   // (`readOnly`) creates nothing and finds no entries where there is no journal yet.
-  explicit ReceiptJournal(const std::string& path, bool readOnly = false);
+  explicit ReceiptJournal(const std::string& path, bool readOnly = false,
+                          ProblemReport report = {});
   ~ReceiptJournal();
   ReceiptJournal(const ReceiptJournal&) = delete;
   ReceiptJournal& operator=(const ReceiptJournal&) = delete;
@@ -77,6 +82,12 @@ class ReceiptJournal {
   std::vector<Entry> Select(const std::string& where, std::int64_t value);
   void WriteUpdate(std::int64_t id, const std::string& state, std::int64_t total,
                    const std::string& note, bool remarkable);
+  // Reports the first of a run of failed writes; a write that succeeds ends the run.
+  void Written(bool ok);
+
+  std::string m_path;
+  ProblemReport m_report;
+  bool m_failing = false;  // writer only
 
   sqlite3* m_db = nullptr;
   std::mutex m_mutex;

@@ -27,7 +27,9 @@ PrinterLink::PrinterLink(std::int32_t portNumber, LinkHost& host, Clock& clock, 
   LogMessageId(1000);
   const std::string logDirectory = m_host.LogDirectory();
   if (!logDirectory.empty()) {
-    m_journal = std::make_unique<ReceiptJournal>(logDirectory + "/receipts.sqlite");
+    m_journal = std::make_unique<ReceiptJournal>(
+        logDirectory + "/receipts.sqlite", false,
+        [this](const std::string& text) { ReportPortProblem(text); });
   }
 }
 

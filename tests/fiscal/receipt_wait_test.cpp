@@ -3,6 +3,7 @@
 // doubt, and the ones an earlier run left in the journal.
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <algorithm>
 #include <chrono>
@@ -85,6 +86,40 @@ TEST_F(ReceiptWaitTest, AnUnansweredRegisterQueryAtTheOpenIsNoErrorOfTheReceipt)
   EXPECT_EQ(m_link->OpenCheck("1"), 1);
   EXPECT_EQ(m_link->LastErrorText(), "");
   EXPECT_TRUE(m_host.CallsStartingWith("box:").empty());
+  m_link.reset();  // while its journal's folder is still there
+}
+
+// Without its journal a receipt a killed server left in doubt cannot be settled after the restart:
+// a journal that cannot be used, and a write to it that fails, are reported, not dropped.
+TEST_F(ReceiptWaitTest, AJournalThatCannotBeWrittenIsReported) {
+  TempDir dir;
+  const auto journalProblems = [&] {
+    Commands found;
+    for (const std::string& text : m_host.PortProblems()) {
+      if (text.find("receipt journal") != std::string::npos) found.push_back(text);
+    }
+    return found;
+  };
+  m_host.SetLogDirectory(dir.Write("file", "") + "/log");  // its folder cannot be made
+  Connect();
+  ASSERT_EQ(journalProblems().size(), 1u);
+  EXPECT_NE(journalProblems()[0].find("cannot be used"), std::string::npos);
+
+  m_host.SetLogDirectory(dir.Path());
+  Connect();
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  ASSERT_EQ(m_link->AbortCheck(), 1);
+  m_link->Journal()->Flush();
+  // Another writer holds the file longer than the journal waits for it.
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open((dir.Path() + "/receipts.sqlite").c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  m_link->Journal()->Flush();
+  sqlite3_exec(other, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  ASSERT_EQ(journalProblems().size(), 2u);
+  EXPECT_NE(journalProblems()[1].find("failed"), std::string::npos);
   m_link.reset();  // while its journal's folder is still there
 }
 
