@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <type_traits>
 
 namespace vekta {
 
@@ -12,6 +13,18 @@ namespace {
 
 std::string Dump(const nlohmann::json& j) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// Another server's answer is outside input: a member of an unexpected type is taken as absent.
+template <typename T>
+T MemberOr(const nlohmann::json& body, const char* key, T fallback) {
+  const auto found = body.find(key);
+  if (found == body.end()) return fallback;
+  if constexpr (std::is_same_v<T, std::string>) {
+    return found->is_string() ? found->get<std::string>() : fallback;
+  } else {
+    return found->is_number_integer() ? found->get<T>() : fallback;
+  }
 }
 
 HRESULT ParseHresult(const nlohmann::json& value, HRESULT fallback) {
@@ -152,7 +165,7 @@ HttpAnswer ObjectConnection::Finish(const void* resultPtr,
   if (answer.status == 404) fallback = RPC_E_DISCONNECTED;
   if (answer.body.is_object()) {
     answer.hr = ParseHresult(answer.body.value("hresult", nlohmann::json()), fallback);
-    answer.error = answer.body.value("error", "");
+    answer.error = MemberOr<std::string>(answer.body, "error", "");
   } else {
     answer.hr = fallback;
     answer.error = "HTTP " + std::to_string(answer.status);
@@ -213,7 +226,7 @@ HRESULT ObjectConnection::CreateObject(const std::string& progid, std::int64_t l
     return E_UNEXPECTED;
   }
   objectId = answer.body["object"].get<std::string>();
-  if (grantedLeaseMs) *grantedLeaseMs = answer.body.value("leaseMs", leaseMs);
+  if (grantedLeaseMs) *grantedLeaseMs = MemberOr<std::int64_t>(answer.body, "leaseMs", leaseMs);
   return S_OK;
 }
 

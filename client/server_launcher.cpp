@@ -65,7 +65,8 @@ bool ReadServerManifest(const std::string& directory, ServerManifest& manifest) 
       if (a.is_string()) manifest.arguments.push_back(a.get<std::string>());
     }
   }
-  manifest.listen = doc.value("listen", "");
+  manifest.listen =
+      doc.contains("listen") && doc["listen"].is_string() ? doc["listen"].get<std::string>() : "";
   return true;
 }
 
