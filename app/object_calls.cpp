@@ -1,5 +1,7 @@
 #include "app/object_calls.h"
 
+#include <openssl/evp.h>
+
 #include "app/argument_conversion.h"
 
 namespace vekta {
@@ -76,14 +78,28 @@ StoredResponse RunCall(ServedObject& object, const MemberInfo& member, InvokeKin
   return {200, Dump({{"value", ValueToJson(v)}}), {}};
 }
 
+// A call's member, how it was invoked and its converted arguments, as a SHA-256 digest: an
+// object keeps up to 256 answers, and the calls' own texts (up to a request body each) would
+// make those records grow with what clients send.
+std::string CallFingerprint(const MemberInfo& member, InvokeKind kind,
+                            const std::vector<Value>& values) {
+  json call = json::array();
+  for (const auto& value : values) call.push_back(ValueToJson(value));
+  const std::string text = std::to_string(member.dispid) + ":" +
+                           std::to_string(static_cast<int>(kind)) + ":" + call.dump();
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int size = 0;
+  if (EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr) != 1) {
+    return text;  // still tells the calls apart, only less compactly
+  }
+  return std::string(reinterpret_cast<const char*>(digest), size);
+}
+
 // The call under its Idempotency-Key: run, answered from the record, or refused.
 HttpResponse RunOnce(ObjectTable::Entry& entry, const MemberInfo& member, InvokeKind kind,
                      const std::vector<Value>& values, const std::string& key) {
   HttpResponse res;
-  json call = json::array();
-  for (const auto& value : values) call.push_back(ValueToJson(value));
-  const std::string fingerprint = std::to_string(member.dispid) + ":" +
-                                  std::to_string(static_cast<int>(kind)) + ":" + call.dump();
+  const std::string fingerprint = CallFingerprint(member, kind, values);
   std::lock_guard<std::mutex> lock(entry.callMutex);
   StoredResponse answer;
   switch (ObjectTable::FindStored(entry, key, fingerprint, answer)) {

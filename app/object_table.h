@@ -27,8 +27,8 @@ constexpr std::int64_t kDefaultLeaseMs = 300'000;
 constexpr std::int64_t kMaxLeaseMs = 24LL * 3600 * 1000;
 constexpr std::size_t kDefaultMaxObjects = 10'000;
 
-// A stored answer for a repeated Idempotency-Key, with the call it answered: the member, how
-// it was invoked and the converted arguments.
+// A stored answer for a repeated Idempotency-Key, with the call it answered: a digest of the
+// member, how it was invoked and the converted arguments.
 struct StoredResponse {
   int status = 200;
   std::string body;
