@@ -1,6 +1,5 @@
 // The link over a real pseudo-terminal against the simulated printer.
 
-#include <filesystem>
 #include <functional>
 #include <thread>
 
@@ -24,14 +23,7 @@ class LinkSimTest : public ::testing::Test {
     m_link = std::make_unique<PrinterLink>(1, m_host, m_clock, LinkTimings::Short());
   }
 
-  // An empty directory of the test's own.
-  static std::string FreshDirectory(const std::string& name) {
-    const std::string dir = ::testing::TempDir() + "/" + name;
-    std::filesystem::remove_all(dir);
-    std::filesystem::create_directories(dir);
-    return dir;
-  }
-
+  TempDir m_temp;
   ScriptedLinkHost m_host;
   RealClock m_clock;
   std::unique_ptr<SimHarness> m_sim;
@@ -56,24 +48,30 @@ TEST_F(LinkSimTest, LogsInToEveryModel) {
   }
 }
 
-TEST_F(LinkSimTest, PortIsHeldByOneLinkAndAnUnpluggedPrinterIsReconnectedWithTheStoredCashier) {
+TEST_F(LinkSimTest, APortThatWillNotDoSaysWhyAndAnUnpluggedPrinterIsReconnectedAsItsCashier) {
   SimOptions options;
-  options.linkPath = ::testing::TempDir() + "/link_sim_unplug";
-  std::filesystem::remove(options.linkPath);
+  const std::string tty = options.linkPath = m_temp.Path() + "/tty";
   Start(options);
   ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
+  // The operator's log says why a port will not do, with its device.
+  m_host.UseRealPorts({{"COM1", tty}, {"COM2", "/nonexistent/vekta-tty"}, {"COM3", "/dev/null"}});
   PrinterLink second(1, m_host, m_clock, LinkTimings::Short());
-  EXPECT_EQ(second.Connect("COM1", "KASIR", kPassword), 0);
-  // The operator's log says why, with the device.
-  EXPECT_EQ(m_host.PortProblems(), std::vector<std::string>{"COM1 (" + options.linkPath +
-                                                            "): another program holds the device"});
+  for (const char* port : {"COM1", "COM2", "COM3"}) {
+    EXPECT_EQ(second.Connect(port, "KASIR", kPassword), 0) << port;
+  }
+  EXPECT_EQ(m_host.PortProblems(),
+            (std::vector<std::string>{
+                "COM1 (" + tty + "): another program holds the device",
+                "COM2 (/nonexistent/vekta-tty): cannot open the device: No such file or directory",
+                "COM3 (/dev/null): cannot configure the line (Inappropriate ioctl for device): is "
+                "it a serial port?"}));
   EXPECT_TRUE(m_link->SendFrame("CONf"));
   EXPECT_TRUE(m_link->WaitReady());
 
   m_sim->Printer().Unplug();
   for (int i = 0; i < 300 && !m_link->IsLost(); ++i) std::this_thread::sleep_for(10ms);
   ASSERT_TRUE(m_link->IsLost());
-  EXPECT_EQ(m_host.PortProblems().back(), "COM1 (" + options.linkPath +
+  EXPECT_EQ(m_host.PortProblems().back(), "COM1 (" + tty +
                                               "): the device went away (unplugged, or the line "
                                               "hung up)");
   // Every wait ends at once, and a probe tells a lost line from a silent printer.
@@ -95,50 +93,13 @@ TEST_F(LinkSimTest, PortIsHeldByOneLinkAndAnUnpluggedPrinterIsReconnectedWithThe
   EXPECT_TRUE(m_link->WaitReady());
 }
 
-TEST_F(LinkSimTest, APortThatWillNotOpenTellsTheOperatorWhyWithItsDevice) {
-  m_host.UseRealPorts({{"COM1", "/nonexistent/vekta-tty"}, {"COM2", "/dev/null"}});
-  PrinterLink link(1, m_host, m_clock, LinkTimings::Short());
-  EXPECT_EQ(link.Connect("COM1", "KASIR", kPassword), 0);
-  EXPECT_EQ(link.Connect("COM2", "KASIR", kPassword), 0);
-  EXPECT_EQ(m_host.PortProblems(),
-            (std::vector<std::string>{
-                "COM1 (/nonexistent/vekta-tty): cannot open the device: No such file or directory",
-                "COM2 (/dev/null): cannot configure the line (Inappropriate ioctl for device): is "
-                "it a serial port?"}));
-}
-
-TEST_F(LinkSimTest, APowerCycledPrinterIsLoggedInAgainAndItsLostReceiptIsNotPrintedTwice) {
-  Start();
-  m_link->SetShowErrorMessages(false);
-  ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
-  ASSERT_EQ(m_link->OpenCheck("1"), 1);
-  ASSERT_GT(m_link->FiscalLine("Bread", 1, 1000, 0, 1, 0, 0), 0);
-  const SimRegisters before = m_sim->Model().Registers();
-
-  // Off and on: the printer forgets its login and the open receipt.
-  m_sim->Model().SetPower(false);
-  m_sim->Model().SetPower(true);
-  EXPECT_FALSE(m_sim->Model().LoggedIn());
-  EXPECT_LT(m_link->FiscalLine("Milk", 1, 2000, 0, 1, 0, 0), 0);
-  EXPECT_TRUE(m_sim->Model().LoggedIn());
-  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales);
-
-  // The next receipt goes through as usual, once.
-  ASSERT_EQ(m_link->OpenCheck("1"), 1);
-  ASSERT_GT(m_link->FiscalLine("Milk", 1, 2000, 0, 1, 0, 0), 0);
-  EXPECT_GE(m_link->CloseCheck(), 0);
-  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
-  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 2000);
-}
-
 // The printer books the receipt, then is switched off (or unplugged) while it prints it: no
 // reply ever comes. With the journal's register baseline the retry finds it printed, once.
-TEST_F(LinkSimTest, AReceiptWhoseReplyWasCutOffIsSettledFromTheRegisters) {
-  const std::string logs = FreshDirectory("link_sim_cut_off");
-  m_host.SetLogDirectory(logs);
+TEST_F(LinkSimTest, AReceiptCutOffByPowerOrCableIsSettledFromTheRegisters) {
+  m_host.SetLogDirectory(m_temp.Path());
   SimOptions options;
   options.printLineMs = 300;
-  options.linkPath = logs + "/tty";
+  options.linkPath = m_temp.Path() + "/tty";
   Start(options);
   m_link->SetShowErrorMessages(false);
   ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
@@ -185,13 +146,30 @@ TEST_F(LinkSimTest, AReceiptWhoseReplyWasCutOffIsSettledFromTheRegisters) {
   EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 2);
 }
 
-// A server killed after the close went out, before its closing mark was on disk: the journal
-// says "open" without a total. The next run books the total the registers moved by.
-TEST_F(LinkSimTest, AReceiptClosedByAnEarlierRunIsJournalledWithTheTotalThePrinterBooked) {
-  const std::string logs = FreshDirectory("link_sim_earlier_run");
+TEST_F(LinkSimTest, AfterAPowerCycleOrAnEarlierRunEveryReceiptIsBookedOnceWithItsTotal) {
+  const std::string& logs = m_temp.Path();
   Start();
   m_link->SetShowErrorMessages(false);
   ASSERT_EQ(m_link->Connect("COM1", "KASIR", kPassword), 1);
+  const SimRegisters before = m_sim->Model().Registers();
+
+  // Off and on under an open receipt: the printer forgets it and its login. The link logs in
+  // again and the line fails; the next receipt goes through as usual, once.
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  ASSERT_GT(m_link->FiscalLine("Bread", 1, 1000, 0, 1, 0, 0), 0);
+  m_sim->Model().SetPower(false);
+  m_sim->Model().SetPower(true);
+  EXPECT_FALSE(m_sim->Model().LoggedIn());
+  EXPECT_LT(m_link->FiscalLine("Milk", 1, 2000, 0, 1, 0, 0), 0);
+  EXPECT_TRUE(m_sim->Model().LoggedIn());
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  ASSERT_GT(m_link->FiscalLine("Milk", 1, 2000, 0, 1, 0, 0), 0);
+  EXPECT_GE(m_link->CloseCheck(), 0);
+  EXPECT_EQ(m_sim->Model().Registers().receiptsToday, before.receiptsToday + 1);
+  EXPECT_EQ(m_sim->Model().Registers().daySales, before.daySales + 2000);
+
+  // A server killed after the close went out, before its closing mark was on disk: the journal
+  // says "open" without a total. The next run books the total the registers moved by.
   {
     ReceiptJournal earlier(logs + "/receipts.sqlite");
     earlier.Opened(1, m_link->SerialNumber(), m_link->GetCashInfo().substr(33, 22));

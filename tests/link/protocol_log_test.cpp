@@ -24,10 +24,8 @@ Clock::WallTime LogDay() {
 
 class ProtocolLogTest : public ::testing::Test {
  protected:
+  // The folder does not exist yet: the link makes it.
   ProtocolLogTest() : m_clock(LogDay()) {
-    m_dir = ::testing::TempDir() + "/protocol_log_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name();
-    fs::remove_all(m_dir);
     m_host.SetLogDirectory(m_dir);
     m_host.SetSetting("SaveToLog", 1);
   }
@@ -40,9 +38,10 @@ class ProtocolLogTest : public ::testing::Test {
   }
   bool Exists(const std::string& name) const { return fs::exists(m_dir + "/" + name); }
 
+  TempDir m_temp;
+  const std::string m_dir = m_temp.Path() + "/logs";
   ScriptedLinkHost m_host;
   FakeClock m_clock;
-  std::string m_dir;
 };
 
 TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {

@@ -12,23 +12,17 @@
 namespace vekta {
 namespace {
 
-class ReceiptJournalTest : public ::testing::Test {
- protected:
-  std::string Path() const { return m_dir + "/log/receipts.sqlite"; }
-
-  TempDir m_temp;
-  const std::string m_dir = m_temp.Path();
-};
-
-TEST_F(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing) {
-  ASSERT_FALSE(m_dir.empty());
+TEST(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing) {
+  const TempDir temp;
+  const std::string dir = temp.Path(), path = dir + "/log/receipts.sqlite";
+  ASSERT_FALSE(dir.empty());
   {
     // A reader before there is a journal finds nothing and creates nothing.
-    ReceiptJournal reader(Path(), true);
+    ReceiptJournal reader(path, true);
     EXPECT_TRUE(reader.Unsettled(1).empty());
-    EXPECT_FALSE(std::filesystem::exists(m_dir + "/log"));
+    EXPECT_FALSE(std::filesystem::exists(dir + "/log"));
   }
-  ReceiptJournal journal(Path());
+  ReceiptJournal journal(path);
   ASSERT_TRUE(journal.IsOpen());
   const ReceiptJournal::Row first = journal.Opened(1, "AB12345678", "baseline-1");
   journal.Update(first, ReceiptJournal::kClosing, 1050, "");
@@ -36,7 +30,7 @@ TEST_F(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosi
   journal.Opened(2, "CD12345678", "");
   journal.Flush();
 
-  ReceiptJournal reader(Path(), true);
+  ReceiptJournal reader(path, true);
   const auto left = reader.Unsettled(1);
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].state, ReceiptJournal::kInDoubt);  // the last of the steps, not the first
@@ -46,7 +40,7 @@ TEST_F(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosi
 
   // Steps still queued when the journal closes are written, not dropped.
   {
-    ReceiptJournal last(Path());
+    ReceiptJournal last(path);
     const ReceiptJournal::Row row = last.Opened(3, "EF12345678", "b");
     last.Update(row, ReceiptJournal::kClosed, 700, "figures", true);
     // A later, unremarkable step leaves it on the list.

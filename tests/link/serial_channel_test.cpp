@@ -1,5 +1,3 @@
-#include <filesystem>
-
 #include "tests/link/link_fixture.h"
 
 namespace vekta {
@@ -82,9 +80,8 @@ TEST_F(LinkTest, ClosePortStopsTheReaderDropsDtrAndWaitsTheCloseDelay) {
 }
 
 TEST_F(LinkTest, LineErrorsAreLoggedAndReadingGoesOn) {
-  const std::string dir = ::testing::TempDir() + "/link_line_errors";
-  std::filesystem::remove_all(dir);
-  m_host.SetLogDirectory(dir);
+  const TempDir logs;
+  m_host.SetLogDirectory(logs.Path());
   m_host.SetSetting("SaveToLog", 1);
   OpenLink();
   m_line->InjectLineErrors(" CE_FRAME CE_RXPARITY");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <iterator>
 #include <random>
 
@@ -97,9 +96,6 @@ class ModelClient {
       start = end + 1;
     }
   }
-  void ExpectEach(std::initializer_list<std::pair<std::string, std::string>> exchanges) {
-    for (const auto& [command, status] : exchanges) EXPECT_EQ(Status(command), status) << command;
-  }
   std::string Login(const std::string& name = "Оля", const std::string& password = "7777777777") {
     return Status("UPAS" + PadTo(name, 10) + password);
   }
@@ -184,7 +180,6 @@ TEST(SimLogin, RefusesBeforeLoginAndChecksThePassword) {
 }
 
 TEST(SimLogin, ConfigurationAndTaxTableLayouts) {
-  // Every model's configuration is read by the link itself (LinkSimTest.LogsInToEveryModel).
   // the serial number and firmware may be given; letters first shift the model code
   SimOptions options;
   options.serialNumber = "AB46012345";
@@ -193,7 +188,7 @@ TEST(SimLogin, ConfigurationAndTaxTableLayouts) {
   ModelClient c(model);
   c.Login();
   std::string conf = c.Data("CONf");
-  // where the host tells the model from (ConnectionTest.ConfigurationFieldsModelsAndLimits)
+  // where the host tells the model from
   EXPECT_EQ(conf.substr(4, 10), "AB46012345");
   EXPECT_EQ(conf.substr(110, 4), "NFPR");
 
@@ -210,12 +205,6 @@ TEST(SimLogin, ConfigurationAndTaxTableLayouts) {
     table += "20240101 " + std::string(tax);
   }
   EXPECT_EQ(c.Data("CNAL"), table + std::string(3 * 14, '0'));
-}
-
-SimOptions OfModel(SimModel model) {
-  SimOptions options;
-  options.model = model;
-  return options;
 }
 
 class SimReceipts : public ::testing::Test {
@@ -282,16 +271,13 @@ TEST_F(SimReceipts, DiscountsDivisibleGoodsAndLongNames) {
   // a surcharge adds before taxes
   EXPECT_EQ(c.Data(c.Line({.groups = {2}, .discountDirection = '+', .discount = 100})),
             "FISC0000000220");
-  c.ExpectEach({
-      // a discount above the line sum is refused
-      {c.Line({.price = 300, .groups = {2}, .discountDirection = '-', .discount = 301}),
-       "SOFTBADDISC"},
-      // a long name after the empty discount field, within 31 characters on this model
-      {c.Line({.name = "Молоко 2.5%", .price = 100, .longName = "пастеризоване"}), "READY"},
-      {c.Line({.price = 100, .longName = std::string(32, 'x')}), "SOFTPARAM"},
-      // quantity 0 counts as one piece
-      {c.Line({.quantity = 0, .price = 100}), "READY"},
-  });
+  // A discount above the line sum is refused. A long name follows the empty discount field,
+  // within 31 characters on this model. Quantity 0 counts as one piece.
+  c.Expect(c.Line({.price = 300, .groups = {2}, .discountDirection = '-', .discount = 301}) +
+           ">SOFTBADDISC|" +
+           c.Line({.name = "Молоко 2.5%", .price = 100, .longName = "пастеризоване"}) + ">READY|" +
+           c.Line({.price = 100, .longName = std::string(32, 'x')}) + ">SOFTPARAM|" +
+           c.Line({.quantity = 0, .price = 100}) + ">READY");
 
   // ledger: 2499 + 1100 + 100 + 100 sales; on total Б: (2499 + 1100) x 20 % = 719.8 -> 720
   EXPECT_EQ(Close(Comp(3799, 0, 4519))[1], 4519);
@@ -299,7 +285,9 @@ TEST_F(SimReceipts, DiscountsDivisibleGoodsAndLongNames) {
   EXPECT_EQ((Fields{r.discounts, r.surcharges}), (Fields{500, 100}));
 
   // a generation 0 printer has no long-name field and takes two characters of department
-  PrinterModel gen0(OfModel(SimModel::kGen0Var1));
+  SimOptions gen0Options;
+  gen0Options.model = SimModel::kGen0Var1;
+  PrinterModel gen0(gen0Options);
   ModelClient g(gen0);
   g.Login();
   g.Expect("PREP1>READY|" + g.Line({.price = 100, .longName = "abc"}) +
@@ -316,17 +304,13 @@ TEST_F(SimReceipts, InconsistentLinesAreRefused) {
   wrongRate.replace(41 + 6 + 3, 4, "1000");
   wrongType.replace(41 + 6 + 2, 1, "0");
   letters.replace(16, 1, "x");
-  c.ExpectEach({
-      {good, "READY"},
-      {c.Line({.quantity = 2, .price = 500, .groups = {2}, .lineSum = 1001}), "SOFTCHECK"},
-      // a divisible line summed as whole goods
-      {c.Line({.quantity = 1500, .price = 100, .divisible = true, .lineSum = 150000}), "SOFTCHECK"},
-      {wrongRate, "SOFTCHECK"},
-      {wrongType, "SOFTCHECK"},
-      {c.Line({.groups = {8}}), "SOFTCHECK"},  // an unprogrammed group
-      {letters, "SOFTPARAM"},
-      {good.substr(0, 60), "SOFTPARAM"},
-  });
+  // a wrong sum, a divisible line summed as whole goods, those fields, an unprogrammed group
+  c.Expect(good + ">READY|" +
+           c.Line({.quantity = 2, .price = 500, .groups = {2}, .lineSum = 1001}) + ">SOFTCHECK|" +
+           c.Line({.quantity = 1500, .price = 100, .divisible = true, .lineSum = 150000}) +
+           ">SOFTCHECK|" + wrongRate + ">SOFTCHECK|" + wrongType + ">SOFTCHECK|" +
+           c.Line({.groups = {8}}) + ">SOFTCHECK|" + letters + ">SOFTPARAM|" + good.substr(0, 60) +
+           ">SOFTPARAM");
   // a receipt whose sums would not fit the ten digits of the closing reply
   const std::string huge = c.Line({.price = 999999999, .groups = {1}});
   for (int i = 0; i < 4; ++i) EXPECT_EQ(c.Status(huge), "READY");
@@ -370,21 +354,13 @@ TEST_F(SimReceipts, RegistersArticlesAndZReport) {
   // An active article keeps its name, taxes and divisibility until the article report.
   const std::string coffee = c.Line({.name = "Кава", .price = 2500, .groups = {2}, .article = 7});
   const std::string tea = c.Line({.name = "Чай", .price = 2500, .groups = {2}, .article = 7});
-  c.ExpectEach({
-      {"PREP", "READY"},
-      {tea, "SOFTDIFART"},
-      {c.Line({.name = "Кава", .price = 2500, .groups = {1}, .article = 7}), "SOFTDIFART"},
-      {c.Line({.name = "Кава", .price = 2500, .divisible = true, .groups = {2}, .article = 7}),
-       "SOFTDIFART"},
-      {coffee, "READY"},
-      {c.Line({.name = "Сік", .price = 100, .article = 8}), "READY"},
-      {c.Line({.name = "Вода", .price = 100, .article = 8}), "SOFTDIFART"},
-      {"CANC", "READY"},
-      {"ARTZ", "READY"},
-      {"PREP", "READY"},
-      {tea, "READY"},
-      {"CANC", "READY"},
-  });
+  c.Expect("PREP>READY|" + tea + ">SOFTDIFART|" +
+           c.Line({.name = "Кава", .price = 2500, .groups = {1}, .article = 7}) + ">SOFTDIFART|" +
+           c.Line({.name = "Кава", .price = 2500, .divisible = true, .groups = {2}, .article = 7}) +
+           ">SOFTDIFART|" + coffee + ">READY|" +
+           c.Line({.name = "Сік", .price = 100, .article = 8}) + ">READY|" +
+           c.Line({.name = "Вода", .price = 100, .article = 8}) +
+           ">SOFTDIFART|CANC>READY|ARTZ>READY|PREP>READY|" + tea + ">READY|CANC>READY");
 
   // check numbers run on across the day; the drawer keeps its cash
   const SimRegisters r = model.Registers();
@@ -392,12 +368,8 @@ TEST_F(SimReceipts, RegistersArticlesAndZReport) {
             (Fields{1, 2, 0, 0, 6000}));
   EXPECT_EQ(c.Data("CFIS").substr(4), std::string(264, '0'));
   // A return pays no more cash out than the drawer holds (60.00 now); a cheque may pay it.
-  c.ExpectEach({
-      {"PREP", "READY"},
-      {c.Line({.price = 7000}, true), "READY"},
-      {Comp(0, 7000, 7000), "SOFTNEED"},
-      {Comp(0, 7000, 0, 7000), "READY"},
-  });
+  c.Expect("PREP>READY|" + c.Line({.price = 7000}, true) + ">READY|" + Comp(0, 7000, 7000) +
+           ">SOFTNEED|" + Comp(0, 7000, 0, 7000) + ">READY");
   EXPECT_EQ(model.Registers().cashRest, 6000);
   // "IREN" is the older printers' form
   c.Expect(
@@ -452,7 +424,9 @@ TEST_F(SimReceipts, InjectedStatusesCopyBufferAndDevices) {
   c.Expect(
       "DISp22       125>READY|DISp00          >READY|DISp>READY|"
       "DISP1Total           >SOFTCOMMAN|CUTR10>READY|CUTR2>SOFTPARAM");
-  PrinterModel gen0(OfModel(SimModel::kGen0Var0));
+  SimOptions gen0Options;
+  gen0Options.model = SimModel::kGen0Var0;
+  PrinterModel gen0(gen0Options);
   ModelClient g(gen0);
   g.Login();
   g.Expect(
@@ -501,10 +475,9 @@ TEST(SimRobustness, RandomFramesNeverBreakThePrinterOrItsLedger) {
 }
 
 TEST(SimDocuments, TextBufferDocumentsAndTheControlTape) {
-  std::string tapePath = ::testing::TempDir() + "orbis-sim-tape-" + std::to_string(getpid());
-  std::remove(tapePath.c_str());
+  const TempDir dir;
   SimOptions options;
-  options.tapePath = tapePath;
+  const std::string tapePath = options.tapePath = dir.Path() + "/tape";
   PrinterModel model(options);
   ModelClient c(model);
   c.Login("Марина");
@@ -526,7 +499,6 @@ TEST(SimDocuments, TextBufferDocumentsAndTheControlTape) {
         "45.00" /* 37.50 + 7.50 on-sale */, "РЕШТА", "Гарного дня", "КАСИР Марина", "Z-ЗВІТ № 1"}) {
     EXPECT_NE(tape.find(printed), std::string::npos) << printed;
   }
-  std::remove(tapePath.c_str());
 }
 
 }  // namespace

@@ -2,11 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
-
 #include "sim/frame_parser.h"
 #include "sim/sim_control.h"
 #include "tests/sim/test_wire.h"
+#include "tests/support/files.h"
 #include "tests/support/sim_harness.h"
 
 namespace vekta {
@@ -82,8 +81,9 @@ TEST(SimPty, FramesAndLineFaultsOverThePseudoTerminal) {
 }
 
 TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
+  const TempDir dir;
   SimOptions options;
-  options.linkPath = ::testing::TempDir() + "sim_unplug_link";
+  options.linkPath = dir.Path() + "/link";
   SimHarness sim(options);
   struct stat st {};
   ASSERT_EQ(::lstat(options.linkPath.c_str(), &st), 0);
@@ -92,13 +92,10 @@ TEST(SimPty, AnUnpluggedPrinterLeavesNoDeviceBehindItsLink) {
   EXPECT_NE(::lstat(options.linkPath.c_str(), &st), 0);
 
   // A --link naming something that is not a link (a device, a file) is never removed.
-  const std::string file = ::testing::TempDir() + "sim_not_a_link";
-  std::ofstream{file};
-  options.linkPath = file;
+  options.linkPath = dir.Write("file", "");
   EXPECT_FALSE(SimPrinter(options).Start());
-  EXPECT_EQ(::lstat(file.c_str(), &st), 0);
+  EXPECT_EQ(::lstat(options.linkPath.c_str(), &st), 0);
   EXPECT_TRUE(S_ISREG(st.st_mode));
-  ::unlink(file.c_str());
 }
 
 TEST(SimPty, TheLineCountsEveryByteAndThePrintTime) {

@@ -36,9 +36,6 @@ class TestWire {
   void SendRaw(const std::string& bytes) {
     [[maybe_unused]] auto n = write(m_fd, bytes.data(), bytes.size());
   }
-  void Send(const std::string& text) {
-    SendRaw("\xFD" + text + static_cast<char>(text.size() + 1) + '\xFE');
-  }
 
   // Every message until one holds a status word ("READY", "SOFT...", "HARD...") or `quiet`
   // passes without a byte, the device goes away, or 5 s pass in all.
@@ -55,7 +52,7 @@ class TestWire {
   }
   // Sends a command and collects its replies up to and including the status word.
   Messages Command(const std::string& text) {
-    Send(text);
+    SendRaw("\xFD" + text + static_cast<char>(text.size() + 1) + '\xFE');
     return Receive(std::chrono::seconds(5));
   }
 
