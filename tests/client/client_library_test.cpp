@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <fstream>
+#include <map>
 #include <thread>
 
 #include "client/lease_keeper.h"
@@ -39,13 +40,13 @@ class ScriptedServer {
  public:
   ScriptedServer() {
     m_server.Post("/api/v1/objects", [this](Req req, Res res) {
-      Record(m_authorizations, req.get_header_value("Authorization"));
+      Record("auth", req.get_header_value("Authorization"));
       res.status = 201;
       res.set_content(R"({"object":"abc","class":"Orbis","leaseMs":150})", "application/json");
     });
     m_server.Post("/api/v1/objects/abc/call/FiscalLine", [this](Req req, Res res) {
       // The first answer comes too late for the client.
-      if (Record(m_keys, req.get_header_value("Idempotency-Key")) == 1 || slow) {
+      if (Record("keys", req.get_header_value("Idempotency-Key")) == 1 || slow) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
       }
       res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
@@ -55,7 +56,7 @@ class ScriptedServer {
     // The members that wait by their argument answer after the client's call time-out.
     m_server.Post(R"(/api/v1/objects/abc/call/(LockPrinter|LowGetNextPendingPrinterMessage))",
                   [this](Req req, Res res) {
-                    Record(m_waits, req.matches[1].str() + " " + req.body);
+                    Record("waits", req.matches[1].str() + " " + req.body);
                     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
                     res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
                                     R"("out":{"TextMessage":"44 01 00"}})",
@@ -79,11 +80,12 @@ class ScriptedServer {
     m_server.stop();
     m_thread.join();
   }
-  std::vector<std::string> Keys() { return Copy(m_keys); }
-  // "Member body" of each call to a waiting member, in order.
-  std::vector<std::string> Waits() { return Copy(m_waits); }
-  // The Authorization header of each object creation, in order ("" when none came).
-  std::vector<std::string> Authorizations() { return Copy(m_authorizations); }
+  // In order: "keys", the Idempotency-Key of each FiscalLine; "waits", "Member body" of each
+  // call to a waiting member; "auth", the Authorization of each creation ("" when none came).
+  std::vector<std::string> Seen(const std::string& what) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_seen[what];
+  }
 
   int port = 0;
   std::atomic<int> pings{0};
@@ -94,19 +96,13 @@ class ScriptedServer {
   httplib::Server m_server;
   std::thread m_thread;
   std::mutex m_mutex;
-  std::vector<std::string> m_keys;
-  std::vector<std::string> m_waits;
-  std::vector<std::string> m_authorizations;
+  std::map<std::string, std::vector<std::string>> m_seen;
 
-  // How many `into` holds once `value` is added.
-  std::size_t Record(std::vector<std::string>& into, const std::string& value) {
+  // How many `what` holds once `value` is added.
+  std::size_t Record(const std::string& what, const std::string& value) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    into.push_back(value);
-    return into.size();
-  }
-  std::vector<std::string> Copy(const std::vector<std::string>& of) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    return of;
+    m_seen[what].push_back(value);
+    return m_seen[what].size();
   }
 };
 
@@ -123,7 +119,7 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept
   // Another call has a key of its own; a server that never answers in time is a time-out.
   server.slow = true;
   EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), ERROR_TIMEOUT_HR);
-  const auto keys = server.Keys();
+  const auto keys = server.Seen("keys");
   ASSERT_EQ(keys.size(), 4u);
   EXPECT_FALSE(keys[0].empty());
   EXPECT_NE(keys[2], keys[0]);
@@ -153,12 +149,13 @@ TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) 
   std::string message;
   EXPECT_EQ(orbis->LowGetNextPendingPrinterMessage(2000, &message), S_OK);
   EXPECT_EQ(message, "44 01 00");
-  EXPECT_EQ(server.Waits(), (std::vector<std::string>{"LockPrinter [2000]", "LockPrinter [-1]",
-                                                      "LowGetNextPendingPrinterMessage [2000]"}));
+  EXPECT_EQ(server.Seen("waits"),
+            (std::vector<std::string>{"LockPrinter [2000]", "LockPrinter [-1]",
+                                      "LowGetNextPendingPrinterMessage [2000]"}));
   // The next call is held to the call time-out again: its late first answer is asked for anew.
   std::int32_t sum = 0;
   EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), S_OK);
-  EXPECT_EQ(server.Keys().size(), 2u);
+  EXPECT_EQ(server.Seen("keys").size(), 2u);
 
   // A ping does not wait behind a call: the leases of the connection's other objects go on.
   std::atomic<bool> ended{false};
@@ -166,7 +163,7 @@ TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) 
     EXPECT_EQ(orbis->LockPrinter(2000), S_OK);
     ended = true;
   });
-  for (int i = 0; i < 200 && server.Waits().size() < 4; ++i)
+  for (int i = 0; i < 200 && server.Seen("waits").size() < 4; ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   EXPECT_EQ(connection->Ping("abc"), S_OK);
   EXPECT_FALSE(ended.load()) << "the ping waited for the call";
@@ -188,6 +185,7 @@ TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
       {{"127.0.0.10", "127.0.0.1:1", "127.0.0", "localhost", "[127.0.0.1", "example.org"},
        host,
        ""},
+      {{"127.0.0.1"}, "localhost:" + port, ""},         // nor the other way round
       {{"other", "127.0.0.1"}, host, "Bearer secret"},  // the name, any port
       {{host}, host, "Bearer secret"},                  // the name and its port
       {{"LOCALHOST:" + port}, "http://LocalHost:" + port, "Bearer secret"},  // case aside
@@ -199,8 +197,8 @@ TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
     RemoteOrbisFactory factory(options);
     std::unique_ptr<IOrbis> object;
     EXPECT_EQ(factory.CreateRemote(c.connectTo, object), S_OK) << c.connectTo;
-    ASSERT_FALSE(server.Authorizations().empty());
-    EXPECT_EQ(server.Authorizations().back(), c.expected)
+    ASSERT_FALSE(server.Seen("auth").empty());
+    EXPECT_EQ(server.Seen("auth").back(), c.expected)
         << testing::PrintToString(c.hosts) << " " << c.connectTo;
   }
 }

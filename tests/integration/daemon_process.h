@@ -57,17 +57,14 @@ class DaemonProcess {
   DaemonProcess(const TempDir& dir, int port, std::vector<std::string> args,
                 bool waitHealthy = true, const std::string& ini = "")
       : m_port(port) {
-    const std::string config = dir.Write("vektamanager-" + std::to_string(port) + ".ini",
-                                         "[Server]\nLogDir=" + dir.Path() + "/log\n" + ini);
-    std::vector<std::string> full = {BuildDir() + "/app/vektamanager",
-                                     "--config",
-                                     config,
-                                     "--registration-dir",
-                                     dir.Path() + "/reg-" + std::to_string(port),
-                                     "--listen",
-                                     "127.0.0.1:" + std::to_string(port)};
+    const std::string at = std::to_string(port);
+    const std::string config =
+        dir.Write("vektamanager-" + at + ".ini", "[Server]\nLogDir=" + dir.Path() + "/log\n" + ini);
+    std::vector<std::string> full = {
+        BuildDir() + "/app/vektamanager", "--config", config,           "--registration-dir",
+        dir.Path() + "/reg-" + at,        "--listen", "127.0.0.1:" + at};
     full.insert(full.end(), args.begin(), args.end());
-    m_stderrPath = dir.Path() + "/stderr-" + std::to_string(port);
+    m_stderrPath = dir.Path() + "/stderr-" + at;
     m_pid = Spawn(full, m_stderrPath);
     if (waitHealthy) {
       WaitUntil(

@@ -25,7 +25,7 @@ TEST(CodepageTest, PrinterCodePageKeepsRussianAndUkrainianLetters) {
             "\xCF\xF0\xE8\xE2i\xF2, \xC3\xC0\xC7\xC4\xC0! \xA8\xE6 \xBF\xF1\xF2\xFC \xBA \xA2");
   EXPECT_EQ(Cp1251ToCp866("\xB2\xB3\xA5\xB4"), "Ii\x83\xA3");
 
-  // Every 1251 letter A..я and ASCII survive the trip unchanged.
+  // Every 1251 letter A..я and ASCII, NUL included, survive the trip unchanged.
   std::string letters;
   for (int i = 0; i < 0x80; ++i) letters += static_cast<char>(i);
   for (int i = 0xC0; i <= 0xFF; ++i) letters += static_cast<char>(i);
@@ -35,7 +35,6 @@ TEST(CodepageTest, PrinterCodePageKeepsRussianAndUkrainianLetters) {
   EXPECT_EQ(Cp1251ToCp866("\x80\xAB\x97\xBB"), "????");
   // 866 pseudo-graphics have no 1251 character.
   EXPECT_EQ(Cp866ToCp1251("\xB0\xC4\xDB\xFE"), "????");
-  EXPECT_EQ(Cp1251ToCp866(std::string("a\0b", 3)), std::string("a\0b", 3));
 }
 
 TEST(CodepageTest, Utf8RoundTripAndInvalidInput) {
@@ -46,8 +45,8 @@ TEST(CodepageTest, Utf8RoundTripAndInvalidInput) {
   EXPECT_EQ(Utf8ToCp1251(utf8, &valid), all);
   EXPECT_TRUE(valid);
 
-  EXPECT_EQ(Cp1251ToUtf8("\xCA\xE0\xF1\xE0 \x88 \xB9"), "Каса € №");
-  EXPECT_EQ(Utf8ToCp1251("Ґанок і їжак"), "\xA5\xE0\xED\xEE\xEA \xB3 \xBF\xE6\xE0\xEA");
+  // With the round trip above this holds for the way back too.
+  EXPECT_EQ(Cp1251ToUtf8("\xCA\xE0\xF1\xE0 \x88 \xB9 \xA5\xB3\xBF\xE6"), "Каса € № Ґіїж");
 
   // Valid UTF-8 outside 1251: '?' per character, still valid.
   EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD"

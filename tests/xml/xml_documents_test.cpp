@@ -39,8 +39,6 @@ TEST(XmlDocumentsTest, ConfigurationAndTaxesDocuments) {
   const std::string xml = BuildConfigXml(bare);
   EXPECT_NE(xml.find("Owner=\"\""), std::string::npos);
   EXPECT_NE(xml.find("KeyPosition=\"\""), std::string::npos);
-  EXPECT_EQ(xml.find('\0'), std::string::npos);
-  EXPECT_EQ(xml.substr(xml.size() - 38), "<taxes></taxes></vekta_printer_config>");
   EXPECT_EQ(BuildTaxesXml(bare), kDecl + "<vekta_taxes><taxes></taxes></vekta_taxes>");
 }
 
@@ -91,7 +89,6 @@ TEST(XmlDocumentsTest, ReplyFieldsAreCutAtFixedPositionsAndEscaped) {
 
   // Control bytes cannot break a document.
   EXPECT_EQ(EscapeXmlValue(std::string("a\001b\tc\0d", 7)), "a?b\tc?d");
-  EXPECT_EQ(EscapeXmlValue("<&>\"'"), "&lt;&amp;&gt;&quot;'");
 }
 
 TEST(XmlDocumentsTest, CheckResultFromTheClosingReply) {
