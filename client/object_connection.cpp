@@ -249,6 +249,13 @@ HRESULT ObjectConnection::Ping(const std::string& objectId) {
   return Finish(&result, started, std::min<std::chrono::milliseconds>(m_callTimeout, kPingWait)).hr;
 }
 
+HRESULT ObjectConnection::ReleaseBesideCall(const std::string& objectId) {
+  std::lock_guard<std::mutex> lock(m_pingMutex);
+  const auto started = std::chrono::steady_clock::now();
+  auto result = m_pingClient->Delete(("/api/v1/objects/" + objectId).c_str());
+  return Finish(&result, started, std::min<std::chrono::milliseconds>(m_callTimeout, kPingWait)).hr;
+}
+
 HRESULT ObjectConnection::Release(const std::string& objectId) {
   return Send("DELETE", "/api/v1/objects/" + objectId, nullptr).hr;
 }

@@ -80,6 +80,9 @@ class ObjectConnection {
                   std::chrono::milliseconds extraWait = std::chrono::milliseconds(0));
   HRESULT Ping(const std::string& objectId);
   HRESULT Release(const std::string& objectId);
+  // The same on the ping connection, beside a call still waiting for its answer (that call's
+  // wait on the server ends with the object).
+  HRESULT ReleaseBesideCall(const std::string& objectId);
 
  private:
   HttpAnswer Request(const std::string& method, const std::string& path, const nlohmann::json& body,

@@ -70,18 +70,27 @@ std::unique_ptr<RemoteOrbis> RemoteOrbis::AttachExisting(
 
 RemoteOrbis::~RemoteOrbis() {
   if (m_keeper) m_keeper->Forget(m_leaseTicket);
-  if (m_owned) m_connection->Release(m_objectId);
+  if (m_owned.exchange(false)) m_connection->Release(m_objectId);
+}
+
+void RemoteOrbis::Abandon() {
+  // Without a call running, the final release follows at once and does it.
+  if (m_callsRunning.load() > 0 && m_owned.exchange(false)) {
+    m_connection->ReleaseBesideCall(m_objectId);
+  }
 }
 
 HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, json* out,
                                 std::chrono::milliseconds extraWait) {
   const std::string key = NewIdempotencyKey();
+  ++m_callsRunning;
   HttpAnswer answer = m_connection->Call(m_objectId, member, args, key, extraWait);
   if (answer.status == 0) {
     // The answer was lost on the way: ask again under the same key, so that a call that did
     // run is answered from the server's record and not run twice.
     answer = m_connection->Call(m_objectId, member, args, key, extraWait);
   }
+  --m_callsRunning;
   if (answer.status == 0 || answer.status >= 300) {
     m_lastTransportError = answer.error;
     return answer.hr;

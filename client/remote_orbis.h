@@ -8,6 +8,7 @@
 // the way (the connection drops, the server is slow to answer), the call is sent once more with
 // the same key, and the server answers from what it stored instead of printing again.
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -126,6 +127,9 @@ class RemoteOrbis final : public IOrbis {
   HRESULT GetLastErrorMessage(Out<std::string> errorMessage) override;
   HRESULT ZReportAsync() override;
   HRESULT XReportAsync() override;
+  // A call still waiting on the server (a printer lock, a message) ends there: the server's
+  // object is released now, on a connection of its own.
+  void Abandon() override;
 
  private:
   RemoteOrbis(std::shared_ptr<ObjectConnection> connection, std::string objectId,
@@ -160,7 +164,8 @@ class RemoteOrbis final : public IOrbis {
   std::shared_ptr<LeaseKeeper> m_keeper;
   std::uint64_t m_leaseTicket = 0;
   std::string m_lastTransportError;
-  bool m_owned = true;
+  std::atomic<int> m_callsRunning{0};
+  std::atomic<bool> m_owned{true};  // the server's object is still to be released
 };
 
 }  // namespace vekta

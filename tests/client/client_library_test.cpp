@@ -45,6 +45,7 @@ class ScriptedServer {
       res.set_content(R"({"object":"abc","class":"Orbis","leaseMs":150})", "application/json");
     });
     m_server.Post("/api/v1/objects/abc/call/FiscalLine", [this](Req req, Res res) {
+      if (Foreign(res)) return;
       // The first answer comes too late for the client.
       if (Record("keys", req.get_header_value("Idempotency-Key")) == 1 || slow) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1500));
@@ -57,18 +58,21 @@ class ScriptedServer {
     m_server.Post(R"(/api/v1/objects/abc/call/(LockPrinter|LowGetNextPendingPrinterMessage))",
                   [this](Req req, Res res) {
                     Record("waits", req.matches[1].str() + " " + req.body);
-                    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+                    // Held: until the object is released (within a bound).
+                    for (int i = 0; i < (held ? 500 : 150) && !(held && releases > 0); ++i) {
+                      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    }
                     res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
                                     R"("out":{"TextMessage":"44 01 00"}})",
                                     "application/json");
                   });
     m_server.Post("/api/v1/objects/abc/ping", [this](Req, Res res) {
       ++pings;
-      res.set_content("{}", "application/json");
+      if (!Foreign(res)) res.set_content("{}", "application/json");
     });
     m_server.Delete("/api/v1/objects/abc", [this](Req, Res res) {
       ++releases;
-      res.status = 204;
+      if (!Foreign(res)) res.status = 204;
     });
     port = m_server.bind_to_any_port("127.0.0.1");
     m_thread = std::thread([this] { m_server.listen_after_bind(); });
@@ -91,8 +95,17 @@ class ScriptedServer {
   std::atomic<int> pings{0};
   std::atomic<int> releases{0};
   std::atomic<bool> slow{false};
+  std::atomic<bool> held{false};
+  // Answers as some other service would: an error object of its own shape.
+  std::atomic<bool> foreign{false};
 
  private:
+  bool Foreign(Res res) {
+    if (!foreign) return false;
+    res.status = 404;
+    res.set_content(R"({"error":{"code":1}})", "application/json");
+    return true;
+  }
   httplib::Server m_server;
   std::thread m_thread;
   std::mutex m_mutex;
@@ -168,6 +181,42 @@ TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) 
   EXPECT_EQ(connection->Ping("abc"), S_OK);
   EXPECT_FALSE(ended.load()) << "the ping waited for the call";
   waiting.join();
+}
+
+TEST(RemoteOrbisTest, AnAbandonedWaitEndsAtOnceAndAnotherServicesErrorsAreFailures) {
+  ScriptedServer server;
+  auto connection = std::make_shared<ObjectConnection>(
+      ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
+  auto keeper = std::make_shared<LeaseKeeper>();
+  std::unique_ptr<RemoteOrbis> orbis;
+  ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
+  // Let go while it waits without limit: the server's object goes now, and its wait with it,
+  // instead of holding a worker (and the daemon's shutdown) until the lock comes.
+  server.held = true;
+  std::thread waiting([&] { orbis->LockPrinter(-1); });
+  for (int i = 0; i < 200 && server.Seen("waits").empty(); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  const auto abandoned = std::chrono::steady_clock::now();
+  orbis->Abandon();
+  waiting.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - abandoned, std::chrono::seconds(3));
+  EXPECT_EQ(server.releases.load(), 1);
+  orbis.reset();
+  EXPECT_EQ(server.releases.load(), 1);  // not released twice
+
+  // Error bodies of another shape, in a call, the keeper's pings and the final release, are
+  // failures: thrown on the keeper's thread or in a destructor they ended the process.
+  ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
+  server.foreign = true;
+  std::int32_t sum = 0;
+  EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), RPC_E_DISCONNECTED);
+  const int pings = server.pings.load();
+  for (int i = 0; i < 200 && server.pings.load() == pings; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  orbis.reset();
+  EXPECT_EQ(server.releases.load(), 2);
 }
 
 TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
