@@ -263,7 +263,8 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
   const std::string b = Create();
   const httplib::Headers key = {{"Idempotency-Key", "receipt-17-line-2"}};
   const std::string args = R"(["Хліб",1,100,0,1,0,1])";
-  const std::string call = Path(Create(), "/call/");
+  const std::string a = Create();
+  const std::string call = Path(a, "/call/");
   auto first = Post(call + "FiscalLine", args, key);
   ASSERT_TRUE(first);
   EXPECT_FALSE(first->has_header("Idempotent-Replay"));
@@ -295,6 +296,15 @@ TEST_F(HttpServerTest, IdempotencyKeyAnswersARepeatFromTheRecord) {
   auto tooLong = Post(call + "FiscalLine", args, {{"Idempotency-Key", std::string(201, 'k')}});
   EXPECT_EQ(Refusal(tooLong).first, 400);
   EXPECT_EQ(m_backend.Calls().size(), 3u);
+  // What is kept of a call does not grow with its arguments: 256 records an object, each as
+  // large as a request body, would let clients fill the memory.
+  Post(call + "PutToDisplay", "[\"" + std::string(4000, 'x') + "\",\"\"]",
+       {{"Idempotency-Key", "d"}});
+  const auto entry = m_objects.Find(a);
+  ASSERT_TRUE(entry);
+  std::lock_guard<std::mutex> lock(entry->callMutex);
+  for (const auto& [stored, answer] : entry->idempotent)
+    EXPECT_LE(answer.call.size(), 64u) << stored;
 }
 
 TEST_F(HttpServerTest, LeaseEndIsTheFinalReleaseAndPingsRenewIt) {
