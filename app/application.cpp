@@ -142,8 +142,8 @@ int RunApplication(const std::vector<std::string>& args) {
   }
   // A normal start refreshes it; failures do not matter. A start with simulated printers is a
   // trial: the service's unit and the on-demand start must not come to run a simulator in place
-  // of the shop's printer.
-  if (cl.mode == RunMode::kNormal && cl.simulatePorts.empty()) {
+  // of the shop's printer. Nor does an administrator's start beside the packaged service.
+  if (cl.mode == RunMode::kNormal && RefreshesRegistration(regPaths, !cl.simulatePorts.empty())) {
     std::string ignored;
     Register(regPaths, regInfo, ignored);
   }

@@ -78,10 +78,21 @@ RegistrationPaths DefaultRegistrationPaths(const std::string& registrationDir,
     paths.systemdDir = systemdDir;
   } else if (!registrationDir.empty()) {
     paths.systemdDir = registrationDir;
+  } else if (paths.systemScope) {
+    paths.systemdDir = "/etc/systemd/system";
+    paths.packagedUnitDirs = {"/lib/systemd/system", "/usr/lib/systemd/system"};
   } else {
-    paths.systemdDir = paths.systemScope ? "/etc/systemd/system" : ConfigHome() + "/systemd/user";
+    paths.systemdDir = ConfigHome() + "/systemd/user";
   }
   return paths;
+}
+
+bool RefreshesRegistration(const RegistrationPaths& paths, bool simulating) {
+  if (simulating) return false;
+  for (const std::string& dir : paths.packagedUnitDirs) {
+    if (::access(Join(dir, kUnitName).c_str(), F_OK) == 0) return false;
+  }
+  return true;
 }
 
 std::string ExecutablePath() {

@@ -13,6 +13,9 @@ struct RegistrationPaths {
   std::string registrationDir;
   std::string systemdDir;
   bool systemScope = false;  // root: a system unit run as a non-root user in group dialout
+  // Where the Debian package puts its unit. A unit written to /etc/systemd/system would take
+  // the place of the package's one, with none of its settings.
+  std::vector<std::string> packagedUnitDirs;
 };
 
 // --registration-dir, else /etc/vektamanager for root and $XDG_CONFIG_HOME/vektamanager
@@ -27,6 +30,10 @@ struct RegistrationInfo {
   std::string listen;                        // "127.0.0.1:8460"
   std::vector<std::string> serverArguments;  // own options passed on to an on-demand start
 };
+
+// Whether a normal start refreshes the registration: not with simulated printers (a trial),
+// and not where the package's unit is the service.
+bool RefreshesRegistration(const RegistrationPaths& paths, bool simulating);
 
 // Writes (or rewrites) the three files; each write replaces its file whole, so registering
 // twice leaves one set. False with `error` when a file cannot be written.

@@ -144,6 +144,17 @@ TEST(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
   // Unregistering what is not there is no failure.
   EXPECT_TRUE(Unregister(paths, error)) << error;
 
+  // A normal start refreshes the registration, but not with simulated printers, nor where the
+  // package's unit is the service: a unit of ours in /etc/systemd/system would take its place.
+  RegistrationPaths asRoot = paths;
+  asRoot.packagedUnitDirs = {dir + "/lib"};
+  EXPECT_TRUE(RefreshesRegistration(asRoot, false));
+  EXPECT_FALSE(RefreshesRegistration(asRoot, true));
+  fs::create_directories(dir + "/lib");
+  std::ofstream(dir + "/lib/vektamanager.service") << "[Service]\n";
+  EXPECT_FALSE(RefreshesRegistration(asRoot, false));
+  EXPECT_TRUE(DefaultRegistrationPaths("", dir).packagedUnitDirs.empty());
+
   // A damaged manifest cannot make Unregister delete other files.
   std::ofstream(dir + "/reg/precious.txt") << "keep";
   std::ofstream(dir + "/reg/registration.json")
