@@ -91,6 +91,12 @@ class ScriptedServer {
     return m_seen[what];
   }
 
+  // A client's connection to it, with a call time-out of 1 s.
+  std::shared_ptr<ObjectConnection> Connection() const {
+    return std::make_shared<ObjectConnection>(ServerAddress::At("127.0.0.1", port, false, ""),
+                                              std::chrono::seconds(1));
+  }
+
   int port = 0;
   std::atomic<int> pings{0};
   std::atomic<int> releases{0};
@@ -121,8 +127,7 @@ class ScriptedServer {
 
 TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept) {
   ScriptedServer server;
-  auto connection = std::make_shared<ObjectConnection>(
-      ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
+  auto connection = server.Connection();
   auto keeper = std::make_shared<LeaseKeeper>();
   std::unique_ptr<RemoteOrbis> orbis;
   ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
@@ -151,8 +156,7 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept
 
 TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) {
   ScriptedServer server;
-  auto connection = std::make_shared<ObjectConnection>(
-      ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
+  auto connection = server.Connection();
   std::unique_ptr<RemoteOrbis> orbis;
   ASSERT_EQ(RemoteOrbis::Create(connection, orbis), S_OK);
   // Each answer comes after the call time-out and within the wait asked for; a lock taken by a
@@ -185,8 +189,7 @@ TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) 
 
 TEST(RemoteOrbisTest, AnAbandonedWaitEndsAtOnceAndAnotherServicesErrorsAreFailures) {
   ScriptedServer server;
-  auto connection = std::make_shared<ObjectConnection>(
-      ServerAddress::At("127.0.0.1", server.port, false, ""), std::chrono::seconds(1));
+  auto connection = server.Connection();
   auto keeper = std::make_shared<LeaseKeeper>();
   std::unique_ptr<RemoteOrbis> orbis;
   ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
