@@ -17,7 +17,6 @@ using fiscal::ZeroPadded;
 namespace {
 
 constexpr int kBadTimeMessage = 3015;
-constexpr int kCatchUpWaitMs = 30000;
 constexpr std::size_t kDisplayLineGen0 = 16;
 constexpr std::size_t kDisplayNumberWidth = 10;
 
@@ -107,17 +106,18 @@ short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
   return result;
 }
 
+bool PrinterLink::CatchUpLateReplies() {
+  if (!ReplyMayBeLate()) return true;
+  if (SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) return false;
+  LateRepliesCaughtUp();
+  return true;
+}
+
 short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
   // Cash moves once. A refusal still queued from an earlier command is reported before the
-  // movement goes out: taken for the movement's own, the client would move the cash again. After
-  // a wait that timed out, one read-only query puts the printer's late replies behind, so that
-  // an earlier command's "READY" is not taken for this one's. Its answer comes once the printer
-  // is done with what it prints (an asynchronous report): that is waited for, for up to 30 s.
-  if (!PollStatus()) return 0;
-  if (ReplyMayBeLate()) {
-    if (SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) return 0;
-    LateRepliesCaughtUp();
-  }
+  // movement goes out: taken for the movement's own, the client would move the cash again. An
+  // earlier command's late "READY" is put behind first.
+  if (!PollStatus() || !CatchUpLateReplies()) return 0;
   // The direction travels in its own letter; a negative sum would put a sign inside the
   // zero-padded field, so its magnitude is sent.
   const std::int64_t magnitude = cashSum < 0 ? -static_cast<std::int64_t>(cashSum) : cashSum;

@@ -180,7 +180,8 @@ int PrinterLink::ProbeReady() {
 }
 
 std::string PrinterLink::QueryPrinter(const std::string& command, const std::string& mnemonic,
-                                      int waitMs) {
+                                      int waitMs,
+                                      const std::function<bool(std::string_view)>& ofAnother) {
   if (!SendFrame(command)) {
     if (!m_portOpen.load() || m_lost.load()) ReportNoAnswer();
     return {};
@@ -204,6 +205,7 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
     if (reply || Holds(message, mnemonic)) {
       std::string data = message.size() > 4 ? message.substr(4) : std::string();
       m_queue.Pop();
+      if (ofAnother && ofAnother(data)) continue;  // its "READY" is passed over next
       TakeClosingReady(kQueryWaitMs);
       RecordReplyLatency();
       return data;

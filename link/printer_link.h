@@ -18,6 +18,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -111,8 +112,11 @@ class PrinterLink {
   // `waitMs`: how long the reply may take after each message (the printer may first finish
   // what it is printing).
   static constexpr int kQueryWaitMs = 1000;
+  // `ofAnother`, when given, tells a late reply to an earlier query of the same kind (another
+  // article's) by its data: it is passed over.
   std::string QueryPrinter(const std::string& command, const std::string& mnemonic,
-                           int waitMs = kQueryWaitMs);
+                           int waitMs = kQueryWaitMs,
+                           const std::function<bool(std::string_view data)>& ofAnother = {});
   std::string TakePendingMessage(int timeoutMs);
   void DrainQueue() { m_queue.Drain(); }
   // A reply wait ran out (counted in the statistics). Its reply may still come, after the next
@@ -123,6 +127,12 @@ class PrinterLink {
   void ExpectLateReplies() { m_replyMayBeLate = true; }
   bool ReplyMayBeLate() const { return m_replyMayBeLate; }
   void LateRepliesCaughtUp() { m_replyMayBeLate = false; }
+  // Before a command whose "READY" must be its own (a cash movement, a report): when replies
+  // may be late, one read-only query puts them behind. Its answer comes once the printer is done
+  // with what it prints (an asynchronous report), which is waited for, up to 30 s. False when it
+  // got none (fiscal/device_control.cpp).
+  static constexpr int kCatchUpWaitMs = 30000;
+  bool CatchUpLateReplies();
   // Step 1 of running a command: deletes the shown status window and, when status windows are
   // enabled, shows a new one with the title `titleId` (plus `titleSuffix`) and empty lines.
   void ReplaceStatusWindow(int titleId, const std::string& titleSuffix = "");

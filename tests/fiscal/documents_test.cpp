@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include "tests/fiscal/fiscal_fixture.h"
 
 namespace vekta::testing_fiscal {
@@ -48,6 +50,28 @@ TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   EXPECT_EQ(Link().ZReportAsync(), 0);
   EXPECT_EQ(Link().XReportAsync(), 0);
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(1003));
+
+  // Its "READY" comes after the next command has gone out: a Z report refused then is not done
+  // (the day would stay open while the till took it for closed).
+  Connect();
+  Answer("", {});
+  ASSERT_EQ(Link().XReportAsync(), 1);
+  bool late = true;
+  m_handler = [&](const std::string& command) {
+    Commands replies;
+    if (std::exchange(late, false)) replies.push_back("READY");
+    if (command == "CCAS") replies.push_back("CCAS" + std::string(88, '0'));
+    replies.push_back(command == "NREP" ? "SOFTSLNREP" : "READY");
+    return replies;
+  };
+  Reset();
+  EXPECT_EQ(Link().ZReport(), 0);
+  EXPECT_EQ(SentText(), "CCAS|NREP");
+  // Caught up, and a refusal still queued is reported before a report goes out.
+  DeliverUnasked("HARDPAPER");
+  Reset();
+  EXPECT_EQ(Link().NullCheck(), 0);
+  EXPECT_TRUE(Sent().empty());
 }
 
 TEST_F(DocumentsTest, PeriodicReportsByNumbersAndByOleDates) {
