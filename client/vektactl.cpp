@@ -1,6 +1,7 @@
 // vektactl: the command-line client of a VektaManager server.
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -292,6 +293,24 @@ std::optional<json> TypedArgument(const ParamInfo& param, const std::string& tex
   }
 }
 
+// How long a member waits on the server by its argument, beyond the call time-out, as the
+// client library reckons it: a lock wait given up here would go on there, and take the printer's
+// lock for a caller that has gone.
+std::chrono::milliseconds ServerWait(const MemberInfo& member, bool orbis, const json& args) {
+  const bool lock = member.name == "LockPrinter";
+  if (member.params.empty() ||
+      (!lock && !(orbis && member.name == "LowGetNextPendingPrinterMessage"))) {
+    return std::chrono::milliseconds(0);
+  }
+  const std::string& first = member.params.front().name;
+  const json arg = args.is_array() ? (args.empty() ? json() : args[0])
+                                   : (args.contains(first) ? args[first] : json());
+  if (!arg.is_number_integer()) return std::chrono::milliseconds(0);
+  const std::int64_t value = arg.get<std::int64_t>();
+  if (value < 0) return lock ? ObjectConnection::kNoLimit : std::chrono::milliseconds(0);
+  return std::chrono::milliseconds(value);
+}
+
 int Ctl::Call() {
   const std::string cls = TakeOption("--class").value_or("Orbis");
   auto objectId = TakeOption("--object");
@@ -365,7 +384,8 @@ int Ctl::Call() {
     objectId = id;
     own = true;
   }
-  const int rc = PrintAnswer(connection->Call(*objectId, name, args, key));
+  const int rc =
+      PrintAnswer(connection->Call(*objectId, name, args, key, ServerWait(*member, orbis, args)));
   if (own) connection->Release(*objectId);
   return rc;
 }
