@@ -3,6 +3,7 @@ Idempotency-Key, a lost answer is asked for again under the same key, and the se
 repeat from its record."""
 
 import concurrent.futures
+import os
 import time
 
 import pytest
@@ -82,6 +83,33 @@ def test_a_lock_wait_longer_than_the_clients_timeout_is_waited_out(orbis, daemon
                 holder.LockPrinter(0)
             assert e.value.hresult == vektamanager.CONTEXT_E_SYNCH_TIMEOUT
             waiter.UnlockPrinter()
+
+
+def test_releasing_an_object_ends_its_call_still_waiting(orbis, daemon):
+    # Queued behind the waiting call, the release would wait for the lock it is there to end.
+    with vektamanager.Client(daemon.server, start_on_demand=False) as client, \
+            concurrent.futures.ThreadPoolExecutor(2) as pool:
+        waiter = client.orbis()
+        waiter.Init(1, "Касир", "7777777777", 0, "released")
+        orbis.LockPrinter(0)
+        try:
+            waiting = pool.submit(waiter.invoke, 4, [-1])
+            time.sleep(0.5)
+            pool.submit(waiter.close).result(timeout=10)
+            with pytest.raises(vektamanager.CallFailed):
+                waiting.result(timeout=10)
+        finally:
+            orbis.UnlockPrinter()
+
+
+def test_a_forked_child_has_keys_of_its_own():
+    read, write = os.pipe()
+    child = os.fork()
+    if child == 0:
+        os.write(write, vektamanager.objects.new_idempotency_key().encode())
+        os._exit(0)
+    os.waitpid(child, 0)
+    assert os.read(read, 100).decode() != vektamanager.objects.new_idempotency_key()
 
 
 def test_a_message_wait_longer_than_the_clients_timeout_is_waited_out(daemon):

@@ -11,9 +11,12 @@ import datetime
 import inspect
 import itertools
 import keyword
+import os
 import secrets
+import threading
 
 from . import errors
+from .connection import Connection
 
 CallInfo = collections.namedtuple("CallInfo", "member key attempts replayed")
 
@@ -22,7 +25,9 @@ _KEY_COUNTER = itertools.count(1)
 
 
 def new_idempotency_key():
-    return "%s-%d" % (_KEY_PREFIX, next(_KEY_COUNTER))
+    # A forked child counts from where its parent stood: its process id keeps its keys its own,
+    # or a call of the child's would be answered from the parent's record and never run.
+    return "%s-%d-%d" % (_KEY_PREFIX, os.getpid(), next(_KEY_COUNTER))
 
 
 # Members that wait on the server for up to their first argument, in ms, and answer only then.
@@ -57,6 +62,8 @@ class RemoteObject:
         self._owned = owned
         self._lease = None  # stops the pings of this object
         self._closed = False
+        self._calls = 0  # calls on their way; guarded by _calls_lock
+        self._calls_lock = threading.Lock()
 
     def __repr__(self):
         return "<%s %s%s>" % (self.class_name, self.object_id, " released" if self._closed else "")
@@ -79,7 +86,18 @@ class RemoteObject:
         self._closed = True
         self.client._forget(self)
         if self._owned:
-            answer = self.client._connection.request("DELETE", "/api/v1/objects/" + self.object_id)
+            # Beside a call still waiting (a printer lock, a prompt): behind it on the calls'
+            # connection, the release would wait for what it is there to end.
+            with self._calls_lock:
+                beside = self._calls > 0
+            connection = self.client._connection
+            if beside:
+                connection = Connection(connection.address, connection.timeout)
+            try:
+                answer = connection.request("DELETE", "/api/v1/objects/" + self.object_id)
+            finally:
+                if beside:
+                    connection.close()
             # an object whose lease already ran out is released all the same
             if not answer.lost and answer.status != 404:
                 answer.raise_for_error()
@@ -151,13 +169,19 @@ class RemoteObject:
         # the server is silent while the member waits: its answer is due only after the wait
         wait = self._server_wait(member, route, body)
         timeout = connection.timeout + wait if wait > 0 else None
-        answer = connection.request("POST", path, body, headers, timeout)
-        attempts = 1
-        if answer.lost:
-            # The answer was lost on the way: ask again under the same key, so that a call
-            # that did run is answered from the server's record and not run twice.
+        with self._calls_lock:
+            self._calls += 1
+        try:
             answer = connection.request("POST", path, body, headers, timeout)
-            attempts = 2
+            attempts = 1
+            if answer.lost:
+                # The answer was lost on the way: ask again under the same key, so that a call
+                # that did run is answered from the server's record and not run twice.
+                answer = connection.request("POST", path, body, headers, timeout)
+                attempts = 2
+        finally:
+            with self._calls_lock:
+                self._calls -= 1
         self.last_call = CallInfo(member, key, attempts,
                                   answer.headers.get("idempotent-replay") == "true")
         answer.raise_for_error()
