@@ -1,5 +1,7 @@
 #include "client/remote_orbis.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <random>
@@ -18,8 +20,10 @@ std::string NewIdempotencyKey() {
     std::random_device device;
     return (static_cast<std::uint64_t>(device()) << 32) ^ device();
   }();
-  char buffer[48];
-  std::snprintf(buffer, sizeof(buffer), "%016llx-%llu", static_cast<unsigned long long>(process),
+  // A forked child counts on from its parent: its process id keeps its keys its own.
+  char buffer[64];
+  std::snprintf(buffer, sizeof(buffer), "%016llx-%ld-%llu",
+                static_cast<unsigned long long>(process), static_cast<long>(::getpid()),
                 static_cast<unsigned long long>(++counter));
   return buffer;
 }
@@ -74,16 +78,30 @@ RemoteOrbis::~RemoteOrbis() {
 }
 
 void RemoteOrbis::Abandon() {
-  // Without a call running, the final release follows at once and does it.
-  if (m_callsRunning.load() > 0 && m_owned.exchange(false)) {
-    m_connection->ReleaseBesideCall(m_objectId);
-  }
+  // Without a call running, the final release follows at once and does it; a call that starts
+  // later is not sent.
+  m_abandoned = true;
+  if (m_callsRunning.load() > 0) ReleaseBeside();
+}
+
+void RemoteOrbis::ReleaseBeside() {
+  if (!m_owned.exchange(false)) return;
+  const HRESULT hr = m_connection->ReleaseBesideCall(m_objectId);
+  // Not released there (no answer in time): the final release tries again.
+  if (Failed(hr) && hr != RPC_E_DISCONNECTED) m_owned = true;
 }
 
 HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, json* out,
                                 std::chrono::milliseconds extraWait) {
   const std::string key = NewIdempotencyKey();
   ++m_callsRunning;
+  if (m_abandoned) {
+    // Let go while this call was on its way here: it would wait there for no one.
+    ReleaseBeside();
+    --m_callsRunning;
+    m_lastTransportError = "the object was released";
+    return RPC_E_DISCONNECTED;
+  }
   HttpAnswer answer = m_connection->Call(m_objectId, member, args, key, extraWait);
   if (answer.status == 0) {
     // The answer was lost on the way: ask again under the same key, so that a call that did

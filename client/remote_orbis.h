@@ -164,8 +164,12 @@ class RemoteOrbis final : public IOrbis {
   std::shared_ptr<LeaseKeeper> m_keeper;
   std::uint64_t m_leaseTicket = 0;
   std::string m_lastTransportError;
+  // Releases the server's object now, beside a call that waits there.
+  void ReleaseBeside();
+
   std::atomic<int> m_callsRunning{0};
   std::atomic<bool> m_owned{true};  // the server's object is still to be released
+  std::atomic<bool> m_abandoned{false};
 };
 
 }  // namespace vekta

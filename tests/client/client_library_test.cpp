@@ -205,6 +205,9 @@ TEST(RemoteOrbisTest, AnAbandonedWaitEndsAtOnceAndAnotherServicesErrorsAreFailur
   waiting.join();
   EXPECT_LT(std::chrono::steady_clock::now() - abandoned, std::chrono::seconds(3));
   EXPECT_EQ(server.releases.load(), 1);
+  // A call after that is not sent: it would wait there for no one.
+  EXPECT_EQ(orbis->LockPrinter(-1), RPC_E_DISCONNECTED);
+  EXPECT_EQ(server.Seen("waits").size(), 1u);
   orbis.reset();
   EXPECT_EQ(server.releases.load(), 1);  // not released twice
 
