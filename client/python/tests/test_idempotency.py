@@ -85,12 +85,18 @@ def test_a_lock_wait_longer_than_the_clients_timeout_is_waited_out(orbis, daemon
             waiter.UnlockPrinter()
 
 
-def test_releasing_an_object_ends_its_call_still_waiting(orbis, daemon):
-    # Queued behind the waiting call, the release would wait for the lock it is there to end.
-    with vektamanager.Client(daemon.server, start_on_demand=False) as client, \
-            concurrent.futures.ThreadPoolExecutor(2) as pool:
-        waiter = client.orbis()
-        waiter.Init(1, "Касир", "7777777777", 0, "released")
+def test_releasing_an_object_ends_a_call_still_waiting(orbis, daemon):
+    # Queued behind a waiting call on the client's connection, a release would wait for the
+    # lock it is there to end: the waiter's own, or the lock of the holder the waiter waits for.
+    # (Threads left hanging end with the daemon.)
+    pool = concurrent.futures.ThreadPoolExecutor(2)
+    with vektamanager.Client(daemon.server, start_on_demand=False) as client:
+        def attached():
+            obj = client.orbis()
+            obj.Init(1, "Касир", "7777777777", 0, "released")
+            return obj
+
+        waiter = attached()
         orbis.LockPrinter(0)
         try:
             waiting = pool.submit(waiter.invoke, 4, [-1])
@@ -100,6 +106,14 @@ def test_releasing_an_object_ends_its_call_still_waiting(orbis, daemon):
                 waiting.result(timeout=10)
         finally:
             orbis.UnlockPrinter()
+
+        holder, waiter = attached(), attached()
+        holder.LockPrinter(0)
+        waiting = pool.submit(waiter.invoke, 4, [-1])
+        time.sleep(0.5)
+        pool.submit(holder.close).result(timeout=10)
+        waiting.result(timeout=10)
+    pool.shutdown(wait=False)
 
 
 def test_a_forked_child_has_keys_of_its_own():

@@ -73,6 +73,10 @@ class Connection:
         self._http = None  # guarded by _lock
         self._last_used = 0.0  # guarded by _lock
 
+    def busy(self):
+        """Whether a request is on its way (one that waits on the server holds the next back)."""
+        return self._lock.locked()
+
     def close(self):
         with self._lock:
             self._drop()

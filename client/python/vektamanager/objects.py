@@ -13,7 +13,6 @@ import itertools
 import keyword
 import os
 import secrets
-import threading
 
 from . import errors
 from .connection import Connection
@@ -62,8 +61,6 @@ class RemoteObject:
         self._owned = owned
         self._lease = None  # stops the pings of this object
         self._closed = False
-        self._calls = 0  # calls on their way; guarded by _calls_lock
-        self._calls_lock = threading.Lock()
 
     def __repr__(self):
         return "<%s %s%s>" % (self.class_name, self.object_id, " released" if self._closed else "")
@@ -86,11 +83,11 @@ class RemoteObject:
         self._closed = True
         self.client._forget(self)
         if self._owned:
-            # Beside a call still waiting (a printer lock, a prompt): behind it on the calls'
-            # connection, the release would wait for what it is there to end.
-            with self._calls_lock:
-                beside = self._calls > 0
+            # Beside a call still waiting (a printer lock, a prompt; this object's or another's
+            # of the client): behind it on the calls' connection, the release would wait for
+            # what it may be there to end.
             connection = self.client._connection
+            beside = connection.busy()
             if beside:
                 connection = Connection(connection.address, connection.timeout)
             try:
@@ -169,19 +166,13 @@ class RemoteObject:
         # the server is silent while the member waits: its answer is due only after the wait
         wait = self._server_wait(member, route, body)
         timeout = connection.timeout + wait if wait > 0 else None
-        with self._calls_lock:
-            self._calls += 1
-        try:
+        answer = connection.request("POST", path, body, headers, timeout)
+        attempts = 1
+        if answer.lost:
+            # The answer was lost on the way: ask again under the same key, so that a call
+            # that did run is answered from the server's record and not run twice.
             answer = connection.request("POST", path, body, headers, timeout)
-            attempts = 1
-            if answer.lost:
-                # The answer was lost on the way: ask again under the same key, so that a call
-                # that did run is answered from the server's record and not run twice.
-                answer = connection.request("POST", path, body, headers, timeout)
-                attempts = 2
-        finally:
-            with self._calls_lock:
-                self._calls -= 1
+            attempts = 2
         self.last_call = CallInfo(member, key, attempts,
                                   answer.headers.get("idempotent-replay") == "true")
         answer.raise_for_error()
