@@ -432,6 +432,12 @@ std::string DefaultConfigPath(const std::string& commandLinePath) {
 std::string DefaultLogDirectory(const SettingsStore& settings) {
   std::string configured = settings.ReadString("Server", "LogDir", "");
   if (!configured.empty()) return configured;
+  // The folder systemd made for the service (LogsDirectory=): the packaged service still has its
+  // journal where its settings, which name the folder, were deleted.
+  if (const char* env = std::getenv("LOGS_DIRECTORY"); env && env[0] != '\0') {
+    const std::string dirs = env;
+    return dirs.substr(0, dirs.find(':'));
+  }
   if (::geteuid() == 0) return "/var/log/vektamanager";
   return XdgDirectory("XDG_STATE_HOME", ".local/state") + "/vektamanager/log";
 }

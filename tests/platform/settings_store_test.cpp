@@ -197,7 +197,7 @@ TEST_F(SettingsStoreTest, PortNamesMapOnlyToConfiguredOrSerialDevices) {
 
 TEST(SettingsPathsTest, ConfigAndLogLocations) {
   static constexpr const char* kSaved[] = {"VEKTA_CONFIG", "XDG_CONFIG_HOME", "XDG_STATE_HOME",
-                                           "HOME"};
+                                           "HOME", "LOGS_DIRECTORY"};
   // The environment comes back however the test ends, for the tests after it.
   struct Restore {
     std::vector<std::pair<std::string, std::string>> values;
@@ -232,6 +232,10 @@ TEST(SettingsPathsTest, ConfigAndLogLocations) {
   const TempDir temp;
   SettingsStore configured(temp.Path() + "/v.ini");
   ASSERT_TRUE(configured.WriteString("Server", "LogDir", "/srv/logs"));
+  EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
+  // Under the packaged unit, settings deleted or without LogDir: the folder systemd made.
+  ::setenv("LOGS_DIRECTORY", "/var/log/vekta-unit:/var/log/other", 1);
+  EXPECT_EQ(DefaultLogDirectory(none), "/var/log/vekta-unit");
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
 }
 
