@@ -108,7 +108,11 @@ short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
 
 bool PrinterLink::CatchUpLateReplies() {
   if (!ReplyMayBeLate()) return true;
-  if (SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) return false;
+  if (SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) {
+    // A refusal met there (the earlier command's, or the query's) is why nothing goes out.
+    if (!m_queryRefusal.empty()) ReportPrinterStatus(m_queryRefusal);
+    return false;
+  }
   LateRepliesCaughtUp();
   return true;
 }

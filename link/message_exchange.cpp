@@ -182,6 +182,7 @@ int PrinterLink::ProbeReady() {
 std::string PrinterLink::QueryPrinter(const std::string& command, const std::string& mnemonic,
                                       int waitMs,
                                       const std::function<bool(std::string_view)>& ofAnother) {
+  m_queryRefusal.clear();
   if (!SendFrame(command)) {
     if (!m_portOpen.load() || m_lost.load()) ReportNoAnswer();
     return {};
@@ -198,6 +199,7 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
     if (!reply && RecoverLogin(message)) continue;
     if (!reply && IsErrorStatus(message)) {
       // A refused query is not reported: the caller only learns that there is no data.
+      m_queryRefusal = message;
       m_queue.Drain();
       RecordReplyLatency();
       return {};

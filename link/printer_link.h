@@ -349,6 +349,7 @@ class PrinterLink {
   std::string m_lastCommand;      // the last frame SendFrame wrote
   bool m_loginRecovered = false;  // RecoverLogin has resent m_lastCommand
   bool m_replyMayBeLate = false;  // see CountTimeout
+  std::string m_queryRefusal;     // the status word that refused the last query
   bool m_recoveringLogin = false;
 
   // ---- log ----

@@ -72,6 +72,15 @@ TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   Reset();
   EXPECT_EQ(Link().NullCheck(), 0);
   EXPECT_TRUE(Sent().empty());
+  // A refusal met by that query is the reason given.
+  Connect();
+  Answer("", {});
+  ASSERT_EQ(Link().XReportAsync(), 1);
+  Answer("CCAS", {"HARDPAPER"});
+  Reset();
+  EXPECT_EQ(Link().XReport(), 0);
+  EXPECT_EQ(SentText(), "CCAS");
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2020));
 }
 
 TEST_F(DocumentsTest, PeriodicReportsByNumbersAndByOleDates) {
