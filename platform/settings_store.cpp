@@ -432,11 +432,15 @@ std::string DefaultConfigPath(const std::string& commandLinePath) {
 std::string DefaultLogDirectory(const SettingsStore& settings) {
   std::string configured = settings.ReadString("Server", "LogDir", "");
   if (!configured.empty()) return configured;
-  // The folder systemd made for the service (LogsDirectory=): the packaged service still has its
-  // journal where its settings, which name the folder, were deleted.
+  // The folder systemd made for the service (LogsDirectory=vektamanager): the packaged service
+  // still has its journal where its settings, which name the folder, were deleted. Not another
+  // unit's folder (a daemon started on demand inherits its starter's environment), and not where
+  // a settings file exists: an existing journal stays where it is.
   if (const char* env = std::getenv("LOGS_DIRECTORY"); env && env[0] != '\0') {
-    const std::string dirs = env;
-    return dirs.substr(0, dirs.find(':'));
+    const std::string dir = std::string(env).substr(0, std::string(env).find(':'));
+    struct stat st {};
+    const bool ours = dir.size() > 13 && dir.compare(dir.size() - 13, 13, "/vektamanager") == 0;
+    if (ours && ::stat(settings.Path().c_str(), &st) != 0 && errno == ENOENT) return dir;
   }
   if (::geteuid() == 0) return "/var/log/vektamanager";
   return XdgDirectory("XDG_STATE_HOME", ".local/state") + "/vektamanager/log";

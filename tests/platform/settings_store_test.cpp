@@ -233,10 +233,16 @@ TEST(SettingsPathsTest, ConfigAndLogLocations) {
   SettingsStore configured(temp.Path() + "/v.ini");
   ASSERT_TRUE(configured.WriteString("Server", "LogDir", "/srv/logs"));
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
-  // Under the packaged unit, settings deleted or without LogDir: the folder systemd made.
-  ::setenv("LOGS_DIRECTORY", "/var/log/vekta-unit:/var/log/other", 1);
-  EXPECT_EQ(DefaultLogDirectory(none), "/var/log/vekta-unit");
+  // Under the packaged unit with its settings deleted: the folder systemd made for it; not
+  // another unit's (inherited by a daemon started on demand), nor where settings exist.
+  const std::string fallback = DefaultLogDirectory(none);
+  ::setenv("LOGS_DIRECTORY", "/run/logs/vektamanager:/run/logs/other", 1);
+  EXPECT_EQ(DefaultLogDirectory(none), "/run/logs/vektamanager");
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
+  SettingsStore withoutLogDir(temp.Write("w.ini", "[Server]\n"));
+  EXPECT_EQ(DefaultLogDirectory(withoutLogDir), fallback);
+  ::setenv("LOGS_DIRECTORY", "/var/log/pos", 1);
+  EXPECT_EQ(DefaultLogDirectory(none), fallback);
 }
 
 }  // namespace
