@@ -108,13 +108,16 @@ short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
 
 bool PrinterLink::CatchUpLateReplies() {
   if (!ReplyMayBeLate()) return true;
-  if (SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) {
+  // A harmless status word ("HARDSENSOR") met there is no refusal: the query is asked again.
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (!SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) {
+      LateRepliesCaughtUp();
+      return true;
+    }
     // A refusal met there (the earlier command's, or the query's) is why nothing goes out.
-    if (!m_queryRefusal.empty()) ReportPrinterStatus(m_queryRefusal);
-    return false;
+    if (m_queryRefusal.empty() || !ReportPrinterStatus(m_queryRefusal)) return false;
   }
-  LateRepliesCaughtUp();
-  return true;
+  return false;
 }
 
 short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {

@@ -81,6 +81,16 @@ TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   EXPECT_EQ(Link().XReport(), 0);
   EXPECT_EQ(SentText(), "CCAS");
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2020));
+  // A harmless one is no refusal.
+  bool sensor = true;
+  m_handler = [&](const std::string& command) {
+    if (command != "CCAS") return Commands{"READY"};
+    return std::exchange(sensor, false) ? Commands{"HARDSENSOR"}
+                                        : Commands{"CCAS" + std::string(88, '0'), "READY"};
+  };
+  Reset();
+  EXPECT_EQ(Link().XReport(), 1);
+  EXPECT_EQ(SentText(), "CCAS|CCAS|ZREP1");
 }
 
 TEST_F(DocumentsTest, PeriodicReportsByNumbersAndByOleDates) {
