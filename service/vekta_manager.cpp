@@ -67,6 +67,11 @@ void VektaManager::Abandon() {
   if (m_iOrbis) m_iOrbis->Abandon();
 }
 
+bool VektaManager::Abandoned() {
+  std::lock_guard<std::mutex> lock(m_abandonMutex);
+  return m_abandoned;
+}
+
 void VektaManager::Hold(std::unique_ptr<IOrbis> object) {
   std::lock_guard<std::mutex> lock(m_abandonMutex);
   m_iOrbis = std::move(object);
@@ -156,7 +161,8 @@ std::int32_t VektaManager::InitEx(std::int32_t portNumber, const std::string& ca
     Hold(std::move(object));
     if (m_iOrbis && Failed(m_iOrbis->Init(portNumber, cashierName, cashierPassword,
                                           showStatusDialogs, callerApplicationName))) {
-      if (show) ShowBox("m_iOrbis->Init failed");
+      // A client that let the object go meanwhile is not told.
+      if (show && !Abandoned()) ShowBox("m_iOrbis->Init failed");
       Drop();
     }
   } catch (const ComError& error) {

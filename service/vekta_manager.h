@@ -80,6 +80,8 @@ class VektaManager {
   // the out value; `failure` when there is no object or the call fails.
   Value Forward(int orbisDispid, const Value& failure, const std::vector<Value>& args);
   void ShowBox(const std::string& text);
+  // Whether the holder has let the object go.
+  bool Abandoned();
   // Both with m_mutex held.
   void Hold(std::unique_ptr<IOrbis> object);
   void Drop();
