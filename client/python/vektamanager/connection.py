@@ -72,10 +72,13 @@ class Connection:
         self._lock = threading.Lock()
         self._http = None  # guarded by _lock
         self._last_used = 0.0  # guarded by _lock
+        self._requests = 0  # on their way, those waiting for _lock included; guarded by _count
+        self._count = threading.Lock()
 
     def busy(self):
         """Whether a request is on its way (one that waits on the server holds the next back)."""
-        return self._lock.locked()
+        with self._count:
+            return self._requests > 0
 
     def close(self):
         with self._lock:
@@ -117,6 +120,15 @@ class Connection:
     def request(self, method, path, body=None, headers=None, timeout=None):
         """One request; never raises for a failure, which is in the Answer. `timeout` replaces
         the connection's wait for this answer."""
+        with self._count:
+            self._requests += 1
+        try:
+            return self._request(method, path, body, headers, timeout)
+        finally:
+            with self._count:
+                self._requests -= 1
+
+    def _request(self, method, path, body, headers, timeout):
         wait = min(self.timeout if timeout is None else timeout, LONGEST_READ)
         send = {"Accept": "application/json"}
         if self.address.token:
