@@ -189,6 +189,15 @@ TEST(VektaManager, InitExShowsItsMessagesOnlyWhenAsked) {
   using Texts = std::vector<std::string>;
   factory.initHr = E_FAIL;
   EXPECT_EQ(shown(1), Texts{"box:stop:m_iOrbis->Init failed"});
+  // Not to a client that let the object go while it was being made.
+  {
+    VektaManager gone(factory, host);
+    factory.onCreate = [&gone] { gone.Abandon(); };
+    host.ClearCalls();
+    EXPECT_EQ(gone.InitEx(1, "C", "P", 1, "A", "h"), 0);
+    EXPECT_TRUE(host.Calls().empty());
+    factory.onCreate = nullptr;
+  }
   // Creation that succeeds without an object: only the second message, with the code.
   factory.initHr = S_OK;
   factory.giveObject = false;
