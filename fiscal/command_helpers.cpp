@@ -1,6 +1,7 @@
 #include "fiscal/command_helpers.h"
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 
 #include "link/printer_link.h"
@@ -20,6 +21,14 @@ std::string ZeroPadded(std::int64_t value, std::size_t width) {
   std::string text = std::to_string(value);
   if (text.size() < width) text.insert(0, width - text.size(), '0');
   return text;
+}
+
+std::optional<std::int64_t> FieldNumber(std::string_view field) {
+  while (!field.empty() && field.front() == ' ') field.remove_prefix(1);
+  std::int64_t value = 0;
+  const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
+  if (error != std::errc{} || end != field.data() + field.size()) return std::nullopt;
+  return value;
 }
 
 std::string Text1251(std::string_view utf8) {

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,6 +26,9 @@ inline bool Contains(std::string_view text, std::string_view word) {
 
 // The decimal text of `value` with '0' put in front up to `width` characters; never cut.
 std::string ZeroPadded(std::int64_t value, std::size_t width);
+// The number in a reply's fixed field, blanks in front; empty when the rest is not all digits
+// (an optional sign included).
+std::optional<std::int64_t> FieldNumber(std::string_view field);
 
 // The first `limit` bytes of `text` (all of it when shorter or when limit is negative).
 inline std::string CutTo(const std::string& text, int limit) {

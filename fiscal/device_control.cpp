@@ -106,7 +106,8 @@ short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
   return result;
 }
 
-bool PrinterLink::CatchUpLateReplies() {
+bool PrinterLink::ReadyForOwnReply() {
+  if (!PollStatus()) return false;
   if (!ReplyMayBeLate()) return true;
   // A harmless status word ("HARDSENSOR") met there is no refusal: the query is asked again.
   for (int attempt = 0; attempt < 2; ++attempt) {
@@ -124,7 +125,7 @@ short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
   // Cash moves once. A refusal still queued from an earlier command is reported before the
   // movement goes out: taken for the movement's own, the client would move the cash again. An
   // earlier command's late "READY" is put behind first.
-  if (!PollStatus() || !CatchUpLateReplies()) return 0;
+  if (!ReadyForOwnReply()) return 0;
   // The direction travels in its own letter; a negative sum would put a sign inside the
   // zero-padded field, so its magnitude is sent.
   const std::int64_t magnitude = cashSum < 0 ? -static_cast<std::int64_t>(cashSum) : cashSum;

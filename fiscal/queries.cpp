@@ -1,7 +1,5 @@
 // Information queries: one command each, answered by a data reply that QueryPrinter takes.
 
-#include <algorithm>
-#include <charconv>
 #include <cstdint>
 #include <string_view>
 
@@ -17,13 +15,8 @@ std::string PrinterLink::GetArticleInfo(std::int32_t article32) {
   // The reply starts with its article's number: the late reply of an earlier query that timed
   // out is another article's, and not this one's data.
   return QueryPrinter("ARTD" + number, "ARTD", kQueryWaitMs, [article](std::string_view data) {
-    std::string_view field = data.substr(0, std::min<std::size_t>(4, data.size()));
-    const auto first = field.find_first_not_of(' ');
-    if (first == std::string_view::npos) return false;
-    field = field.substr(first, field.find_last_not_of(' ') + 1 - first);
-    std::int32_t index = 0;
-    const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), index);
-    return error == std::errc() && end == field.data() + field.size() && index != article;
+    const auto index = fiscal::FieldNumber(data.substr(0, 4));
+    return index && *index != article;
   });
 }
 

@@ -2,7 +2,6 @@
 // whose reply did not come, and the receipts an earlier run left open, closing or in doubt.
 // Each is settled from the printer's sales and return registers or from a late close reply.
 
-#include <charconv>
 #include <optional>
 #include <string_view>
 
@@ -24,12 +23,7 @@ std::optional<std::int64_t> RegisterMovement(std::string_view before, std::strin
   constexpr std::size_t kField = 11;
   const auto field = [&](std::string_view pair, std::size_t index) -> std::optional<std::int64_t> {
     if (pair.size() < (index + 1) * kField) return std::nullopt;
-    std::string_view text = pair.substr(index * kField, kField);
-    while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-    std::int64_t value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
-    return value;
+    return fiscal::FieldNumber(pair.substr(index * kField, kField));
   };
   const auto salesBefore = field(before, 0);
   const auto returnsBefore = field(before, 1);

@@ -37,12 +37,8 @@ void ClearOpenDocuments(PrinterLink& link) {
 // report goes out (taken for the report's own, a retry would print a second Z report), and an
 // earlier command's late "READY" is put behind (taken for the report's own, a refused Z report
 // would pass for done and the day stay open).
-bool ReadyForReport(PrinterLink& link) {
-  return link.PollStatus() && link.CatchUpLateReplies();
-}
-
 short RunReport(PrinterLink& link, int titleId, const std::string& command) {
-  if (!ReadyForReport(link)) return 0;
+  if (!link.ReadyForOwnReply()) return 0;
   link.ReplaceStatusWindow(titleId);
   const bool ok = SendCommand(link, command) && link.WaitReady();
   link.DeleteStatusWindow();
@@ -151,7 +147,7 @@ short PrinterLink::PeriodicalFiscalReportDate(double dateFrom, double dateTo) {
 }
 
 short PrinterLink::NullCheck() {
-  return ReadyForReport(*this) && SendCommand(*this, "NULL") && WaitReady() ? 1 : 0;
+  return ReadyForOwnReply() && SendCommand(*this, "NULL") && WaitReady() ? 1 : 0;
 }
 
 }  // namespace vekta

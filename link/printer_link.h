@@ -127,12 +127,13 @@ class PrinterLink {
   void ExpectLateReplies() { m_replyMayBeLate = true; }
   bool ReplyMayBeLate() const { return m_replyMayBeLate; }
   void LateRepliesCaughtUp() { m_replyMayBeLate = false; }
-  // Before a command whose "READY" must be its own (a cash movement, a report): when replies
-  // may be late, one read-only query puts them behind. Its answer comes once the printer is done
-  // with what it prints (an asynchronous report), which is waited for, up to 30 s. False when it
-  // got none (fiscal/device_control.cpp).
+  // Before a command whose "READY" must be its own (a cash movement, a report): a refusal still
+  // queued is reported (PollStatus), and when replies may be late one read-only query puts them
+  // behind. Its answer comes once the printer is done with what it prints (an asynchronous
+  // report), which is waited for, up to 30 s. False, with the reason, when the command must not
+  // go out (fiscal/device_control.cpp).
   static constexpr int kCatchUpWaitMs = 30000;
-  bool CatchUpLateReplies();
+  bool ReadyForOwnReply();
   // Step 1 of running a command: deletes the shown status window and, when status windows are
   // enabled, shows a new one with the title `titleId` (plus `titleSuffix`) and empty lines.
   void ReplaceStatusWindow(int titleId, const std::string& titleSuffix = "");
