@@ -239,21 +239,25 @@ HttpAnswer ObjectConnection::Call(const std::string& objectId, const std::string
                  std::min<std::chrono::milliseconds>(m_callTimeout + wait, kLongestRead));
 }
 
-HRESULT ObjectConnection::Ping(const std::string& objectId) {
+HRESULT ObjectConnection::BesideCalls(bool release, const std::string& objectId) {
   // On a connection of its own: behind a long call (a prompt, a lock wait) a ping would come
-  // too late for the leases of the objects that wait for it.
+  // too late for the leases of the objects that wait for it, and a release would wait for the
+  // call it is there to end.
   std::lock_guard<std::mutex> lock(m_pingMutex);
+  const std::string path = "/api/v1/objects/" + objectId;
   const auto started = std::chrono::steady_clock::now();
-  auto result = m_pingClient->Post(("/api/v1/objects/" + objectId + "/ping").c_str(),
-                                   httplib::Headers{}, "", "application/json");
+  auto result = release ? m_pingClient->Delete(path.c_str())
+                        : m_pingClient->Post((path + "/ping").c_str(), httplib::Headers{}, "",
+                                             "application/json");
   return Finish(&result, started, std::min<std::chrono::milliseconds>(m_callTimeout, kPingWait)).hr;
 }
 
+HRESULT ObjectConnection::Ping(const std::string& objectId) {
+  return BesideCalls(false, objectId);
+}
+
 HRESULT ObjectConnection::ReleaseBesideCall(const std::string& objectId) {
-  std::lock_guard<std::mutex> lock(m_pingMutex);
-  const auto started = std::chrono::steady_clock::now();
-  auto result = m_pingClient->Delete(("/api/v1/objects/" + objectId).c_str());
-  return Finish(&result, started, std::min<std::chrono::milliseconds>(m_callTimeout, kPingWait)).hr;
+  return BesideCalls(true, objectId);
 }
 
 HRESULT ObjectConnection::Release(const std::string& objectId) {

@@ -89,6 +89,8 @@ class ObjectConnection {
                      const std::string& idempotencyKey, std::chrono::milliseconds readTimeout);
   HttpAnswer Finish(const void* result, std::chrono::steady_clock::time_point started,
                     std::chrono::milliseconds readTimeout);
+  // A ping or a release on the ping connection.
+  HRESULT BesideCalls(bool release, const std::string& objectId);
 
   ServerAddress m_address;
   std::chrono::seconds m_callTimeout;

@@ -148,12 +148,21 @@ HRESULT RemoteOrbis::GetPortNumber(Out<std::int32_t> pPortNumber) {
 HRESULT RemoteOrbis::Done() {
   return Forward<&IOrbis::Done>();
 }
+std::chrono::milliseconds RemoteOrbis::ServerWait(std::string_view member, std::int64_t argument) {
+  // The server takes LockPrinter's time-out as unsigned: a negative one waits without limit
+  // (-1) or for weeks, and the lock it takes in the end must not find this side gone.
+  if (member == "LockPrinter") {
+    return argument < 0 ? ObjectConnection::kNoLimit : std::chrono::milliseconds(argument);
+  }
+  if (member == "LowGetNextPendingPrinterMessage") {
+    return std::chrono::milliseconds(std::max<std::int64_t>(argument, 0));
+  }
+  return std::chrono::milliseconds(0);
+}
+
 HRESULT RemoteOrbis::LockPrinter(std::int32_t timeoutInMilliseconds) {
-  // The server takes the time-out as unsigned: a negative one waits without limit (-1) or for
-  // weeks, and the lock it takes in the end must not find this side gone.
-  const auto wait = timeoutInMilliseconds < 0 ? ObjectConnection::kNoLimit
-                                              : std::chrono::milliseconds(timeoutInMilliseconds);
-  return ForwardWaiting<&IOrbis::LockPrinter>(wait, timeoutInMilliseconds);
+  return ForwardWaiting<&IOrbis::LockPrinter>(ServerWait("LockPrinter", timeoutInMilliseconds),
+                                              timeoutInMilliseconds);
 }
 HRESULT RemoteOrbis::UnlockPrinter() {
   return Forward<&IOrbis::UnlockPrinter>();
@@ -163,9 +172,9 @@ HRESULT RemoteOrbis::LowSendMessageToPrinter(const std::string& textMessage) {
 }
 HRESULT RemoteOrbis::LowGetNextPendingPrinterMessage(std::int32_t timeoutMilliseconds,
                                                      Out<std::string> textMessage) {
-  const auto wait = std::chrono::milliseconds(std::max(timeoutMilliseconds, 0));
-  return ForwardWaiting<&IOrbis::LowGetNextPendingPrinterMessage>(wait, timeoutMilliseconds,
-                                                                  textMessage);
+  return ForwardWaiting<&IOrbis::LowGetNextPendingPrinterMessage>(
+      ServerWait("LowGetNextPendingPrinterMessage", timeoutMilliseconds), timeoutMilliseconds,
+      textMessage);
 }
 HRESULT RemoteOrbis::SetShowPrinterStatus(std::int32_t showStatusDialogs) {
   return Forward<&IOrbis::SetShowPrinterStatus>(showStatusDialogs);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <string>
+#include <string_view>
 
 #include "client/object_connection.h"
 #include "service/i_orbis.h"
@@ -41,6 +42,10 @@ class RemoteOrbis final : public IOrbis {
   ObjectConnection& Connection() { return *m_connection; }
   // Why the last call failed on the way (empty after a completed call).
   const std::string& LastTransportError() const { return m_lastTransportError; }
+
+  // How long an Orbis member waits on the server by its first argument before it answers
+  // (LockPrinter, LowGetNextPendingPrinterMessage; 0 for the others).
+  static std::chrono::milliseconds ServerWait(std::string_view member, std::int64_t argument);
 
   // A call by member name with JSON arguments; the [out] value, if any, in `out`. `extraWait`
   // is how long the member waits on the server by its arguments.
@@ -158,15 +163,14 @@ class RemoteOrbis final : public IOrbis {
   }
   HRESULT CallBound(const MemberInfo& member, const nlohmann::json& args, const Outs& outs,
                     std::chrono::milliseconds extraWait);
+  // Releases the server's object now, beside a call that waits there.
+  void ReleaseBeside();
 
   std::shared_ptr<ObjectConnection> m_connection;
   std::string m_objectId;
   std::shared_ptr<LeaseKeeper> m_keeper;
   std::uint64_t m_leaseTicket = 0;
   std::string m_lastTransportError;
-  // Releases the server's object now, beside a call that waits there.
-  void ReleaseBeside();
-
   std::atomic<int> m_callsRunning{0};
   std::atomic<bool> m_owned{true};  // the server's object is still to be released
   std::atomic<bool> m_abandoned{false};

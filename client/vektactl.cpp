@@ -295,20 +295,17 @@ std::optional<json> TypedArgument(const ParamInfo& param, const std::string& tex
 
 // How long a member waits on the server by its argument, beyond the call time-out, as the
 // client library reckons it: a lock wait given up here would go on there, and take the printer's
-// lock for a caller that has gone.
+// lock for a caller that has gone. VektaManager reads pending messages with a short wait of its
+// own.
 std::chrono::milliseconds ServerWait(const MemberInfo& member, bool orbis, const json& args) {
-  const bool lock = member.name == "LockPrinter";
-  if (member.params.empty() ||
-      (!lock && !(orbis && member.name == "LowGetNextPendingPrinterMessage"))) {
+  if (member.params.empty() || (!orbis && member.name != "LockPrinter")) {
     return std::chrono::milliseconds(0);
   }
   const std::string& first = member.params.front().name;
   const json arg = args.is_array() ? (args.empty() ? json() : args[0])
                                    : (args.contains(first) ? args[first] : json());
   if (!arg.is_number_integer()) return std::chrono::milliseconds(0);
-  const std::int64_t value = arg.get<std::int64_t>();
-  if (value < 0) return lock ? ObjectConnection::kNoLimit : std::chrono::milliseconds(0);
-  return std::chrono::milliseconds(value);
+  return RemoteOrbis::ServerWait(member.name, arg.get<std::int64_t>());
 }
 
 int Ctl::Call() {
