@@ -192,8 +192,12 @@ void ReceiptJournal::WriteUpdate(std::int64_t id, const std::string& state, std:
   Statement update(m_db,
                    "UPDATE receipts SET state = ?, total = ?, note = ?, settled = settled OR ?,"
                    " updated = datetime('now', 'localtime') WHERE id = ?");
-  if (update) update.Bind(1, state).Bind(2, total).Bind(3, note).Bind(4, remarkable ? 1 : 0);
-  Written(update && update.Bind(5, id).Run());
+  Written(update && update.Bind(1, state)
+                        .Bind(2, total)
+                        .Bind(3, note)
+                        .Bind(4, remarkable ? 1 : 0)
+                        .Bind(5, id)
+                        .Run());
 }
 
 void ReceiptJournal::Written(bool ok) {

@@ -437,10 +437,13 @@ std::string DefaultLogDirectory(const SettingsStore& settings) {
   // unit's folder (a daemon started on demand inherits its starter's environment), and not where
   // a settings file exists: an existing journal stays where it is.
   if (const char* env = std::getenv("LOGS_DIRECTORY"); env && env[0] != '\0') {
-    const std::string dir = std::string(env).substr(0, std::string(env).find(':'));
+    const std::string_view dirs = env;
+    const std::string dir(dirs.substr(0, dirs.find(':')));
     struct stat st {};
-    const bool ours = dir.size() > 13 && dir.compare(dir.size() - 13, 13, "/vektamanager") == 0;
-    if (ours && ::stat(settings.Path().c_str(), &st) != 0 && errno == ENOENT) return dir;
+    if (dir.ends_with("/vektamanager") && ::stat(settings.Path().c_str(), &st) != 0 &&
+        errno == ENOENT) {
+      return dir;
+    }
   }
   if (::geteuid() == 0) return "/var/log/vektamanager";
   return XdgDirectory("XDG_STATE_HOME", ".local/state") + "/vektamanager/log";
