@@ -12,7 +12,6 @@ namespace vekta::fiscal {
 
 namespace {
 
-constexpr int kNoLinkMessage = 1003;
 constexpr int kUnsendableMessage = 6004;
 
 }  // namespace
@@ -54,6 +53,12 @@ bool AwaitMessage(PrinterLink& link, int timeoutMs) {
   if (!queue.IsEmpty()) return true;
   link.CountTimeout();
   return false;
+}
+
+void ClearOpenDocuments(PrinterLink& link) {
+  if (link.IsCheckOpen()) link.AbortCheck();
+  link.AbortReceiptPerhapsOpen();
+  if (link.IsTextDocumentOpen()) link.EndTextDocument();
 }
 
 bool SendCommand(PrinterLink& link, const std::string& text) {

@@ -19,6 +19,8 @@ namespace fiscal {
 constexpr int kReceiptWaitMs = 3000;
 // The close of a receipt that may or may not have printed.
 constexpr int kInDoubtMessage = 6000;
+// No reply in time, or no link.
+constexpr int kNoLinkMessage = 1003;
 
 inline bool Contains(std::string_view text, std::string_view word) {
   return text.find(word) != std::string_view::npos;
@@ -42,6 +44,10 @@ std::string Text1251(std::string_view utf8);
 // Waits until the link's reply queue holds a message, up to `timeoutMs`. False on time-out, at
 // once when the device has vanished. Counts the time-out in the link's statistics.
 bool AwaitMessage(PrinterLink& link, int timeoutMs);
+
+// An open receipt is aborted and an open text document ended before a command that must not
+// land inside them.
+void ClearOpenDocuments(PrinterLink& link);
 
 // Sends the command; when the frame cannot carry it or the port is gone, reports 1003 as the
 // reply wait would and returns false, so that the caller fails without waiting.

@@ -2,14 +2,19 @@
 // cash movements, clock, return check number and long names. One command each, "READY" ends it.
 
 #include <cstdint>
+#include <string>
 
 #include "fiscal/command_helpers.h"
 #include "link/printer_link.h"
+#include "link/status_table.h"
 #include "platform/codepage.h"
 
 namespace vekta {
 
+using fiscal::ClearOpenDocuments;
+using fiscal::Contains;
 using fiscal::CutTo;
+using fiscal::kNoLinkMessage;
 using fiscal::SendCommand;
 using fiscal::Text1251;
 using fiscal::ZeroPadded;
@@ -27,13 +32,6 @@ std::int16_t Low16(std::int32_t value) {
 short Run(PrinterLink& link, const std::string& command) {
   if (!SendCommand(link, command)) return 0;
   return link.WaitReady() ? 1 : 0;
-}
-
-// An open receipt is aborted and an open text document ended before a command that must not
-// land inside them.
-void ClearOpenDocuments(PrinterLink& link) {
-  if (link.IsCheckOpen()) link.AbortCheck();
-  if (link.IsTextDocumentOpen()) link.EndTextDocument();
 }
 
 std::string TwoDigits(std::int16_t value) {
@@ -121,6 +119,54 @@ bool PrinterLink::ReadyForOwnReply() {
   return false;
 }
 
+bool PrinterLink::WaitReadyOnce() {
+  bool unanswered = false;
+  if (WaitReady(&unanswered)) return true;
+  if (!unanswered) return false;
+  if (m_lost.load() || !WriteFrame("CCAS")) {
+    ReportNoAnswer();
+    return false;
+  }
+  CountTimeout();
+  WriteLogLine("No reply in time: the printer is asked whether it carried the command out");
+  for (;;) {
+    if (!WaitForMessage(kCatchUpWaitMs)) {
+      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      return false;
+    }
+    const std::string message(m_queue.Peek());
+    if (IsErrorStatus(message)) {
+      if (!ReportPrinterStatus(message)) {
+        m_queue.Drain();
+        return false;
+      }
+      m_queue.Pop();
+      continue;
+    }
+    m_queue.Pop();
+    if (message.rfind("CCAS", 0) == 0) {
+      TakeClosingReady(kQueryWaitMs);
+      LateRepliesCaughtUp();
+      WriteLogLine("The printer answered the query but not the command: its reply was lost");
+      RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+      return false;
+    }
+    if (!Contains(message, "READY")) continue;
+    WriteLogLine("The command's \"READY\" came after its wait: it was carried out");
+    RecordReplyLatency();
+    // The query's answer follows; taken here, the next command's wait is its own.
+    while (WaitForMessage(kQueryWaitMs) && !IsErrorStatus(std::string(m_queue.Peek()))) {
+      const bool answer = m_queue.Peek().rfind("CCAS", 0) == 0;
+      m_queue.Pop();
+      if (!answer) continue;
+      TakeClosingReady(kQueryWaitMs);
+      LateRepliesCaughtUp();
+      break;
+    }
+    return true;
+  }
+}
+
 short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
   // Cash moves once. A refusal still queued from an earlier command is reported before the
   // movement goes out: taken for the movement's own, the client would move the cash again. An
@@ -129,8 +175,9 @@ short PrinterLink::MoveCash(std::int32_t moveDirection, std::int32_t cashSum) {
   // The direction travels in its own letter; a negative sum would put a sign inside the
   // zero-padded field, so its magnitude is sent.
   const std::int64_t magnitude = cashSum < 0 ? -static_cast<std::int64_t>(cashSum) : cashSum;
-  return Run(*this, std::string("CAIO") + (Low16(moveDirection) > 0 ? 'I' : 'O') +
-                        ZeroPadded(magnitude, 10));
+  const std::string command =
+      std::string("CAIO") + (Low16(moveDirection) > 0 ? 'I' : 'O') + ZeroPadded(magnitude, 10);
+  return SendCommand(*this, command) && WaitReadyOnce() ? 1 : 0;
 }
 
 short PrinterLink::SetReturnCheckNumber(std::int32_t checkNumber) {

@@ -24,6 +24,7 @@ using fiscal::AwaitReceiptReply;
 using fiscal::Contains;
 using fiscal::CutTo;
 using fiscal::kInDoubtMessage;
+using fiscal::kNoLinkMessage;
 using fiscal::kReceiptWaitMs;
 using fiscal::SendCommand;
 using fiscal::ZeroPadded;
@@ -40,6 +41,7 @@ constexpr int kPaymentShortMessage = 3014;
 constexpr int kLineFieldOverflowMessage = 6001;
 constexpr int kReceiptSumOverflowMessage = 6002;
 constexpr int kNegativePaymentMessage = 6003;
+constexpr int kPrintedNotAbortedMessage = 6005;
 constexpr int kGoodsQuantityText = 6010;
 constexpr int kGoodsPriceText = 6011;
 constexpr int kSumText = 6012;
@@ -151,11 +153,17 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
                   std::mutex& stateMutex, std::atomic<bool>& checkOpen,
                   std::atomic<bool>& returnCheck) {
   if (checkOpen.load()) link.AbortCheck();
+  // Still open, the earlier receipt's abort failed. Should this open succeed, the printer no
+  // longer had that one open, and its journal row must not wait to be settled by a restart.
+  const bool earlierLeftOpen = checkOpen.load();
+  link.AbortReceiptPerhapsOpen();
   if (link.IsTextDocumentOpen()) link.EndTextDocument();
   // Set after the abort above, which clears it: a return receipt opened over an open receipt
   // must still take its lines as returns.
   returnCheck = isReturn;
-  if (!link.PollStatus()) return 0;
+  // A late "READY" taken for the open's own would leave a receipt open here that the printer
+  // refused.
+  if (!link.ReadyForOwnReply()) return 0;
 
   const std::string name = CutTo(departmentName, link.ModelGeneration() == 1 ? 15 : 2);
   link.ReplaceStatusWindow(kOpenCheckTitle, name);
@@ -169,7 +177,19 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
     returnCheck = false;
     return 0;
   };
-  if (!sent || !AwaitReceiptReply(link, kOpenWaitMs, sentAt, "")) return fail();
+  bool unanswered = false;
+  if (!sent || !AwaitReceiptReply(link, kOpenWaitMs, sentAt, "", {}, &unanswered)) {
+    if (unanswered) {
+      link.SetReceiptPerhapsOpen(true);
+      link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
+    }
+    return fail();
+  }
+  link.SetReceiptPerhapsOpen(false);
+  if (earlierLeftOpen) {
+    link.JournalStep(ReceiptJournal::kAborted, link.Sums().Total(),
+                     "a later receipt was opened on the printer", true);
+  }
   {
     std::lock_guard<std::mutex> lock(stateMutex);
     sums = ReceiptSums{};
@@ -437,6 +457,8 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
     AbortCheck();
     return -1;
   }
+  // A late "READY" taken for the line's own would book a line the printer refused.
+  if (!ReadyForOwnReply()) return -1;
   if (quantity > kMaxQuantity) {
     RaiseError(kQuantityTooLargeMessage, MessageBoxStyle::kStopOk);
     AbortCheck();
@@ -576,13 +598,18 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
   // printer all the same.
   bool unanswered = !sent && !lostBefore && IsLost();
   // "HARDPAPER": the receipt is booked; the paper runs out while it is being printed.
+  bool figures = false;
   const bool closed = sent && AwaitReceiptReply(
                                   *this, kReceiptWaitMs, sentAt, "HARDPAPER",
                                   [&](const std::string& message) {
-                                    if (Contains(message, "COMP")) TakeCloseReply(message);
+                                    if (!Contains(message, "COMP")) return;
+                                    TakeCloseReply(message);
+                                    figures = true;
                                   },
                                   &unanswered, "COMP");
-  const std::int32_t result = FinishClose(closed, unanswered, total);
+  // The printer sends its figures once it has closed the receipt: a status word after them,
+  // or a "READY" that does not follow in time, does not undo the close.
+  const std::int32_t result = FinishClose(closed || figures, unanswered, total);
   DeleteStatusWindow();
   return result;
 }
@@ -618,6 +645,13 @@ std::int32_t PrinterLink::CloseCheck() {
 }
 
 short PrinterLink::AbortCheck() {
+  // A close in doubt is settled first. One that printed leaves nothing to abort: told
+  // "aborted", the till would sell the goods again. Its retried close still answers its total.
+  if (!SettleCloseInDoubt()) return 0;
+  if (m_settledClosed && !m_checkOpen.load()) {
+    RaiseError(kPrintedNotAbortedMessage, MessageBoxStyle::kStopOk);
+    return 0;
+  }
   m_settledClosed = false;
   RetitleStatusWindow(*this, kAbortCheckTitle);
   if (ModelGeneration() == 0) GetClock().SleepFor(Timings().beforeCancGen0);
@@ -632,6 +666,22 @@ short PrinterLink::AbortCheck() {
   }
   DeleteStatusWindow();
   return result;
+}
+
+void PrinterLink::AbortReceiptPerhapsOpen() {
+  if (!m_receiptPerhapsOpen || m_checkOpen.load()) return;
+  WriteLogLine("An open was not answered in time: the receipt it may have opened is aborted");
+  const bool quiet = m_quiet.exchange(true);
+  const std::string lastError = LastErrorText();
+  // The open's late reply is put behind first, so that the abort's answer is its own.
+  if (ReadyForOwnReply()) {
+    const std::uint64_t timeouts = m_stats.timeouts.load();
+    AbortCheck();
+    // Answered either way, the abort leaves no receipt open on the printer.
+    if (m_stats.timeouts.load() == timeouts) m_receiptPerhapsOpen = false;
+  }
+  m_quiet = quiet;
+  SetLastErrorText(lastError);
 }
 
 ReceiptSums PrinterLink::Sums() const {

@@ -104,6 +104,7 @@ void PrinterLink::SettleJournal() {
     if (data.empty()) return;  // cannot tell yet: asked again before the next receipt
     const std::string registers = SalesRegisters(data);
     if (registers.empty()) return;
+    LateRepliesCaughtUp();  // answered in order: whatever came late came before
     printed = registers != newest.baseline;
     // The closing mark with the total is not waited for on disk: the registers tell it.
     if (printed) printedTotal = RegisterMovement(newest.baseline, registers).value_or(printedTotal);
@@ -160,6 +161,7 @@ bool PrinterLink::SettleCloseInDoubt() {
   for (; !m_queue.IsEmpty(); m_queue.Pop()) take(std::string(m_queue.Peek()));
   bool loggedOut = false;
   bool asked = !known && WriteFrame("CCAS");
+  bool queryAnswered = false;
   while (asked && !known && WaitForMessage(kReceiptWaitMs)) {
     const std::string message(m_queue.Peek());
     m_queue.Pop();
@@ -169,7 +171,7 @@ bool PrinterLink::SettleCloseInDoubt() {
       const std::string now = SalesRegisters(std::string_view(message).substr(4));
       if (now.empty()) continue;  // garbled on the line: asked again before the next command
       printed = !m_receiptBaseline.empty() && now != m_receiptBaseline;
-      known = true;
+      known = queryAnswered = true;
       TakeClosingReady(kReceiptWaitMs);
     } else if (Contains(message, "SOFTPROTOC") && !loggedOut) {
       // Logged out: the printer was switched off and on, perhaps after it printed the receipt
@@ -184,8 +186,14 @@ bool PrinterLink::SettleCloseInDoubt() {
     return false;
   }
   m_closeInDoubt = false;
-  // The printer answers in order: whatever came late came before this answer.
-  LateRepliesCaughtUp();
+  if (queryAnswered) {
+    // The printer answers in order: whatever came late came before this answer.
+    LateRepliesCaughtUp();
+  } else {
+    // Settled by the close's late figures: their "READY", and the query's answer when it was
+    // asked, may still be on their way, and the next command must not take them for its own.
+    ExpectLateReplies();
+  }
   JournalDoubtSettled(printed, loggedOut);
   return true;
 }

@@ -11,6 +11,7 @@
 
 namespace vekta {
 
+using fiscal::ClearOpenDocuments;
 using fiscal::SendCommand;
 using fiscal::ZeroPadded;
 
@@ -28,11 +29,6 @@ constexpr double kLastOleDay = 2958465.0;
 constexpr std::int64_t kSecondsPerDay = 86400;
 constexpr std::int64_t kOleEpochToUnixDays = -25569;  // 30 December 1899 to 1 January 1970
 
-void ClearOpenDocuments(PrinterLink& link) {
-  if (link.IsCheckOpen()) link.AbortCheck();
-  if (link.IsTextDocumentOpen()) link.EndTextDocument();
-}
-
 // A report runs once: a refusal still queued from an earlier command is reported before the
 // report goes out (taken for the report's own, a retry would print a second Z report), and an
 // earlier command's late "READY" is put behind (taken for the report's own, a refused Z report
@@ -40,7 +36,7 @@ void ClearOpenDocuments(PrinterLink& link) {
 short RunReport(PrinterLink& link, int titleId, const std::string& command) {
   if (!link.ReadyForOwnReply()) return 0;
   link.ReplaceStatusWindow(titleId);
-  const bool ok = SendCommand(link, command) && link.WaitReady();
+  const bool ok = SendCommand(link, command) && link.WaitReadyOnce();
   link.DeleteStatusWindow();
   return ok ? 1 : 0;
 }
@@ -147,7 +143,7 @@ short PrinterLink::PeriodicalFiscalReportDate(double dateFrom, double dateTo) {
 }
 
 short PrinterLink::NullCheck() {
-  return ReadyForOwnReply() && SendCommand(*this, "NULL") && WaitReady() ? 1 : 0;
+  return ReadyForOwnReply() && SendCommand(*this, "NULL") && WaitReadyOnce() ? 1 : 0;
 }
 
 }  // namespace vekta

@@ -65,6 +65,12 @@ bool PrinterLink::WriteFrame(const std::string& text) {
   return false;
 }
 
+bool PrinterLink::PassThroughFrame(const std::string& text) {
+  if (!WriteFrame(text)) return false;
+  ExpectLateReplies();
+  return true;
+}
+
 void PrinterLink::MarkLost(const char* why) {
   // The reason is on record before anyone can see the link as lost.
   if (!m_lossReported.exchange(true)) {
@@ -108,10 +114,14 @@ void PrinterLink::RecordReplyLatency() {
   m_stats.AddLatency(static_cast<std::uint64_t>(spent.count() < 0 ? 0 : spent.count()));
 }
 
-bool PrinterLink::WaitReady() {
+bool PrinterLink::WaitReady(bool* unanswered) {
   for (;;) {
     if (!WaitForMessage(kReadyWaitMs)) {
-      ReportNoAnswer();
+      if (unanswered != nullptr) {
+        *unanswered = true;
+      } else {
+        ReportNoAnswer();
+      }
       return false;
     }
     const std::string message(m_queue.Peek());

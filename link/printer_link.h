@@ -104,9 +104,14 @@ class PrinterLink {
   // Messages still queued from an earlier command are dropped first, up to the first error
   // status, which stays for the next wait.
   bool SendFrame(const std::string& text);
-  // The frame alone, with the queue left as it is (the pass-through of a client's own frame).
+  // The frame alone, with the queue left as it is.
   bool WriteFrame(const std::string& text);
-  bool WaitReady();
+  // A client's own frame, passed through. Its replies are the client's to read (pending
+  // messages) and may come after the next command has gone out: that one must not take them
+  // for its own.
+  bool PassThroughFrame(const std::string& text);
+  // With `unanswered` given, a wait that runs out is not reported but flagged there.
+  bool WaitReady(bool* unanswered = nullptr);
   bool PollStatus();
   int ProbeReady();
   // `waitMs`: how long the reply may take after each message (the printer may first finish
@@ -127,13 +132,19 @@ class PrinterLink {
   void ExpectLateReplies() { m_replyMayBeLate = true; }
   bool ReplyMayBeLate() const { return m_replyMayBeLate; }
   void LateRepliesCaughtUp() { m_replyMayBeLate = false; }
-  // Before a command whose "READY" must be its own (a cash movement, a report): a refusal still
-  // queued is reported (PollStatus), and when replies may be late one read-only query puts them
-  // behind. Its answer comes once the printer is done with what it prints (an asynchronous
-  // report), which is waited for, up to 30 s. False, with the reason, when the command must not
-  // go out (fiscal/device_control.cpp).
+  // Before a command whose "READY" must be its own (a receipt's open and lines, a cash movement,
+  // a report): a refusal still queued is reported (PollStatus), and when replies may be late one
+  // read-only query puts them behind. Its answer comes once the printer is done with what it
+  // prints (an asynchronous report), which is waited for, up to 30 s. False, with the reason,
+  // when the command must not go out (fiscal/device_control.cpp).
   static constexpr int kCatchUpWaitMs = 30000;
   bool ReadyForOwnReply();
+  // The reply wait of such a command. When WaitReady's wait runs out, the printer may still be
+  // printing what it asked for (a long report or cash document), and a retry would do it twice.
+  // It answers in order, so one read-only query tells, within the catch-up wait: a "READY"
+  // before the query's answer is the command's, carried out; a refusal is the command's; the
+  // answer alone means the reply was lost on the line, and the command is reported unanswered.
+  bool WaitReadyOnce();
   // Step 1 of running a command: deletes the shown status window and, when status windows are
   // enabled, shows a new one with the title `titleId` (plus `titleSuffix`) and empty lines.
   void ReplaceStatusWindow(int titleId, const std::string& titleSuffix = "");
@@ -190,6 +201,12 @@ class PrinterLink {
                             std::int32_t packing);
   std::int32_t CloseCheck();
   short AbortCheck();
+  // An open whose reply did not come in time may have opened a receipt on the printer after
+  // all, and the printer would refuse every later open: the next open, and every operation that
+  // aborts an open receipt first, abort that one too (quietly: a printer with no receipt open
+  // may refuse it).
+  void SetReceiptPerhapsOpen(bool perhaps) { m_receiptPerhapsOpen = perhaps; }
+  void AbortReceiptPerhapsOpen();
   // Snapshot readers.
   ReceiptSums Sums() const;
   std::int32_t GetCheckSum() const;
@@ -386,8 +403,9 @@ class PrinterLink {
   std::atomic<bool> m_textDocumentOpen{false};
   std::atomic<bool> m_closeInDoubt{false};
   bool m_settlingClose = false;
-  bool m_settledClosed = false;   // a close settled as printed, for its retry
-  std::int32_t m_doubtTotal = 0;  // the total of the close in doubt
+  bool m_settledClosed = false;       // a close settled as printed, for its retry
+  bool m_receiptPerhapsOpen = false;  // see AbortReceiptPerhapsOpen
+  std::int32_t m_doubtTotal = 0;      // the total of the close in doubt
   std::unique_ptr<ReceiptJournal> m_journal;
   ReceiptJournal::Row m_journalRow;  // the current receipt's row
   bool m_journalSettled = false;     // what an earlier run left was settled on this printer

@@ -269,7 +269,7 @@ HRESULT Orbis::LowSendMessageToPrinter(const std::string& textMessage) {
   const std::string text = In(textMessage);
   if (!FrameCanCarry(text)) return E_INVALIDARG;
   // Nothing written (no open port) is a failure, not a sent message.
-  return Command(link, [&](PrinterLink& l) { return l.WriteFrame(text); });
+  return Command(link, [&](PrinterLink& l) { return l.PassThroughFrame(text); });
 }
 
 std::string Orbis::WaitPendingMessage(const SharedLink& link, std::int32_t timeoutMs) {

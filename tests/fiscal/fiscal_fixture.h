@@ -107,11 +107,16 @@ class FiscalFixture : public ::testing::Test {
     }
   }
 
-  // Commands starting with `prefix` get `replies`; every other command "READY".
+  // Commands starting with `prefix` get `replies`; every other command its plain answer.
   void Answer(const std::string& prefix, Commands replies) {
     m_handler = [prefix, replies](const std::string& command) {
-      return command.rfind(prefix, 0) == 0 ? replies : Commands{"READY"};
+      return command.rfind(prefix, 0) == 0 ? replies : PlainAnswer(command);
     };
+  }
+  // "READY", after zero registers for the register query.
+  static Commands PlainAnswer(const std::string& command) {
+    if (command == "CCAS") return {"CCAS" + std::string(88, '0'), "READY"};
+    return {"READY"};
   }
 
   // Commands written since Connect, in UTF-8, as the printer read them: DOS 866 has no
@@ -151,7 +156,7 @@ class FiscalFixture : public ::testing::Test {
   std::unique_ptr<PrinterLink> m_link;
   PrinterSetup m_setup;
   bool m_connected = false;
-  Handler m_handler = [](const std::string&) { return Commands{"READY"}; };
+  Handler m_handler = PlainAnswer;
 };
 
 }  // namespace vekta::testing_fiscal

@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <utility>
 
 #include "link/receipt_journal.h"
 #include "tests/fiscal/fiscal_fixture.h"
@@ -123,6 +125,152 @@ TEST_F(ReceiptWaitTest, AJournalThatCannotBeWrittenIsReported) {
   m_link.reset();  // while its journal's folder is still there
 }
 
+// Replies that come after the wait for them, or after the next command has gone out: the
+// printer answers in order, and a command takes only its own reply.
+class LateReplyTest : public ReceiptWaitTest {
+ protected:
+  void TearDown() override { m_link.reset(); }
+  // Each command is answered by `own`; from the next command starting with `slow` the printer
+  // is busy for `busyFor`, then answers it and everything sent meanwhile, in order.
+  void Printer(std::function<Commands(const std::string&)> own) {
+    m_handler = [own, this](const std::string& command) -> Commands {
+      if (!m_slow.empty() && command.rfind(m_slow, 0) == 0) {
+        m_slow.clear();
+        m_busy = true;
+        m_clock.At(m_busyFor, [this] {
+          m_busy = false;
+          for (const std::string& reply : std::exchange(m_held, {})) m_line->FeedFrame(W(reply));
+        });
+      }
+      Commands replies = own(command);
+      if (!m_busy) return replies;
+      m_held.insert(m_held.end(), replies.begin(), replies.end());
+      return {};
+    };
+  }
+  void SlowFrom(const std::string& prefix, milliseconds busyFor) {
+    m_slow = prefix;
+    m_busyFor = busyFor;
+  }
+  static Commands Registers() { return {"CCAS" + std::string(88, '0'), "READY"}; }
+  int Count(const std::string& prefix) const {
+    const Commands sent = Sent();
+    return static_cast<int>(std::count_if(
+        sent.begin(), sent.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }));
+  }
+
+  std::string m_slow;
+  milliseconds m_busyFor{0};
+  bool m_busy = false;
+  Commands m_held;
+};
+
+TEST_F(LateReplyTest, AClientsOwnFrameAnsweredLateAnswersNoLaterCommand) {
+  // The printer refuses every cash movement and line; a passed-through "GETD" is answered only
+  // after the next command has gone out, and its "READY" must not pass for that command's.
+  Printer([](const std::string& command) -> Commands {
+    if (command == "GETD") return {"GETD20240115", "READY"};
+    if (command == "CCAS") return Registers();
+    if (command.rfind("CAIO", 0) == 0 || command.rfind("FISC", 0) == 0) return {"SOFTNEED"};
+    return {"READY"};
+  });
+  SlowFrom("GETD", milliseconds(1));
+  ASSERT_TRUE(m_link->PassThroughFrame("GETD"));
+  EXPECT_EQ(m_link->MoveCash(1, 1000), 0);
+
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  SlowFrom("GETD", milliseconds(1));
+  ASSERT_TRUE(m_link->PassThroughFrame("GETD"));
+  EXPECT_EQ(m_link->FiscalLine("Bread", 1, 1000, 0, 0, 0, 0), -1);
+  EXPECT_EQ(m_link->Sums().Total(), 0);
+}
+
+TEST_F(LateReplyTest, AReceiptOpenedWhileAnAsynchronousReportPrintsWaitsForTheReport) {
+  // The report prints for 5 s, longer than an open's wait: a "PREP" sent meanwhile would be
+  // answered after its wait, and the printer hold a receipt the link does not know of.
+  Printer([](const std::string& command) -> Commands {
+    return command == "CCAS" ? Registers() : Commands{"READY"};
+  });
+  SlowFrom("ZREP", milliseconds(5000));
+  ASSERT_EQ(m_link->XReportAsync(), 1);
+  EXPECT_EQ(m_link->OpenCheck("1"), 1);
+  EXPECT_EQ(SentText(), "ZREP1|CCAS|PREP1");
+  EXPECT_EQ(m_link->FiscalLine("Bread", 1, 1000, 0, 0, 0, 0), 1000);
+}
+
+TEST_F(LateReplyTest, AnOpenAnsweredAfterItsWaitLeavesNoReceiptInTheWayOfTheNext) {
+  // The printer holds one receipt at a time; it refuses a second open, and an abort with none.
+  bool open = false;
+  Printer([&open](const std::string& command) -> Commands {
+    const bool prep = command.rfind("PREP", 0) == 0;
+    if (prep || command == "CANC") {
+      if (open == prep) return {"SOFTPROTOC"};
+      open = prep;
+      return {"READY"};
+    }
+    return PlainAnswer(command);
+  });
+  m_link->SetShowErrorMessages(true);
+  // Busy printing for 2.5 s, it opens the receipt after the open's wait has given up.
+  SlowFrom("PREP", milliseconds(2500));
+  EXPECT_EQ(m_link->OpenCheck("1"), 0);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+  Reset();
+  EXPECT_EQ(m_link->OpenCheck("1"), 1);
+  EXPECT_EQ(SentText(), "CCAS|CANC|PREP1");
+  ASSERT_EQ(m_link->AbortCheck(), 1);
+
+  // An open the printer never got: the abort it then refuses costs no box and no error.
+  Answer("PREP", {});
+  EXPECT_EQ(m_link->OpenCheck("1"), 0);
+  Printer([](const std::string& command) -> Commands {
+    return command == "CANC" ? Commands{"SOFTPARAM"} : PlainAnswer(command);
+  });
+  Reset();
+  m_link->SetLastErrorText("");
+  EXPECT_EQ(m_link->OpenCheck("1"), 1);
+  EXPECT_EQ(SentText(), "CCAS|CANC|PREP1");
+  EXPECT_EQ(m_link->LastErrorText(), "");
+  EXPECT_EQ(m_host.CallsStartingWith("box:").size(), 0u);
+}
+
+TEST_F(LateReplyTest, ACashMovementOrReportPrintedAfterItsWaitIsDoneOnceAndSaidDone) {
+  // Printing 5 s, longer than the 3 s wait: the printer is asked, and its late "READY" tells.
+  Printer(PlainAnswer);
+  SlowFrom("CAIO", milliseconds(5000));
+  EXPECT_EQ(m_link->MoveCash(1, 1000), 1);
+  SlowFrom("NREP", milliseconds(8000));
+  EXPECT_EQ(m_link->ZReport(), 1);
+  EXPECT_EQ(SentText(), "CAIOI0000001000|CCAS|NREP|CCAS");
+  EXPECT_EQ(m_host.CallsStartingWith("box:").size(), 0u);
+
+  // Refused late, it is refused; its reply lost on the line, it is unanswered as before.
+  Printer([](const std::string& command) -> Commands {
+    if (command == "NREP") return {"SOFTNREP"};
+    return command.rfind("CAIO", 0) == 0 ? Commands{} : PlainAnswer(command);
+  });
+  SlowFrom("NREP", milliseconds(5000));
+  EXPECT_EQ(m_link->ZReport(), 0);
+  EXPECT_NE(m_link->LastErrorText(), LoadString1251(1003));
+  EXPECT_EQ(m_link->MoveCash(1, 1000), 0);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
+  Reset();
+  EXPECT_EQ(m_link->XReport(), 1);
+  EXPECT_EQ(SentText(), "ZREP1");  // nothing was left to catch up on
+}
+
+TEST_F(ReceiptWaitTest, AReceiptWhoseAbortFailedIsJournalledAbortedOnceTheNextOneOpens) {
+  TempDir dir;
+  m_host.SetLogDirectory(dir.Path());
+  Connect();
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  Answer("CANC", {"SOFTPARAM"});
+  ASSERT_EQ(m_link->OpenCheck("1"), 1);
+  m_link->Journal()->Flush();
+  EXPECT_EQ(m_link->Journal()->Unsettled(1).size(), 1u);  // the open one alone
+  m_link.reset();  // while its journal's folder is still there
+}
+
 // A close the printer is slow to answer. `printer` gets each command and answers it; a reply
 // it holds back goes out, with everything asked after it, when the fake clock reaches `at`.
 class CloseInDoubtTest : public ReceiptWaitTest {
@@ -198,6 +346,58 @@ TEST_F(CloseInDoubtTest, ALateCloseReplySettlesTheRetryWithItsFiguresAndNothingP
   OpenWithOneLine();
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
   EXPECT_EQ(Count("COMP"), 2);
+}
+
+TEST_F(CloseInDoubtTest, AReceiptThatPrintedIsNeitherAbortedNorRefused) {
+  // Its figures tell that the printer closed it, whatever status word follows them.
+  OpenWithOneLine();
+  Answer("COMP", {CloseReply(), "SOFTBLOCK"});
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_FALSE(m_link->IsCheckOpen());
+
+  // Given up by the till after its close went unanswered, it printed meanwhile: no abort is
+  // sent, and the retried close answers its total.
+  OpenWithOneLine();
+  PrinterBusyWithTheClose(milliseconds(5000), true);
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_EQ(m_link->AbortCheck(), 0);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(6005));
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_EQ(Count("CANC"), 0);
+  EXPECT_EQ(Count("COMP"), 2);
+}
+
+TEST_F(CloseInDoubtTest, SettledByTheLateFiguresTheQuerysAnswerStillOwedAnswersNoLaterCommand) {
+  OpenWithOneLine();
+  // The close prints for 5 s. The query asked meanwhile is answered a second after its figures,
+  // and what is asked after the query waits its turn; a cash movement is refused.
+  bool holding = false;
+  m_line->SetResponder([&](const std::string& command) -> Commands {
+    if (command.rfind("COMP", 0) == 0) {
+      m_clock.At(milliseconds(5000), [this] {
+        m_line->FeedFrame(CloseReply());
+        m_line->FeedFrame("READY");
+      });
+      return {};
+    }
+    Commands replies = command.rfind("CAIO", 0) == 0 ? Commands{"SOFTNEED"} : PlainAnswer(command);
+    if (command == "CCAS" && !m_sawClose) {
+      m_sawClose = holding = true;
+      m_held = replies;
+      m_clock.At(milliseconds(3000), [&] {
+        holding = false;
+        for (const std::string& reply : std::exchange(m_held, {})) m_line->FeedFrame(reply);
+      });
+      return {};
+    }
+    if (!holding) return replies;
+    m_held.insert(m_held.end(), replies.begin(), replies.end());
+    return {};
+  });
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_EQ(m_link->MoveCash(1, 1000), 0);
+  EXPECT_FALSE(m_link->IsCloseInDoubt());
+  EXPECT_EQ(m_link->CheckResultText(), "42;1000;0;0;0;0;0;0;0");
 }
 
 TEST_F(CloseInDoubtTest, ACloseThePrinterNeverTookIsClosedByItsRetryOrAbortedByTheNextReceipt) {
@@ -353,6 +553,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     std::int64_t total;
     const char* sent;
     const char* serial = "5001234567";  // of the printer that journalled them
+    short opened = 1;
   };
   using J = ReceiptJournal;
   const Case cases[] = {
@@ -363,7 +564,10 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       {"never closed", baseline, J::kOpen, baseline, false, J::kAborted, 1000,
        "CCAS|CANC|PREP1|CCAS"},
       {"abort refused", baseline, J::kClosing, baseline, true, nullptr, 0, "CCAS|CANC|PREP1|CCAS"},
-      {"registers refused", baseline, J::kClosing, "", false, nullptr, 0, "CCAS|PREP1|CCAS"},
+      // What the connecting printer left unanswered may still come: the refusal of the query
+      // that catches up on it stops the receipt.
+      {"registers refused", baseline, J::kClosing, "", false, nullptr, 0, "CCAS|CCAS", "5001234567",
+       0},
       {"a close without a baseline", "", J::kClosing, "", false, nullptr, 0, "PREP1|CCAS"},
       {"another printer's", baseline, J::kClosing, Registers(10000, 500), false, nullptr, 0,
        "PREP1|CCAS", "5007654321"},
@@ -388,7 +592,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       if (command == "CANC" && c.abortRefused) return Commands{"SOFTSLWORK"};
       return Commands{"READY"};
     };
-    EXPECT_EQ(Link().OpenCheck("1"), 1);
+    EXPECT_EQ(Link().OpenCheck("1"), c.opened);
     EXPECT_EQ(SentText(), c.sent);
     m_handler = [](const std::string&) { return Commands{"READY"}; };
     m_link.reset();  // the new receipt is aborted
