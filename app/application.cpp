@@ -2,7 +2,9 @@
 
 #include <httplib.h>
 #include <signal.h>
+#include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -32,6 +34,35 @@ namespace {
 
 constexpr int kMessageSocketsFailed = 103;
 constexpr auto kOnDemandIdleLimit = std::chrono::seconds(30);
+// Descriptors kept free of connections: serial ports, protocol logs, the journal, the settings
+// file and the watchdog's own check.
+constexpr rlim_t kReservedDescriptors = 128;
+constexpr rlim_t kMostDescriptors = 65536;
+
+// Every connection holds a descriptor. The soft limit a service or a shell starts with (1024)
+// is raised towards the hard one, and the connections are held below it: a crowd of idle
+// clients is then answered 503, instead of waiting unanswered while the ports, the journal and
+// the watchdog's check find no descriptor left. An empty text when `maxConnections` stands.
+std::string HoldConnectionsWithinOpenFileLimit(int& maxConnections) {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return {};
+  const rlim_t wanted = std::min(limit.rlim_max, kMostDescriptors);
+  if (limit.rlim_cur < wanted) {
+    rlimit raised = limit;
+    raised.rlim_cur = wanted;
+    if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+  }
+  if (limit.rlim_cur == RLIM_INFINITY) return {};
+  const rlim_t room = limit.rlim_cur > 2 * kReservedDescriptors
+                          ? limit.rlim_cur - kReservedDescriptors
+                          : limit.rlim_cur / 2;
+  if (static_cast<rlim_t>(maxConnections) <= room) return {};
+  const std::string text = "[Server] MaxConnections " + std::to_string(maxConnections) +
+                           " is held to " + std::to_string(room) + " by the open-file limit (" +
+                           std::to_string(limit.rlim_cur) + ")";
+  maxConnections = static_cast<int>(room);
+  return text;
+}
 
 // Why the process is asked to end.
 class StopSignal {
@@ -140,6 +171,8 @@ int RunApplication(const std::vector<std::string>& args) {
     std::cerr << "vektamanager: " << error << "\n";
     return 1;
   }
+  const std::string connectionsHeld = HoldConnectionsWithinOpenFileLimit(config->maxConnections);
+  if (!connectionsHeld.empty()) std::cerr << "vektamanager: " << connectionsHeld << "\n";
   // A normal start refreshes it; failures do not matter. A start with simulated printers is a
   // trial: the service's unit and the on-demand start must not come to run a simulator in place
   // of the shop's printer. Nor does an administrator's start beside the packaged service.

@@ -52,10 +52,11 @@ bool WaitUntil(Done done, std::chrono::milliseconds limit = std::chrono::seconds
 
 class DaemonProcess {
  public:
-  // Starts vektamanager with `args` (and --config, --registration-dir in `dir` unless given);
-  // waits up to 10 s for /healthz when `waitHealthy`.
+  // Starts vektamanager with `args` (and --config, --registration-dir in `dir` unless given),
+  // through `launcher` when one is given; waits up to 10 s for /healthz when `waitHealthy`.
   DaemonProcess(const TempDir& dir, int port, std::vector<std::string> args,
-                bool waitHealthy = true, const std::string& ini = "")
+                bool waitHealthy = true, const std::string& ini = "",
+                const std::vector<std::string>& launcher = {})
       : m_port(port) {
     const std::string at = std::to_string(port);
     const std::string config =
@@ -64,6 +65,7 @@ class DaemonProcess {
         BuildDir() + "/app/vektamanager", "--config", config,           "--registration-dir",
         dir.Path() + "/reg-" + at,        "--listen", "127.0.0.1:" + at};
     full.insert(full.end(), args.begin(), args.end());
+    full.insert(full.begin(), launcher.begin(), launcher.end());
     m_stderrPath = dir.Path() + "/stderr-" + at;
     m_pid = Spawn(full, m_stderrPath);
     if (waitHealthy) {

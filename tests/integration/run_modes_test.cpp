@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <poll.h>
+
 #include <filesystem>
 
 #include "client/remote_orbis_factory.h"
@@ -120,6 +123,54 @@ TEST(RunModesTest, StartFailuresAndTheWaysAServerEnds) {
 
   EXPECT_EQ(unused.WaitExit(std::chrono::seconds(45)), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(25));
+}
+
+// The open-file limit a service or a shell starts with is far below the connections allowed.
+TEST(RunModesTest, UnderALowOpenFileLimitACrowdOfClientsIsAnsweredAndThePrinterStillOpens) {
+  TempDir dir;
+  const int port = FreePort();
+  DaemonProcess daemon(dir, port, {"--simulate", "1"}, true, "",
+                       {"/usr/bin/prlimit", "--nofile=200:200", "--"});
+  ObjectConnection http(daemon.Address());
+  std::string id;
+  ASSERT_EQ(http.CreateObject("VektaManager.Orbis", 0, id), S_OK);
+  // More idle clients than descriptors, each with one request and staying: every one is
+  // answered.
+  const std::string request =
+      "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(port) + "\r\n\r\n";
+  std::vector<pollfd> crowd;
+  for (int i = 0; i < 220; ++i) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)), 0);
+    ASSERT_EQ(::send(fd, request.data(), request.size(), 0), static_cast<ssize_t>(request.size()));
+    crowd.push_back({fd, POLLIN, 0});
+  }
+  int answered = 0;
+  int refused = 0;
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  for (std::size_t left = crowd.size(); left > 0 && std::chrono::steady_clock::now() < end;) {
+    ::poll(crowd.data(), crowd.size(), 200);
+    for (pollfd& p : crowd) {
+      if (p.fd < 0 || p.revents == 0) continue;
+      char head[16] = {};
+      ::recv(p.fd, head, sizeof(head) - 1, 0);
+      (std::string(head).find(" 503") != std::string::npos ? refused : answered)++;
+      p.fd = -p.fd - 1;  // read, and left open
+      --left;
+    }
+  }
+  EXPECT_EQ(answered + refused, 220);
+  EXPECT_GT(refused, 0);
+  EXPECT_NE(daemon.Stderr().find("MaxConnections 1024 is held to 100"), std::string::npos)
+      << daemon.Stderr();
+  // The printer's port, the protocol log and the journal still find their descriptors.
+  HttpAnswer init = http.Call(id, "Init", json::array({1, "Kassir", "7777777777", 0, "IT"}));
+  EXPECT_EQ(init.body["hresultName"], "S_OK") << init.body.dump();
+  for (const pollfd& p : crowd) ::close(p.fd < 0 ? -p.fd - 1 : p.fd);
 }
 
 TEST(RunModesTest, HttpsWithTheConfiguredCertificate) {
