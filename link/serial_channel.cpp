@@ -66,7 +66,9 @@ bool PrinterLink::OpenPort(const std::string& portName) {
   if (m_portOpen.load()) return true;
   const std::string device = m_host.PortDevicePath(portName);
   if (device.empty()) {
-    ReportPortProblem(portName + ": no device: the name is not a port of [Ports] or COM1 to COM24");
+    ReportPortProblem(portName +
+                      ": no device: the name is not a port of [Ports] or COM1 to COM24, or the "
+                      "settings file cannot be read");
     return false;
   }
   std::unique_ptr<SerialPort> port = m_host.CreateSerialPort();

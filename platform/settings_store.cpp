@@ -360,7 +360,11 @@ void SettingsStore::SetBeforeReplaceHook(std::function<void()> hook) {
 
 std::string SettingsStore::PortDevicePath(const std::string& portName) const {
   if (!ComPortNumber(portName)) return {};
-  return DevicePathFrom(LoadLines(m_path), portName);
+  // A settings file that is there but cannot be read now (no descriptor left, a changed mode)
+  // may map the port elsewhere, and the default device may be another printer: none is opened.
+  std::string content;
+  if (LoadFile(m_path, content) == LoadResult::kUnreadable) return {};
+  return DevicePathFrom(SplitLines(content), portName);
 }
 
 std::vector<std::string> SettingsStore::ExistingPorts() const {

@@ -191,8 +191,12 @@ TEST_F(SettingsStoreTest, PortNamesMapOnlyToConfiguredOrSerialDevices) {
   }
   EXPECT_EQ(store.ExistingPorts(), (std::vector<std::string>{"COM1", "COM3"}));
 
+  // Without a settings file the default device; with one that cannot be read, none: it may map
+  // the port elsewhere, and the default device may be another printer.
   fs::remove(m_path);
   EXPECT_EQ(store.PortDevicePath("COM1"), "/dev/ttyS0");
+  fs::create_directory(m_path);
+  EXPECT_EQ(store.PortDevicePath("COM1"), "");
 }
 
 TEST(SettingsPathsTest, ConfigAndLogLocations) {
