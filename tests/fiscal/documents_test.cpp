@@ -85,8 +85,7 @@ TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   bool sensor = true;
   m_handler = [&](const std::string& command) {
     if (command != "CCAS") return Commands{"READY"};
-    return std::exchange(sensor, false) ? Commands{"HARDSENSOR"}
-                                        : Commands{"CCAS" + std::string(88, '0'), "READY"};
+    return std::exchange(sensor, false) ? Commands{"HARDSENSOR"} : PlainAnswer(command);
   };
   Reset();
   EXPECT_EQ(Link().XReport(), 1);

@@ -152,12 +152,6 @@ class LateReplyTest : public ReceiptWaitTest {
     m_slow = prefix;
     m_busyFor = busyFor;
   }
-  static Commands Registers() { return {"CCAS" + std::string(88, '0'), "READY"}; }
-  int Count(const std::string& prefix) const {
-    const Commands sent = Sent();
-    return static_cast<int>(std::count_if(
-        sent.begin(), sent.end(), [&](const std::string& c) { return c.rfind(prefix, 0) == 0; }));
-  }
 
   std::string m_slow;
   milliseconds m_busyFor{0};
@@ -170,9 +164,8 @@ TEST_F(LateReplyTest, AClientsOwnFrameAnsweredLateAnswersNoLaterCommand) {
   // after the next command has gone out, and its "READY" must not pass for that command's.
   Printer([](const std::string& command) -> Commands {
     if (command == "GETD") return {"GETD20240115", "READY"};
-    if (command == "CCAS") return Registers();
     if (command.rfind("CAIO", 0) == 0 || command.rfind("FISC", 0) == 0) return {"SOFTNEED"};
-    return {"READY"};
+    return PlainAnswer(command);
   });
   SlowFrom("GETD", milliseconds(1));
   ASSERT_TRUE(m_link->PassThroughFrame("GETD"));
@@ -188,9 +181,7 @@ TEST_F(LateReplyTest, AClientsOwnFrameAnsweredLateAnswersNoLaterCommand) {
 TEST_F(LateReplyTest, AReceiptOpenedWhileAnAsynchronousReportPrintsWaitsForTheReport) {
   // The report prints for 5 s, longer than an open's wait: a "PREP" sent meanwhile would be
   // answered after its wait, and the printer hold a receipt the link does not know of.
-  Printer([](const std::string& command) -> Commands {
-    return command == "CCAS" ? Registers() : Commands{"READY"};
-  });
+  Printer(PlainAnswer);
   SlowFrom("ZREP", milliseconds(5000));
   ASSERT_EQ(m_link->XReportAsync(), 1);
   EXPECT_EQ(m_link->OpenCheck("1"), 1);
@@ -303,9 +294,7 @@ class CloseInDoubtTest : public ReceiptWaitTest {
         }
         return {};
       }
-      Commands replies = close               ? Commands{CloseReply(), "READY"}
-                         : command == "CCAS" ? Commands{"CCAS" + std::string(88, '0'), "READY"}
-                                             : Commands{"READY"};
+      Commands replies = close ? Commands{CloseReply(), "READY"} : PlainAnswer(command);
       if (!m_busy) return replies;
       m_held.insert(m_held.end(), replies.begin(), replies.end());
       return {};
@@ -424,10 +413,7 @@ TEST_F(CloseInDoubtTest, ACloseCountsOnlyOnItsOwnReply) {
     Answer("FISC", {});
     EXPECT_EQ(m_link->FiscalLine("Milk", 1, 500, 0, 0, 0, 0), -1);
     m_handler = [closeReplies](const std::string& command) {
-      if (command.rfind("COMP", 0) != 0) {
-        return command == "CCAS" ? Commands{"CCAS" + std::string(88, '0'), "READY"}
-                                 : Commands{"READY"};
-      }
+      if (command.rfind("COMP", 0) != 0) return PlainAnswer(command);
       Commands replies{"FISC0000000000", "READY"};
       replies.insert(replies.end(), closeReplies.begin(), closeReplies.end());
       return replies;
@@ -439,11 +425,7 @@ TEST_F(CloseInDoubtTest, ACloseCountsOnlyOnItsOwnReply) {
   EXPECT_EQ(slowLineThenClose({"SOFTCHECK"}), -1);
   EXPECT_TRUE(m_link->IsCloseInDoubt());
   // Once the printer has told, the late replies are behind: a retry's refusal is plain.
-  m_handler = [](const std::string& command) {
-    return command == "CCAS"               ? Commands{"CCAS" + std::string(88, '0'), "READY"}
-           : command.rfind("COMP", 0) == 0 ? Commands{"SOFTCHECK"}
-                                           : Commands{"READY"};
-  };
+  Answer("COMP", {"SOFTCHECK"});
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
   EXPECT_FALSE(m_link->IsCloseInDoubt());
   EXPECT_EQ(m_link->AbortCheck(), 1);
@@ -488,9 +470,8 @@ TEST_F(CloseInDoubtTest, AfterATimeOutHarmlessWordsAndTheNextReceiptsRegistersKe
   m_link->SetShowErrorMessages(false);
   Commands closeReplies;
   m_handler = [&](const std::string& command) {
-    if (command == "CCAS") return Commands{"CCAS" + std::string(88, '0'), "READY"};
     if (command.rfind("COMP", 0) == 0) return closeReplies;
-    return command.find("Milk") != std::string::npos ? Commands{} : Commands{"READY"};
+    return command.find("Milk") != std::string::npos ? Commands{} : PlainAnswer(command);
   };
   const auto slowLine = [&] {
     OpenWithOneLine();
