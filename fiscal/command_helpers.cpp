@@ -55,10 +55,11 @@ bool AwaitMessage(PrinterLink& link, int timeoutMs) {
   return false;
 }
 
-void ClearOpenDocuments(PrinterLink& link) {
-  if (link.IsCheckOpen()) link.AbortCheck();
-  link.AbortReceiptPerhapsOpen();
+bool ClearOpenDocuments(PrinterLink& link) {
+  link.AbortOpenReceipt();
+  if (!link.AbortReceiptPerhapsOpen()) return false;
   if (link.IsTextDocumentOpen()) link.EndTextDocument();
+  return true;
 }
 
 bool SendCommand(PrinterLink& link, const std::string& text) {

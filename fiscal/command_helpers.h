@@ -46,8 +46,9 @@ std::string Text1251(std::string_view utf8);
 bool AwaitMessage(PrinterLink& link, int timeoutMs);
 
 // An open receipt is aborted and an open text document ended before a command that must not
-// land inside them.
-void ClearOpenDocuments(PrinterLink& link);
+// land inside them. False, with the reason, when the printer does not answer the abort of a
+// receipt an unanswered open may have left (PrinterLink::AbortReceiptPerhapsOpen).
+bool ClearOpenDocuments(PrinterLink& link);
 
 // Sends the command; when the frame cannot carry it or the port is gone, reports 1003 as the
 // reply wait would and returns false, so that the caller fails without waiting.

@@ -107,15 +107,19 @@ short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
 bool PrinterLink::ReadyForOwnReply() {
   if (!PollStatus()) return false;
   if (!ReplyMayBeLate()) return true;
-  // A harmless status word ("HARDSENSOR") met there is no refusal: the query is asked again.
+  // A harmless status word ("HARDSENSOR") met there is no refusal, and an answer garbled on the
+  // line tells nothing: the query is asked again.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (!SalesRegisters(QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs)).empty()) {
+    const std::string answer = QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs);
+    if (!SalesRegisters(answer).empty()) {
       LateRepliesCaughtUp();
       return true;
     }
+    if (!answer.empty()) continue;
     // A refusal met there (the earlier command's, or the query's) is why nothing goes out.
     if (m_queryRefusal.empty() || !ReportPrinterStatus(m_queryRefusal)) return false;
   }
+  RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
   return false;
 }
 
@@ -136,12 +140,10 @@ bool PrinterLink::WaitReadyOnce() {
     }
     const std::string message(m_queue.Peek());
     if (IsErrorStatus(message)) {
-      if (!ReportPrinterStatus(message)) {
-        m_queue.Drain();
-        return false;
-      }
       m_queue.Pop();
-      continue;
+      if (ReportPrinterStatus(message)) continue;
+      TakeQueryAnswer("CCAS", kQueryWaitMs);  // the command's refusal; the answer follows
+      return false;
     }
     m_queue.Pop();
     if (message.rfind("CCAS", 0) == 0) {
@@ -154,15 +156,7 @@ bool PrinterLink::WaitReadyOnce() {
     if (!Contains(message, "READY")) continue;
     WriteLogLine("The command's \"READY\" came after its wait: it was carried out");
     RecordReplyLatency();
-    // The query's answer follows; taken here, the next command's wait is its own.
-    while (WaitForMessage(kQueryWaitMs) && !IsErrorStatus(std::string(m_queue.Peek()))) {
-      const bool answer = m_queue.Peek().rfind("CCAS", 0) == 0;
-      m_queue.Pop();
-      if (!answer) continue;
-      TakeClosingReady(kQueryWaitMs);
-      LateRepliesCaughtUp();
-      break;
-    }
+    TakeQueryAnswer("CCAS", kQueryWaitMs);
     return true;
   }
 }
@@ -187,7 +181,7 @@ short PrinterLink::SetReturnCheckNumber(std::int32_t checkNumber) {
 short PrinterLink::SetCheckMessagesMode(std::int32_t mode) {
   std::int16_t value = Low16(mode);
   if (value < 0 || value > 3) value = 0;
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   return Run(*this, "TMOD" + std::to_string(value));
 }
 
@@ -212,7 +206,7 @@ short PrinterLink::SetInternalTime(std::int32_t hours32, std::int32_t minutes32,
     RaiseError(kBadTimeMessage, MessageBoxStyle::kExclamationOk);
     return 0;
   }
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   return Run(*this, "CTIM" + TwoDigits(hours) + TwoDigits(minutes) + TwoDigits(seconds));
 }
 

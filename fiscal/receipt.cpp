@@ -156,7 +156,7 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
   // Still open, the earlier receipt's abort failed. Should this open succeed, the printer no
   // longer had that one open, and its journal row must not wait to be settled by a restart.
   const bool earlierLeftOpen = checkOpen.load();
-  link.AbortReceiptPerhapsOpen();
+  if (!link.AbortReceiptPerhapsOpen()) return 0;
   if (link.IsTextDocumentOpen()) link.EndTextDocument();
   // Set after the abort above, which clears it: a return receipt opened over an open receipt
   // must still take its lines as returns.
@@ -168,6 +168,7 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
   const std::string name = CutTo(departmentName, link.ModelGeneration() == 1 ? 15 : 2);
   link.ReplaceStatusWindow(kOpenCheckTitle, name);
   const auto sentAt = link.GetClock().Now();
+  const bool lostBefore = link.IsLost();
   const bool sent = SendCommand(link, "PREP" + name);
   if (sent && link.ModelGeneration() == 0) {
     link.GetClock().SleepFor(link.Timings().afterPrepGen0);
@@ -177,12 +178,11 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
     returnCheck = false;
     return 0;
   };
-  bool unanswered = false;
+  // A write that failed part way may have reached the printer all the same.
+  bool unanswered = !sent && !lostBefore && link.IsLost();
   if (!sent || !AwaitReceiptReply(link, kOpenWaitMs, sentAt, "", {}, &unanswered)) {
-    if (unanswered) {
-      link.SetReceiptPerhapsOpen(true);
-      link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
-    }
+    if (unanswered) link.SetReceiptPerhapsOpen(true);
+    if (unanswered && sent) link.RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
     return fail();
   }
   link.SetReceiptPerhapsOpen(false);
@@ -668,20 +668,26 @@ short PrinterLink::AbortCheck() {
   return result;
 }
 
-void PrinterLink::AbortReceiptPerhapsOpen() {
-  if (!m_receiptPerhapsOpen || m_checkOpen.load()) return;
+void PrinterLink::AbortOpenReceipt() {
+  if (IsCheckOpen() && SettleCloseInDoubt() && IsCheckOpen()) AbortCheck();
+}
+
+bool PrinterLink::AbortReceiptPerhapsOpen() {
+  if (!m_receiptPerhapsOpen || m_checkOpen.load()) return true;
+  // The open's late reply is put behind first, so that the abort's answer is its own. A
+  // printer that does not answer is the reason the caller gives.
+  if (!ReadyForOwnReply()) return false;
   WriteLogLine("An open was not answered in time: the receipt it may have opened is aborted");
   const bool quiet = m_quiet.exchange(true);
   const std::string lastError = LastErrorText();
-  // The open's late reply is put behind first, so that the abort's answer is its own.
-  if (ReadyForOwnReply()) {
-    const std::uint64_t timeouts = m_stats.timeouts.load();
-    AbortCheck();
-    // Answered either way, the abort leaves no receipt open on the printer.
-    if (m_stats.timeouts.load() == timeouts) m_receiptPerhapsOpen = false;
+  const std::uint64_t timeouts = m_stats.timeouts.load();
+  // Answered either way (a refusal too), the abort leaves no receipt open on the printer.
+  if (AbortCheck() == 1 || (m_stats.timeouts.load() == timeouts && !IsLost())) {
+    m_receiptPerhapsOpen = false;
   }
   m_quiet = quiet;
   SetLastErrorText(lastError);
+  return true;
 }
 
 ReceiptSums PrinterLink::Sums() const {

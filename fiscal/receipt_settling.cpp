@@ -158,7 +158,11 @@ bool PrinterLink::SettleCloseInDoubt() {
     printed = known = true;
     return true;
   };
-  for (; !m_queue.IsEmpty(); m_queue.Pop()) take(std::string(m_queue.Peek()));
+  bool closeReadyTaken = false;  // the "READY" after the close's figures
+  for (; !m_queue.IsEmpty(); m_queue.Pop()) {
+    const std::string message(m_queue.Peek());
+    if (!take(message) && known && Contains(message, "READY")) closeReadyTaken = true;
+  }
   bool loggedOut = false;
   bool asked = !known && WriteFrame("CCAS");
   bool queryAnswered = false;
@@ -186,16 +190,23 @@ bool PrinterLink::SettleCloseInDoubt() {
     return false;
   }
   m_closeInDoubt = false;
-  if (queryAnswered) {
-    // The printer answers in order: whatever came late came before this answer.
-    LateRepliesCaughtUp();
-  } else {
-    // Settled by the close's late figures: their "READY", and the query's answer when it was
-    // asked, may still be on their way, and the next command must not take them for its own.
-    ExpectLateReplies();
-  }
+  TakeRepliesOwedAfterDoubt(asked && !queryAnswered, !asked && !closeReadyTaken);
   JournalDoubtSettled(printed, loggedOut);
   return true;
+}
+
+void PrinterLink::TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed) {
+  // Settled by the close's late figures, the printer still owes their "READY", and the query's
+  // answer when it was asked: they come next, in order, and are taken here, so that the next
+  // command does not take them for its own.
+  if (queryAnswerOwed || closeReadyOwed) ExpectLateReplies();
+  if (queryAnswerOwed) {
+    TakeQueryAnswer("CCAS", kReceiptWaitMs);
+  } else if (closeReadyOwed) {
+    TakeQueryAnswer("READY", kReceiptWaitMs);
+  } else {
+    LateRepliesCaughtUp();  // the printer answers in order: whatever came late came before
+  }
 }
 
 void PrinterLink::JournalDoubtSettled(bool printed, bool loggedOut) {

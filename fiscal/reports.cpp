@@ -103,27 +103,27 @@ short PrinterLink::XReportAsync() {
 }
 
 short PrinterLink::ZReport() {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   return RunReport(*this, kZReportTitle, "NREP");
 }
 
 short PrinterLink::ZReportAsync() {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   return SendWithoutWait(*this, "NREP");
 }
 
 short PrinterLink::ArticleReport() {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   return RunReport(*this, kArticleReportTitle, "ARTZ");
 }
 
 short PrinterLink::DiscountReport() {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   return RunReport(*this, kDiscountReportTitle, "DIZV");
 }
 
 short PrinterLink::PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_t lastZReport) {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   std::int16_t first = static_cast<std::int16_t>(firstZReport);
   std::int16_t last = static_cast<std::int16_t>(lastZReport);
   std::string command = UsesNewReportWords(*this) ? "FIRN" : "IREN";
@@ -135,7 +135,7 @@ short PrinterLink::PeriodicalFiscalReport(std::int32_t firstZReport, std::int32_
 }
 
 short PrinterLink::PeriodicalFiscalReportDate(double dateFrom, double dateTo) {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   if (OlePointInTime(dateTo) < OlePointInTime(dateFrom)) std::swap(dateFrom, dateTo);
   const std::string command = std::string(UsesNewReportWords(*this) ? "FIRP" : "IREP") +
                               OleDateText(dateFrom) + OleDateText(dateTo);

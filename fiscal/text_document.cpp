@@ -21,9 +21,10 @@ bool On(std::int32_t flag) {
 
 // The text document is ended before the receipt is aborted here; receipts and reports clear in
 // the other order.
-void ClearOpenDocuments(PrinterLink& link) {
+bool ClearOpenDocuments(PrinterLink& link) {
   if (link.IsTextDocumentOpen()) link.EndTextDocument();
-  if (link.IsCheckOpen()) link.AbortCheck();
+  link.AbortOpenReceipt();
+  return link.AbortReceiptPerhapsOpen();
 }
 
 bool Run(PrinterLink& link, const std::string& command) {
@@ -33,7 +34,7 @@ bool Run(PrinterLink& link, const std::string& command) {
 }  // namespace
 
 short PrinterLink::OpenTextDocument() {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   return ClearFreeTextLines();
 }
 
@@ -53,7 +54,7 @@ short PrinterLink::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t
 }
 
 short PrinterLink::CloseTextDocument(std::int32_t printOnJornal) {
-  ClearOpenDocuments(*this);
+  if (!ClearOpenDocuments(*this)) return 0;
   // After a refused begin nothing is printed, not even into a document an earlier refused
   // "DEND" left begun (the flag stays set for that one).
   if (!Run(*this, On(printOnJornal) ? "DBEG1" : "DBEG0")) return 0;

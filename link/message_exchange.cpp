@@ -226,6 +226,19 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
   }
 }
 
+bool PrinterLink::TakeQueryAnswer(std::string_view mnemonic, int waitMs) {
+  while (WaitForMessage(waitMs) && !IsErrorStatus(std::string(m_queue.Peek()))) {
+    const bool answer = m_queue.Peek().rfind(mnemonic, 0) == 0;
+    m_queue.Pop();
+    if (!answer) continue;
+    if (mnemonic != "READY") TakeClosingReady(waitMs);
+    // The printer answers in order: whatever came late came before this answer.
+    LateRepliesCaughtUp();
+    return true;
+  }
+  return false;
+}
+
 void PrinterLink::TakeClosingReady(int timeoutMs) {
   // The data reply of a query is followed by the printer's "READY". Frames are handed over one
   // by one, so it may still be on the line: it is taken here, or the next command would take it

@@ -201,12 +201,17 @@ class PrinterLink {
                             std::int32_t packing);
   std::int32_t CloseCheck();
   short AbortCheck();
+  // Before an operation that must not land in an open receipt: the receipt open on the link is
+  // aborted, unless its close was in doubt and turned out printed (nothing is left to abort,
+  // and no box is shown for an abort nobody asked for).
+  void AbortOpenReceipt();
   // An open whose reply did not come in time may have opened a receipt on the printer after
-  // all, and the printer would refuse every later open: the next open, and every operation that
-  // aborts an open receipt first, abort that one too (quietly: a printer with no receipt open
-  // may refuse it).
+  // all, and the printer would refuse every later open: the next open, the reports and settings
+  // that abort an open receipt first, and the text document abort that one too (quietly: a
+  // printer with no receipt open may refuse it). False, with the reason, when the printer does
+  // not answer: the caller goes no further.
   void SetReceiptPerhapsOpen(bool perhaps) { m_receiptPerhapsOpen = perhaps; }
-  void AbortReceiptPerhapsOpen();
+  bool AbortReceiptPerhapsOpen();
   // Snapshot readers.
   ReceiptSums Sums() const;
   std::int32_t GetCheckSum() const;
@@ -307,6 +312,9 @@ class PrinterLink {
   // What the printer told of the receipt in doubt: printed, never taken, or gone with the
   // printer's session when it was switched off.
   void JournalDoubtSettled(bool printed, bool loggedOut);
+  // After a doubt settled by the close's late figures: takes the replies still owed (the
+  // query's answer, or the close's "READY"), or leaves them marked late.
+  void TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed);
   // At the first connect, and again before this run's first receipt if the printer could not
   // tell then: settles the receipts an earlier run left open, closing or in doubt.
   void SettleJournal();
@@ -331,6 +339,10 @@ class PrinterLink {
   bool PrinterForgotLogin();
   // After a query's data reply: waits up to `timeoutMs` for the "READY" that ends it.
   void TakeClosingReady(int timeoutMs);
+  // A reply still owed, taken when it comes (within `waitMs` a message; other messages before
+  // it are passed over, an error status stops): the message beginning with `mnemonic` and, for
+  // a data reply, its "READY". Once taken, nothing owed is left. False when it did not come.
+  bool TakeQueryAnswer(std::string_view mnemonic, int waitMs);
   // Message boxes are shown: error messages are on and no silent reconnect runs.
   bool BoxesShown() const { return m_showErrorMessages.load() && !m_quiet.load(); }
 

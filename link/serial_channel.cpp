@@ -141,7 +141,7 @@ void PrinterLink::ReceiveLoop() {
 
 short PrinterLink::ClosePort() {
   if (IsTextDocumentOpen()) EndTextDocument();
-  if (IsCheckOpen()) AbortCheck();
+  AbortOpenReceipt();
   DeleteStatusWindow();
   if (!m_portOpen.load()) return -1;
 

@@ -223,6 +223,13 @@ TEST_F(LateReplyTest, AnOpenAnsweredAfterItsWaitLeavesNoReceiptInTheWayOfTheNext
   EXPECT_EQ(SentText(), "CCAS|CANC|PREP1");
   EXPECT_EQ(m_link->LastErrorText(), "");
   EXPECT_EQ(m_host.CallsStartingWith("box:").size(), 0u);
+
+  // A printer gone silent costs one catch-up wait, not one for each step of the open.
+  Answer("PREP", {});
+  EXPECT_EQ(m_link->OpenCheck("1"), 0);
+  m_line->SetResponder(nullptr);
+  std::uint64_t timeouts = 0;
+  EXPECT_EQ(Timed([&] { EXPECT_EQ(m_link->OpenCheck("1"), 0); }, timeouts), milliseconds(30000));
 }
 
 TEST_F(LateReplyTest, ACashMovementOrReportPrintedAfterItsWaitIsDoneOnceAndSaidDone) {
@@ -259,6 +266,9 @@ TEST_F(ReceiptWaitTest, AReceiptWhoseAbortFailedIsJournalledAbortedOnceTheNextOn
   ASSERT_EQ(m_link->OpenCheck("1"), 1);
   m_link->Journal()->Flush();
   EXPECT_EQ(m_link->Journal()->Unsettled(1).size(), 1u);  // the open one alone
+  const auto settled = m_link->Journal()->Settled(5);
+  ASSERT_EQ(settled.size(), 1u);
+  EXPECT_EQ(settled[0].state, ReceiptJournal::kAborted);
   m_link.reset();  // while its journal's folder is still there
 }
 
@@ -309,6 +319,7 @@ class CloseInDoubtTest : public ReceiptWaitTest {
   bool m_sawClose = false;
   bool m_busy = false;
   Commands m_held;
+  Clock::TimePoint m_free{};  // when an in-order printer is done with what it was sent
 };
 
 TEST_F(CloseInDoubtTest, ALateCloseReplySettlesTheRetryWithItsFiguresAndNothingPrintsTwice) {
@@ -352,35 +363,30 @@ TEST_F(CloseInDoubtTest, AReceiptThatPrintedIsNeitherAbortedNorRefused) {
   EXPECT_EQ(m_link->AbortCheck(), 0);
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(6005));
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  // Nor does a report after such a close abort it, or speak of an abort.
+  m_sawClose = false;
+  OpenWithOneLine();
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  m_link->SetLastErrorText("");
+  EXPECT_EQ(m_link->ZReport(), 1);
+  EXPECT_EQ(m_link->LastErrorText(), "");
   EXPECT_EQ(Count("CANC"), 0);
-  EXPECT_EQ(Count("COMP"), 2);
+  EXPECT_EQ(Count("COMP"), 3);
 }
 
-TEST_F(CloseInDoubtTest, SettledByTheLateFiguresTheQuerysAnswerStillOwedAnswersNoLaterCommand) {
+TEST_F(CloseInDoubtTest, SettledByTheLateFiguresTheRepliesStillOwedAnswerNoLaterCommand) {
   OpenWithOneLine();
-  // The close prints for 5 s. The query asked meanwhile is answered a second after its figures,
-  // and what is asked after the query waits its turn; a cash movement is refused.
-  bool holding = false;
-  m_line->SetResponder([&](const std::string& command) -> Commands {
-    if (command.rfind("COMP", 0) == 0) {
-      m_clock.At(milliseconds(5000), [this] {
-        m_line->FeedFrame(CloseReply());
-        m_line->FeedFrame("READY");
-      });
-      return {};
-    }
-    Commands replies = command.rfind("CAIO", 0) == 0 ? Commands{"SOFTNEED"} : PlainAnswer(command);
-    if (command == "CCAS" && !m_sawClose) {
-      m_sawClose = holding = true;
-      m_held = replies;
-      m_clock.At(milliseconds(3000), [&] {
-        holding = false;
-        for (const std::string& reply : std::exchange(m_held, {})) m_line->FeedFrame(reply);
-      });
-      return {};
-    }
-    if (!holding) return replies;
-    m_held.insert(m_held.end(), replies.begin(), replies.end());
+  // A printer answering in order, a millisecond a command, but 5 s for the close; it refuses
+  // cash movements.
+  m_line->SetResponder([this](const std::string& command) -> Commands {
+    const bool close = command.rfind("COMP", 0) == 0;
+    const Commands replies = close                           ? Commands{CloseReply(), "READY"}
+                             : command.rfind("CAIO", 0) == 0 ? Commands{"SOFTNEED"}
+                                                             : PlainAnswer(command);
+    m_free = std::max(m_free, m_clock.Now()) + milliseconds(close ? 5000 : 1);
+    m_clock.At(std::chrono::duration_cast<milliseconds>(m_free - m_clock.Now()), [this, replies] {
+      for (const std::string& reply : replies) m_line->FeedFrame(reply);
+    });
     return {};
   });
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
@@ -535,6 +541,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     const char* sent;
     const char* serial = "5001234567";  // of the printer that journalled them
     short opened = 1;
+    bool nothingOwed = false;  // the query at the connect was not left unanswered
   };
   using J = ReceiptJournal;
   const Case cases[] = {
@@ -549,6 +556,8 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       // that catches up on it stops the receipt.
       {"registers refused", baseline, J::kClosing, "", false, nullptr, 0, "CCAS|CCAS", "5001234567",
        0},
+      {"registers refused, nothing owed", baseline, J::kClosing, "", false, nullptr, 0,
+       "CCAS|PREP1|CCAS", "5001234567", 1, true},
       {"a close without a baseline", "", J::kClosing, "", false, nullptr, 0, "PREP1|CCAS"},
       {"another printer's", baseline, J::kClosing, Registers(10000, 500), false, nullptr, 0,
        "PREP1|CCAS", "5007654321"},
@@ -566,6 +575,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     // While it connects the printer answers "READY" alone: nothing can be told yet. It is asked
     // again before the next receipt opens.
     Connect();
+    if (c.nothingOwed) Link().LateRepliesCaughtUp();
     m_handler = [&c](const std::string& command) {
       if (command == "CCAS" && c.registers.empty()) return Commands{"SOFTSLWORK"};
       if (command == "CCAS")
