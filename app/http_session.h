@@ -153,6 +153,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
     http::request<http::string_body> message = m_parser->release();
     m_version = message.version();
     m_keepAlive = message.keep_alive();
+    m_head = message.method() == http::verb::head;
     HttpRequest req;
     req.method = std::string(message.method_string());
     req.path = PathOf(message.target());
@@ -173,7 +174,9 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
         static_cast<http::status>(res.status), m_version);
     for (const auto& [name, value] : res.headers) message->set(name, value);
     if (!res.contentType.empty()) message->set(http::field::content_type, res.contentType);
-    message->body() = std::move(res.body);
+    // An answer to HEAD has no body: the client reads none, and would take it for the start of
+    // the next answer on the connection.
+    if (!m_head) message->body() = std::move(res.body);
     const bool keepAlive = m_keepAlive && !res.close;
     message->keep_alive(keepAlive);
     message->prepare_payload();
@@ -290,6 +293,7 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
   std::optional<http::request_parser<http::string_body>> m_parser;
   unsigned m_version = 11;
   bool m_keepAlive = true;
+  bool m_head = false;  // the request being answered is a HEAD
   // the event stream
   std::shared_ptr<ResponseStream> m_events;
   asio::steady_timer m_beat;

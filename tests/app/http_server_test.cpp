@@ -430,15 +430,18 @@ TEST_F(HttpServerTest, SlowSilentOversizedAndPipelinedRequestsGetTheirDueWhileOt
   EXPECT_NE(garbage.Read(2s, "}").find("HTTP/1.1 400"), std::string::npos);
   EXPECT_TRUE(Healthy());
 
-  // Pipelined requests are answered in order.
+  // Pipelined requests are answered in order; an answer to HEAD has no body.
   RawConnection pipe(m_server->Port());
   ASSERT_TRUE(pipe.Send(Head("POST", Path(id, "/call/GetPortNumber"),
                              "Content-Type: application/json\r\nContent-Length: 0\r\n\r\n") +
-                        Head("GET", "/healthz", "\r\n") + Head("GET", "/api/v1/nothing", "\r\n") +
+                        Head("GET", "/healthz", "\r\n") + Head("HEAD", "/api/v1/nothing", "\r\n") +
+                        Head("GET", "/api/v1/nothing", "\r\n") +
                         Head("POST", Path(id, "/ping"), "Connection: close\r\n\r\n")));
   const std::string answers = pipe.Read(5s);
   EXPECT_TRUE(pipe.Closed());
-  ASSERT_EQ(Count(answers, "HTTP/1.1 "), 4u) << answers;
+  ASSERT_EQ(Count(answers, "HTTP/1.1 "), 5u) << answers;
+  EXPECT_EQ(answers.find("\r\n\r\nHTTP/1.1 404"), answers.find("\r\n\r\n", answers.find("ok\n")))
+      << answers;
   const auto call = answers.find("\"hresult\"");
   const auto health = answers.find("ok\n");
   const auto missing = answers.find("HTTP/1.1 404");
