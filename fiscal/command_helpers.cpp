@@ -89,6 +89,7 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
                        const std::function<void(const std::string&)>& onData, bool* unanswered,
                        std::string_view dataWord) {
   bool answered = dataWord.empty() || !link.ReplyMayBeLate();
+  bool dataCame = false;  // the command's own data reply, which tells it was carried out
   for (;;) {
     if (!AwaitMessage(link, stepMs)) {
       if (unanswered != nullptr) {
@@ -114,6 +115,13 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       *unanswered = true;
       return false;
     }
+    if (IsErrorStatus(message) && dataCame) {
+      // After the command's data a status word is no refusal of it: passed over, with a line.
+      link.WriteLogLine("\"" + message + "\" after the reply to \"" + std::string(dataWord) +
+                        "\": passed over");
+      link.Queue().Pop();
+      continue;
+    }
     if (IsErrorStatus(message)) {
       if (!link.ReportPrinterStatus(message)) {
         link.DrainQueue();
@@ -135,7 +143,7 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       CountLatency(link, sentAt);
       return true;
     }
-    if (!dataWord.empty() && Contains(message, dataWord)) answered = true;
+    if (!dataWord.empty() && Contains(message, dataWord)) answered = dataCame = true;
     if (onData) onData(message);
     link.Queue().Pop();
   }

@@ -15,6 +15,7 @@ using fiscal::ClearOpenDocuments;
 using fiscal::Contains;
 using fiscal::CutTo;
 using fiscal::kNoLinkMessage;
+using fiscal::kReceiptWaitMs;
 using fiscal::SendCommand;
 using fiscal::Text1251;
 using fiscal::ZeroPadded;
@@ -109,8 +110,9 @@ bool PrinterLink::ReadyForOwnReply() {
   if (!ReplyMayBeLate()) return true;
   // A harmless status word ("HARDSENSOR") met there is no refusal, and an answer garbled on the
   // line tells nothing: the query is asked again.
+  const int waitMs = m_lateReplyPrints ? kCatchUpWaitMs : kReceiptWaitMs;
   for (int attempt = 0; attempt < 2; ++attempt) {
-    const std::string answer = QueryPrinter("CCAS", "CCAS", kCatchUpWaitMs);
+    const std::string answer = QueryPrinter("CCAS", "CCAS", waitMs);
     if (!SalesRegisters(answer).empty()) {
       LateRepliesCaughtUp();
       return true;
@@ -127,6 +129,7 @@ bool PrinterLink::WaitReadyOnce() {
   bool unanswered = false;
   if (WaitReady(&unanswered)) return true;
   if (!unanswered) return false;
+  const std::uint64_t passed = m_owedAnswersPassed.load();
   if (m_lost.load() || !WriteFrame("CCAS")) {
     ReportNoAnswer();
     return false;
@@ -135,6 +138,7 @@ bool PrinterLink::WaitReadyOnce() {
   WriteLogLine("No reply in time: the printer is asked whether it carried the command out");
   for (;;) {
     if (!WaitForMessage(kCatchUpWaitMs)) {
+      RegisterAnswerOwed(passed);
       RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
       return false;
     }
@@ -142,7 +146,8 @@ bool PrinterLink::WaitReadyOnce() {
     if (IsErrorStatus(message)) {
       m_queue.Pop();
       if (ReportPrinterStatus(message)) continue;
-      TakeQueryAnswer("CCAS", kQueryWaitMs);  // the command's refusal; the answer follows
+      // The command's refusal; the query's answer follows.
+      if (!TakeQueryAnswer("CCAS", kQueryWaitMs)) RegisterAnswerOwed(passed);
       return false;
     }
     m_queue.Pop();
@@ -156,7 +161,7 @@ bool PrinterLink::WaitReadyOnce() {
     if (!Contains(message, "READY")) continue;
     WriteLogLine("The command's \"READY\" came after its wait: it was carried out");
     RecordReplyLatency();
-    TakeQueryAnswer("CCAS", kQueryWaitMs);
+    if (!TakeQueryAnswer("CCAS", kQueryWaitMs)) RegisterAnswerOwed(passed);
     return true;
   }
 }

@@ -158,12 +158,12 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
   const bool earlierLeftOpen = checkOpen.load();
   if (!link.AbortReceiptPerhapsOpen()) return 0;
   if (link.IsTextDocumentOpen()) link.EndTextDocument();
-  // Set after the abort above, which clears it: a return receipt opened over an open receipt
-  // must still take its lines as returns.
-  returnCheck = isReturn;
   // A late "READY" taken for the open's own would leave a receipt open here that the printer
   // refused.
   if (!link.ReadyForOwnReply()) return 0;
+  // Set after the abort above, which clears it: a return receipt opened over an open receipt
+  // must still take its lines as returns. An open that goes no further leaves it as it was.
+  returnCheck = isReturn;
 
   const std::string name = CutTo(departmentName, link.ModelGeneration() == 1 ? 15 : 2);
   link.ReplaceStatusWindow(kOpenCheckTitle, name);
@@ -681,8 +681,10 @@ bool PrinterLink::AbortReceiptPerhapsOpen() {
   const bool quiet = m_quiet.exchange(true);
   const std::string lastError = LastErrorText();
   const std::uint64_t timeouts = m_stats.timeouts.load();
-  // Answered either way (a refusal too), the abort leaves no receipt open on the printer.
-  if (AbortCheck() == 1 || (m_stats.timeouts.load() == timeouts && !IsLost())) {
+  const std::uint64_t sent = m_stats.commandsSent.load();
+  // Sent and answered either way (a refusal too), the abort leaves no receipt open there.
+  if (AbortCheck() == 1 ||
+      (m_stats.commandsSent.load() > sent && m_stats.timeouts.load() == timeouts && !IsLost())) {
     m_receiptPerhapsOpen = false;
   }
   m_quiet = quiet;

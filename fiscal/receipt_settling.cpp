@@ -4,6 +4,7 @@
 
 #include <optional>
 #include <string_view>
+#include <utility>
 
 #include "fiscal/command_helpers.h"
 #include "fiscal/xml_documents.h"
@@ -164,14 +165,17 @@ bool PrinterLink::SettleCloseInDoubt() {
     if (!take(message) && known && Contains(message, "READY")) closeReadyTaken = true;
   }
   bool loggedOut = false;
+  const std::uint64_t passed = m_owedAnswersPassed.load();
   bool asked = !known && WriteFrame("CCAS");
   bool queryAnswered = false;
+  bool queryCame = false;  // its answer came, if garbled
   while (asked && !known && WaitForMessage(kReceiptWaitMs)) {
     const std::string message(m_queue.Peek());
     m_queue.Pop();
     if (take(message)) continue;
     if (Contains(message, "CCAS")) {
       // No close reply came, but the registers tell a close whose reply was lost.
+      queryCame = true;
       const std::string now = SalesRegisters(std::string_view(message).substr(4));
       if (now.empty()) continue;  // garbled on the line: asked again before the next command
       printed = !m_receiptBaseline.empty() && now != m_receiptBaseline;
@@ -186,22 +190,24 @@ bool PrinterLink::SettleCloseInDoubt() {
   }
   m_settlingClose = false;
   if (!known) {
+    if (asked && !queryCame) RegisterAnswerOwed(passed);
     SetLastErrorText(Host().LoadString(kInDoubtMessage));
     return false;
   }
   m_closeInDoubt = false;
-  TakeRepliesOwedAfterDoubt(asked && !queryAnswered, !asked && !closeReadyTaken);
+  TakeRepliesOwedAfterDoubt(asked && !queryAnswered, !asked && !closeReadyTaken, passed);
   JournalDoubtSettled(printed, loggedOut);
   return true;
 }
 
-void PrinterLink::TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed) {
+void PrinterLink::TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed,
+                                            std::uint64_t passed) {
   // Settled by the close's late figures, the printer still owes their "READY", and the query's
   // answer when it was asked: they come next, in order, and are taken here, so that the next
   // command does not take them for its own.
   if (queryAnswerOwed || closeReadyOwed) ExpectLateReplies();
   if (queryAnswerOwed) {
-    TakeQueryAnswer("CCAS", kReceiptWaitMs);
+    if (!TakeQueryAnswer("CCAS", kReceiptWaitMs)) RegisterAnswerOwed(passed);
   } else if (closeReadyOwed) {
     TakeQueryAnswer("READY", kReceiptWaitMs);
   } else {

@@ -48,7 +48,7 @@ short SendWithoutWait(PrinterLink& link, const std::string& command) {
   // The report's replies, "READY" included, are met by the next wait on the link: after the
   // next command has gone out, as a timed-out command's are.
   if (!SendCommand(link, command)) return 0;
-  link.ExpectLateReplies();
+  link.ExpectLateReplies(true);
   return 1;
 }
 

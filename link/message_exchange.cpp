@@ -1,3 +1,4 @@
+#include <utility>
 #include <vector>
 
 #include "link/printer_link.h"
@@ -67,7 +68,7 @@ bool PrinterLink::WriteFrame(const std::string& text) {
 
 bool PrinterLink::PassThroughFrame(const std::string& text) {
   if (!WriteFrame(text)) return false;
-  ExpectLateReplies();
+  ExpectLateReplies(true);  // it may be a report
   return true;
 }
 
@@ -193,12 +194,14 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
                                       int waitMs,
                                       const std::function<bool(std::string_view)>& ofAnother) {
   m_queryRefusal.clear();
+  const std::uint64_t passed = m_owedAnswersPassed.load();
   if (!SendFrame(command)) {
     if (!m_portOpen.load() || m_lost.load()) ReportNoAnswer();
     return {};
   }
   for (;;) {
     if (!WaitForMessage(waitMs)) {
+      if (mnemonic == "CCAS") RegisterAnswerOwed(passed);
       ReportNoAnswer();
       return {};
     }
@@ -224,6 +227,24 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
     }
     m_queue.Pop();
   }
+}
+
+void PrinterLink::RegisterAnswerOwed(std::uint64_t passedBefore) {
+  if (m_lost.load() || m_owedAnswersPassed.load() != passedBefore) return;
+  ++m_registerAnswersOwed;
+}
+
+bool PrinterLink::PassOverOwedAnswer(const std::string& text) {
+  if (std::exchange(m_passOwedReady, false) && Holds(text, "READY")) return true;
+  if (text.rfind("CCAS", 0) != 0) return false;
+  int owed = m_registerAnswersOwed.load();
+  while (owed > 0 && !m_registerAnswersOwed.compare_exchange_weak(owed, owed - 1)) {
+  }
+  if (owed <= 0) return false;
+  ++m_owedAnswersPassed;
+  m_passOwedReady = true;
+  WriteLogLine("A register answer that came after its wait: passed over");
+  return true;
 }
 
 bool PrinterLink::TakeQueryAnswer(std::string_view mnemonic, int waitMs) {

@@ -128,14 +128,19 @@ class PrinterLink {
   // command has gone out, and must not be taken for that command's: a close, which prints a
   // fiscal receipt, then counts only a "READY" that follows its own figures.
   void CountTimeout();
-  // The same for a command sent without waiting for its replies (an asynchronous report).
-  void ExpectLateReplies() { m_replyMayBeLate = true; }
+  // The same for a command sent without waiting for its replies (an asynchronous report):
+  // `printing`, the printer may take a document's time to come to them.
+  void ExpectLateReplies(bool printing = false) {
+    m_replyMayBeLate = true;
+    m_lateReplyPrints = m_lateReplyPrints || printing;
+  }
   bool ReplyMayBeLate() const { return m_replyMayBeLate; }
-  void LateRepliesCaughtUp() { m_replyMayBeLate = false; }
+  void LateRepliesCaughtUp() { m_replyMayBeLate = m_lateReplyPrints = false; }
   // Before a command whose "READY" must be its own (a receipt's open and lines, a cash movement,
   // a report): a refusal still queued is reported (PollStatus), and when replies may be late one
   // read-only query puts them behind. Its answer comes once the printer is done with what it
-  // prints (an asynchronous report), which is waited for, up to 30 s. False, with the reason,
+  // prints (an asynchronous report, a client's own frame), which is waited for, up to 30 s;
+  // after a reply wait that timed out, as long as a receipt step waits. False, with the reason,
   // when the command must not go out (fiscal/device_control.cpp).
   static constexpr int kCatchUpWaitMs = 30000;
   bool ReadyForOwnReply();
@@ -314,7 +319,7 @@ class PrinterLink {
   void JournalDoubtSettled(bool printed, bool loggedOut);
   // After a doubt settled by the close's late figures: takes the replies still owed (the
   // query's answer, or the close's "READY"), or leaves them marked late.
-  void TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed);
+  void TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed, std::uint64_t passed);
   // At the first connect, and again before this run's first receipt if the printer could not
   // tell then: settles the receipts an earlier run left open, closing or in doubt.
   void SettleJournal();
@@ -343,6 +348,13 @@ class PrinterLink {
   // it are passed over, an error status stops): the message beginning with `mnemonic` and, for
   // a data reply, its "READY". Once taken, nothing owed is left. False when it did not come.
   bool TakeQueryAnswer(std::string_view mnemonic, int waitMs);
+  // A register query written (at `passedBefore`, the count of owed answers passed over then)
+  // whose answer was not taken: when it comes, the reader passes it over, so that a later
+  // query does not take it for its own and leave its own "READY" for the next command. Not
+  // counted when an owed answer was passed over meanwhile (it may have been this one's).
+  void RegisterAnswerOwed(std::uint64_t passedBefore);
+  // In the reader: an owed register answer, or its "READY", passed over.
+  bool PassOverOwedAnswer(const std::string& text);
   // Message boxes are shown: error messages are on and no silent reconnect runs.
   bool BoxesShown() const { return m_showErrorMessages.load() && !m_quiet.load(); }
 
@@ -376,10 +388,17 @@ class PrinterLink {
   std::string m_devicePath;
   std::string m_storedCashier;
   std::string m_storedPassword;
-  std::string m_lastCommand;      // the last frame SendFrame wrote
-  bool m_loginRecovered = false;  // RecoverLogin has resent m_lastCommand
-  bool m_replyMayBeLate = false;  // see CountTimeout
-  std::string m_queryRefusal;     // the status word that refused the last query
+  std::string m_lastCommand;       // the last frame SendFrame wrote
+  bool m_loginRecovered = false;   // RecoverLogin has resent m_lastCommand
+  bool m_replyMayBeLate = false;   // see CountTimeout
+  bool m_lateReplyPrints = false;  // see ExpectLateReplies
+  // Answers to register queries ("CCAS") whose wait gave up: they come later, in order, and the
+  // reader passes each over with its "READY" (see RegisterAnswerOwed). Counted on the command
+  // path, taken on the reader's.
+  std::atomic<int> m_registerAnswersOwed{0};
+  std::atomic<std::uint64_t> m_owedAnswersPassed{0};
+  bool m_passOwedReady = false;  // reader thread only
+  std::string m_queryRefusal;    // the status word that refused the last query
   bool m_recoveringLogin = false;
 
   // ---- log ----

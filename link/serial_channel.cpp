@@ -83,8 +83,10 @@ bool PrinterLink::OpenPort(const std::string& portName) {
   m_port = std::move(port);
   m_lost = false;
   m_lossReported = false;
-  m_replyMayBeLate = false;  // nothing is owed on a line just opened
-  m_queue.Rearm();           // forget the wake-up a vanished device left behind
+  LateRepliesCaughtUp();  // nothing is owed on a line just opened
+  m_registerAnswersOwed = 0;
+  m_passOwedReady = false;
+  m_queue.Rearm();  // forget the wake-up a vanished device left behind
   m_portOpen = true;
   return true;
 }
@@ -102,6 +104,7 @@ void PrinterLink::ReceiveLoop() {
   auto deliver = [this](std::string_view oem) {
     const std::string text = Cp866ToCp1251(oem);
     LogReceived(text);
+    if (PassOverOwedAnswer(text)) return;
     if (m_queue.Stage(text)) {
       ++m_stats.repliesReceived;
     } else {

@@ -86,7 +86,8 @@ class FiscalFixture : public ::testing::Test {
       if (command == "\x55") return {"READY"};
       if (command == "CONf") return {ConfReply(m_setup), "READY"};
       if (command == "CNAL") return {CnalReply(m_setup), "READY"};
-      if (!m_connected) return {"READY"};
+      // While it connects the printer tells nothing of its registers.
+      if (!m_connected) return command == "CCAS" ? Commands{"SOFTPARAM"} : Commands{"READY"};
       Commands replies;
       for (const std::string& reply : m_handler(Cp1251ToUtf8(command))) {
         replies.push_back(Utf8ToCp1251(reply));
