@@ -108,18 +108,22 @@ short PrinterLink::SetTaxesCalcMode(std::int32_t saleTaxesOnTotal) {
 bool PrinterLink::ReadyForOwnReply() {
   if (!PollStatus()) return false;
   if (!ReplyMayBeLate()) return true;
-  // A harmless status word ("HARDSENSOR") met there is no refusal, and an answer garbled on the
-  // line tells nothing: the query is asked again.
   const int waitMs = m_lateReplyPrints ? kCatchUpWaitMs : kReceiptWaitMs;
   for (int attempt = 0; attempt < 2; ++attempt) {
+    const std::uint64_t passed = m_owedAnswersPassed.load();
     const std::string answer = QueryPrinter("CCAS", "CCAS", waitMs);
     if (!SalesRegisters(answer).empty()) {
       LateRepliesCaughtUp();
       return true;
     }
-    if (!answer.empty()) continue;
-    // A refusal met there (the earlier command's, or the query's) is why nothing goes out.
-    if (m_queryRefusal.empty() || !ReportPrinterStatus(m_queryRefusal)) return false;
+    if (!answer.empty()) continue;  // garbled on the line: it tells nothing, and is asked again
+    if (m_queryRefusal.empty()) return false;  // no answer in time: counted as owed
+    // A status word came first: the earlier command's refusal, or a harmless word
+    // ("HARDSENSOR"), and then the query's answer is still to come, or the query's refusal. It
+    // is counted as owed. A refusal is why nothing goes out; after a harmless word the query is
+    // asked again.
+    RegisterAnswerOwed(passed);
+    if (!ReportPrinterStatus(m_queryRefusal)) return false;
   }
   RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
   return false;

@@ -201,6 +201,14 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
   }
   for (;;) {
     if (!WaitForMessage(waitMs)) {
+      if (mnemonic == "CCAS" && m_owedAnswersPassed.load() != passed) {
+        // An answer passed over as owed while this one was waited for, and this one did not
+        // come: the printer answers in order, so that one was this query's (what was counted
+        // will not come: lost on the line, or asked of a silent printer).
+        m_registerAnswersOwed = 0;
+        std::lock_guard<std::mutex> lock(m_passedMutex);
+        return m_passedAnswer.size() > 4 ? m_passedAnswer.substr(4) : std::string();
+      }
       if (mnemonic == "CCAS") RegisterAnswerOwed(passed);
       ReportNoAnswer();
       return {};
@@ -230,17 +238,34 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
 }
 
 void PrinterLink::RegisterAnswerOwed(std::uint64_t passedBefore) {
-  if (m_lost.load() || m_owedAnswersPassed.load() != passedBefore) return;
-  ++m_registerAnswersOwed;
+  if (m_lost.load()) return;
+  if (m_owedAnswersPassed.load() == passedBefore) {
+    ++m_registerAnswersOwed;
+    return;
+  }
+  // An owed answer was passed over while this one was waited for, and this one did not come:
+  // the printer answers, so what was passed over was this one's, and what is still counted will
+  // not come either (lost on the line, or asked of a printer that was silent).
+  m_registerAnswersOwed = 0;
 }
 
 bool PrinterLink::PassOverOwedAnswer(const std::string& text) {
-  if (std::exchange(m_passOwedReady, false) && Holds(text, "READY")) return true;
+  if (m_passOwedReady.load()) {
+    if (Holds(text, "READY")) {
+      m_passOwedReady = false;
+      return true;
+    }
+    if (!IsErrorStatus(text)) m_passOwedReady = false;  // a status word may come between
+  }
   if (text.rfind("CCAS", 0) != 0) return false;
   int owed = m_registerAnswersOwed.load();
   while (owed > 0 && !m_registerAnswersOwed.compare_exchange_weak(owed, owed - 1)) {
   }
   if (owed <= 0) return false;
+  {
+    std::lock_guard<std::mutex> lock(m_passedMutex);
+    m_passedAnswer = text;
+  }
   ++m_owedAnswersPassed;
   m_passOwedReady = true;
   WriteLogLine("A register answer that came after its wait: passed over");

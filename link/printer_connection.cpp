@@ -327,6 +327,7 @@ bool PrinterLink::LogInAgain() {
   m_quiet = quiet;
   m_queue.Drain();
   m_registerAnswersOwed = 0;  // a printer switched off and on answers nothing it was asked before
+  m_passOwedReady = false;
   if (!loggedIn) WriteLogLine("Logging in again failed");
   return loggedIn;
 }

@@ -351,7 +351,8 @@ class PrinterLink {
   // A register query written (at `passedBefore`, the count of owed answers passed over then)
   // whose answer was not taken: when it comes, the reader passes it over, so that a later
   // query does not take it for its own and leave its own "READY" for the next command. Not
-  // counted when an owed answer was passed over meanwhile (it may have been this one's).
+  // counted when an owed answer was passed over meanwhile: that was this one's, and the count is
+  // cleared.
   void RegisterAnswerOwed(std::uint64_t passedBefore);
   // In the reader: an owed register answer, or its "READY", passed over.
   bool PassOverOwedAnswer(const std::string& text);
@@ -397,8 +398,10 @@ class PrinterLink {
   // path, taken on the reader's.
   std::atomic<int> m_registerAnswersOwed{0};
   std::atomic<std::uint64_t> m_owedAnswersPassed{0};
-  bool m_passOwedReady = false;  // reader thread only
-  std::string m_queryRefusal;    // the status word that refused the last query
+  std::atomic<bool> m_passOwedReady{false};
+  std::mutex m_passedMutex;
+  std::string m_passedAnswer;  // the last answer passed over; guarded by m_passedMutex
+  std::string m_queryRefusal;  // the status word that refused the last query
   bool m_recoveringLogin = false;
 
   // ---- log ----

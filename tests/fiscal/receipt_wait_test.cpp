@@ -243,6 +243,15 @@ TEST_F(LateReplyTest, AReturnOpenThatGoesNoFurtherLeavesTheSaleStillOpenASale) {
   EXPECT_EQ(Sent().back().substr(0, 4), "FISC");
 }
 
+TEST_F(LateReplyTest, QueriesUnansweredWhileThePrinterWasSilentCostNoLaterCall) {
+  Answer("CCAS", {});
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(m_link->GetCashInfo(), "");
+  Printer(PlainAnswer);
+  EXPECT_EQ(m_link->MoveCash(1, 1000), 1);
+  EXPECT_EQ(m_link->MoveCash(1, 1000), 1);
+  EXPECT_EQ(m_link->GetCashInfo(), std::string(88, '0'));
+}
+
 TEST_F(LateReplyTest, ACashMovementOrReportPrintedAfterItsWaitIsDoneOnceAndSaidDone) {
   // Printing 5 s, longer than the 3 s wait: the printer is asked, and its late "READY" tells.
   Printer(PlainAnswer);
