@@ -167,7 +167,6 @@ bool PrinterLink::SettleCloseInDoubt() {
   bool loggedOut = false;
   const std::uint64_t passed = m_owedAnswersPassed.load();
   bool asked = !known && WriteFrame("CCAS");
-  bool queryAnswered = false;
   bool queryCame = false;  // its answer came, if garbled
   while (asked && !known && WaitForMessage(kReceiptWaitMs)) {
     const std::string message(m_queue.Peek());
@@ -179,7 +178,7 @@ bool PrinterLink::SettleCloseInDoubt() {
       const std::string now = SalesRegisters(std::string_view(message).substr(4));
       if (now.empty()) continue;  // garbled on the line: asked again before the next command
       printed = !m_receiptBaseline.empty() && now != m_receiptBaseline;
-      known = queryAnswered = true;
+      known = true;
       TakeClosingReady(kReceiptWaitMs);
     } else if (Contains(message, "SOFTPROTOC") && !loggedOut) {
       // Logged out: the printer was switched off and on, perhaps after it printed the receipt
@@ -195,7 +194,7 @@ bool PrinterLink::SettleCloseInDoubt() {
     return false;
   }
   m_closeInDoubt = false;
-  TakeRepliesOwedAfterDoubt(asked && !queryAnswered, !asked && !closeReadyTaken, passed);
+  TakeRepliesOwedAfterDoubt(asked && !queryCame, !asked && !closeReadyTaken, passed);
   JournalDoubtSettled(printed, loggedOut);
   return true;
 }

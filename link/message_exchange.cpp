@@ -201,15 +201,15 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
   }
   for (;;) {
     if (!WaitForMessage(waitMs)) {
-      if (mnemonic == "CCAS" && m_owedAnswersPassed.load() != passed) {
-        // An answer passed over as owed while this one was waited for, and this one did not
-        // come: the printer answers in order, so that one was this query's (what was counted
-        // will not come: lost on the line, or asked of a silent printer).
-        m_registerAnswersOwed = 0;
-        std::lock_guard<std::mutex> lock(m_passedMutex);
-        return m_passedAnswer.size() > 4 ? m_passedAnswer.substr(4) : std::string();
+      if (mnemonic == "CCAS") {
+        const bool passedOver = m_owedAnswersPassed.load() != passed;
+        RegisterAnswerOwed(passed);
+        // The answer passed over as owed meanwhile was this query's (see RegisterAnswerOwed).
+        if (passedOver) {
+          std::lock_guard<std::mutex> lock(m_passedMutex);
+          return m_passedAnswer.size() > 4 ? m_passedAnswer.substr(4) : std::string();
+        }
       }
-      if (mnemonic == "CCAS") RegisterAnswerOwed(passed);
       ReportNoAnswer();
       return {};
     }
@@ -247,6 +247,11 @@ void PrinterLink::RegisterAnswerOwed(std::uint64_t passedBefore) {
   // the printer answers, so what was passed over was this one's, and what is still counted will
   // not come either (lost on the line, or asked of a printer that was silent).
   m_registerAnswersOwed = 0;
+}
+
+void PrinterLink::ForgetOwedAnswers() {
+  m_registerAnswersOwed = 0;
+  m_passOwedReady = false;
 }
 
 bool PrinterLink::PassOverOwedAnswer(const std::string& text) {

@@ -326,8 +326,7 @@ bool PrinterLink::LogInAgain() {
   const bool loggedIn = Login(m_storedCashier, m_storedPassword, cancel) > 0;
   m_quiet = quiet;
   m_queue.Drain();
-  m_registerAnswersOwed = 0;  // a printer switched off and on answers nothing it was asked before
-  m_passOwedReady = false;
+  ForgetOwedAnswers();  // a printer switched off and on answers nothing it was asked before
   if (!loggedIn) WriteLogLine("Logging in again failed");
   return loggedIn;
 }

@@ -354,6 +354,8 @@ class PrinterLink {
   // counted when an owed answer was passed over meanwhile: that was this one's, and the count is
   // cleared.
   void RegisterAnswerOwed(std::uint64_t passedBefore);
+  // Nothing is owed any more: the line was opened again, or the printer switched off and on.
+  void ForgetOwedAnswers();
   // In the reader: an owed register answer, or its "READY", passed over.
   bool PassOverOwedAnswer(const std::string& text);
   // Message boxes are shown: error messages are on and no silent reconnect runs.

@@ -84,8 +84,7 @@ bool PrinterLink::OpenPort(const std::string& portName) {
   m_lost = false;
   m_lossReported = false;
   LateRepliesCaughtUp();  // nothing is owed on a line just opened
-  m_registerAnswersOwed = 0;
-  m_passOwedReady = false;
+  ForgetOwedAnswers();
   m_queue.Rearm();  // forget the wake-up a vanished device left behind
   m_portOpen = true;
   return true;
