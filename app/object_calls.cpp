@@ -122,7 +122,7 @@ HttpResponse RunOnce(ObjectTable::Entry& entry, const MemberInfo& member, Invoke
   return res;
 }
 
-// Keeps a call-in-flight mark on an object for the length of a request.
+// Keeps a call-in-flight mark on an object for the length of a request, queued or running.
 class CallScope {
  public:
   CallScope(ObjectTable& table, std::shared_ptr<ObjectTable::Entry> entry)
@@ -132,6 +132,7 @@ class CallScope {
   }
   CallScope(const CallScope&) = delete;
   CallScope& operator=(const CallScope&) = delete;
+  const std::shared_ptr<ObjectTable::Entry>& Entry() const { return m_entry; }
 
  private:
   ObjectTable& m_table;
@@ -278,14 +279,19 @@ void ObjectCalls::Dispatch(const HttpRequest& req, const Respond& respond, const
   const std::int32_t port = PortOfCall(*found->object, *member, kind, *values);
   const std::shared_ptr<Turns> turns = found->turns;
   found.reset();
+  // Only a request that fits counts as a call: from its arrival it renews the lease and keeps the
+  // object alive, also while it waits in its port's queue behind another client's long report.
+  auto entry = m_objects.BeginCall(id);
+  if (!entry) return respond(Refused(404, RPC_E_DISCONNECTED, kNoSuchObject));
+  auto scope = std::make_shared<CallScope>(m_objects, entry);
   RunInTurn(turns, port, respond,
-            [this, id, member, kind, values = std::move(*values), key = std::move(key)] {
-              // Only a request that fits counts as a call: it renews the lease and keeps the object
-              // alive while it runs.
-              auto entry = m_objects.BeginCall(id);
-              if (!entry) return Refused(404, RPC_E_DISCONNECTED, kNoSuchObject);
-              CallScope scope(m_objects, entry);
-              return RunOnce(*entry, *member, kind, values, key);
+            [this, id, scope, member, kind, values = std::move(*values), key = std::move(key)] {
+              // Released while it waited: the call must not reach the object.
+              const auto live = m_objects.Find(id);
+              if (!live || live != scope->Entry()) {
+                return Refused(404, RPC_E_DISCONNECTED, kNoSuchObject);
+              }
+              return RunOnce(*live, *member, kind, values, key);
             });
 }
 

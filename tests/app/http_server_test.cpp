@@ -518,10 +518,11 @@ using Order = std::vector<std::string>;
 
 // A call held on one port (a prompt, a long report) holds that port's later calls, and only
 // them: another port prints, and what does not talk to the printer is answered at once.
+// The call that waits in the queue keeps its object alive past the lease it had when it came.
 TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
   CallGate gate(m_backend, "XReport");
   const std::string first = Create();
-  const std::string second = Create();
+  const std::string second = Create(R"({"class":"Orbis","leaseMs":300})");
   const std::string other = Create();
   ASSERT_EQ(Call(first, "Init", R"([1,"K","1",0,"A"])"), 200);
   ASSERT_EQ(Call(second, "Init", R"([1,"K","1",0,"B"])"), 200);
@@ -529,8 +530,11 @@ TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
 
   std::thread held([&] { EXPECT_EQ(Call(first, "XReport", "[]"), 200); });
   ASSERT_TRUE(gate.Holding());
+  m_clock.Advance(250ms);
   std::thread queued([&] { EXPECT_EQ(Call(second, "OpenCheck", R"(["1"])"), 200); });
   std::this_thread::sleep_for(200ms);
+  m_clock.Advance(400ms);
+  m_objects.ExpireDue();
   EXPECT_EQ(Call(other, "OpenCheck", R"(["1"])"), 200);
   EXPECT_EQ(Call(second, "GetCheckSum", "[]"), 200);
   EXPECT_EQ(gate.Order(), (Order{"XReport@1", "OpenCheck@2", "GetCheckSum@1"}));
