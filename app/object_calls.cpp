@@ -2,6 +2,8 @@
 
 #include <openssl/evp.h>
 
+#include <atomic>
+
 #include "app/argument_conversion.h"
 
 namespace vekta {
@@ -122,7 +124,7 @@ HttpResponse RunOnce(ObjectTable::Entry& entry, const MemberInfo& member, Invoke
   return res;
 }
 
-// Keeps a call-in-flight mark on an object for the length of a request, queued or running.
+// Keeps a call-in-flight mark on an object for the length of a request.
 class CallScope {
  public:
   CallScope(ObjectTable& table, std::shared_ptr<ObjectTable::Entry> entry)
@@ -132,11 +134,28 @@ class CallScope {
   }
   CallScope(const CallScope&) = delete;
   CallScope& operator=(const CallScope&) = delete;
-  const std::shared_ptr<ObjectTable::Entry>& Entry() const { return m_entry; }
 
  private:
   ObjectTable& m_table;
   std::shared_ptr<ObjectTable::Entry> m_entry;
+};
+
+// The mark of a call that waits for its turn: ended when the turn comes, or when the queued call
+// is dropped with its server. It holds the id alone, so that it never keeps a released object.
+class QueuedCall {
+ public:
+  QueuedCall(ObjectTable& table, std::string id) : m_table(table), m_id(std::move(id)) {}
+  ~QueuedCall() { End(); }
+  QueuedCall(const QueuedCall&) = delete;
+  QueuedCall& operator=(const QueuedCall&) = delete;
+  void End() {
+    if (!m_ended.exchange(true)) m_table.EndCall(m_id);
+  }
+
+ private:
+  ObjectTable& m_table;
+  const std::string m_id;
+  std::atomic<bool> m_ended{false};
 };
 
 HttpResponse Refused(int status, HRESULT hr, std::string text) {
@@ -281,17 +300,15 @@ void ObjectCalls::Dispatch(const HttpRequest& req, const Respond& respond, const
   found.reset();
   // Only a request that fits counts as a call: from its arrival it renews the lease and keeps the
   // object alive, also while it waits in its port's queue behind another client's long report.
-  auto entry = m_objects.BeginCall(id);
-  if (!entry) return respond(Refused(404, RPC_E_DISCONNECTED, kNoSuchObject));
-  auto scope = std::make_shared<CallScope>(m_objects, entry);
+  if (!m_objects.BeginCall(id)) return respond(Refused(404, RPC_E_DISCONNECTED, kNoSuchObject));
+  auto queued = std::make_shared<QueuedCall>(m_objects, id);
   RunInTurn(turns, port, respond,
-            [this, id, scope, member, kind, values = std::move(*values), key = std::move(key)] {
-              // Released while it waited: the call must not reach the object.
-              const auto live = m_objects.Find(id);
-              if (!live || live != scope->Entry()) {
-                return Refused(404, RPC_E_DISCONNECTED, kNoSuchObject);
-              }
-              return RunOnce(*live, *member, kind, values, key);
+            [this, id, queued, member, kind, values = std::move(*values), key = std::move(key)] {
+              auto entry = m_objects.BeginCall(id);  // null when released while it waited
+              queued->End();
+              if (!entry) return Refused(404, RPC_E_DISCONNECTED, kNoSuchObject);
+              CallScope scope(m_objects, entry);
+              return RunOnce(*entry, *member, kind, values, key);
             });
 }
 

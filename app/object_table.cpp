@@ -119,6 +119,14 @@ void ObjectTable::EndCall(const std::shared_ptr<Entry>& entry) {
   entry->deadline = LeaseEnd(*entry);
 }
 
+void ObjectTable::EndCall(const std::string& id) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_entries.find(id);
+  if (it == m_entries.end()) return;
+  --it->second->callsInFlight;
+  it->second->deadline = LeaseEnd(*it->second);
+}
+
 bool ObjectTable::Renew(const std::string& id) {
   std::lock_guard<std::mutex> lock(m_mutex);
   auto it = m_entries.find(id);

@@ -78,6 +78,8 @@ class ObjectTable {
   // The entry without renewing its lease (a request is checked before it counts as a call).
   std::shared_ptr<Entry> Find(const std::string& id) const;
   void EndCall(const std::shared_ptr<Entry>& entry);
+  // The same by id: nothing when the object was released meanwhile.
+  void EndCall(const std::string& id);
   bool Renew(const std::string& id);
   // Releases the objects whose lease has run out by the clock, now. The table does this by
   // itself as time passes; a test that moved its clock calls it.
