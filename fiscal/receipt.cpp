@@ -296,22 +296,6 @@ LineTaxes TaxesOf(std::int64_t amount, const std::array<std::int16_t, 2>& taxInd
   return t;
 }
 
-// A number that does not fit its field would shift every later field of the command, and the
-// printer would book a different line than the one asked for. The message to refuse with, or 0.
-int LineRefusal(const LineRequest& line, const LineFigures& f, const LineTaxes& taxes,
-                const ReceiptSums& current, bool isReturn) {
-  if (line.price < 0 || line.price > kMaxLineField || f.lineSum > kMaxLineField ||
-      f.discountAmount > kMaxLineField || f.amount > kMaxLineField) {
-    return kLineFieldOverflowMessage;
-  }
-  const std::int64_t sum = isReturn ? current.returnSum : current.salesSum;
-  const std::int64_t onSale = isReturn ? current.returnOnSaleTaxes : current.onSaleTaxes;
-  if (sum + f.amount + onSale + taxes.onSale + kPrinterFigureTolerance > kMaxSum) {
-    return kReceiptSumOverflowMessage;
-  }
-  return 0;
-}
-
 void ShowLineInWindow(PrinterLink& link, const LineRequest& line) {
   StatusWindow* window = link.CurrentStatusWindow();
   if (window == nullptr) return;
@@ -425,6 +409,31 @@ void BookLine(ReceiptSums& s, const LineRequest& line, std::int64_t amount, cons
   add(isReturn ? s.returnSaleIncludedTaxes : s.saleIncludedTaxes, t.saleIncluded);
 }
 
+// A number that does not fit its field would shift every later field of the command, and the
+// printer would book a different line than the one asked for. The message to refuse with, or 0.
+// `onTotals` is the printer's configuration when the close takes the taxes again on the groups'
+// totals: that may come to a kopeck a line more than the lines' own taxes, and a total past the
+// 32-bit limit would be reported cut down.
+int LineRefusal(const LineRequest& line, const LineFigures& f, const LineTaxes& taxes,
+                const ReceiptSums& current, bool isReturn, const PrinterConfig* onTotals) {
+  if (line.price < 0 || line.price > kMaxLineField || f.lineSum > kMaxLineField ||
+      f.discountAmount > kMaxLineField || f.amount > kMaxLineField) {
+    return kLineFieldOverflowMessage;
+  }
+  const std::int64_t sum = isReturn ? current.returnSum : current.salesSum;
+  std::int64_t onSale = (isReturn ? current.returnOnSaleTaxes : current.onSaleTaxes) + taxes.onSale;
+  if (onTotals != nullptr) {
+    ReceiptSums after = current;
+    BookLine(after, line, f.amount, taxes, isReturn);
+    RecomputeOnTotals(after, *onTotals);
+    onSale = std::max<std::int64_t>(onSale, isReturn ? after.returnOnSaleTaxes : after.onSaleTaxes);
+  }
+  if (sum + f.amount + onSale + kPrinterFigureTolerance > kMaxSum) {
+    return kReceiptSumOverflowMessage;
+  }
+  return 0;
+}
+
 void ShowReceiptTotal(PrinterLink& link, std::int64_t total) {
   if (StatusWindow* window = link.CurrentStatusWindow()) {
     window->SetSumLine(link.Host().LoadString(kSumText) + std::to_string(total));
@@ -469,7 +478,8 @@ std::int32_t PrinterLink::FiscalLineEx(const std::string& goodsName, std::int32_
   const PrinterConfig config = Config();
   const bool isReturn = m_returnCheck.load();
   LineTaxes taxes = TaxesOf(figures.amount, line.taxIndexes, config);
-  if (const int refusal = LineRefusal(line, figures, taxes, Sums(), isReturn)) {
+  if (const int refusal = LineRefusal(line, figures, taxes, Sums(), isReturn,
+                                      m_taxesPerLine.load() ? nullptr : &config)) {
     RaiseError(refusal, MessageBoxStyle::kStopOk);
     return -1;
   }

@@ -241,6 +241,13 @@ TEST_F(ReceiptTest, LinesAndPaymentsThatCannotBeSentAreRefusedBeforeSending) {
   EXPECT_EQ(Sent().size(), 2u);
   EXPECT_TRUE(Link().IsCheckOpen());
   EXPECT_EQ(Link().GetCheckSum(), 1999999998);
+  // Nor past them with the taxes the close takes on the group's total: 5 % of eight lines of
+  // 9 kopecks is 0 a line, but 4 on the group, and the eighth line would end 1 past the limit.
+  ASSERT_EQ(Link().FiscalLine("A", 1, 147483574, 0, 0, 0, 0), 147483574);
+  for (int i = 0; i < 7; ++i) ASSERT_GT(Link().FiscalLine("B", 1, 9, 0, 7, 0, 0), 0) << i;
+  EXPECT_EQ(Link().FiscalLine("B", 1, 9, 0, 7, 0, 0), -1);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(6002));
+  EXPECT_EQ(Sent().size(), 10u);
 
   // A quantity above 99999 aborts the receipt.
   Reset();
