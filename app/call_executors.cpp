@@ -3,9 +3,10 @@
 namespace vekta {
 
 namespace {
-// Port numbers come from clients: beyond the ports a server can have, a number gets no thread
-// of its own (its call fails on the pool like any call on a port that does not exist).
-constexpr std::int32_t kMaxPortExecutor = 64;
+// Port numbers come from clients: beyond the ports a server can have (COM1 to COM255), a number
+// gets no thread of its own (its call fails on the pool like any call on a port that does not
+// exist). A port's thread is made when its first call comes.
+constexpr std::int32_t kMaxPortExecutor = 255;
 }  // namespace
 
 // A FIFO of jobs with its own threads.

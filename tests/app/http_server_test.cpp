@@ -544,6 +544,25 @@ TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
   EXPECT_EQ(gate.Order(), (Order{"XReport@1", "OpenCheck@2", "GetCheckSum@1", "OpenCheck@1"}));
 }
 
+// So does a port of a high number: its calls keep their order, and are not run beside each other
+// on the shared pool.
+TEST_F(HttpServerTest, APortOfAHighNumberHasAQueueOfItsOwn) {
+  CallGate gate(m_backend, "XReport");
+  const std::string first = Create();
+  const std::string second = Create();
+  ASSERT_EQ(Call(first, "Init", R"([200,"K","1",0,"A"])"), 200);
+  ASSERT_EQ(Call(second, "Init", R"([200,"K","1",0,"B"])"), 200);
+  std::thread held([&] { EXPECT_EQ(Call(first, "XReport", "[]"), 200); });
+  ASSERT_TRUE(gate.Holding());
+  std::thread queued([&] { EXPECT_EQ(Call(second, "OpenCheck", R"(["1"])"), 200); });
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(gate.Order(), (Order{"XReport@200"}));
+  gate.Release();
+  held.join();
+  queued.join();
+  EXPECT_EQ(gate.Order(), (Order{"XReport@200", "OpenCheck@200"}));
+}
+
 // One object's wait off the port (pending messages) holds back that object's next printer call,
 // and nothing else: the port's executor serves the other clients meanwhile.
 TEST_F(HttpServerTest, AnObjectsWaitHoldsOnlyThatObjectsNextCall) {
