@@ -82,9 +82,9 @@ void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::
 
 void PrinterLink::SettleJournal() {
   if (!m_journal || m_journalSettled) return;
-  std::vector<ReceiptJournal::Entry> left = m_journal->Unsettled(m_portNumber);
-  // Another printer on this port cannot tell what became of them: they wait for their own.
   const std::string serial = SerialNumber();
+  std::vector<ReceiptJournal::Entry> left = m_journal->Unsettled(m_portNumber, serial);
+  // Another printer on this port cannot tell what became of them: they wait for their own.
   std::erase_if(left, [&serial](const ReceiptJournal::Entry& entry) {
     return !entry.serial.empty() && !serial.empty() && entry.serial != serial;
   });

@@ -1,8 +1,12 @@
 #include "link/receipt_journal.h"
 
 #include <sqlite3.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <system_error>
 
 namespace vekta {
@@ -19,6 +23,7 @@ constexpr const char* kSchema =
     " note TEXT NOT NULL DEFAULT '',"
     " settled INTEGER NOT NULL DEFAULT 0,"
     " baseline TEXT NOT NULL DEFAULT '',"
+    " run TEXT NOT NULL DEFAULT '',"
     " opened TEXT NOT NULL DEFAULT (datetime('now', 'localtime')),"
     " updated TEXT NOT NULL DEFAULT (datetime('now', 'localtime')));"
     "CREATE INDEX IF NOT EXISTS receipts_port_state ON receipts (port, state);";
@@ -65,10 +70,34 @@ std::vector<ReceiptJournal::Entry> Entries(Statement& select) {
 
 constexpr const char* kColumns = "id, port, serial, state, total, note, opened, updated, baseline";
 
+std::string FirstLine(const char* path) {
+  std::ifstream in(path);
+  std::string line;
+  std::getline(in, line);
+  return line;
+}
+
+// This process, told apart from every other run on any boot: the boot, the pid and the start
+// time since boot (a pid is used again, and a service may get the same one at each boot).
+std::string ThisRun() {
+  const std::string stat = FirstLine("/proc/self/stat");
+  std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
+  std::string field, started;
+  for (int i = 3; i <= 22 && fields >> field; ++i) started = field;  // the 22nd: its start time
+  return FirstLine("/proc/sys/kernel/random/boot_id") + ":" + std::to_string(::getpid()) + ":" +
+         started;
+}
+
+// Journals written before rows were marked with their run: their rows are all of earlier runs.
+bool HasRunColumn(sqlite3* db) {
+  return Statement(db, "SELECT run FROM receipts LIMIT 0") ? true : false;
+}
+
 }  // namespace
 
-ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemReport report)
-    : m_path(path), m_report(std::move(report)) {
+ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemReport report,
+                               std::string run)
+    : m_path(path), m_report(std::move(report)), m_run(run.empty() ? ThisRun() : std::move(run)) {
   if (path.empty()) return;
   if (readOnly) {
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
@@ -100,7 +129,11 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
   sqlite3_busy_timeout(m_db, 2000);
   if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
                    nullptr) != SQLITE_OK ||
-      sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
+      (!HasRunColumn(m_db) &&
+       sqlite3_exec(m_db, "ALTER TABLE receipts ADD COLUMN run TEXT NOT NULL DEFAULT ''", nullptr,
+                    nullptr, nullptr) != SQLITE_OK &&
+       !HasRunColumn(m_db))) {  // another link may have added it meanwhile
     unusable();
     return;
   }
@@ -158,11 +191,14 @@ ReceiptJournal::Row ReceiptJournal::Opened(int port, const std::string& serial,
   auto row = std::make_shared<std::int64_t>(0);
   if (m_db == nullptr) return row;
   Post([this, row, port, serial, baseline] {
-    Statement insert(m_db,
-                     "INSERT INTO receipts (port, serial, state, baseline) VALUES (?, ?, ?, ?)");
-    const bool ok =
-        insert &&
-        insert.Bind(1, port).Bind(2, serial).Bind(3, std::string(kOpen)).Bind(4, baseline).Run();
+    Statement insert(
+        m_db, "INSERT INTO receipts (port, serial, state, baseline, run) VALUES (?, ?, ?, ?, ?)");
+    const bool ok = insert && insert.Bind(1, port)
+                                  .Bind(2, serial)
+                                  .Bind(3, std::string(kOpen))
+                                  .Bind(4, baseline)
+                                  .Bind(5, m_run)
+                                  .Run();
     if (ok) *row = sqlite3_last_insert_rowid(m_db);
     Written(ok);
   });
@@ -223,8 +259,24 @@ std::vector<ReceiptJournal::Entry> ReceiptJournal::Select(const std::string& whe
   return entries;
 }
 
-std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port) {
-  return Select("port = ? AND state IN ('open', 'closing', 'in doubt') ORDER BY id DESC", port);
+std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port, const std::string& serial) {
+  std::vector<Entry> entries;
+  if (m_db == nullptr) return entries;
+  Post([&] {
+    const bool marked = HasRunColumn(m_db);  // a reader of a journal older than the marks
+    Statement select(
+        m_db,
+        (std::string("SELECT ") + kColumns +
+         " FROM receipts WHERE state IN ('open', 'closing', 'in doubt') AND (port = ?1" +
+         (marked ? " OR (?2 != '' AND serial = ?2 AND run != ?3)" : "") + ") ORDER BY id DESC")
+            .c_str());
+    if (!select) return;
+    select.Bind(1, port);
+    if (marked) select.Bind(2, serial).Bind(3, m_run);
+    entries = Entries(select);
+  });
+  Flush();  // after the writes asked for before it
+  return entries;
 }
 
 std::vector<ReceiptJournal::Entry> ReceiptJournal::Settled(int limit) {

@@ -28,9 +28,10 @@ class ReceiptJournal {
   using ProblemReport = std::function<void(const std::string& text)>;
 
   // Opens (creating) the journal file; a journal that cannot be opened writes nothing. A reader
-  // (`readOnly`) creates nothing and finds no entries where there is no journal yet.
-  explicit ReceiptJournal(const std::string& path, bool readOnly = false,
-                          ProblemReport report = {});
+  // (`readOnly`) creates nothing and finds no entries where there is no journal yet. Rows are
+  // marked with the server's `run` (by default this process, whatever link writes them).
+  explicit ReceiptJournal(const std::string& path, bool readOnly = false, ProblemReport report = {},
+                          std::string run = {});
   ~ReceiptJournal();
   ReceiptJournal(const ReceiptJournal&) = delete;
   ReceiptJournal& operator=(const ReceiptJournal&) = delete;
@@ -69,8 +70,10 @@ class ReceiptJournal {
               bool remarkable = false);
   // Returns once every write asked for so far is on disk.
   void Flush();
-  // Receipts of `port` still open, closing or in doubt, newest first.
-  std::vector<Entry> Unsettled(int port);
+  // Receipts still open, closing or in doubt, newest first: those of `port`, and those an
+  // earlier run left on another port for the printer `serial` (after a restart its device may
+  // come under another COM number). The other ports' receipts of this run are their own links'.
+  std::vector<Entry> Unsettled(int port, const std::string& serial = {});
   // The newest `limit` remarkable receipts, newest first.
   std::vector<Entry> Settled(int limit);
 
@@ -87,6 +90,7 @@ class ReceiptJournal {
 
   std::string m_path;
   ProblemReport m_report;
+  std::string m_run;
   bool m_failing = false;  // writer only
 
   sqlite3* m_db = nullptr;

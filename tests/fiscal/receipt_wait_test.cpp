@@ -579,7 +579,9 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     const char* settled;  // nullptr: still unsettled
     std::int64_t total;
     const char* sent;
-    const char* serial = "5001234567";  // of the printer that journalled them
+    const char* serial = "5001234567";   // of the printer that journalled them
+    int port = 1;                        // where it was then
+    const char* run = "an earlier run";  // empty: this one
   };
   using J = ReceiptJournal;
   const Case cases[] = {
@@ -594,15 +596,21 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       {"a close without a baseline", "", J::kClosing, "", false, nullptr, 0, "PREP1|CCAS"},
       {"another printer's", baseline, J::kClosing, Registers(10000, 500), false, nullptr, 0,
        "PREP1|CCAS", "5007654321"},
+      // Its device came under another COM number after the restart.
+      {"this printer's on another port", baseline, J::kOpen, baseline, false, J::kAborted, 1000,
+       "CCAS|CANC|PREP1|CCAS", "5001234567", 2},
+      // But another port's receipts of this run are its own link's, whatever printer it has.
+      {"this run's on another port", baseline, J::kOpen, baseline, false, nullptr, 0, "PREP1|CCAS",
+       "5001234567", 2, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const std::string path = dir.Path() + "/receipts.sqlite";
     {
-      ReceiptJournal earlier(path);
-      earlier.Opened(1, c.serial, baseline);
-      earlier.Update(earlier.Opened(1, c.serial, c.baseline), c.state, 1000, "");
+      ReceiptJournal earlier(path, false, {}, c.run);
+      earlier.Opened(c.port, c.serial, baseline);
+      earlier.Update(earlier.Opened(c.port, c.serial, c.baseline), c.state, 1000, "");
     }
     m_host.SetLogDirectory(dir.Path());
     // While it connects the printer refuses the register query: nothing can be told yet. It is
@@ -621,7 +629,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     m_link.reset();  // the new receipt is aborted
 
     ReceiptJournal journal(path, true);
-    const auto left = journal.Unsettled(1);
+    const auto left = journal.Unsettled(c.port, c.serial);
     if (c.settled == nullptr) {
       ASSERT_EQ(left.size(), 2u);
       EXPECT_EQ(left[0].state, c.state);

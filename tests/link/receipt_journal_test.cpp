@@ -3,6 +3,7 @@
 #include "link/receipt_journal.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <string>
@@ -52,6 +53,34 @@ TEST(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing
   EXPECT_EQ(settled[0].state, ReceiptJournal::kClosed);
   EXPECT_EQ(settled[0].note, "figures");
   EXPECT_TRUE(reader.Unsettled(3).empty());
+}
+
+// A journal written before rows were marked with their server's run is taken as it is: its
+// rows are an earlier run's, and a printer finds its own on any port.
+TEST(ReceiptJournalTest, AJournalOfAnEarlierVersionIsKeptAndReadAsAnEarlierRuns) {
+  const TempDir temp;
+  const std::string path = temp.Path() + "/receipts.sqlite";
+  sqlite3* old = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(old,
+                         "CREATE TABLE receipts (id INTEGER PRIMARY KEY AUTOINCREMENT, port "
+                         "INTEGER NOT NULL, serial TEXT NOT NULL, state TEXT NOT NULL, total "
+                         "INTEGER NOT NULL DEFAULT 0, note TEXT NOT NULL DEFAULT '', settled "
+                         "INTEGER NOT NULL DEFAULT 0, baseline TEXT NOT NULL DEFAULT '', opened "
+                         "TEXT NOT NULL DEFAULT '', updated TEXT NOT NULL DEFAULT '');"
+                         "INSERT INTO receipts (port, serial, state) VALUES (2, 'AB12345678', "
+                         "'open');",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(old);
+
+  ReceiptJournal journal(path);
+  ASSERT_TRUE(journal.IsOpen());
+  journal.Opened(3, "AB12345678", "");  // this run's, on a port of its own
+  const auto left = journal.Unsettled(1, "AB12345678");
+  ASSERT_EQ(left.size(), 1u);
+  EXPECT_EQ(left[0].port, 2);
+  EXPECT_EQ(journal.Unsettled(3, "AB12345678").size(), 2u);
 }
 
 }  // namespace
