@@ -2,9 +2,13 @@
 // whose reply did not come, and the receipts an earlier run left open, closing or in doubt.
 // Each is settled from the printer's sales and return registers or from a late close reply.
 
+#include <algorithm>
+#include <iterator>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
+#include <vector>
 
 #include "fiscal/command_helpers.h"
 #include "fiscal/xml_documents.h"
@@ -20,6 +24,26 @@ namespace {
 
 // What one receipt moved the sales and return registers by (the pairs SalesRegisters cuts
 // out): its total as the printer booked it. Empty when a field is not a number.
+// The receipts an earlier run left that this printer can tell about, newest first. Those of this
+// port come first; another printer on it cannot tell what became of them, so they wait for
+// their own. Only when this port left none does a printer whose device came under another COM
+// number take what it left under the old one (`moved`), one port's receipts at a time.
+std::vector<ReceiptJournal::Entry> LeftForThisPrinter(std::vector<ReceiptJournal::Entry> rows,
+                                                      int port, const std::string& serial,
+                                                      bool& moved) {
+  std::erase_if(rows, [&serial](const ReceiptJournal::Entry& entry) {
+    return !entry.serial.empty() && !serial.empty() && entry.serial != serial;
+  });
+  std::vector<ReceiptJournal::Entry> own;
+  std::copy_if(rows.begin(), rows.end(), std::back_inserter(own),
+               [port](const ReceiptJournal::Entry& entry) { return entry.port == port; });
+  moved = own.empty() && !rows.empty();
+  if (!moved) return own;
+  const int from = rows.front().port;
+  std::erase_if(rows, [from](const ReceiptJournal::Entry& entry) { return entry.port != from; });
+  return rows;
+}
+
 std::optional<std::int64_t> RegisterMovement(std::string_view before, std::string_view after) {
   constexpr std::size_t kField = 11;
   const auto field = [&](std::string_view pair, std::size_t index) -> std::optional<std::int64_t> {
@@ -83,11 +107,9 @@ void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::
 void PrinterLink::SettleJournal() {
   if (!m_journal || m_journalSettled) return;
   const std::string serial = SerialNumber();
-  std::vector<ReceiptJournal::Entry> left = m_journal->Unsettled(m_portNumber, serial);
-  // Another printer on this port cannot tell what became of them: they wait for their own.
-  std::erase_if(left, [&serial](const ReceiptJournal::Entry& entry) {
-    return !entry.serial.empty() && !serial.empty() && entry.serial != serial;
-  });
+  bool moved = false;
+  std::vector<ReceiptJournal::Entry> left =
+      LeftForThisPrinter(m_journal->Unsettled(m_portNumber, serial), m_portNumber, serial, moved);
   if (left.empty()) {
     m_journalSettled = true;
     return;
@@ -109,8 +131,16 @@ void PrinterLink::SettleJournal() {
     printed = registers != newest.baseline;
     // The closing mark with the total is not waited for on disk: the registers tell it.
     if (printed) printedTotal = RegisterMovement(newest.baseline, registers).value_or(printedTotal);
-  } else if (newest.state != ReceiptJournal::kOpen) {
-    return;  // a close without a baseline cannot be told from the printer
+    // Another port's receipt is this printer's only where its registers say so: unmoved, or
+    // moved by the receipt's own total. Else it is another device's with the same number.
+    if (moved && printed &&
+        (newest.state == ReceiptJournal::kOpen || printedTotal != newest.total)) {
+      m_journalSettled = true;
+      return;
+    }
+  } else if (moved || newest.state != ReceiptJournal::kOpen) {
+    m_journalSettled = moved;  // another port's receipt without a baseline waits for its own
+    return;                    // a close without a baseline cannot be told from the printer
   }
   if (!printed) {
     if (!SendFrame("CANC") || !WaitReady()) return;
@@ -119,7 +149,8 @@ void PrinterLink::SettleJournal() {
   for (const ReceiptJournal::Entry& entry : left) {
     const bool closing = entry.state != ReceiptJournal::kOpen;
     const char* state = ReceiptJournal::kAborted;
-    std::string note = "left by an earlier run; ";
+    std::string note = "left by an earlier run" +
+                       (moved ? " on COM" + std::to_string(entry.port) : std::string()) + "; ";
     if (&entry != &newest) {
       note += "a later receipt followed it";
     } else if (printed) {

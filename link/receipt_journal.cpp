@@ -3,7 +3,6 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -26,7 +25,8 @@ constexpr const char* kSchema =
     " run TEXT NOT NULL DEFAULT '',"
     " opened TEXT NOT NULL DEFAULT (datetime('now', 'localtime')),"
     " updated TEXT NOT NULL DEFAULT (datetime('now', 'localtime')));"
-    "CREATE INDEX IF NOT EXISTS receipts_port_state ON receipts (port, state);";
+    "CREATE INDEX IF NOT EXISTS receipts_port_state ON receipts (port, state);"
+    "CREATE INDEX IF NOT EXISTS receipts_serial_state ON receipts (serial, state);";
 
 // One prepared statement, finalized on every path.
 class Statement {
@@ -78,14 +78,22 @@ std::string FirstLine(const char* path) {
 }
 
 // This process, told apart from every other run on any boot: the boot, the pid and the start
-// time since boot (a pid is used again, and a service may get the same one at each boot).
+// time since boot (a pid is used again, and a service may get the same one at each boot). Empty
+// when they cannot be read: then no row counts as another run's.
 std::string ThisRun() {
+  const std::string boot = FirstLine("/proc/sys/kernel/random/boot_id");
   const std::string stat = FirstLine("/proc/self/stat");
-  std::istringstream fields(stat.substr(std::min(stat.size(), stat.rfind(')') + 1)));
+  const std::size_t name = stat.rfind(')');
+  if (boot.empty() || name == std::string::npos) return {};
+  std::istringstream fields(stat.substr(name + 1));
   std::string field, started;
-  for (int i = 3; i <= 22 && fields >> field; ++i) started = field;  // the 22nd: its start time
-  return FirstLine("/proc/sys/kernel/random/boot_id") + ":" + std::to_string(::getpid()) + ":" +
-         started;
+  int count = 2;
+  while (count < 22 && fields >> field) {
+    ++count;
+    started = field;  // the 22nd field is the start time
+  }
+  if (count != 22) return {};
+  return boot + ":" + std::to_string(::getpid()) + ":" + started;
 }
 
 // Journals written before rows were marked with their run: their rows are all of earlier runs.
@@ -265,11 +273,11 @@ std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port, const std
   Post([&] {
     const bool marked = HasRunColumn(m_db);  // a reader of a journal older than the marks
     Statement select(
-        m_db,
-        (std::string("SELECT ") + kColumns +
-         " FROM receipts WHERE state IN ('open', 'closing', 'in doubt') AND (port = ?1" +
-         (marked ? " OR (?2 != '' AND serial = ?2 AND run != ?3)" : "") + ") ORDER BY id DESC")
-            .c_str());
+        m_db, (std::string("SELECT ") + kColumns +
+               " FROM receipts WHERE state IN ('open', 'closing', 'in doubt') AND (port = ?1" +
+               (marked ? " OR (?2 != '' AND ?3 != '' AND serial = ?2 AND run != ?3)" : "") +
+               ") ORDER BY id DESC")
+                  .c_str());
     if (!select) return;
     select.Bind(1, port);
     if (marked) select.Bind(2, serial).Bind(3, m_run);

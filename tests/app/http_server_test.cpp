@@ -128,6 +128,17 @@ class HttpServerTest : public ::testing::Test {
     EXPECT_EQ(res->status, 200) << path << " " << res->body;
     return json::parse(res->body, nullptr, false);
   }
+  // Waits until `count` object calls are queued or running: a call counts once it has come in.
+  // The metrics request is one of them while it is answered.
+  bool WaitQueuedCalls(int count) {
+    const std::string line = "vekta_queued_calls " + std::to_string(count + 1) + "\n";
+    for (int i = 0; i < 500; ++i) {
+      auto res = m_client->Get("/metrics");
+      if (res && res->body.find(line) != std::string::npos) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
   bool Healthy() { return Status(m_client->Get("/healthz")) == 200; }
   bool WaitHealthy() {
     for (int i = 0; i < 100 && !Healthy(); ++i) std::this_thread::sleep_for(10ms);
@@ -532,7 +543,7 @@ TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
   ASSERT_TRUE(gate.Holding());
   m_clock.Advance(250ms);
   std::thread queued([&] { EXPECT_EQ(Call(second, "OpenCheck", R"(["1"])"), 200); });
-  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(WaitQueuedCalls(2));
   m_clock.Advance(400ms);
   m_objects.ExpireDue();
   EXPECT_EQ(Call(other, "OpenCheck", R"(["1"])"), 200);
@@ -555,7 +566,8 @@ TEST_F(HttpServerTest, APortOfAHighNumberHasAQueueOfItsOwn) {
   std::thread held([&] { EXPECT_EQ(Call(first, "XReport", "[]"), 200); });
   ASSERT_TRUE(gate.Holding());
   std::thread queued([&] { EXPECT_EQ(Call(second, "OpenCheck", R"(["1"])"), 200); });
-  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(WaitQueuedCalls(2));
+  std::this_thread::sleep_for(100ms);  // time for a call on the pool to begin
   EXPECT_EQ(gate.Order(), (Order{"XReport@200"}));
   gate.Release();
   held.join();

@@ -582,6 +582,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     const char* serial = "5001234567";   // of the printer that journalled them
     int port = 1;                        // where it was then
     const char* run = "an earlier run";  // empty: this one
+    int alsoPort = 0;  // where a newer receipt of the same serial number was left, if any
   };
   using J = ReceiptJournal;
   const Case cases[] = {
@@ -599,9 +600,15 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       // Its device came under another COM number after the restart.
       {"this printer's on another port", baseline, J::kOpen, baseline, false, J::kAborted, 1000,
        "CCAS|CANC|PREP1|CCAS", "5001234567", 2},
-      // But another port's receipts of this run are its own link's, whatever printer it has.
+      // But another port's receipts of this run are its own link's, whatever printer it has; so
+      // are those its registers do not confirm (another device with the same number), and so is
+      // all of it while this port has receipts of its own left.
       {"this run's on another port", baseline, J::kOpen, baseline, false, nullptr, 0, "PREP1|CCAS",
        "5001234567", 2, ""},
+      {"another device's on another port", baseline, J::kClosing, Registers(10000, 500), false,
+       nullptr, 0, "CCAS|PREP1|CCAS", "5001234567", 2},
+      {"this port's first", baseline, J::kOpen, baseline, false, J::kAborted, 1000,
+       "CCAS|CANC|PREP1|CCAS", "5001234567", 1, "an earlier run", 2},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -611,6 +618,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       ReceiptJournal earlier(path, false, {}, c.run);
       earlier.Opened(c.port, c.serial, baseline);
       earlier.Update(earlier.Opened(c.port, c.serial, c.baseline), c.state, 1000, "");
+      if (c.alsoPort != 0) earlier.Opened(c.alsoPort, c.serial, baseline);
     }
     m_host.SetLogDirectory(dir.Path());
     // While it connects the printer refuses the register query: nothing can be told yet. It is
@@ -629,7 +637,10 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     m_link.reset();  // the new receipt is aborted
 
     ReceiptJournal journal(path, true);
-    const auto left = journal.Unsettled(c.port, c.serial);
+    const auto left = journal.Unsettled(c.port);
+    if (c.alsoPort != 0) {
+      EXPECT_EQ(journal.Unsettled(c.alsoPort).size(), 1u);
+    }
     if (c.settled == nullptr) {
       ASSERT_EQ(left.size(), 2u);
       EXPECT_EQ(left[0].state, c.state);
