@@ -3,6 +3,7 @@
 // Each is settled from the printer's sales and return registers or from a late close reply.
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -22,8 +23,9 @@ using fiscal::kReceiptWaitMs;
 
 namespace {
 
-// What one receipt moved the sales and return registers by (the pairs SalesRegisters cuts
-// out): its total as the printer booked it. Empty when a field is not a number.
+// The printer's close may take the taxes a few kopecks away from the total the link journalled.
+constexpr std::int64_t kCloseRecomputeSlack = 3;
+
 // The receipts an earlier run left that this printer can tell about, newest first. Those of this
 // port come first; another printer on it cannot tell what became of them, so they wait for
 // their own. Only when this port left none does a printer whose device came under another COM
@@ -44,6 +46,8 @@ std::vector<ReceiptJournal::Entry> LeftForThisPrinter(std::vector<ReceiptJournal
   return rows;
 }
 
+// What one receipt moved the sales and return registers by (the pairs SalesRegisters cuts
+// out): its total as the printer booked it. Empty when a field is not a number.
 std::optional<std::int64_t> RegisterMovement(std::string_view before, std::string_view after) {
   constexpr std::size_t kField = 11;
   const auto field = [&](std::string_view pair, std::size_t index) -> std::optional<std::int64_t> {
@@ -134,7 +138,8 @@ void PrinterLink::SettleJournal() {
     // Another port's receipt is this printer's only where its registers say so: unmoved, or
     // moved by the receipt's own total. Else it is another device's with the same number.
     if (moved && printed &&
-        (newest.state == ReceiptJournal::kOpen || printedTotal != newest.total)) {
+        (newest.state == ReceiptJournal::kOpen ||
+         std::llabs(printedTotal - newest.total) > kCloseRecomputeSlack)) {
       m_journalSettled = true;
       return;
     }

@@ -600,6 +600,8 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       // Its device came under another COM number after the restart.
       {"this printer's on another port", baseline, J::kOpen, baseline, false, J::kAborted, 1000,
        "CCAS|CANC|PREP1|CCAS", "5001234567", 2},
+      {"this printer's printed on another port", baseline, J::kClosing, Registers(11000, 0), false,
+       J::kClosed, 1000, "CCAS|PREP1|CCAS", "5001234567", 2},
       // But another port's receipts of this run are its own link's, whatever printer it has; so
       // are those its registers do not confirm (another device with the same number), and so is
       // all of it while this port has receipts of its own left.
