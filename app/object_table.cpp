@@ -114,9 +114,7 @@ std::shared_ptr<ObjectTable::Entry> ObjectTable::Find(const std::string& id) con
 }
 
 void ObjectTable::EndCall(const std::shared_ptr<Entry>& entry) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  --entry->callsInFlight;
-  entry->deadline = LeaseEnd(*entry);
+  EndCall(entry->id);
 }
 
 void ObjectTable::EndCall(const std::string& id) {

@@ -25,6 +25,7 @@ using fiscal::Contains;
 using fiscal::CutTo;
 using fiscal::kInDoubtMessage;
 using fiscal::kNoLinkMessage;
+using fiscal::kPrinterFigureTolerance;
 using fiscal::kReceiptWaitMs;
 using fiscal::SendCommand;
 using fiscal::ZeroPadded;
@@ -51,8 +52,6 @@ constexpr int kOpenWaitMs = 2000;
 constexpr std::int32_t kMaxQuantity = 99999;
 constexpr std::int64_t kMaxLineField = 999999999;  // the 9-digit fields of a fiscal line
 constexpr std::int64_t kMaxSum = std::numeric_limits<std::int32_t>::max();
-// The printer's tax figure replaces a computed line tax at most this far from it.
-constexpr std::int64_t kPrinterFigureTolerance = 3;
 
 std::int64_t FloorDiv(std::int64_t a, std::int64_t b) {
   std::int64_t q = a / b;

@@ -19,28 +19,24 @@ namespace vekta {
 
 using fiscal::Contains;
 using fiscal::kInDoubtMessage;
+using fiscal::kPrinterFigureTolerance;
 using fiscal::kReceiptWaitMs;
 
 namespace {
 
-// The printer's close may take the taxes a few kopecks away from the total the link journalled.
-constexpr std::int64_t kCloseRecomputeSlack = 3;
-
 // The receipts an earlier run left that this printer can tell about, newest first. Those of this
 // port come first; another printer on it cannot tell what became of them, so they wait for
 // their own. Only when this port left none does a printer whose device came under another COM
-// number take what it left under the old one (`moved`), one port's receipts at a time.
+// number take what it left under the old one, one port's receipts at a time.
 std::vector<ReceiptJournal::Entry> LeftForThisPrinter(std::vector<ReceiptJournal::Entry> rows,
-                                                      int port, const std::string& serial,
-                                                      bool& moved) {
+                                                      int port, const std::string& serial) {
   std::erase_if(rows, [&serial](const ReceiptJournal::Entry& entry) {
     return !entry.serial.empty() && !serial.empty() && entry.serial != serial;
   });
   std::vector<ReceiptJournal::Entry> own;
   std::copy_if(rows.begin(), rows.end(), std::back_inserter(own),
                [port](const ReceiptJournal::Entry& entry) { return entry.port == port; });
-  moved = own.empty() && !rows.empty();
-  if (!moved) return own;
+  if (!own.empty() || rows.empty()) return own;
   const int from = rows.front().port;
   std::erase_if(rows, [from](const ReceiptJournal::Entry& entry) { return entry.port != from; });
   return rows;
@@ -111,13 +107,13 @@ void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::
 void PrinterLink::SettleJournal() {
   if (!m_journal || m_journalSettled) return;
   const std::string serial = SerialNumber();
-  bool moved = false;
-  std::vector<ReceiptJournal::Entry> left =
-      LeftForThisPrinter(m_journal->Unsettled(m_portNumber, serial), m_portNumber, serial, moved);
+  const std::vector<ReceiptJournal::Entry> left =
+      LeftForThisPrinter(m_journal->Unsettled(m_portNumber, serial), m_portNumber, serial);
   if (left.empty()) {
     m_journalSettled = true;
     return;
   }
+  const bool moved = left.front().port != m_portNumber;  // left under another COM number
   // Only the newest can still be open on the printer (it holds one receipt at a time). Its
   // close went through when the sales or return register moved since it was opened: only that
   // receipt could move them. Otherwise "CANC" aborts it, if the printer still has it open.
@@ -139,7 +135,7 @@ void PrinterLink::SettleJournal() {
     // moved by the receipt's own total. Else it is another device's with the same number.
     if (moved && printed &&
         (newest.state == ReceiptJournal::kOpen ||
-         std::llabs(printedTotal - newest.total) > kCloseRecomputeSlack)) {
+         std::llabs(printedTotal - newest.total) > kPrinterFigureTolerance)) {
       m_journalSettled = true;
       return;
     }

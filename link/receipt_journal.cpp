@@ -112,6 +112,7 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
       sqlite3_close(m_db);
       m_db = nullptr;
     }
+    m_runColumn = m_db != nullptr && HasRunColumn(m_db);
     return;
   }
   // The journal is kept whether or not protocol logging is on, so its folder may not exist yet.
@@ -145,6 +146,7 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
     unusable();
     return;
   }
+  m_runColumn = true;
   m_writer = std::thread([this] { RunWriter(); });
 }
 
@@ -253,14 +255,16 @@ void ReceiptJournal::Written(bool ok) {
 }
 
 std::vector<ReceiptJournal::Entry> ReceiptJournal::Select(const std::string& where,
-                                                          std::int64_t value) {
+                                                          std::int64_t number,
+                                                          const std::vector<std::string>& texts) {
   std::vector<Entry> entries;
   if (m_db == nullptr) return entries;
   Post([&] {
     Statement select(m_db,
                      (std::string("SELECT ") + kColumns + " FROM receipts WHERE " + where).c_str());
     if (!select) return;
-    select.Bind(1, value);
+    select.Bind(1, number);
+    for (std::size_t i = 0; i < texts.size(); ++i) select.Bind(static_cast<int>(i) + 2, texts[i]);
     entries = Entries(select);
   });
   Flush();  // after the writes asked for before it
@@ -268,23 +272,13 @@ std::vector<ReceiptJournal::Entry> ReceiptJournal::Select(const std::string& whe
 }
 
 std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port, const std::string& serial) {
-  std::vector<Entry> entries;
-  if (m_db == nullptr) return entries;
-  Post([&] {
-    const bool marked = HasRunColumn(m_db);  // a reader of a journal older than the marks
-    Statement select(
-        m_db, (std::string("SELECT ") + kColumns +
-               " FROM receipts WHERE state IN ('open', 'closing', 'in doubt') AND (port = ?1" +
-               (marked ? " OR (?2 != '' AND ?3 != '' AND serial = ?2 AND run != ?3)" : "") +
-               ") ORDER BY id DESC")
-                  .c_str());
-    if (!select) return;
-    select.Bind(1, port);
-    if (marked) select.Bind(2, serial).Bind(3, m_run);
-    entries = Entries(select);
-  });
-  Flush();  // after the writes asked for before it
-  return entries;
+  const std::string unsettled = "state IN ('open', 'closing', 'in doubt')";
+  // A reader of a journal older than the run marks finds the port's own alone.
+  if (!m_runColumn) return Select(unsettled + " AND port = ?1 ORDER BY id DESC", port);
+  return Select(unsettled +
+                    " AND (port = ?1 OR (?2 != '' AND ?3 != '' AND serial = ?2 AND run != ?3))"
+                    " ORDER BY id DESC",
+                port, {serial, m_run});
 }
 
 std::vector<ReceiptJournal::Entry> ReceiptJournal::Settled(int limit) {

@@ -81,8 +81,10 @@ class ReceiptJournal {
   // Runs `task` on the writer after the writes asked for before it (at once for a reader).
   void Post(std::function<void()> task);
   void RunWriter();
-  // The entries `where` (with one parameter, `value`) picks, once the writes before it are in.
-  std::vector<Entry> Select(const std::string& where, std::int64_t value);
+  // The entries `where` picks, once the writes before it are in: its first parameter is
+  // `number`, the next ones `texts`.
+  std::vector<Entry> Select(const std::string& where, std::int64_t number,
+                            const std::vector<std::string>& texts = {});
   void WriteUpdate(std::int64_t id, const std::string& state, std::int64_t total,
                    const std::string& note, bool remarkable);
   // Reports the first of a run of failed writes; a write that succeeds ends the run.
@@ -91,7 +93,8 @@ class ReceiptJournal {
   std::string m_path;
   ProblemReport m_report;
   std::string m_run;
-  bool m_failing = false;  // writer only
+  bool m_runColumn = false;  // the file marks rows with their run (set when it is opened)
+  bool m_failing = false;    // writer only
 
   sqlite3* m_db = nullptr;
   std::mutex m_mutex;
