@@ -101,12 +101,12 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
     }
     const std::string message = PeekMessage(link);
     if (link.RecoverLogin(message)) continue;
-    if (!ignoredWord.empty() && Contains(message, ignoredWord)) {
+    if (!ignoredWord.empty() && Holds(message, ignoredWord)) {
       link.Queue().Pop();
       continue;
     }
     if (IsErrorStatus(message) && !answered && unanswered != nullptr &&
-        !Contains(message, kHarmlessStatus)) {
+        !Holds(message, kHarmlessStatus)) {
       // Before the command's own reply, after an earlier one timed out, a refusal may be that
       // earlier command's: whether this one was carried out, only the printer can tell.
       link.WriteLogLine("\"" + message + "\" before the reply to \"" + std::string(dataWord) +
@@ -131,7 +131,7 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       link.Queue().Pop();
       continue;
     }
-    if (Contains(message, "READY")) {
+    if (Holds(message, "READY")) {
       if (!answered) {
         link.WriteLogLine("\"READY\" before the reply to \"" + std::string(dataWord) +
                           "\": an earlier command's, passed over");
@@ -143,7 +143,7 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
       CountLatency(link, sentAt);
       return true;
     }
-    if (!dataWord.empty() && Contains(message, dataWord)) answered = dataCame = true;
+    if (!dataWord.empty() && Holds(message, dataWord)) answered = dataCame = true;
     if (onData) onData(message);
     link.Queue().Pop();
   }

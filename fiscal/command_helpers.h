@@ -24,10 +24,6 @@ constexpr int kNoLinkMessage = 1003;
 // How far the printer's own tax figures may stand from the link's (its rounding), in kopecks.
 constexpr std::int64_t kPrinterFigureTolerance = 3;
 
-inline bool Contains(std::string_view text, std::string_view word) {
-  return text.find(word) != std::string_view::npos;
-}
-
 // The decimal text of `value` with '0' put in front up to `width` characters; never cut.
 std::string ZeroPadded(std::int64_t value, std::size_t width);
 // The number in a reply's fixed field, blanks in front; empty when the rest is not all digits

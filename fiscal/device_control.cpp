@@ -12,7 +12,6 @@
 namespace vekta {
 
 using fiscal::ClearOpenDocuments;
-using fiscal::Contains;
 using fiscal::CutTo;
 using fiscal::kNoLinkMessage;
 using fiscal::kReceiptWaitMs;
@@ -162,7 +161,7 @@ bool PrinterLink::WaitReadyOnce() {
       RaiseError(kNoLinkMessage, MessageBoxStyle::kStopOk);
       return false;
     }
-    if (!Contains(message, "READY")) continue;
+    if (!Holds(message, "READY")) continue;
     WriteLogLine("The command's \"READY\" came after its wait: it was carried out");
     RecordReplyLatency();
     if (!TakeQueryAnswer("CCAS", kQueryWaitMs)) RegisterAnswerOwed(passed);

@@ -16,12 +16,12 @@
 
 #include "fiscal/command_helpers.h"
 #include "link/printer_link.h"
+#include "link/status_table.h"
 #include "platform/codepage.h"
 
 namespace vekta {
 
 using fiscal::AwaitReceiptReply;
-using fiscal::Contains;
 using fiscal::CutTo;
 using fiscal::kInDoubtMessage;
 using fiscal::kNoLinkMessage;
@@ -362,8 +362,8 @@ bool AwaitLineBooked(PrinterLink& link, Clock::TimePoint sentAt, std::int64_t& p
   // "SOFTCOPY": the copy buffer is full; only a later "COPY" is affected, the line is booked.
   return AwaitReceiptReply(link, kReceiptWaitMs, sentAt, "SOFTCOPY",
                            [&](const std::string& message) {
-                             if (!Contains(message, "FISC")) return;
-                             printerFigure = LeadingInteger(std::string_view(message).substr(4));
+                             if (!Holds(message, "FISC")) return;
+                             printerFigure = LeadingInteger(ReplyFrom(message, "FISC").substr(4));
                            });
 }
 
@@ -611,7 +611,7 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
   const bool closed = sent && AwaitReceiptReply(
                                   *this, kReceiptWaitMs, sentAt, "HARDPAPER",
                                   [&](const std::string& message) {
-                                    if (!Contains(message, "COMP")) return;
+                                    if (!Holds(message, "COMP")) return;
                                     TakeCloseReply(message);
                                     figures = true;
                                   },

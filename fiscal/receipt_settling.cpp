@@ -14,10 +14,10 @@
 #include "fiscal/command_helpers.h"
 #include "fiscal/xml_documents.h"
 #include "link/printer_link.h"
+#include "link/status_table.h"
 
 namespace vekta {
 
-using fiscal::Contains;
 using fiscal::kInDoubtMessage;
 using fiscal::kPrinterFigureTolerance;
 using fiscal::kReceiptWaitMs;
@@ -169,7 +169,7 @@ void PrinterLink::SettleJournal() {
 }
 
 void PrinterLink::TakeCloseReply(const std::string& message) {
-  const CheckResultFields fields = ParseCheckResultFields(std::string_view(message).substr(4));
+  const CheckResultFields fields = ParseCheckResultFields(ReplyFrom(message, "COMP").substr(4));
   std::string text = FormatCheckResultText(fields);
   std::string xml = BuildCheckResultXml(fields);
   std::lock_guard<std::mutex> lock(m_stateMutex);
@@ -186,7 +186,7 @@ bool PrinterLink::SettleCloseInDoubt() {
   bool printed = false;
   bool known = false;
   auto take = [&](const std::string& message) {
-    if (!Contains(message, "COMP")) return false;
+    if (!Holds(message, "COMP")) return false;
     TakeCloseReply(message);
     printed = known = true;
     return true;
@@ -194,7 +194,7 @@ bool PrinterLink::SettleCloseInDoubt() {
   bool closeReadyTaken = false;  // the "READY" after the close's figures
   for (; !m_queue.IsEmpty(); m_queue.Pop()) {
     const std::string message(m_queue.Peek());
-    if (!take(message) && known && Contains(message, "READY")) closeReadyTaken = true;
+    if (!take(message) && known && Holds(message, "READY")) closeReadyTaken = true;
   }
   bool loggedOut = false;
   const std::uint64_t passed = m_owedAnswersPassed.load();
@@ -204,15 +204,15 @@ bool PrinterLink::SettleCloseInDoubt() {
     const std::string message(m_queue.Peek());
     m_queue.Pop();
     if (take(message)) continue;
-    if (Contains(message, "CCAS")) {
+    if (Holds(message, "CCAS")) {
       // No close reply came, but the registers tell a close whose reply was lost.
       queryCame = true;
-      const std::string now = SalesRegisters(std::string_view(message).substr(4));
+      const std::string now = SalesRegisters(ReplyFrom(message, "CCAS").substr(4));
       if (now.empty()) continue;  // garbled on the line: asked again before the next command
       printed = !m_receiptBaseline.empty() && now != m_receiptBaseline;
       known = true;
       TakeClosingReady(kReceiptWaitMs);
-    } else if (Contains(message, "SOFTPROTOC") && !loggedOut) {
+    } else if (Holds(message, "SOFTPROTOC") && !loggedOut) {
       // Logged out: the printer was switched off and on, perhaps after it printed the receipt
       // and before its reply went out. Logged in again, its registers tell.
       loggedOut = true;

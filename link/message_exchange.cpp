@@ -19,10 +19,6 @@ constexpr int kReadyWaitMs = 3000;
 constexpr int kPollWaitMs = 5;
 constexpr int kProbeWaitMs = 200;
 
-bool Holds(std::string_view text, std::string_view word) {
-  return text.find(word) != std::string_view::npos;
-}
-
 }  // namespace
 
 bool PrinterLink::SendFrame(const std::string& text) {
@@ -226,7 +222,8 @@ std::string PrinterLink::QueryPrinter(const std::string& command, const std::str
       return {};
     }
     if (reply || Holds(message, mnemonic)) {
-      std::string data = message.size() > 4 ? message.substr(4) : std::string();
+      const std::string_view from = ReplyFrom(message, mnemonic);
+      std::string data(from.size() > 4 ? from.substr(4) : std::string_view());
       m_queue.Pop();
       if (ofAnother && ofAnother(data)) continue;  // its "READY" is passed over next
       TakeClosingReady(kQueryWaitMs);

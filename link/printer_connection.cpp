@@ -19,10 +19,6 @@ constexpr int kWakeUpTries = 4;
 constexpr int kLoginStepsAfterTimeout = 3;
 constexpr std::uint8_t kWakeUp = 0x55;
 
-bool Holds(std::string_view text, std::string_view word) {
-  return text.find(word) != std::string_view::npos;
-}
-
 // The characters at [pos, pos + count) of a reply, cut short where the reply ends.
 std::string Field(const std::string& text, std::size_t pos, std::size_t count) {
   return pos < text.size() ? text.substr(pos, count) : std::string();
@@ -367,7 +363,7 @@ bool PrinterLink::RequestConfigReply(const std::string& command, std::string_vie
       return false;
     }
     if (own || Holds(message, mnemonic1) || Holds(message, mnemonic2)) {
-      reply = message;
+      reply = ReplyFrom(message, Holds(message, mnemonic1) ? mnemonic1 : mnemonic2);
       m_queue.Pop();
       TakeClosingReady(kConfigWaitMs);
       RecordReplyLatency();

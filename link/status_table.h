@@ -23,4 +23,17 @@ bool IsErrorStatus(std::string_view reply);
 // The one status word after which a command may go on.
 inline constexpr std::string_view kHarmlessStatus = "HARDSENSOR";
 
+// Whether a reply holds `word` anywhere: a data reply and a status word may share a frame.
+inline bool Holds(std::string_view reply, std::string_view word) {
+  return reply.find(word) != std::string_view::npos;
+}
+
+// A reply that holds `mnemonic`, from the mnemonic on. A noise byte 0xFD on the line starts a
+// frame early, and the bytes before the printer's own start byte come in front of the reply:
+// its fields count from its mnemonic, not from the frame's start.
+inline std::string_view ReplyFrom(std::string_view reply, std::string_view mnemonic) {
+  const auto at = reply.find(mnemonic);
+  return at == std::string_view::npos ? reply : reply.substr(at);
+}
+
 }  // namespace vekta

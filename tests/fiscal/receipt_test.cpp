@@ -188,8 +188,12 @@ TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {
   // A card over the total by a kopeck pays it all: no cash, and so no change.
   ASSERT_EQ(Link().FiscalLine("A", 1, 1010, 0, 7, 0, 0), 1060);
   Reset();
+  // Noise with a start byte before the figures: they still count from "COMP".
+  Answer("COMP", {"COMP0000000125000000106100000000510000000000" + Zeros(50), "READY"});
+  m_line->Feed({0xFD, 0x41});
   EXPECT_EQ(Link().CloseCheckEx(0, 1062, 0, 0), 1061);
   EXPECT_EQ(SentText(), "COMP0000001010" + Zeros(20) + "0000001062" + Zeros(20));
+  EXPECT_EQ(Link().CheckResultText(), "125;1061;51;0;0;0;0;0;0");
 }
 
 TEST_F(ReceiptTest, ReturnReceiptsKeepTheirDirectionUntilClosed) {
