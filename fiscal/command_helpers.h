@@ -21,6 +21,8 @@ constexpr int kReceiptWaitMs = 3000;
 constexpr int kInDoubtMessage = 6000;
 // No reply in time, or no link.
 constexpr int kNoLinkMessage = 1003;
+// A command the printer may have carried out before it was switched off and on.
+constexpr int kCommandInDoubtMessage = 6006;
 // How far the printer's own tax figures may stand from the link's (its rounding), in kopecks.
 constexpr std::int64_t kPrinterFigureTolerance = 3;
 

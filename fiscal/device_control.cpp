@@ -13,6 +13,7 @@ namespace vekta {
 
 using fiscal::ClearOpenDocuments;
 using fiscal::CutTo;
+using fiscal::kCommandInDoubtMessage;
 using fiscal::kNoLinkMessage;
 using fiscal::kReceiptWaitMs;
 using fiscal::SendCommand;
@@ -148,6 +149,23 @@ bool PrinterLink::WaitReadyOnce() {
     const std::string message(m_queue.Peek());
     if (IsErrorStatus(message)) {
       m_queue.Pop();
+      if (Holds(message, "SOFTPROTOC")) {
+        // The command's refusal, when the printer is still logged in: the query's answer came
+        // before the configuration's, and is passed over with it.
+        if (!PrinterForgotLogin()) {
+          ReportPrinterStatus(message);
+          return false;
+        }
+        // Switched off and on meanwhile, the printer has lost its login and refuses the query:
+        // whether it carried the command out before, nothing tells. Told it was refused, the
+        // client would do it again (cash moved twice, a second Z report).
+        WriteLogLine(
+            "The printer was switched off and on before it answered: whether it "
+            "carried the command out is not known");
+        LogInAgain();
+        RaiseError(kCommandInDoubtMessage, MessageBoxStyle::kStopOk);
+        return false;
+      }
       if (ReportPrinterStatus(message)) continue;
       // The command's refusal; the query's answer follows.
       if (!TakeQueryAnswer("CCAS", kQueryWaitMs)) RegisterAnswerOwed(passed);
