@@ -23,6 +23,8 @@ constexpr int kInDoubtMessage = 6000;
 constexpr int kNoLinkMessage = 1003;
 // A command the printer may have carried out before it was switched off and on.
 constexpr int kCommandInDoubtMessage = 6006;
+// The receipt of a printer that went from the port, followed by its serial number.
+constexpr int kOtherPrinterMessage = 6007;
 // How far the printer's own tax figures may stand from the link's (its rounding), in kopecks.
 constexpr std::int64_t kPrinterFigureTolerance = 3;
 

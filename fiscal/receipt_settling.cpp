@@ -19,6 +19,7 @@
 namespace vekta {
 
 using fiscal::kInDoubtMessage;
+using fiscal::kOtherPrinterMessage;
 using fiscal::kPrinterFigureTolerance;
 using fiscal::kReceiptWaitMs;
 
@@ -81,6 +82,8 @@ std::string PrinterLink::SalesRegisters(std::string_view ccasData) {
 void PrinterLink::JournalOpened() {
   m_receiptBaseline.clear();
   m_journalRow.reset();
+  m_receiptSerial = SerialNumber();
+  m_receiptWentWithPrinter = false;
   if (!m_journal || !m_journal->IsOpen()) return;
   // The receipt is open whatever this query gets: an unanswered one is no error of the receipt's
   // to show (a box would hold the client's call). Without the baseline a close in doubt is
@@ -177,8 +180,27 @@ void PrinterLink::TakeCloseReply(const std::string& message) {
   m_checkResultXml = std::move(xml);
 }
 
+bool PrinterLink::ReceiptOfAnotherPrinter() const {
+  if (!m_checkOpen.load() && !m_closeInDoubt.load()) return false;
+  const std::string now = SerialNumber();
+  return !m_receiptSerial.empty() && !now.empty() && now != m_receiptSerial;
+}
+
 bool PrinterLink::SettleCloseInDoubt() {
-  if (!m_closeInDoubt.load() || m_settlingClose) return true;
+  if (m_settlingClose) return true;
+  if (std::exchange(m_receiptWentWithPrinter, false)) {
+    // Neither closed nor aborted here: its row is left in the journal for its own printer to
+    // settle when it is connected again, and the client is told.
+    WriteLogLine("The port now answers printer " + SerialNumber() + ", not " + m_receiptSerial +
+                 ": its receipt is left to that printer");
+    m_checkOpen = false;
+    m_closeInDoubt = false;
+    m_settledClosed = false;
+    m_journalRow.reset();
+    RaiseError(kOtherPrinterMessage, MessageBoxStyle::kStopOk, " " + m_receiptSerial);
+    return false;
+  }
+  if (!m_closeInDoubt.load()) return true;
   // The printer answers its commands in order: a close it carried out has its reply before the
   // reply to any later query. So a late close reply already queued settles it as printed; else
   // one read-only query ("CCAS") goes out, and what comes before its answer tells.

@@ -230,6 +230,9 @@ class PrinterLink {
   // next exchange on the link first settles it from the printer (true once it is known).
   bool IsCloseInDoubt() const { return m_closeInDoubt.load(); }
   bool SettleCloseInDoubt();
+  // Whether the receipt open or in doubt was opened on another printer than the one now on the
+  // port (after a reconnect: an adapter renamed, a printer swapped).
+  bool ReceiptOfAnotherPrinter() const;
   // The receipt journal beside the protocol logs (null when there is no log folder).
   ReceiptJournal* Journal() { return m_journal.get(); }
   // Writes the current receipt's step to the journal.
@@ -443,9 +446,11 @@ class PrinterLink {
   bool m_receiptPerhapsOpen = false;  // see AbortReceiptPerhapsOpen
   std::int32_t m_doubtTotal = 0;      // the total of the close in doubt
   std::unique_ptr<ReceiptJournal> m_journal;
-  ReceiptJournal::Row m_journalRow;  // the current receipt's row
-  bool m_journalSettled = false;     // what an earlier run left was settled on this printer
-  std::string m_receiptBaseline;     // sales and return registers when the receipt was opened
+  ReceiptJournal::Row m_journalRow;       // the current receipt's row
+  bool m_journalSettled = false;          // what an earlier run left was settled on this printer
+  std::string m_receiptBaseline;          // sales and return registers when the receipt was opened
+  std::string m_receiptSerial;            // the serial number of the printer it was opened on
+  bool m_receiptWentWithPrinter = false;  // found after a reconnect: see SettleCloseInDoubt
 };
 
 }  // namespace vekta

@@ -174,7 +174,13 @@ bool PrinterLink::Reconnect() {
     bool cancel = false;
     if (Login(m_storedCashier, m_storedPassword, cancel) > 0) ok = ReadConfiguration();
     m_settlingClose = settling;
-    if (ok) SettleCloseInDoubt();
+    // Another printer's registers tell nothing of the receipt that went with its printer: that
+    // is dropped by the client's next call, which is told why.
+    if (ok && ReceiptOfAnotherPrinter()) {
+      m_receiptWentWithPrinter = true;
+    } else if (ok) {
+      SettleCloseInDoubt();
+    }
     if (!ok) {
       // The device is back but not the printer: the port closes as a lost one, so that nothing
       // is sent (an open receipt stays as it is there) and the next call tries again.

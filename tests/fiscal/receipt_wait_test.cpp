@@ -573,6 +573,36 @@ TEST_F(CloseInDoubtTest, WhileThePrinterStaysSilentNothingNewIsSent) {
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(1003));
 }
 
+TEST_F(CloseInDoubtTest, AnotherPrinterOnThePortSettlesNothingOfTheReceiptThatWent) {
+  TempDir dir;
+  m_host.SetLogDirectory(dir.Path());
+  Connect();
+  m_link->SetShowErrorMessages(false);
+  OpenWithOneLine();
+  Answer("COMP", {});
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  // The device goes away, and another printer, whose registers stand elsewhere, comes on its path.
+  m_line->FailWrites();
+  EXPECT_EQ(m_link->OpenCashBox(), 0);
+  m_setup.serialNumber = "5007654321";
+  m_handler = [](const std::string& command) -> Commands {
+    if (command == "CCAS") return {"CCAS" + std::string(33, '0') + std::string(55, '1'), "READY"};
+    return {"READY"};
+  };
+  ASSERT_TRUE(m_link->Reconnect());
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(6007) + " 5001234567");
+  EXPECT_FALSE(m_link->IsCheckOpen());
+  EXPECT_EQ(Count("COMP"), 1);
+  m_link->Journal()->Flush();
+  ASSERT_EQ(m_link->Journal()->Unsettled(1).size(), 1u);
+  EXPECT_EQ(m_link->Journal()->Unsettled(1)[0].serial, "5001234567");
+  // The printer now on the port sells as any other.
+  OpenWithOneLine();
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  m_link.reset();  // while its journal's folder is still there
+}
+
 // The sales and return registers as "CCAS" lays them out: 11 characters each, blank-padded.
 std::string Registers(int sales, int returns) {
   const auto field = [](int value) {
