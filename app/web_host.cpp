@@ -30,7 +30,9 @@ std::int64_t AnsweredPort(const nlohmann::json& value) {
   if (value.is_number_integer()) return value.get<std::int64_t>();
   if (!value.is_string()) return 0;
   const std::string name = value.get<std::string>();
-  if (name.size() < 4 || name.size() > WebHost::kPortNameLimit || name.rfind("COM", 0) != 0) {
+  // "COM1" to "COM255", as the ports are named: no leading zero, which would name a port twice.
+  if (name.size() < 4 || name.size() > WebHost::kPortNameLimit || name.rfind("COM", 0) != 0 ||
+      name[3] == '0') {
     return 0;
   }
   std::int64_t number = 0;
@@ -284,8 +286,8 @@ std::optional<ProtocolError> WebHost::TakeConnectFields(const Prompt& prompt,
     const std::int64_t port = AnsweredPort(*it);
     if (port < 1 || port > 255) {
       return ProtocolError{400, DISP_E_OVERFLOW,
-                           "port: a COM port number from 1 to 255, or a name of at most 5 "
-                           "characters"};
+                           "port: a COM port number from 1 to 255, or its name, \"COM1\" to "
+                           "\"COM255\""};
     }
     // The link belongs to its client's port: another port's device would put this client on
     // another client's printer.

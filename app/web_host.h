@@ -40,7 +40,7 @@ class WebHost : public HeadlessLinkHost {
   static constexpr std::size_t kRecentMessages = 50;
   static constexpr std::chrono::seconds kDefaultPromptTimeout{120};
   static constexpr std::chrono::seconds kInfoCountdown{10};
-  static constexpr std::size_t kPortNameLimit = 5;
+  static constexpr std::size_t kPortNameLimit = 6;
   static constexpr std::size_t kPasswordLimit = 10;
 
   // Prompt time-outs and the countdown run on `clock`.

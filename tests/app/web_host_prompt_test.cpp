@@ -53,7 +53,7 @@ class WebHostPromptTest : public ::testing::Test {
   WebHostPromptTest()
       : m_settings(m_dir.Path() + "/vektamanager.ini"),
         m_host(m_settings, "", m_events, m_clock),
-        m_link(3, m_host, m_clock) {
+        m_link(200, m_host, m_clock) {
     m_host.SetPromptTimeout(120s);
   }
   void Advance(Clock::Duration d) {
@@ -84,7 +84,7 @@ TEST_F(WebHostPromptTest, WithoutAPageEachPromptTakesItsDefaultAndIsKept) {
   EXPECT_EQ(m_host.ShowMessageBox("a", MessageBoxStyle::kStopOk), MessageBoxResult::kOk);
   EXPECT_EQ(m_host.ShowMessageBox("b", MessageBoxStyle::kStopRetryCancel),
             MessageBoxResult::kCancel);
-  ConnectDialogData data{"COM3", "Kasa", ""};
+  ConnectDialogData data{"COM200", "Kasa", ""};
   EXPECT_FALSE(m_host.ShowConnectDialog(m_link, data));
   m_host.ShowPrinterInfo(m_link);
   const json recent = m_host.StatusDocument()["recentMessages"];
@@ -126,7 +126,7 @@ TEST_F(WebHostPromptTest, AMessageBoxTakesOneOfItsButtonsOnceOrItsDefaultAtTheTi
   EXPECT_EQ(Answer({{"id", "999999"}}, {{"button", "Retry"}})->status, 404);
   EXPECT_EQ(Answer({{"id", "x"}}, {{"button", "Retry"}})->status, 404);
   for (const json& refused :
-       {json{{"button", "OK"}}, json{{"button", "Maybe"}}, json{{"button", "Retry"}, {"port", 3}},
+       {json{{"button", "OK"}}, json{{"button", "Maybe"}}, json{{"button", "Retry"}, {"port", 200}},
         json{{"stopCountdown", true}}}) {
     EXPECT_EQ(Answer(prompt, refused)->status, 400) << refused;
   }
@@ -152,7 +152,7 @@ TEST_F(WebHostPromptTest, AMessageBoxTakesOneOfItsButtonsOnceOrItsDefaultAtTheTi
 
 TEST_F(WebHostPromptTest, TheConnectDialogRefusesAnotherPortAndFieldsOverTheirLimits) {
   Page page(m_events);
-  ConnectDialogData data{"COM3", "", "7777777777"};
+  ConnectDialogData data{"COM200", "", "7777777777"};
   auto dialog =
       std::async(std::launch::async, [&] { return m_host.ShowConnectDialog(m_link, data); });
   json prompt = page.Next("prompt");
@@ -160,8 +160,10 @@ TEST_F(WebHostPromptTest, TheConnectDialogRefusesAnotherPortAndFieldsOverTheirLi
   EXPECT_EQ(prompt["portFixed"], true);
   EXPECT_FALSE(prompt.contains("password")) << "the stored password is not published";
   EXPECT_EQ(prompt["cashierLimit"], 4) << "an unidentified printer takes the shorter name";
-  // a client of COM3 must not end up on another port's printer (COM4 is refused in the page test)
-  for (const json& field : {json{{"port", 0}}, json{{"port", "COM003"}}, json{{"cashier", 5}}}) {
+  // a client of COM200 must not end up on another port's printer (COM4 is refused in the page
+  // test), nor under a second name of its port; its name has six characters
+  for (const json& field : {json{{"port", 0}}, json{{"port", "COM0200"}}, json{{"port", "COM020"}},
+                            json{{"cashier", 5}}}) {
     json answer = field;
     answer["button"] = "OK";
     EXPECT_EQ(Answer(prompt, answer)->status, 400) << answer;
@@ -169,12 +171,13 @@ TEST_F(WebHostPromptTest, TheConnectDialogRefusesAnotherPortAndFieldsOverTheirLi
   EXPECT_EQ(m_host.StatusDocument()["prompts"].size(), 1u) << "a refused answer keeps it open";
   EXPECT_TRUE(Waiting(dialog));
   EXPECT_EQ(
-      Answer(prompt,
-             {{"button", "OK"}, {"port", "COM3"}, {"cashier", "Оля"}, {"password", "7777777777"}}),
+      Answer(
+          prompt,
+          {{"button", "OK"}, {"port", "COM200"}, {"cashier", "Оля"}, {"password", "7777777777"}}),
       std::nullopt);
   ASSERT_EQ(dialog.wait_for(kPatience), std::future_status::ready);
   EXPECT_TRUE(dialog.get());
-  EXPECT_EQ(data.portName, "COM3");
+  EXPECT_EQ(data.portName, "COM200");
   EXPECT_EQ(Cp1251ToUtf8(data.cashierName), "Оля");
 
   // an identified printer of generation 1 takes nine characters; Cancel ignores the fields
