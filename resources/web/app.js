@@ -53,8 +53,9 @@ function selectTab(tab) {
     t.tabIndex = selected ? 0 : -1;
     $(t.getAttribute('aria-controls')).hidden = !selected;
   }
-  // showing the list always shows current data
+  // showing the list or the options always shows current data
   if (tab.id === 'tab-connections') refreshConnections();
+  if (tab.id === 'tab-options') loadSettings();
 }
 
 function setupMainWindow() {
@@ -173,12 +174,33 @@ async function refreshReceipts() {
 
 // ---- options page ----
 
+// The settings as last read from the server: Встановити sends only what the operator changed
+// against them, so that a page that has not seen another page's change does not undo it.
+let loadedSettings = null;
+let settingsReads = 0;
+
+function typedDays() {
+  const text = $('keep-days').value.trim();
+  return /^[0-9]{1,10}$/.test(text) ? Number(text) : NaN;
+}
+
+// Shows the server's values; a field the operator has changed since the last read keeps what
+// they typed, unless `all`.
+function showSettings(values, all) {
+  const save = $('save-to-log');
+  const before = loadedSettings;
+  if (all || !before || save.checked === before.SaveToLog) save.checked = Boolean(values.SaveToLog);
+  if (all || !before || typedDays() === before.KeepLogFiles) $('keep-days').value = String(values.KeepLogFiles);
+  loadedSettings = { SaveToLog: Boolean(values.SaveToLog), KeepLogFiles: Number(values.KeepLogFiles) };
+  $('keep-days').disabled = !save.checked;
+}
+
 async function loadSettings() {
+  const read = ++settingsReads;
   const res = await api('GET', '/api/v1/settings');
-  if (!res.ok || !res.data) return;
-  $('save-to-log').checked = Boolean(res.data.SaveToLog);
-  $('keep-days').value = String(res.data.KeepLogFiles);
-  $('keep-days').disabled = !$('save-to-log').checked;
+  // an answer overtaken by a later read or a save is stale
+  if (read !== settingsReads || !res.ok || !res.data) return;
+  showSettings(res.data, false);
 }
 
 function optionsError(text) {
@@ -190,20 +212,30 @@ function optionsError(text) {
 
 async function applySettings() {
   const field = $('keep-days');
-  const text = field.value.trim();
-  const days = /^[0-9]{1,10}$/.test(text) ? Number(text) : NaN;
+  const days = typedDays();
   if (!(days >= 2 && days <= 4096)) {
     optionsError('Введіть ціле число від 2 до 4096.');
     field.disabled = false;
     field.focus();
     return;
   }
-  const res = await api('PUT', '/api/v1/settings', { SaveToLog: $('save-to-log').checked, KeepLogFiles: days });
+  const save = $('save-to-log').checked;
+  const changed = {};
+  if (!loadedSettings || save !== loadedSettings.SaveToLog) changed.SaveToLog = save;
+  if (!loadedSettings || days !== loadedSettings.KeepLogFiles) changed.KeepLogFiles = days;
+  if (Object.keys(changed).length === 0) {
+    optionsError('');
+    return;
+  }
+  ++settingsReads;
+  const res = await api('PUT', '/api/v1/settings', changed);
   if (!res.ok) {
     optionsError(res.data && res.data.error ? res.data.error : 'HTTP ' + res.status);
     field.focus();
     return;
   }
+  // the answer is the file as it is now, with what another page saved
+  if (res.data) showSettings(res.data, true);
   optionsError('');
 }
 
@@ -437,27 +469,15 @@ const recent = [];
 
 // ---- the event stream ----
 
-let stream = null;
-let retryTimer = null;
-
-function connectEvents() {
-  if (retryTimer) clearTimeout(retryTimer);
-  retryTimer = null;
-  if (stream) stream.close();
-  stream = new EventSource('/api/v1/events');
-  const on = (name, handler) => stream.addEventListener(name, (e) => {
-    let data = null;
-    try { data = JSON.parse(e.data); } catch (err) { return; }
-    handler(data);
-  });
-  stream.addEventListener('open', () => { $('banner').hidden = true; });
-  stream.addEventListener('error', () => {
+// What the page does with each event of the stream, and with the stream's opening and loss; every
+// tab runs it, whether it holds the stream or has the events from the tab that does.
+const handlers = {
+  open() { $('banner').hidden = true; },
+  down() {
     $('banner').hidden = false;
     document.body.dataset.stream = 'down';
-    // a refused stream (503) is not retried by the browser: try again a little later
-    if (stream.readyState === EventSource.CLOSED) retryTimer = setTimeout(connectEvents, 2000);
-  });
-  on('state', (state) => {
+  },
+  state(state) {
     $('banner').hidden = true;
     document.body.dataset.stream = 'live';
     replaceStatusWindows(state.windows);
@@ -465,19 +485,135 @@ function connectEvents() {
     recent.splice(0, recent.length, ...(state.recentMessages || []));
     renderRecent(recent);
     loadAbout();
-  });
-  on('connections', (doc) => {
+    // another page may have changed the settings while this one was away
+    loadSettings();
+  },
+  connections(doc) {
     renderConnections(doc);
     refreshReceipts();
-  });
-  on('status', showStatus);
-  on('prompt', openPrompt);
-  on('promptChanged', (change) => { if (change.countdownStopped) stopCountdown(change.id); });
-  on('promptClosed', (closed) => {
+  },
+  status: showStatus,
+  prompt: openPrompt,
+  promptChanged(change) { if (change.countdownStopped) stopCountdown(change.id); },
+  promptClosed(closed) {
     const p = prompts.get(closed.id);
     if (p) recent.push(Object.assign({}, p.doc, { answer: closed.answer, reason: closed.reason }));
     closePrompt(closed.id);
     renderRecent(recent);
+  },
+};
+const STREAM_EVENTS = ['state', 'connections', 'status', 'prompt', 'promptChanged', 'promptClosed'];
+
+function handle(name, data) {
+  if (Object.prototype.hasOwnProperty.call(handlers, name)) handlers[name](data);
+}
+
+let stream = null;
+let retryTimer = null;
+
+// Opens the stream and gives `deliver` each of its events, its opening and its loss.
+function connectEvents(deliver) {
+  if (retryTimer) clearTimeout(retryTimer);
+  retryTimer = null;
+  if (stream) stream.close();
+  const source = new EventSource('/api/v1/events');
+  stream = source;
+  for (const name of STREAM_EVENTS) {
+    source.addEventListener(name, (e) => {
+      let data = null;
+      try { data = JSON.parse(e.data); } catch (err) { return; }
+      deliver(name, data);
+    });
+  }
+  source.addEventListener('open', () => deliver('open', null));
+  source.addEventListener('error', () => {
+    deliver('down', null);
+    // a refused stream (503) is not retried by the browser: try again a little later
+    if (source.readyState === EventSource.CLOSED) retryTimer = setTimeout(() => connectEvents(deliver), 2000);
+  });
+}
+
+// ---- one stream for all the tabs of a browser ----
+// The browser keeps six connections to a server, and a stream holds one for good: with a stream
+// in each of six tabs, no tab could answer a prompt. So the tab that holds the lock keeps the one
+// stream and passes its events to the other tabs over a channel; when that tab closes, the lock,
+// and with it the stream, goes to another tab. A tab that opens asks the holder what the stream
+// has said so far. The server counts the one stream as a watching page.
+
+// What the stream has said, as the holder keeps it for the tabs that open later.
+const seen = { live: false, down: false, connections: null, windows: new Map(), prompts: new Map() };
+
+function remember(name, data) {
+  if (name === 'down') {
+    seen.live = false;
+    seen.down = true;
+  } else if (name === 'state') {
+    seen.live = true;
+    seen.down = false;
+    seen.windows = new Map((data.windows || []).map((w) => [w.port, w]));
+    seen.prompts = new Map((data.prompts || []).map((p) => [p.id, { doc: p, at: Date.now() }]));
+  } else if (name === 'connections') {
+    seen.connections = data;
+  } else if (name === 'status') {
+    if (data.closed) seen.windows.delete(data.port);
+    else seen.windows.set(data.port, data);
+  } else if (name === 'prompt') {
+    seen.prompts.set(data.id, { doc: data, at: Date.now() });
+  } else if (name === 'promptChanged') {
+    const p = seen.prompts.get(data.id);
+    if (p && data.countdownStopped) {
+      p.doc = Object.assign({}, p.doc, { countdownStopped: true });
+      delete p.doc.closesInMs;
+    }
+  } else if (name === 'promptClosed') {
+    seen.prompts.delete(data.id);
+  }
+}
+
+// The state the server would give a stream opened now.
+function stateNow() {
+  const now = Date.now();
+  const prompts = [...seen.prompts.values()].map(({ doc, at }) => (doc.closesInMs === undefined ? doc
+    : Object.assign({}, doc, { closesInMs: Math.max(0, doc.closesInMs - (now - at)) })));
+  return { windows: [...seen.windows.values()], prompts, recentMessages: recent.slice() };
+}
+
+function startEvents() {
+  if (!navigator.locks || typeof BroadcastChannel !== 'function') {
+    connectEvents(handle);  // each tab keeps a stream of its own
+    return;
+  }
+  const self = crypto.randomUUID();
+  const channel = new BroadcastChannel('vekta-events');
+  let holder = false;
+  channel.addEventListener('message', (e) => {
+    const m = e.data || {};
+    if (!holder) {
+      if (!m.to || m.to === self) handle(m.name, m.data);
+    } else if (m.hello) {
+      // the tab that asks starts as if it had opened the stream
+      const tell = (name, data) => channel.postMessage({ to: m.hello, name, data });
+      if (seen.live) {
+        tell('state', stateNow());
+        if (seen.connections) tell('connections', seen.connections);
+      } else if (seen.down) {
+        tell('down', null);
+      }
+    }
+  });
+  channel.postMessage({ hello: self });
+  navigator.locks.request('vekta-events', () => {
+    holder = true;
+    connectEvents((name, data) => {
+      remember(name, data);
+      channel.postMessage({ name, data });
+      handle(name, data);
+    });
+    return new Promise(() => {});  // held while the tab lives
+  }).catch(() => {
+    if (holder) return;
+    channel.close();
+    connectEvents(handle);
   });
 }
 
@@ -488,5 +624,5 @@ document.addEventListener('DOMContentLoaded', () => {
   loadSettings();
   loadAbout();
   refreshConnections();
-  connectEvents();
+  startEvents();
 });

@@ -120,9 +120,10 @@ async function launch() {
   });
 }
 
-// A page of the daemon at a size, with every script error kept for the test to check.
+// A page of the daemon at a size, with every script error kept for the test to check: in a
+// context of its own (`browser`), or as one more tab of a browser context (of the context's size).
 async function openPage(browser, daemon, viewport = { width: 1280, height: 800 }) {
-  const page = await browser.newPage({ viewport });
+  const page = await (browser.newContext ? browser.newPage({ viewport }) : browser.newPage());
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(String(e)));
   page.on('console', (m) => { if (m.type() === 'error') page.errors.push(m.text()); });

@@ -1,11 +1,12 @@
 // The main window in Chromium against the real daemon: tray bar and About, the connection
-// list kept live, the options page, the test client, the keyboard, a small screen, and a
-// server that goes away and comes back.
+// list kept live, the options page and two pages editing it, the test client, the keyboard, a
+// small screen, and a server that goes away and comes back.
 'use strict';
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert');
 const { execFileSync } = require('node:child_process');
+const fs = require('node:fs');
 const path = require('node:path');
 const { start, stop, openPage, shot, eventually, PATIENCE_MS } = require('./harness');
 
@@ -120,6 +121,36 @@ test('the options page stores both settings and refuses days outside 2 to 4096',
   await page.click('#tab-connections');
 });
 
+test('two pages editing the options: each saves only what it changed and shows what the other saved', async () => {
+  await daemon.request('PUT', '/api/v1/settings', { SaveToLog: true, KeepLogFiles: 5 });
+  const a = await openPage(browser, daemon);
+  const b = await openPage(browser, daemon);
+  for (const p of [a, b]) {
+    await p.click('#tab-options');
+    await p.waitForFunction(() => document.getElementById('save-to-log').checked);
+  }
+  await b.uncheck('#save-to-log');
+  await b.click('#apply');
+  await assertSettings({ SaveToLog: false, KeepLogFiles: 5 });
+  // a still shows the box ticked, and changes the days only
+  await a.fill('#keep-days', '9');
+  await a.click('#apply');
+  await assertSettings({ SaveToLog: false, KeepLogFiles: 9 });
+  assert.equal(await a.isChecked('#save-to-log'), false, 'a shows the file after its save');
+  // the options shown again are read again; Встановити with nothing changed sends nothing
+  await b.click('#tab-connections');
+  await b.click('#tab-options');
+  await b.waitForFunction(() => document.getElementById('keep-days').value === '9');
+  const puts = [];
+  b.on('request', (r) => { if (r.method() === 'PUT') puts.push(r.url()); });
+  await b.click('#apply');
+  await b.waitForTimeout(300);
+  assert.deepEqual(puts, []);
+  assert.deepEqual([...a.errors, ...b.errors], []);
+  await a.close();
+  await b.close();
+});
+
 async function assertSettings(expected) {
   let got;
   await eventually(async () => {
@@ -187,16 +218,25 @@ test('keyboard alone, and a screen of 800x600', async () => {
   await small.close();
 });
 
-test('a server that goes away shows the banner, and the page comes back with it', async () => {
+test('a server that goes away shows the banner, and the pages come back with it and read the options again', async () => {
+  // two tabs of one browser beside the page: one of them has the stream, the other its events
+  const context = await browser.newContext();
+  const pages = [page, await openPage(context, daemon), await openPage(context, daemon)];
   const port = daemon.port;
   await daemon.stop();
-  await page.waitForSelector('#banner:not([hidden])', { timeout: PATIENCE_MS });
+  for (const p of pages) await p.waitForSelector('#banner:not([hidden])', { timeout: PATIENCE_MS });
   await shot(page, 'server-unreachable');
+  fs.writeFileSync(daemon.config, fs.readFileSync(daemon.config, 'utf8').replace(/^SaveToLog=0$/m, 'SaveToLog=1'));
   await daemon.start(port);
-  await page.waitForSelector('#banner', { state: 'hidden', timeout: PATIENCE_MS });
-  await page.waitForSelector('body[data-stream=live]', { state: 'attached' });
+  for (const p of pages) {
+    await p.waitForSelector('#banner', { state: 'hidden', timeout: PATIENCE_MS });
+    await p.waitForSelector('body[data-stream=live]', { state: 'attached' });
+  }
+  await page.waitForFunction(() => document.getElementById('save-to-log').checked &&
+    document.getElementById('keep-days').value === '9');
   const pos = await daemon.create();
   assert.equal((await daemon.call(pos, 'Init', [1, 'Kasa', '7777777777', 0, 'POS'])).hresultName, 'S_OK');
-  await page.waitForFunction(() => document.querySelector('#connections tbody').textContent.includes('POS'));
+  for (const p of pages) await p.waitForFunction(() => document.querySelector('#connections tbody').textContent.includes('POS'));
   await daemon.release(pos);
+  await context.close();
 });

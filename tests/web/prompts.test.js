@@ -1,12 +1,12 @@
 // Status windows and prompts in Chromium against the real daemon: a receipt's status box, an
 // error box that holds its client's call, Retry/Cancel at connect, the connect dialog and its
-// limits, the printer information window's countdown, two pages answering one prompt, and pages
-// that leave one open.
+// limits, the printer information window's countdown, seven tabs of one browser, two pages
+// answering one prompt, and pages that leave one open.
 'use strict';
 
 const { test, before, after } = require('node:test');
 const assert = require('node:assert');
-const { start, stop, openPage, shot, heldFor } = require('./harness');
+const { start, stop, openPage, shot, heldFor, eventually, PATIENCE_MS } = require('./harness');
 
 let daemon, browser, page;
 before(async () => ({ daemon, browser, page } =
@@ -171,6 +171,43 @@ test('the information window counts down and closes itself after 10 s; a click k
   await info.locator('.ok').click();
   assert.equal((await held).hresultName, 'S_OK');
   await daemon.release(kept);
+});
+
+test('seven tabs of one browser: a tab without the stream answers a prompt; the stream passes on when its tab closes', async () => {
+  const context = await browser.newContext({ viewport: { width: 800, height: 600 } });
+  // the tabs that got a stream, in order
+  const holders = new Set();
+  context.on('response', (r) => {
+    if (r.url().endsWith('/api/v1/events') && r.status() === 200) holders.add(r.frame().page());
+  });
+  const pos = await daemon.create();
+  // a Retry/Cancel box on each tab, Cancel on `from`: the call goes on then, not at the time-out
+  const cancelOn = async (tabs, from) => {
+    const init = daemon.call(pos, 'Init', [7, 'Kasa', '7777777777', 0, 'POS']);
+    for (const t of tabs) await dialog(t, 'message').waitFor();
+    await dialog(from, 'message').locator('button[data-button=Cancel]').click();
+    assert.equal(await heldFor(init, PATIENCE_MS), false, 'the answer reached the server');
+    assert.equal((await init).hresultName, 'E_FAIL');
+    for (const t of tabs) await dialog(t, 'message').waitFor({ state: 'detached' });
+  };
+  try {
+    const tabs = [];
+    for (let i = 0; i < 7; i += 1) tabs.push(await openPage(context, daemon));
+    assert.equal(holders.size, 1);
+    const [first] = holders;
+    await cancelOn(tabs, tabs.find((t) => t !== first));
+
+    await first.close();
+    await eventually(() => holders.size === 2);
+    const rest = tabs.filter((t) => t !== first);
+    const second = [...holders][1];
+    assert.ok(rest.includes(second));
+    await cancelOn(rest, rest.find((t) => t !== second));
+    assert.deepEqual(rest.flatMap((t) => t.errors), []);
+  } finally {
+    await context.close();
+    await daemon.release(pos);
+  }
 });
 
 test('two pages: a prompt answered on one closes on both; a page that comes later sees it', async () => {
