@@ -103,7 +103,7 @@ void ApiRouter::AddRoutes() {
   Add("POST", "/api/v1/objects/*/ping", calls(&ObjectCalls::Ping));
   Add("DELETE", "/api/v1/objects/*", calls(&ObjectCalls::Release));
   Add("GET", "/api/v1/events",
-      OnPool([this](const HttpRequest&, HttpResponse& res) { Events(res); }));
+      OnPool([this](const HttpRequest& req, HttpResponse& res) { Events(req, res); }));
   Add("POST", "/api/v1/prompts/*",
       OnPool([this](const HttpRequest& req, HttpResponse& res) { AnswerPrompt(req, res); }));
   // The operator's page: the main window at "/", its files under "/web/".
@@ -322,8 +322,16 @@ void ApiRouter::Exit(HttpResponse& res) const {
   m_context.requestExit();
 }
 
-void ApiRouter::Events(HttpResponse& res) {
+void ApiRouter::Events(const HttpRequest& req, HttpResponse& res) {
   if (!m_context.events) return SendError(res, 404, E_INVALIDARG, "no such resource");
+  // A stream is a watching page, and a prompt then waits for an answer. Another web site's frame
+  // loads the stream as a navigation, without an Origin for the checks to refuse: the browser
+  // names it as another site's. A page of an allowed origin asks with its Origin.
+  const std::string site = req.Header("Sec-Fetch-Site");
+  if (req.Header("Origin").empty() && !site.empty() && site != "same-origin" && site != "none") {
+    return SendError(res, 403, E_ACCESSDENIED,
+                     "the event stream is for the server's own page, not for another site's");
+  }
   if (m_context.events->Subscribers() >= kMaxPages) {
     return SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "too many pages are watching");
   }

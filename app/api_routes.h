@@ -95,7 +95,7 @@ class ApiRouter {
   void Ports(HttpResponse& res) const;
   void About(HttpResponse& res) const;
   void Exit(HttpResponse& res) const;
-  void Events(HttpResponse& res);
+  void Events(const HttpRequest& req, HttpResponse& res);
   void AnswerPrompt(const HttpRequest& req, HttpResponse& res);
   nlohmann::json ConnectionsDocument();
   // Publishes the connection list when it differs from the one published last.

@@ -16,6 +16,7 @@
 #include <future>
 #include <thread>
 
+#include "app/event_hub.h"
 #include "platform/settings_store.h"
 #include "tests/app/fake_backend.h"
 #include "tests/support/files.h"
@@ -89,6 +90,7 @@ class HttpServerTest : public ::testing::Test {
     context.config = config;
     context.backend = &m_backend;
     context.objects = &m_objects;
+    context.events = &m_events;
     context.settings = m_settings.get();
     context.startedOnDemand = onDemand;
     context.requestExit = [this] { ++m_exitRequests; };
@@ -163,6 +165,7 @@ class HttpServerTest : public ::testing::Test {
   }
 
   FakeBackend m_backend;
+  EventHub m_events;
   // Leases run on this clock: the tests move it.
   FakeClock m_clock;
   ObjectTable m_objects{m_clock};
@@ -391,6 +394,20 @@ TEST_F(HttpServerTest, TokenHostAndOriginChecksOverHttpAndAnOnDemandProcessRefus
   EXPECT_EQ(call->get_header_value("Access-Control-Allow-Origin"), "http://pos.shop.lan");
   EXPECT_EQ(Status(Post("/api/v1/app/exit", "")), 409);
   EXPECT_EQ(m_exitRequests, 0);
+}
+
+// Another web site's frame gets no event stream: it would count as a watching page, and every
+// prompt would wait for its answer. The page's own stream, and one opened by hand, are served.
+TEST_F(HttpServerTest, TheEventStreamIsOnlyForTheServersOwnPage) {
+  const auto served = [&](const std::string& fetchSite) {
+    RawConnection stream(m_server->Port());
+    stream.Send(Head("GET", "/api/v1/events", "Sec-Fetch-Site: " + fetchSite + "\r\n\r\n"));
+    return stream.Read(5s, "\r\n\r\n").rfind("HTTP/1.1 200", 0) == 0;
+  };
+  EXPECT_FALSE(served("cross-site"));
+  EXPECT_FALSE(served("same-site"));
+  EXPECT_TRUE(served("same-origin"));
+  EXPECT_TRUE(served("none"));
 }
 
 TEST_F(HttpServerTest, SlowSilentOversizedAndPipelinedRequestsGetTheirDueWhileOthersAreServed) {
