@@ -154,6 +154,13 @@ int RunApplication(const std::vector<std::string>& args) {
     }
     return 0;
   }
+  // Read as the defaults, a file that is there would move the journal and the logs elsewhere
+  // without a word.
+  if (const std::string why = settings.ReadProblem(); !why.empty()) {
+    std::cerr << "vektamanager: cannot read the settings file " << settings.Path() << ": " << why
+              << "\n";
+    return 1;
+  }
   const std::string listenText =
       config ? (config->listen.host.find(':') != std::string::npos ? "[" + config->listen.host + "]"
                                                                    : config->listen.host) +

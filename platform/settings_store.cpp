@@ -11,6 +11,7 @@
 #include <charconv>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -43,25 +44,32 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 enum class LoadResult { kLoaded, kMissing, kUnreadable };
 
 // Reads the whole file. A missing file is an empty one; anything else that keeps us from the
-// real contents (permissions, a directory, an oversized file) is unreadable.
-LoadResult LoadFile(const std::string& path, std::string& content) {
+// real contents (permissions, a directory, an oversized file) is unreadable, and `why` says so.
+LoadResult LoadFile(const std::string& path, std::string& content, std::string* why = nullptr) {
   content.clear();
+  const auto unreadable = [&](const std::string& reason) {
+    if (why != nullptr) *why = reason;
+    content.clear();
+    return LoadResult::kUnreadable;
+  };
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno == ENOENT ? LoadResult::kMissing : LoadResult::kUnreadable;
+  if (fd < 0) return errno == ENOENT ? LoadResult::kMissing : unreadable(std::strerror(errno));
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) ||
       static_cast<std::size_t>(st.st_size) > kMaxFileSize) {
+    const bool regular = S_ISREG(st.st_mode);
     ::close(fd);
-    return LoadResult::kUnreadable;
+    return unreadable(regular ? "larger than " + std::to_string(kMaxFileSize) + " bytes"
+                              : "not a regular file");
   }
   char buffer[8192];
   for (;;) {
     ssize_t n = ::read(fd, buffer, sizeof buffer);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 || content.size() + static_cast<std::size_t>(n) > kMaxFileSize) {
+      const std::string reason = n < 0 ? std::strerror(errno) : "it grew while it was read";
       ::close(fd);
-      content.clear();
-      return LoadResult::kUnreadable;
+      return unreadable(reason);
     }
     if (n == 0) break;
     content.append(buffer, static_cast<std::size_t>(n));
@@ -356,6 +364,12 @@ bool SettingsStore::WriteValue(const std::string& section, const std::string& na
 void SettingsStore::SetBeforeReplaceHook(std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(m_mutex);
   m_beforeReplace = std::move(hook);
+}
+
+std::string SettingsStore::ReadProblem() const {
+  std::string content, why;
+  LoadFile(m_path, content, &why);
+  return why;
 }
 
 std::string SettingsStore::PortDevicePath(const std::string& portName) const {

@@ -18,6 +18,9 @@ class SettingsStore {
   explicit SettingsStore(std::string path);
 
   const std::string& Path() const { return m_path; }
+  // Why the file is there but cannot be read (its mode, a directory, its size); empty when it
+  // can be read, or is missing and so stands for the defaults.
+  std::string ReadProblem() const;
 
   // The stored number, or `defaultValue` when the value is missing or not a number in the
   // unsigned 32-bit range.

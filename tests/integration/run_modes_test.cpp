@@ -116,6 +116,12 @@ TEST(RunModesTest, StartFailuresAndTheWaysAServerEnds) {
   EXPECT_EQ(open.WaitExit(std::chrono::seconds(10)), 1);
   EXPECT_NE(open.Stderr().find("Token"), std::string::npos);
 
+  // A settings file that is there but cannot be read is not taken for the defaults.
+  DaemonProcess unreadable(dir, FreePort(), {"--config", dir.Path()}, false);
+  EXPECT_EQ(unreadable.WaitExit(std::chrono::seconds(10)), 1);
+  EXPECT_NE(unreadable.Stderr().find("cannot read the settings file"), std::string::npos)
+      << unreadable.Stderr();
+
   // A normal start ends on SIGTERM.
   first.Signal(SIGTERM);
   EXPECT_EQ(first.WaitExit(std::chrono::seconds(10)), 0);
