@@ -207,10 +207,11 @@ bool PrinterLink::SettleCloseInDoubt() {
   m_settlingClose = true;
   bool printed = false;
   bool known = false;
+  bool byFigures = false;  // else by the registers
   auto take = [&](const std::string& message) {
     if (!Holds(message, "COMP")) return false;
     TakeCloseReply(message);
-    printed = known = true;
+    printed = known = byFigures = true;
     return true;
   };
   bool closeReadyTaken = false;  // the "READY" after the close's figures
@@ -249,7 +250,7 @@ bool PrinterLink::SettleCloseInDoubt() {
   }
   m_closeInDoubt = false;
   TakeRepliesOwedAfterDoubt(asked && !queryCame, !asked && !closeReadyTaken, passed);
-  JournalDoubtSettled(printed, loggedOut);
+  JournalDoubtSettled(printed, byFigures, loggedOut);
   return true;
 }
 
@@ -268,19 +269,25 @@ void PrinterLink::TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeRead
   }
 }
 
-void PrinterLink::JournalDoubtSettled(bool printed, bool loggedOut) {
+void PrinterLink::JournalDoubtSettled(bool printed, bool byFigures, bool loggedOut) {
   if (loggedOut && !printed) {
     // The receipt the printer had not closed is gone with its session: nothing is left to close.
     m_checkOpen = false;
     WriteLogLine("The receipt in doubt was not printed: the printer was switched off before");
     JournalStep(ReceiptJournal::kNotPrinted, m_doubtTotal,
                 "the printer was switched off before it closed the receipt", true);
-  } else if (printed) {
+  } else if (printed && byFigures) {
     m_checkOpen = false;
     m_settledClosed = true;
     WriteLogLine("The receipt in doubt was printed: its close reply came late");
     JournalStep(ReceiptJournal::kClosed, m_doubtTotal, "late close reply: " + CheckResultText(),
                 true);
+  } else if (printed) {
+    m_checkOpen = false;
+    m_settledClosed = true;
+    WriteLogLine("The receipt in doubt was printed: the registers moved since it was opened");
+    JournalStep(ReceiptJournal::kClosed, m_doubtTotal,
+                "the registers moved since it was opened (its close reply was lost)", true);
   } else {
     WriteLogLine("The receipt in doubt was not printed: the printer never took its close");
     JournalStep(ReceiptJournal::kOpen, m_doubtTotal, "the printer never took the close", true);

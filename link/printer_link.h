@@ -319,7 +319,7 @@ class PrinterLink {
   std::int32_t FinishClose(bool closed, bool unanswered, std::int64_t total);
   // What the printer told of the receipt in doubt: printed, never taken, or gone with the
   // printer's session when it was switched off.
-  void JournalDoubtSettled(bool printed, bool loggedOut);
+  void JournalDoubtSettled(bool printed, bool byFigures, bool loggedOut);
   // After a doubt settled by the close's late figures: takes the replies still owed (the
   // query's answer, or the close's "READY"), or leaves them marked late.
   void TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed, std::uint64_t passed);
