@@ -324,6 +324,10 @@ bool PrinterLink::LogInAgain() {
   m_queue.Drain();
   ForgetOwedAnswers();  // a printer switched off and on answers nothing it was asked before
   if (!loggedIn) WriteLogLine("Logging in again failed");
+  if (loggedIn && m_textLinesBuffered.exchange(false)) {
+    m_textLinesLost = true;
+    WriteLogLine("The text lines the printer held are lost with its session");
+  }
   return loggedIn;
 }
 

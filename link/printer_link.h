@@ -440,6 +440,9 @@ class PrinterLink {
   std::atomic<bool> m_returnCheck{false};
   std::atomic<bool> m_taxesPerLine{false};
   std::atomic<bool> m_textDocumentOpen{false};
+  // Lines are in the printer's text buffer; a login after a power cycle finds them lost.
+  std::atomic<bool> m_textLinesBuffered{false};
+  bool m_textLinesLost = false;
   std::atomic<bool> m_closeInDoubt{false};
   bool m_settlingClose = false;
   bool m_settledClosed = false;       // a close settled as printed, for its retry

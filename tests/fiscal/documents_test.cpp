@@ -177,6 +177,25 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   EXPECT_EQ(Link().CloseTextDocument(0), 0);
   EXPECT_EQ(SentText(), "DEND|DBEG0");
   EXPECT_TRUE(Link().IsTextDocumentOpen());
+
+  // Switched off and on after its lines went out, the printer holds none: the document is not
+  // printed empty, and once its lines are there again it is.
+  Connect();
+  ASSERT_EQ(Link().FreeTextLine(0, 0, 0, "slip"), 1);
+  bool loggedOut = true;
+  m_line->SetResponder([&](const std::string& command) -> Commands {
+    if (command.rfind("UPAS", 0) == 0) loggedOut = false;
+    if (loggedOut) return {command == "\x55" ? "READY" : "SOFTPROTOC"};
+    if (command == "CONf") return {ConfReply(m_setup), "READY"};
+    return command == "CNAL" ? Commands{CnalReply(m_setup), "READY"} : Commands{"READY"};
+  });
+  Reset();
+  EXPECT_EQ(Link().CloseTextDocument(0), 0);
+  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(6008));
+  EXPECT_EQ(Sent().back(), "DEND");
+  EXPECT_EQ(Link().FreeTextLine(0, 0, 0, "slip"), 1);
+  EXPECT_EQ(Link().CloseTextDocument(0), 1);
+  EXPECT_EQ(Sent().back(), "PRTX");
 }
 
 }  // namespace
