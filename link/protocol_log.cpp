@@ -144,8 +144,11 @@ void PrinterLink::PurgeOldLogs() {
        it.increment(error)) {
     const std::filesystem::directory_entry& entry = *it;
     const std::string name = entry.path().filename().string();
-    if (name.size() < prefix.size() + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - 4, 4, ".log") != 0) {
+    std::error_code statError;
+    // Only the files this link writes, by their whole name: a copy kept beside them
+    // ("..._20250101-copy.log") is someone's, not ours to remove.
+    if (name.size() != prefix.size() + 8 + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - 4, 4, ".log") != 0 || !entry.is_regular_file(statError)) {
       continue;
     }
     std::time_t midnight = 0;

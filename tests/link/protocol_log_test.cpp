@@ -77,12 +77,12 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {
 }
 
 TEST_F(ProtocolLogTest, OldFilesArePurgedByAgeEvenWithLoggingOff) {
-  // Kept: 3 days old, no such day, not a date, another port, not a log.
+  // Kept: 3 days old, no such day, not a date, another port, not a log, a copy someone made.
   const std::vector<std::pair<std::string, bool>> files = {
       {"VektaManager_3_20261202.log", true},  {"VektaManager_3_20261201.log", false},
       {"VektaManager_3_20250101.log", false}, {"VektaManager_3_20261131.log", true},
       {"VektaManager_3_2026x201.log", true},  {"VektaManager_31_20250101.log", true},
-      {"VektaManager_3_20250101.txt", true},
+      {"VektaManager_3_20250101.txt", true},  {"VektaManager_3_20250101-copy.log", true},
   };
   for (const std::uint32_t keep : {0u, 5000u, 3u}) {
     for (const auto& file : files) Touch(file.first);
