@@ -317,7 +317,11 @@ int Ctl::Call() {
     return 2;
   }
   if (objectId && !CheckObjectId(*objectId)) return 2;
-  const bool orbis = cls == "Orbis" || cls.rfind("VektaManager.Orbis", 0) == 0;
+  const bool orbis = cls == "Orbis" || cls == "VektaManager.Orbis" || cls == "VektaManager.Orbis.1";
+  if (!orbis && cls != "VektaManager" && cls != "VektaManager.Application") {
+    std::cerr << "vektactl: no class " << cls << " (Orbis or VektaManager)\n";
+    return 2;
+  }
   const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
   const std::string name = m_args[0];
   const MemberInfo* member = info.FindByName(name);

@@ -73,6 +73,8 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
     EXPECT_EQ(run.status, 2) << args[0] << " " << args[1];
     EXPECT_NE(run.err.find("not an object id"), std::string::npos) << run.err;
   }
+  EXPECT_EQ(RunCtl(dir, daemon, {"call", "--class", "Foo", "--object", id, "GetPortNumber"}).status,
+            2);
   EXPECT_EQ(http.Get("/api/v1/connections").body["rows"].size(), 1u);
   EXPECT_EQ(RunCtl(dir, daemon, {"ping", id}).status, 0);
   EXPECT_EQ(RunCtl(dir, daemon, {"release", id}).status, 0);
