@@ -276,18 +276,16 @@ void PrinterLink::JournalDoubtSettled(bool printed, bool byFigures, bool loggedO
     WriteLogLine("The receipt in doubt was not printed: the printer was switched off before");
     JournalStep(ReceiptJournal::kNotPrinted, m_doubtTotal,
                 "the printer was switched off before it closed the receipt", true);
-  } else if (printed && byFigures) {
-    m_checkOpen = false;
-    m_settledClosed = true;
-    WriteLogLine("The receipt in doubt was printed: its close reply came late");
-    JournalStep(ReceiptJournal::kClosed, m_doubtTotal, "late close reply: " + CheckResultText(),
-                true);
   } else if (printed) {
     m_checkOpen = false;
     m_settledClosed = true;
-    WriteLogLine("The receipt in doubt was printed: the registers moved since it was opened");
+    WriteLogLine(byFigures ? "The receipt in doubt was printed: its close reply came late"
+                           : "The receipt in doubt was printed: the registers moved since it "
+                             "was opened");
     JournalStep(ReceiptJournal::kClosed, m_doubtTotal,
-                "the registers moved since it was opened (its close reply was lost)", true);
+                byFigures ? "late close reply: " + CheckResultText()
+                          : "the registers moved since it was opened (its close reply was lost)",
+                true);
   } else {
     WriteLogLine("The receipt in doubt was not printed: the printer never took its close");
     JournalStep(ReceiptJournal::kOpen, m_doubtTotal, "the printer never took the close", true);

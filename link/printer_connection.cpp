@@ -3,6 +3,7 @@
 #include <cctype>
 #include <ctime>
 #include <initializer_list>
+#include <utility>
 
 #include "link/printer_link.h"
 #include "link/status_table.h"
@@ -324,7 +325,7 @@ bool PrinterLink::LogInAgain() {
   m_queue.Drain();
   ForgetOwedAnswers();  // a printer switched off and on answers nothing it was asked before
   if (!loggedIn) WriteLogLine("Logging in again failed");
-  if (loggedIn && m_textLinesBuffered.exchange(false)) {
+  if (loggedIn && std::exchange(m_textLinesBuffered, false)) {
     m_textLinesLost = true;
     WriteLogLine("The text lines the printer held are lost with its session");
   }

@@ -230,9 +230,6 @@ class PrinterLink {
   // next exchange on the link first settles it from the printer (true once it is known).
   bool IsCloseInDoubt() const { return m_closeInDoubt.load(); }
   bool SettleCloseInDoubt();
-  // Whether the receipt open or in doubt was opened on another printer than the one now on the
-  // port (after a reconnect: an adapter renamed, a printer swapped).
-  bool ReceiptOfAnotherPrinter() const;
   // The receipt journal beside the protocol logs (null when there is no log folder).
   ReceiptJournal* Journal() { return m_journal.get(); }
   // Writes the current receipt's step to the journal.
@@ -345,6 +342,9 @@ class PrinterLink {
   bool LogInAgain();
   // Asks for the configuration, which only a logged-out printer refuses ("SOFTPROTOC").
   bool PrinterForgotLogin();
+  // Whether the receipt open or in doubt was opened on another printer than the one now on the
+  // port (after a reconnect: an adapter renamed, a printer swapped).
+  bool ReceiptOfAnotherPrinter() const;
   // After a query's data reply: waits up to `timeoutMs` for the "READY" that ends it.
   void TakeClosingReady(int timeoutMs);
   // A reply still owed, taken when it comes (within `waitMs` a message; other messages before
@@ -441,7 +441,7 @@ class PrinterLink {
   std::atomic<bool> m_taxesPerLine{false};
   std::atomic<bool> m_textDocumentOpen{false};
   // Lines are in the printer's text buffer; a login after a power cycle finds them lost.
-  std::atomic<bool> m_textLinesBuffered{false};
+  bool m_textLinesBuffered = false;
   bool m_textLinesLost = false;
   std::atomic<bool> m_closeInDoubt{false};
   bool m_settlingClose = false;

@@ -181,14 +181,9 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   // Switched off and on after its lines went out, the printer holds none: the document is not
   // printed empty, and once its lines are there again it is.
   Connect();
+  m_handler = PlainAnswer;
   ASSERT_EQ(Link().FreeTextLine(0, 0, 0, "slip"), 1);
-  bool loggedOut = true;
-  m_line->SetResponder([&](const std::string& command) -> Commands {
-    if (command.rfind("UPAS", 0) == 0) loggedOut = false;
-    if (loggedOut) return {command == "\x55" ? "READY" : "SOFTPROTOC"};
-    if (command == "CONf") return {ConfReply(m_setup), "READY"};
-    return command == "CNAL" ? Commands{CnalReply(m_setup), "READY"} : Commands{"READY"};
-  });
+  SwitchOffAndOn();
   Reset();
   EXPECT_EQ(Link().CloseTextDocument(0), 0);
   EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(6008));

@@ -84,6 +84,8 @@ class FiscalFixture : public ::testing::Test {
     m_setup = setup;
     m_line->SetResponder([this](const std::string& command) -> Commands {
       if (command == "\x55") return {"READY"};
+      if (command.rfind("UPAS", 0) == 0) m_loggedOut = false;
+      if (m_loggedOut) return {"SOFTPROTOC"};
       if (command == "CONf") return {ConfReply(m_setup), "READY"};
       if (command == "CNAL") return {CnalReply(m_setup), "READY"};
       // While it connects the printer tells nothing of its registers.
@@ -99,6 +101,10 @@ class FiscalFixture : public ::testing::Test {
     m_connected = true;
     Reset();
   }
+
+  // The printer is switched off and on: it refuses every command with "SOFTPROTOC" until it is
+  // logged in again.
+  void SwitchOffAndOn() { m_loggedOut = true; }
 
   // A message the printer sends unasked, waited for until the link has queued it.
   void DeliverUnasked(const std::string& text1251) {
@@ -157,6 +163,7 @@ class FiscalFixture : public ::testing::Test {
   std::unique_ptr<PrinterLink> m_link;
   PrinterSetup m_setup;
   bool m_connected = false;
+  bool m_loggedOut = false;
   Handler m_handler = PlainAnswer;
 };
 
