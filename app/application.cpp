@@ -3,6 +3,7 @@
 #include <httplib.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -185,7 +186,7 @@ int RunApplication(const std::vector<std::string>& args) {
   // of the shop's printer. Nor does an administrator's start beside the packaged service.
   if (cl.mode == RunMode::kNormal && RefreshesRegistration(regPaths, !cl.simulatePorts.empty())) {
     std::string ignored;
-    Register(regPaths, regInfo, ignored);
+    Register(regPaths, RefreshedRegistration(regPaths, regInfo), ignored);
   }
 
   // Signals are taken by one thread with sigwait; every other thread has them blocked.
@@ -252,9 +253,23 @@ int RunApplication(const std::vector<std::string>& args) {
     return 1;
   }
   std::thread serving([&server] { server->Serve(); });
+  // The mapped ports too whose devices are not there (yet), or whose numbers are past those
+  // looked for: an administrator checks the [Ports] map here.
+  std::vector<std::string> portNames = host.Ports();
+  for (std::string& name : settings.MappedPorts()) {
+    if (std::find(portNames.begin(), portNames.end(), name) == portNames.end()) {
+      portNames.push_back(std::move(name));
+    }
+  }
+  std::sort(portNames.begin(), portNames.end(), [](const std::string& a, const std::string& b) {
+    return std::stoi(a.substr(3)) < std::stoi(b.substr(3));
+  });
   std::string ports;
-  for (const std::string& name : host.Ports()) {
-    ports += (ports.empty() ? "" : ", ") + name + "=" + host.PortDevicePath(name);
+  for (const std::string& name : portNames) {
+    const std::string device = host.PortDevicePath(name);
+    struct stat st {};
+    ports += (ports.empty() ? "" : ", ") + name + "=" + (device.empty() ? "(not a path)" : device) +
+             (device.empty() || ::stat(device.c_str(), &st) == 0 ? "" : " (not there)");
   }
   const std::string started =
       std::string("serving ") + (server->Tls() ? "https://" : "http://") + config->listen.host +

@@ -65,6 +65,16 @@ CommandLine ParseCommandLine(const std::vector<std::string>& args) {
           break;
         }
         value = args[++i];
+        // "--config --listen X" is a value forgotten, not a settings file named "--listen".
+        if (value.rfind("-", 0) == 0) {
+          cl.error = option + " needs a value, not " + value;
+          break;
+        }
+      }
+      // Empty, --config= would silently mean the default settings and their log folder.
+      if (value.empty()) {
+        cl.error = option + " needs a value";
+        break;
       }
       // Paths are kept absolute: a server started on demand runs in its client's folder, and
       // the registration written now is read from anywhere.
@@ -129,8 +139,10 @@ std::string UsageText() {
          "  /Embedding, /Automation    started on demand by a client: ends when its last\n"
          "                             object is released (or after 30 s without one);\n"
          "                             win over the register switches\n"
-         "  without a switch           normal start: refreshes the registration and serves\n"
-         "                             until SIGINT, SIGTERM or POST /api/v1/app/exit\n"
+         "  without a switch           normal start: refreshes the registration (its\n"
+         "                             executable; the options stay those of /Regserver)\n"
+         "                             and serves until SIGINT, SIGTERM or\n"
+         "                             POST /api/v1/app/exit\n"
          "\n"
          "Options:\n"
          "  --config PATH              settings file (else $VEKTA_CONFIG, else\n"

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -56,6 +57,15 @@ void ReplaceAll(std::string& text, const std::string& from, const std::string& t
   }
 }
 
+nlohmann::json ReadManifest(const RegistrationPaths& paths) {
+  std::ifstream in(Join(paths.registrationDir, kManifestName));
+  if (!in) return nlohmann::json();
+  std::stringstream text;
+  text << in.rdbuf();
+  auto manifest = nlohmann::json::parse(text.str(), nullptr, false);
+  return manifest.is_object() ? manifest : nlohmann::json();
+}
+
 bool RemoveFile(const std::string& path, std::string& error) {
   if (::unlink(path.c_str()) == 0 || errno == ENOENT) return true;
   error = path + ": " + std::strerror(errno);
@@ -93,6 +103,21 @@ bool RefreshesRegistration(const RegistrationPaths& paths, bool simulating) {
     if (::access(Join(dir, kUnitName).c_str(), F_OK) == 0) return false;
   }
   return true;
+}
+
+RegistrationInfo RefreshedRegistration(const RegistrationPaths& paths, RegistrationInfo info) {
+  const nlohmann::json manifest = ReadManifest(paths);
+  const auto listen = manifest.find("listen");
+  const auto arguments = manifest.find("serverArguments");
+  if (listen == manifest.end() || !listen->is_string() || arguments == manifest.end() ||
+      !arguments->is_array() ||
+      !std::all_of(arguments->begin(), arguments->end(),
+                   [](const nlohmann::json& a) { return a.is_string(); })) {
+    return info;
+  }
+  info.listen = listen->get<std::string>();
+  info.serverArguments = arguments->get<std::vector<std::string>>();
+  return info;
 }
 
 std::string ExecutablePath() {
@@ -175,15 +200,10 @@ bool Register(const RegistrationPaths& paths, const RegistrationInfo& info, std:
 bool Unregister(const RegistrationPaths& paths, std::string& error) {
   const std::string manifestPath = Join(paths.registrationDir, kManifestName);
   std::vector<std::string> files;
-  std::ifstream in(manifestPath);
-  if (in) {
-    std::stringstream text;
-    text << in.rdbuf();
-    auto manifest = nlohmann::json::parse(text.str(), nullptr, false);
-    if (!manifest.is_discarded() && manifest.contains("files") && manifest["files"].is_array()) {
-      for (const auto& f : manifest["files"]) {
-        if (f.is_string()) files.push_back(f.get<std::string>());
-      }
+  if (const nlohmann::json manifest = ReadManifest(paths);
+      manifest.contains("files") && manifest["files"].is_array()) {
+    for (const auto& f : manifest["files"]) {
+      if (f.is_string()) files.push_back(f.get<std::string>());
     }
   }
   if (files.empty()) {

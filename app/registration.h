@@ -34,6 +34,11 @@ struct RegistrationInfo {
 // Whether a normal start refreshes the registration: not with simulated printers (a trial),
 // and not where the package's unit is the service.
 bool RefreshesRegistration(const RegistrationPaths& paths, bool simulating);
+// What a normal start writes when it refreshes: its own executable, but the listen endpoint and
+// the options of the registration it finds. Those are the service's: a start by hand with other
+// options (another address, no --config) must not become what the service runs with at the next
+// boot. Only /Regserver changes them.
+RegistrationInfo RefreshedRegistration(const RegistrationPaths& paths, RegistrationInfo info);
 
 // Writes (or rewrites) the three files; each write replaces its file whole, so registering
 // twice leaves one set. False with `error` when a file cannot be written.

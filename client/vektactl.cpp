@@ -540,7 +540,10 @@ int Ctl::SendRaw() {
     return 2;
   }
   const std::string command = m_args[0];
-  if (command.size() > 100) {
+  // Characters, not bytes: a Cyrillic letter is two bytes here and one on the printer's line.
+  if (std::count_if(command.begin(), command.end(), [](unsigned char c) {
+        return (c & 0xC0) != 0x80;
+      }) > 100) {
     Box("Enter no more than 100 characters.");
     return 2;
   }

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <climits>
@@ -391,6 +392,23 @@ std::vector<std::string> SettingsStore::ExistingPorts() const {
     if (!device.empty() && ::stat(device.c_str(), &st) == 0 && S_ISCHR(st.st_mode)) {
       ports.push_back(name);
     }
+  }
+  return ports;
+}
+
+std::vector<std::string> SettingsStore::MappedPorts() const {
+  std::vector<std::string> ports;
+  bool inPorts = false;
+  for (const std::string& line : LoadLines(m_path).lines) {
+    if (auto header = SectionOf(line)) {
+      inPorts = EqualsNoCase(*header, "Ports");
+      continue;
+    }
+    const auto key = inPorts ? KeyOf(line) : std::nullopt;
+    const auto number = key ? ComPortNumber(std::string(key->name)) : std::nullopt;
+    if (!number) continue;
+    std::string name = "COM" + std::to_string(*number);
+    if (std::find(ports.begin(), ports.end(), name) == ports.end()) ports.push_back(name);
   }
   return ports;
 }

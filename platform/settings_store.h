@@ -37,6 +37,8 @@ class SettingsStore {
   std::string PortDevicePath(const std::string& portName) const;
   // The COM names 1 to 24 whose mapped device exists and is a character device (not opened).
   std::vector<std::string> ExistingPorts() const;
+  // The COM names that [Ports] maps, in the file's order, whether their devices exist or not.
+  std::vector<std::string> MappedPorts() const;
 
   // Runs inside every write once the new contents sit complete and synced in the temporary
   // file, just before it replaces the settings file: a test ends the process there to show

@@ -51,6 +51,8 @@ TEST(CommandLineTest, SwitchesAndTheirPrecedence) {
   EXPECT_FALSE(ParseCommandLine({"--simulate", "25"}).error.empty());
   EXPECT_FALSE(ParseCommandLine({"--simulate", "x1"}).error.empty());
   EXPECT_FALSE(ParseCommandLine({"--config"}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--config="}).error.empty());
+  EXPECT_FALSE(ParseCommandLine({"--config", "--registration-dir", "/tmp/reg"}).error.empty());
 }
 
 TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
@@ -136,8 +138,16 @@ TEST(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
     EXPECT_NE(unit.find("Group=dialout"), std::string::npos);
   }
   EXPECT_EQ(unit.find("@"), std::string::npos);
+  // A start by hand with other options refreshes the executable only: the service keeps its own.
+  const RegistrationInfo byHand{
+      "/usr/sbin/vektamanager", "127.0.0.1:9", {"--listen", "127.0.0.1:9"}};
+  const RegistrationInfo refreshed = RefreshedRegistration(paths, byHand);
+  EXPECT_EQ(refreshed.executablePath, byHand.executablePath);
+  EXPECT_EQ(refreshed.listen, info.listen);
+  EXPECT_EQ(refreshed.serverArguments, info.serverArguments);
 
   ASSERT_TRUE(Unregister(paths, error)) << error;
+  EXPECT_EQ(RefreshedRegistration(paths, byHand).serverArguments, byHand.serverArguments);
   EXPECT_FALSE(fs::exists(dir + "/units/vektamanager.service"));
   EXPECT_TRUE(fs::exists(dir + "/reg/vektamanager.ini"));
   EXPECT_TRUE(fs::exists(dir + "/units")) << "the folder of the units is not ours to remove";

@@ -58,6 +58,11 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
     EXPECT_NE(run.out.find(whole ? "\"ok\": false" : "E_FAIL"), std::string::npos) << run.out;
   }
   EXPECT_EQ(RunCtl(dir, daemon, {"--json", "call", "--object", id, "GetPortNumber"}).status, 0);
+  // A raw command's limit is 100 characters: 60 Cyrillic letters are 120 bytes here.
+  std::string letters;
+  for (int i = 0; i < 60; ++i) letters += "Ж";
+  EXPECT_NE(RunCtl(dir, daemon, {"send", "--object", id, letters}).status, 2);
+  EXPECT_EQ(RunCtl(dir, daemon, {"send", "--object", id, letters + letters}).status, 2);
 
   // Each of these once reached the object through its URL (Done, or the release itself).
   const std::vector<std::vector<std::string>> refused = {

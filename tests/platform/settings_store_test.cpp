@@ -190,6 +190,10 @@ TEST_F(SettingsStoreTest, PortNamesMapOnlyToConfiguredOrSerialDevices) {
     EXPECT_EQ(store.PortDevicePath(bad), "") << bad;
   }
   EXPECT_EQ(store.ExistingPorts(), (std::vector<std::string>{"COM1", "COM3"}));
+  // What the start-up line names: every mapping, there or not, past COM24 too.
+  std::ofstream(m_path, std::ios::app) << "COM130=/nonexistent/tty\nCOM03=/dev/null\n";
+  EXPECT_EQ(store.MappedPorts().size(), 25u);
+  EXPECT_EQ(store.MappedPorts().back(), "COM130");
 
   // Without a settings file the default device; with one that cannot be read, none: it may map
   // the port elsewhere, and the default device may be another printer.
