@@ -541,9 +541,8 @@ int Ctl::SendRaw() {
   }
   const std::string command = m_args[0];
   // Characters, not bytes: a Cyrillic letter is two bytes here and one on the printer's line.
-  if (std::count_if(command.begin(), command.end(), [](unsigned char c) {
-        return (c & 0xC0) != 0x80;
-      }) > 100) {
+  if (std::count_if(command.begin(), command.end(),
+                    [](unsigned char c) { return (c & 0xC0) != 0x80; }) > 100) {
     Box("Enter no more than 100 characters.");
     return 2;
   }
