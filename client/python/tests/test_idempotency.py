@@ -85,10 +85,10 @@ def test_a_lock_wait_longer_than_the_clients_timeout_is_waited_out(orbis, daemon
             waiter.UnlockPrinter()
 
 
-def test_releasing_an_object_ends_a_call_still_waiting(orbis, daemon):
-    # Queued behind a waiting call on the client's connection, a release would wait for the
-    # lock it is there to end: the waiter's own, or the lock of the holder the waiter waits for.
-    # (Threads left hanging end with the daemon.)
+def test_a_call_still_waiting_holds_back_no_other_request_of_the_client(orbis, daemon):
+    # Queued behind a waiting call on the client's connection, a release or an unlock would wait
+    # for the lock it is there to end: the waiter's own, or the lock of the holder the waiter
+    # waits for. (Threads left hanging end with the daemon.)
     pool = concurrent.futures.ThreadPoolExecutor(2)
     with vektamanager.Client(daemon.server, start_on_demand=False) as client:
         def attached():
@@ -113,6 +113,16 @@ def test_releasing_an_object_ends_a_call_still_waiting(orbis, daemon):
         time.sleep(0.5)
         pool.submit(holder.close).result(timeout=10)
         waiting.result(timeout=10)
+
+        holder = attached()
+        waiter.UnlockPrinter()
+        holder.LockPrinter(0)
+        waiting = pool.submit(waiter.LockPrinter, -1)
+        time.sleep(0.5)
+        assert pool.submit(client.get, "/api/v1/connections").result(timeout=10)["rows"]
+        pool.submit(holder.UnlockPrinter).result(timeout=10)
+        waiting.result(timeout=10)
+        waiter.UnlockPrinter()
     pool.shutdown(wait=False)
 
 

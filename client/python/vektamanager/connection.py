@@ -64,7 +64,10 @@ def _ssl_context(address):
 
 
 class Connection:
-    """Requests go one at a time; a call waits behind the one before it."""
+    """Requests go one at a time on the kept connection. One that finds another on its way goes
+    on a connection of its own: behind a call that waits on the server (a printer lock, a
+    prompt), it would wait for what it may be there to end, such as the unlock of the holder
+    that call waits for."""
 
     def __init__(self, address, timeout=180.0):
         self.address = address
@@ -121,9 +124,16 @@ class Connection:
         """One request; never raises for a failure, which is in the Answer. `timeout` replaces
         the connection's wait for this answer."""
         with self._count:
+            beside = self._requests > 0
             self._requests += 1
         try:
-            return self._request(method, path, body, headers, timeout)
+            if not beside:
+                return self._request(method, path, body, headers, timeout)
+            side = Connection(self.address, self.timeout)
+            try:
+                return side._request(method, path, body, headers, timeout)
+            finally:
+                side.close()
         finally:
             with self._count:
                 self._requests -= 1

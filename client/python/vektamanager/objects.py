@@ -15,7 +15,6 @@ import os
 import secrets
 
 from . import errors
-from .connection import Connection
 
 CallInfo = collections.namedtuple("CallInfo", "member key attempts replayed")
 
@@ -83,18 +82,7 @@ class RemoteObject:
         self._closed = True
         self.client._forget(self)
         if self._owned:
-            # Beside a call still waiting (a printer lock, a prompt; this object's or another's
-            # of the client): behind it on the calls' connection, the release would wait for
-            # what it may be there to end.
-            connection = self.client._connection
-            beside = connection.busy()
-            if beside:
-                connection = Connection(connection.address, connection.timeout)
-            try:
-                answer = connection.request("DELETE", "/api/v1/objects/" + self.object_id)
-            finally:
-                if beside:
-                    connection.close()
+            answer = self.client._connection.request("DELETE", "/api/v1/objects/" + self.object_id)
             # an object whose lease already ran out is released all the same
             if not answer.lost and answer.status != 404:
                 answer.raise_for_error()
