@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
+#include <optional>
 #include <type_traits>
 
 namespace vekta {
@@ -13,6 +14,18 @@ namespace {
 
 std::string Dump(const nlohmann::json& j) {
   return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// A text that is not UTF-8 (a string in the printer's code page, say) would go out with its
+// bytes replaced, and "????" would print on a fiscal receipt reported done. The body the server
+// would refuse is refused here, with its answer, and nothing goes out.
+std::optional<std::string> NotUtf8(const nlohmann::json& j) {
+  try {
+    (void)j.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+  } catch (const nlohmann::json::type_error& e) {
+    return std::string("the body is not valid UTF-8 (") + e.what() + ")";
+  }
+  return std::nullopt;
 }
 
 // Another server's answer is outside input: a member of an unexpected type is taken as absent.
@@ -189,6 +202,7 @@ HttpAnswer ObjectConnection::Send(const std::string& method, const std::string& 
 HttpAnswer ObjectConnection::Request(const std::string& method, const std::string& path,
                                      const nlohmann::json& body, const std::string& idempotencyKey,
                                      std::chrono::milliseconds readTimeout) {
+  if (auto why = NotUtf8(body)) return HttpAnswer{E_INVALIDARG, 400, nlohmann::json(), *why};
   std::lock_guard<std::mutex> lock(m_mutex);
   httplib::Headers headers;
   if (!idempotencyKey.empty()) headers.emplace("Idempotency-Key", idempotencyKey);

@@ -142,6 +142,10 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept
   EXPECT_FALSE(keys[0].empty());
   EXPECT_NE(keys[2], keys[0]);
   EXPECT_EQ(keys, (std::vector<std::string>{keys[0], keys[0], keys[2], keys[2]}));
+  // A text in another code page goes nowhere: sent with its bytes replaced, it printed "??".
+  EXPECT_EQ(orbis->FiscalLine("\xd5\xeb\xb3\xe1", 1, 1, 0, 1, 0, 1, &sum), E_INVALIDARG);
+  EXPECT_NE(orbis->LastTransportError().find("not valid UTF-8"), std::string::npos);
+  EXPECT_EQ(server.Seen("keys").size(), 4u);
 
   // The keeper pings while the object lives; its end releases the server's object.
   const int pingsBefore = server.pings.load();
