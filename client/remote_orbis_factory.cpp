@@ -24,11 +24,18 @@ HRESULT RemoteOrbisFactory::CreateAt(const ServerAddress& address,
 
 HRESULT RemoteOrbisFactory::CreateLocal(std::unique_ptr<IOrbis>& object) {
   object.reset();
-  if (m_options.startOnDemand) {
-    ServerLauncher launcher(m_options.manifestDirectories);
-    std::string error;
-    if (!launcher.EnsureServer(m_options.local, error)) return RPC_S_SERVER_UNAVAILABLE;
+  if (!m_options.startOnDemand) return CreateAt(m_options.local, object);
+  ServerLauncher launcher(m_options.manifestDirectories);
+  std::string error;
+  if (!launcher.EnsureServer(m_options.local, error)) return RPC_S_SERVER_UNAVAILABLE;
+  const HRESULT hr = CreateAt(m_options.local, object);
+  // A server started on demand ends with its last object: one asked for just as it closes is
+  // refused, or its connection cut. It releases every object as it ends, so that none is left
+  // twice: the next one is started once it has gone.
+  if (Succeeded(hr) || ObjectConnection(m_options.local).Healthy(std::chrono::seconds(1))) {
+    return hr;
   }
+  if (!launcher.EnsureServer(m_options.local, error)) return RPC_S_SERVER_UNAVAILABLE;
   return CreateAt(m_options.local, object);
 }
 

@@ -1,11 +1,14 @@
 #include "client/server_launcher.h"
 
 #include <fcntl.h>
+#include <netdb.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -29,6 +32,28 @@ void CloseFromThree() {
     last = std::min<rlim_t>(limit.rlim_cur, 1 << 20);
   }
   for (rlim_t fd = 3; fd < last; ++fd) ::close(static_cast<int>(fd));
+}
+
+// Whether a connection to the address is refused: nothing listens there.
+bool Refused(const ServerAddress& address) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(address.host.c_str(), std::to_string(address.port).c_str(), &hints, &found) !=
+          0 ||
+      found == nullptr) {
+    return false;
+  }
+  bool refused = false;
+  const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
+  if (fd >= 0) {
+    const timeval wait{0, 500'000};
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
+    refused = ::connect(fd, found->ai_addr, found->ai_addrlen) != 0 && errno == ECONNREFUSED;
+    ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  return refused;
 }
 
 }  // namespace
@@ -95,7 +120,7 @@ bool ServerLauncher::EnsureServer(const ServerAddress& address, std::string& err
     error = "no server at " + address.Url() + " and none registered";
     return false;
   }
-  if (!Start(manifest, error)) return false;
+  if (!WaitUntilGone(address, error) || !Start(manifest, error)) return false;
   const auto deadline = std::chrono::steady_clock::now() + m_wait;
   while (std::chrono::steady_clock::now() < deadline) {
     if (probe.Healthy(std::chrono::milliseconds(500))) return true;
@@ -103,6 +128,16 @@ bool ServerLauncher::EnsureServer(const ServerAddress& address, std::string& err
   }
   error = "the server started on demand did not answer within " +
           std::to_string(m_wait.count() / 1000) + " s";
+  return false;
+}
+
+bool ServerLauncher::WaitUntilGone(const ServerAddress& address, std::string& error) {
+  const auto deadline = std::chrono::steady_clock::now() + m_wait;
+  while (std::chrono::steady_clock::now() < deadline) {
+    if (Refused(address)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  error = "the server at " + address.Url() + " neither answers nor ends";
   return false;
 }
 

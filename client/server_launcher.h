@@ -31,9 +31,13 @@ class ServerLauncher {
                           std::chrono::milliseconds wait = std::chrono::seconds(10));
 
   // True when a server answers at `address`, started here if need be. `error` says why not.
+  // A server that does not answer but still listens is ending (one started on demand, its last
+  // object gone): it frees its port only after it has closed its printers' ports, and one
+  // started before would not bind. It is waited for.
   bool EnsureServer(const ServerAddress& address, std::string& error);
 
  private:
+  bool WaitUntilGone(const ServerAddress& address, std::string& error);
   bool Start(const ServerManifest& manifest, std::string& error);
 
   std::vector<std::string> m_directories;

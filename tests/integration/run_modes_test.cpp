@@ -4,6 +4,7 @@
 #include <poll.h>
 
 #include <filesystem>
+#include <thread>
 
 #include "client/remote_orbis_factory.h"
 #include "tests/integration/daemon_process.h"
@@ -83,7 +84,36 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
   options.manifestDirectories = {regDir};
   RemoteOrbisFactory factory(options);
   std::unique_ptr<IOrbis> object;
-  ASSERT_EQ(factory.CreateLocal(object), S_OK);
+  {
+    // A server that ends (started on demand, its last object gone) answers only that it is
+    // shutting down, then frees its port: the registered one is started once it has gone.
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int yes = 1;
+    ::setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof(yes));
+    sockaddr_in at{};
+    at.sin_family = AF_INET;
+    at.sin_port = htons(static_cast<std::uint16_t>(port));
+    at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)), 0);
+    ASSERT_EQ(::listen(listener, 8), 0);
+    std::thread ending([listener] {
+      const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
+      while (std::chrono::steady_clock::now() < end) {
+        pollfd ready{listener, POLLIN, 0};
+        const int fd = ::poll(&ready, 1, 50) == 1 ? ::accept(listener, nullptr, nullptr) : -1;
+        if (fd < 0) continue;
+        char request[4096];
+        (void)::recv(fd, request, sizeof(request), 0);
+        const char answer[] = "HTTP/1.1 503 Service Unavailable\r\nContent-Length: 0\r\n\r\n";
+        (void)::send(fd, answer, sizeof(answer) - 1, MSG_NOSIGNAL);
+        ::close(fd);
+      }
+      ::close(listener);
+    });
+    const HRESULT created = factory.CreateLocal(object);
+    ending.join();
+    ASSERT_EQ(created, S_OK);
+  }
   ASSERT_EQ(object->Init(1, "K", "7777777777", 0, "On demand"), S_OK);
   ObjectConnection http(ServerAddress::At("127.0.0.1", port, false, ""));
   EXPECT_EQ(http.Get("/api/v1/about").body["runMode"], "embedding");

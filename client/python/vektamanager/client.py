@@ -136,7 +136,11 @@ class Client:
         if lease_ms is not None:
             body["leaseMs"] = lease_ms
         answer = self._connection.request("POST", "/api/v1/objects", body)
-        if answer.unsent and self.start_on_demand and self.address.is_loopback():
+        # No server; or one started on demand that ends with its last object just as this
+        # came ("the server is shutting down", or the connection cut). It releases every object
+        # as it ends, so that none is left twice: the next one is started once it has gone.
+        if not answer.ok and self.start_on_demand and self.address.is_loopback() and (
+                answer.unsent or not self._connection.healthy(1.0)):
             why = ensure_server(self.address, self.manifest_dirs)
             if why is not None:
                 raise errors.TransportError(errors.RPC_S_SERVER_UNAVAILABLE, why)

@@ -4,6 +4,7 @@ up to 10 s to answer /healthz. That process ends by itself with its last object.
 
 import json
 import os
+import socket
 import subprocess
 import time
 
@@ -46,6 +47,21 @@ def read_server_manifest(directory):
     return exe, arguments
 
 
+def wait_until_gone(address, wait=START_WAIT):
+    """None once nothing listens at `address` any more (a server that ends frees its port only
+    after it has closed its printers' ports); else why not, after `wait` seconds."""
+    deadline = time.monotonic() + wait
+    while time.monotonic() < deadline:
+        try:
+            socket.create_connection((address.host, address.port), timeout=0.5).close()
+        except ConnectionRefusedError:
+            return None
+        except OSError:
+            pass
+        time.sleep(0.05)
+    return "the server at %s neither answers nor ends" % address.url()
+
+
 def ensure_server(address, directories=None, wait=START_WAIT):
     """None when a server answers at `address`, started here if need be; else why not."""
     probe = Connection(address)
@@ -61,6 +77,12 @@ def ensure_server(address, directories=None, wait=START_WAIT):
     if manifest is None:
         return "no server at %s and none registered" % address.url()
     exe, arguments = manifest
+    # One that does not answer but still listens is ending (started on demand, its last object
+    # gone): it frees its port only after it has closed its printers' ports, and one started
+    # before would not bind.
+    why = wait_until_gone(address)
+    if why is not None:
+        return why
     try:
         # Detached: the shell starts the server in a session of its own and ends at once, so
         # the server outlives this program and is nobody's zombie.
