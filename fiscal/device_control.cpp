@@ -30,8 +30,11 @@ std::int16_t Low16(std::int32_t value) {
   return static_cast<std::int16_t>(value);
 }
 
+// A refusal still queued (an asynchronous report's, say) is reported before the command goes
+// out: waited for after it, it would be taken as the command's own while the printer carried
+// the command out ("PPMD" switched the taxes behind the link's back).
 short Run(PrinterLink& link, const std::string& command) {
-  if (!SendCommand(link, command)) return 0;
+  if (!link.PollStatus() || !SendCommand(link, command)) return 0;
   return link.WaitReady() ? 1 : 0;
 }
 
@@ -238,7 +241,6 @@ short PrinterLink::SetInternalTime(std::int32_t hours32, std::int32_t minutes32,
 
 short PrinterLink::LongName(const std::string& longName) {
   if (!IsCheckOpen()) return 0;
-  if (!PollStatus()) return 0;
   return Run(*this, "FINF" + CutTo(longName, LongNameLimit()));
 }
 

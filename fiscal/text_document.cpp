@@ -30,8 +30,10 @@ bool ClearOpenDocuments(PrinterLink& link) {
   return link.AbortReceiptPerhapsOpen();
 }
 
+// A refusal still queued is reported before the command goes out: taken as a "DBEG"'s own, it
+// left the document begun on the printer with the flag clear, and every receipt refused.
 bool Run(PrinterLink& link, const std::string& command) {
-  return SendCommand(link, command) && link.WaitReady();
+  return link.PollStatus() && SendCommand(link, command) && link.WaitReady();
 }
 
 }  // namespace
@@ -50,7 +52,6 @@ short PrinterLink::ClearFreeTextLines() {
 
 short PrinterLink::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t printOnJornal,
                                 std::int32_t useBoldStyle, const std::string& textMessage) {
-  if (!PollStatus()) return 0;
   std::string command = "TEXT";
   command += On(placeBeforeFiscalPart) ? '0' : '1';  // the digit means "after the fiscal part"
   command += On(printOnJornal) ? '1' : '0';

@@ -145,6 +145,15 @@ TEST_F(DeviceControlTest, TaxesCalcModeFlagFollowsTheCommandSent) {
   EXPECT_EQ(Link().SetTaxesCalcMode(1), 0);
   EXPECT_TRUE(Link().TaxesPerLine());
   EXPECT_EQ(SentText(), "PPMD|PPMD1|PPMD|PPMD1");
+  // An asynchronous report's refusal, still queued, is not taken as the switch's own: carried
+  // out, the switch would leave the printer and the link on other modes.
+  m_handler = PlainAnswer;
+  Reset();
+  DeliverUnasked("HARDPAPER");
+  EXPECT_EQ(Link().SetTaxesCalcMode(1), 0);
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(Link().SetTaxesCalcMode(1), 1);
+  EXPECT_FALSE(Link().TaxesPerLine());
 }
 
 // Generation 0 shows two cut lines; generation 1 one number with a label.

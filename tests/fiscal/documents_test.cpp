@@ -159,12 +159,15 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   EXPECT_FALSE(Link().IsTextDocumentOpen());
   Connect();
 
-  // A status word waiting in the queue (left by an asynchronous report) refuses the line.
-  Reset();
-  DeliverUnasked("HARDPAPER");
-  EXPECT_EQ(Link().FreeTextLine(0, 0, 0, "line"), 0);
-  EXPECT_TRUE(Sent().empty());
-  EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2020));
+  // A status word waiting in the queue (left by an asynchronous report) refuses the line, and
+  // the begin: taken as its own, it left the document begun there and the flag clear.
+  for (const bool line : {true, false}) {
+    Reset();
+    DeliverUnasked("HARDPAPER");
+    EXPECT_EQ(line ? Link().FreeTextLine(0, 0, 0, "line") : Link().CloseTextDocument(0), 0);
+    EXPECT_TRUE(Sent().empty());
+    EXPECT_EQ(LastErrorUtf8(), LoadStringUtf8(2020));
+  }
 
   // A document whose end is refused stays begun there; a refused begin prints nothing into it.
   m_handler = [](const std::string&) { return Commands{"READY"}; };
