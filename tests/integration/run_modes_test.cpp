@@ -3,6 +3,8 @@
 #include <arpa/inet.h>
 #include <poll.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 
@@ -94,7 +96,8 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
     at.sin_family = AF_INET;
     at.sin_port = htons(static_cast<std::uint16_t>(port));
     at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)), 0);
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&at), sizeof(at)), 0)
+        << std::strerror(errno);
     ASSERT_EQ(::listen(listener, 8), 0);
     std::thread ending([listener] {
       const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
