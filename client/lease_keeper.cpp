@@ -1,5 +1,6 @@
 #include "client/lease_keeper.h"
 
+#include <tuple>
 #include <vector>
 
 #include "client/object_connection.h"
@@ -51,10 +52,10 @@ void LeaseKeeper::Run() {
   while (!m_stop) {
     const auto now = std::chrono::steady_clock::now();
     auto next = now + std::chrono::hours(1);
-    std::vector<std::pair<std::shared_ptr<ObjectConnection>, std::string>> due;
+    std::vector<std::tuple<std::uint64_t, std::shared_ptr<ObjectConnection>, std::string>> due;
     for (auto& [ticket, lease] : m_leases) {
       if (lease.next <= now) {
-        due.emplace_back(lease.connection, lease.objectId);
+        due.emplace_back(ticket, lease.connection, lease.objectId);
         lease.next = now + lease.interval;
       }
       next = std::min(next, lease.next);
@@ -62,9 +63,14 @@ void LeaseKeeper::Run() {
     if (!due.empty()) {
       m_pings += due.size();
       lock.unlock();
-      // Each connection pings on a line of its own, never behind a call.
-      for (auto& [connection, id] : due) connection->Ping(id);
+      // Each connection pings on a line of its own, never behind a call. An object the server
+      // no longer has (its lease ran out, the server started again) is not pinged on and on.
+      std::vector<std::uint64_t> gone;
+      for (auto& [ticket, connection, id] : due) {
+        if (connection->Ping(id) == RPC_E_DISCONNECTED) gone.push_back(ticket);
+      }
       lock.lock();
+      for (std::uint64_t ticket : gone) m_leases.erase(ticket);
       continue;
     }
     m_wake.wait_until(lock, next);
