@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <filesystem>
@@ -153,7 +154,11 @@ void PrinterLink::PurgeOldLogs() {
     }
     std::time_t midnight = 0;
     if (!LogFileDate(name.substr(0, name.size() - 4), midnight)) continue;
-    const long long ageDays = static_cast<long long>(now - midnight) / 86400;
+    // A file is named for the day its link was made, and a link may live for weeks: one still
+    // written to within the days kept (this morning's receipts, say) is not old.
+    struct stat st {};
+    const std::time_t written = ::stat(entry.path().c_str(), &st) == 0 ? st.st_mtime : 0;
+    const long long ageDays = static_cast<long long>(now - std::max(midnight, written)) / 86400;
     std::error_code ignored;
     if (ageDays > m_keepLogFiles) std::filesystem::remove(entry.path(), ignored);
   }

@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <ctime>
 #include <filesystem>
@@ -32,9 +33,12 @@ class ProtocolLogTest : public ::testing::Test {
   std::unique_ptr<PrinterLink> Make(int port) {
     return std::make_unique<PrinterLink>(port, m_host, m_clock, LinkTimings::Short());
   }
-  void Touch(const std::string& name) {
+  // Last written at `written`: by default long before the day the tests run on.
+  void Touch(const std::string& name, std::time_t written = 0) {
     fs::create_directories(m_dir);
     std::ofstream(m_dir + "/" + name) << "x";
+    const timeval times[2] = {{written, 0}, {written, 0}};
+    ::utimes((m_dir + "/" + name).c_str(), times);
   }
   bool Exists(const std::string& name) const { return fs::exists(m_dir + "/" + name); }
 
@@ -96,8 +100,11 @@ TEST_F(ProtocolLogTest, OldFilesArePurgedByAgeEvenWithLoggingOff) {
     for (const auto& [name, kept] : files) EXPECT_EQ(Exists(name), kept) << name << " " << keep;
   }
   m_host.SetSetting("KeepLogFiles", 1);
+  // Named for a day long gone but written to yesterday (its link lived that long): kept.
+  Touch(files[1].first, std::chrono::system_clock::to_time_t(LogDay()) - 86400);
   Make(3);
   EXPECT_FALSE(Exists(files[0].first));
+  EXPECT_TRUE(Exists(files[1].first));
 }
 
 TEST_F(ProtocolLogTest, LinesStayWholeWhenBothThreadsWrite) {
