@@ -71,9 +71,11 @@ std::optional<double> ParseOleDate(const std::string& text) {
       mi > 59 || s > 59 || h < 0 || mi < 0 || s < 0) {
     return std::nullopt;
   }
-  // OLE day 0 is 1899-12-30; the time is the fraction of the day.
+  // OLE day 0 is 1899-12-30; the time is the fraction of the day, counted forwards also on the
+  // days before, whose numbers count backwards: 1899-12-29T06:00:00 is -1.25, not -0.75.
   const long long days = DaysFromCivil(y, mo, d) - DaysFromCivil(1899, 12, 30);
-  return static_cast<double>(days) + (h * 3600 + mi * 60 + s) / 86400.0;
+  const double fraction = (h * 3600 + mi * 60 + s) / 86400.0;
+  return static_cast<double>(days) + (days < 0 ? -fraction : fraction);
 }
 
 std::optional<Value> ConvertArgument(const ParamInfo& param, const nlohmann::json& arg,
@@ -110,8 +112,8 @@ std::optional<Value> ConvertArgument(const ParamInfo& param, const nlohmann::jso
     case VarType::kDate:
       if (arg.is_number()) {
         const double v = arg.get<double>();
-        // OLE dates cover the years 100 to 9999.
-        if (!(v >= -657434.0 && v < 2958466.0)) break;
+        // OLE dates cover the years 100 to 9999: 1 January 100 at noon is -657434.5.
+        if (!(v > -657435.0 && v < 2958466.0)) break;
         return Value(v);
       }
       if (arg.is_string()) {

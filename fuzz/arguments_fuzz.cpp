@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   if (const auto date = ParseOleDate(body)) {
     // 1 January 100 to 31 December 9999
-    FUZZ_CHECK(*date >= -657434.0 && *date < 2958466.0, "a date out of the OLE range");
+    FUZZ_CHECK(*date > -657435.0 && *date < 2958466.0, "a date out of the OLE range");
   }
 
   const nlohmann::json args = nlohmann::json::parse(body, nullptr, false);

@@ -248,16 +248,20 @@ TEST_F(HttpServerTest, ResultEnvelopesByNameAndByDispid) {
   EXPECT_EQ(Answer(orbis + "/invoke",
                    R"({"dispid":17,"args":["Хліб",2,1850,true,1,0,7],"kind":"method"})"),
             line);
-  EXPECT_EQ(Answer(orbis + "/call/PeriodicalFiscalReportDate",
-                   R"(["2024-01-01","1900-01-01T12:00:00"])")["hresultName"],
-            "S_OK");
+  // Before 30 December 1899 the day counts backwards and the time of day forwards.
+  for (const char* dates :
+       {R"(["2024-01-01","1900-01-01T12:00:00"])", R"(["1899-12-29T06:00:00",-657434.5])"}) {
+    EXPECT_EQ(Answer(orbis + "/call/PeriodicalFiscalReportDate", dates)["hresultName"], "S_OK");
+  }
   auto calls = m_backend.Calls();
-  ASSERT_EQ(calls.size(), 3u);
+  ASSERT_EQ(calls.size(), 4u);
   EXPECT_EQ(std::get<std::string>(calls[0].args[0]), "Хліб");
   EXPECT_EQ(std::get<std::int32_t>(calls[0].args[3]), 0);
   EXPECT_EQ(std::get<std::int32_t>(calls[1].args[3]), 1);
   EXPECT_DOUBLE_EQ(std::get<double>(calls[2].args[0]), 45292.0);
   EXPECT_DOUBLE_EQ(std::get<double>(calls[2].args[1]), 2.5);
+  EXPECT_DOUBLE_EQ(std::get<double>(calls[3].args[0]), -1.25);
+  EXPECT_DOUBLE_EQ(std::get<double>(calls[3].args[1]), -657434.5);
 
   const std::string wrapper =
       Path(Create(R"({"progid":"VektaManager.Application","leaseMs":60000})"));
