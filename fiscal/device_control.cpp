@@ -32,9 +32,10 @@ std::int16_t Low16(std::int32_t value) {
 
 // A refusal still queued (an asynchronous report's, say) is reported before the command goes
 // out: waited for after it, it would be taken as the command's own while the printer carried
-// the command out ("PPMD" switched the taxes behind the link's back).
+// the command out ("PPMD" switched the taxes behind the link's back). Over a lost line nothing is
+// queued, and sending says so.
 short Run(PrinterLink& link, const std::string& command) {
-  if (!link.PollStatus() || !SendCommand(link, command)) return 0;
+  if ((!link.IsLost() && !link.PollStatus()) || !SendCommand(link, command)) return 0;
   return link.WaitReady() ? 1 : 0;
 }
 

@@ -33,7 +33,7 @@ bool ClearOpenDocuments(PrinterLink& link) {
 // A refusal still queued is reported before the command goes out: taken as a "DBEG"'s own, it
 // left the document begun on the printer with the flag clear, and every receipt refused.
 bool Run(PrinterLink& link, const std::string& command) {
-  return link.PollStatus() && SendCommand(link, command) && link.WaitReady();
+  return (link.IsLost() || link.PollStatus()) && SendCommand(link, command) && link.WaitReady();
 }
 
 }  // namespace

@@ -142,9 +142,8 @@ bool PrinterLink::WaitReady(bool* unanswered) {
 }
 
 bool PrinterLink::PollStatus() {
-  // A late close reply is not an unasked message to pass over. Over a lost line nothing can be
-  // settled, and the lost line is the reason.
-  if (!m_lost.load() && !SettleCloseInDoubt()) return false;
+  // A late close reply is not an unasked message to pass over.
+  if (!SettleCloseInDoubt()) return false;
   for (;;) {
     if (m_lost.load()) {
       ReportNoAnswer();
