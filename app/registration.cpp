@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "app/command_line.h"
 #include "app/typelib_document.h"
 #include "platform/settings_store.h"
 
@@ -115,8 +116,12 @@ RegistrationInfo RefreshedRegistration(const RegistrationPaths& paths, Registrat
                    [](const nlohmann::json& a) { return a.is_string(); })) {
     return info;
   }
+  const auto stored = arguments->get<std::vector<std::string>>();
+  // The service starting itself writes what it runs with, its listen address as it now reads it
+  // included; options an earlier version stored that no start would take are replaced.
+  if (stored == info.serverArguments || !ParseCommandLine(stored).error.empty()) return info;
   info.listen = listen->get<std::string>();
-  info.serverArguments = arguments->get<std::vector<std::string>>();
+  info.serverArguments = stored;
   return info;
 }
 

@@ -37,7 +37,8 @@ bool RefreshesRegistration(const RegistrationPaths& paths, bool simulating);
 // What a normal start writes when it refreshes: its own executable, but the listen endpoint and
 // the options of the registration it finds. Those are the service's: a start by hand with other
 // options (another address, no --config) must not become what the service runs with at the next
-// boot. Only /Regserver changes them.
+// boot. Only /Regserver changes them. A start with the stored options, or stored options that no
+// start would take, writes its own.
 RegistrationInfo RefreshedRegistration(const RegistrationPaths& paths, RegistrationInfo info);
 
 // Writes (or rewrites) the three files; each write replaces its file whole, so registering

@@ -145,6 +145,11 @@ TEST(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
   EXPECT_EQ(refreshed.executablePath, byHand.executablePath);
   EXPECT_EQ(refreshed.listen, info.listen);
   EXPECT_EQ(refreshed.serverArguments, info.serverArguments);
+  const RegistrationInfo itself{"/usr/sbin/vektamanager", "127.0.0.1:9", info.serverArguments};
+  EXPECT_EQ(RefreshedRegistration(paths, itself).listen, itself.listen);
+  std::ofstream(dir + "/reg/registration.json")
+      << R"({"listen":"127.0.0.1:8460","serverArguments":["--config",""]})";
+  EXPECT_EQ(RefreshedRegistration(paths, byHand).serverArguments, byHand.serverArguments);
 
   ASSERT_TRUE(Unregister(paths, error)) << error;
   EXPECT_EQ(RefreshedRegistration(paths, byHand).serverArguments, byHand.serverArguments);
