@@ -291,7 +291,7 @@ int RunApplication(const std::vector<std::string>& args) {
 
   if (cl.StartedOnDemand()) {
     // Started for a client that did not come: do not stay around for nothing.
-    if (!stop.WaitFor(kOnDemandIdleLimit) && objects->CreatedCount() == 0) {
+    if (!stop.WaitFor(kOnDemandIdleLimit) && objects->CloseIfNoneCreated()) {
       stop.Request("no object within 30 s");
     }
   }

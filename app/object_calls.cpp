@@ -264,11 +264,10 @@ void ObjectCalls::Create(const HttpRequest& req, const Respond& respond) {
     auto object = m_backend.Create(cls);
     if (!object) return Refused(500, E_FAIL, "the object cannot be created");
     const std::string id = m_objects.Add(std::move(object), leaseMs);
-    // Not full: the server began to close (one started on demand, its last object gone).
+    // Full, or the server began to close (one started on demand, its last object gone).
     if (id.empty()) {
-      return Refused(
-          503, RPC_S_SERVER_UNAVAILABLE,
-          m_objects.Count() >= m_objects.MaxObjects() ? full : "the server is shutting down");
+      return Refused(503, RPC_S_SERVER_UNAVAILABLE,
+                     m_objects.Closed() ? "the server is shutting down" : full);
     }
     HttpResponse created;
     SendJson(created, 201, {{"object", id}, {"class", ClassName(cls)}, {"leaseMs", leaseMs}});

@@ -56,7 +56,7 @@ std::string ObjectTable::Add(std::unique_ptr<ServedObject> object, std::int64_t 
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     // A creation that was under way when the server began to close would outlive the ports.
-    if (m_stopping || m_entries.size() >= m_maxObjects) return {};
+    if (m_stopping || m_closed || m_entries.size() >= m_maxObjects) return {};
     do {
       id = NewObjectId();
     } while (m_entries.count(id));
@@ -171,9 +171,15 @@ std::size_t ObjectTable::Count() const {
   return m_entries.size();
 }
 
-std::uint64_t ObjectTable::CreatedCount() const {
+bool ObjectTable::Closed() const {
   std::lock_guard<std::mutex> lock(m_mutex);
-  return m_created;
+  return m_stopping || m_closed;
+}
+
+bool ObjectTable::CloseIfNoneCreated() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_created == 0) m_closed = true;
+  return m_created == 0;
 }
 
 void ObjectTable::NotifyIfEmpty(bool wasLast) {
@@ -181,7 +187,8 @@ void ObjectTable::NotifyIfEmpty(bool wasLast) {
   std::function<void()> onEmpty;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
-    if (!m_entries.empty()) return;
+    if (!m_entries.empty() || !m_onEmpty) return;
+    m_closed = true;
     onEmpty = m_onEmpty;
   }
   if (onEmpty) onEmpty();

@@ -65,10 +65,12 @@ class ObjectTable {
   ObjectTable(const ObjectTable&) = delete;
   ObjectTable& operator=(const ObjectTable&) = delete;
 
-  // Called (outside the table's lock) whenever the last object has gone.
+  // For a server that ends with its last object: once that has gone the table takes no more
+  // (one taken as the server closes would be released at once, after its creation was answered)
+  // and `onEmpty` is called, outside the table's lock.
   void SetOnEmpty(std::function<void()> onEmpty);
 
-  // Empty when the table already holds its limit of live objects.
+  // Empty when the table already holds its limit of live objects, or takes no more.
   std::string Add(std::unique_ptr<ServedObject> object, std::int64_t leaseMs);
   void SetMaxObjects(std::size_t maxObjects);
   std::size_t MaxObjects() const;
@@ -90,8 +92,11 @@ class ObjectTable {
   // after it no object of the table is alive, so what they use may go.
   void Shutdown();
   std::size_t Count() const;
-  // Objects created since the start; tells an on-demand process whether any ever came.
-  std::uint64_t CreatedCount() const;
+  // Whether the table takes no more objects (it is shutting down, or emptied under SetOnEmpty).
+  bool Closed() const;
+  // For an on-demand process that no client came to: when no object was ever created, the
+  // table takes none from now on, and true.
+  bool CloseIfNoneCreated();
 
   // Idempotency keys kept per object; the oldest go first.
   static constexpr std::size_t kMaxStoredResponses = 256;
@@ -121,7 +126,8 @@ class ObjectTable {
   std::uint64_t m_created = 0;                              // guarded by m_mutex
   std::size_t m_maxObjects = kDefaultMaxObjects;            // guarded by m_mutex
   bool m_stopping = false;                                  // guarded by m_mutex
-  std::function<void()> m_onEmpty;                          // guarded by m_mutex
+  bool m_closed = false;            // takes no more objects; guarded by m_mutex
+  std::function<void()> m_onEmpty;  // guarded by m_mutex
   std::thread m_reaper;
 };
 

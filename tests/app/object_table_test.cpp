@@ -115,7 +115,7 @@ TEST(ObjectTableOnSimulator, ALockWaitEndsWhenTheHolderIsReleasedOrLeasedOutOrTh
   EXPECT_EQ(p.Add(ObjectClass::kOrbis), "");
 }
 
-TEST(ObjectTable, ClientsThatWentQuietTogetherAreAllAbandonedBeforeAnyIsReleased) {
+TEST(ObjectTable, QuietClientsAreAbandonedBeforeAnyIsReleasedAndAnEndingTableTakesNoMore) {
   struct Recorder : ServedObject {
     Recorder(std::vector<std::string>& events, std::string name)
         : events(events), name(std::move(name)) {}
@@ -140,6 +140,21 @@ TEST(ObjectTable, ClientsThatWentQuietTogetherAreAllAbandonedBeforeAnyIsReleased
   ASSERT_EQ(events.size(), 4u);
   EXPECT_EQ(events[0].rfind("abandoned", 0), 0u);
   EXPECT_EQ(events[1].rfind("abandoned", 0), 0u);
+
+  // A table of a server that ends with its last object takes none after it: created as the
+  // server closes, it would be released at once after its creation was answered.
+  int ended = 0;
+  ObjectTable onDemand{clock};
+  onDemand.SetOnEmpty([&] { ++ended; });
+  const std::string id = onDemand.Add(std::make_unique<Recorder>(events, "c"), 100);
+  EXPECT_FALSE(onDemand.CloseIfNoneCreated());
+  ASSERT_TRUE(onDemand.Release(id));
+  EXPECT_EQ(ended, 1);
+  EXPECT_EQ(onDemand.Add(std::make_unique<Recorder>(events, "d"), 100), "");
+  EXPECT_TRUE(onDemand.Closed());
+  ObjectTable unused{clock};
+  EXPECT_TRUE(unused.CloseIfNoneCreated());
+  EXPECT_EQ(unused.Add(std::make_unique<Recorder>(events, "e"), 100), "");
 }
 
 }  // namespace
