@@ -34,7 +34,7 @@ void CloseFromThree() {
   for (rlim_t fd = 3; fd < last; ++fd) ::close(static_cast<int>(fd));
 }
 
-// Whether a connection to the address is refused: nothing listens there.
+// Whether every address of the host refuses a connection: nothing listens there.
 bool Refused(const ServerAddress& address) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
@@ -44,12 +44,13 @@ bool Refused(const ServerAddress& address) {
       found == nullptr) {
     return false;
   }
-  bool refused = false;
-  const int fd = ::socket(found->ai_family, found->ai_socktype | SOCK_CLOEXEC, found->ai_protocol);
-  if (fd >= 0) {
+  bool refused = true;
+  for (const addrinfo* at = found; at != nullptr && refused; at = at->ai_next) {
+    const int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
+    if (fd < 0) continue;
     const timeval wait{0, 500'000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
-    refused = ::connect(fd, found->ai_addr, found->ai_addrlen) != 0 && errno == ECONNREFUSED;
+    refused = ::connect(fd, at->ai_addr, at->ai_addrlen) != 0 && errno == ECONNREFUSED;
     ::close(fd);
   }
   ::freeaddrinfo(found);
@@ -120,7 +121,24 @@ bool ServerLauncher::EnsureServer(const ServerAddress& address, std::string& err
     error = "no server at " + address.Url() + " and none registered";
     return false;
   }
-  if (!WaitUntilGone(address, error) || !Start(manifest, error)) return false;
+  switch (WaitForListener(address, probe)) {
+    case Listener::kAnswers:
+      return true;
+    case Listener::kStays:
+      error = "the server at " + address.Url() + " neither answers nor ends";
+      return false;
+    case Listener::kWentAway:
+      // A service that restarts binds again within moments, and one started here would take its
+      // place (as another user, without its ports): it is given a second to.
+      for (int i = 0; i < 20; ++i) {
+        if (probe.Healthy(std::chrono::milliseconds(200))) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+      break;
+    case Listener::kNone:
+      break;
+  }
+  if (!Start(manifest, error)) return false;
   const auto deadline = std::chrono::steady_clock::now() + m_wait;
   while (std::chrono::steady_clock::now() < deadline) {
     if (probe.Healthy(std::chrono::milliseconds(500))) return true;
@@ -131,14 +149,18 @@ bool ServerLauncher::EnsureServer(const ServerAddress& address, std::string& err
   return false;
 }
 
-bool ServerLauncher::WaitUntilGone(const ServerAddress& address, std::string& error) {
+ServerLauncher::Listener ServerLauncher::WaitForListener(const ServerAddress& address,
+                                                         ObjectConnection& probe) {
+  bool seen = false;
   const auto deadline = std::chrono::steady_clock::now() + m_wait;
   while (std::chrono::steady_clock::now() < deadline) {
-    if (Refused(address)) return true;
+    if (Refused(address)) return seen ? Listener::kWentAway : Listener::kNone;
+    seen = true;
+    // Slow to answer the first time (a loaded machine), or started meanwhile.
+    if (probe.Healthy(std::chrono::milliseconds(500))) return Listener::kAnswers;
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   }
-  error = "the server at " + address.Url() + " neither answers nor ends";
-  return false;
+  return Listener::kStays;
 }
 
 bool ServerLauncher::Start(const ServerManifest& manifest, std::string& error) {

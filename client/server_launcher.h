@@ -32,12 +32,16 @@ class ServerLauncher {
 
   // True when a server answers at `address`, started here if need be. `error` says why not.
   // A server that does not answer but still listens is ending (one started on demand, its last
-  // object gone): it frees its port only after it has closed its printers' ports, and one
-  // started before would not bind. It is waited for.
+  // object gone; a service that restarts): it frees its port only after it has closed its
+  // printers' ports, and one started before would not bind. It is waited for, and then one that
+  // takes its place, before a server is started here.
   bool EnsureServer(const ServerAddress& address, std::string& error);
 
  private:
-  bool WaitUntilGone(const ServerAddress& address, std::string& error);
+  enum class Listener { kNone, kAnswers, kWentAway, kStays };
+  // Up to the launcher's wait: nothing listens at the address (kNone), a server answers there,
+  // the one that listened went away, or it stays without answering.
+  Listener WaitForListener(const ServerAddress& address, ObjectConnection& probe);
   bool Start(const ServerManifest& manifest, std::string& error);
 
   std::vector<std::string> m_directories;

@@ -47,19 +47,24 @@ def read_server_manifest(directory):
     return exe, arguments
 
 
-def wait_until_gone(address, wait=START_WAIT):
-    """None once nothing listens at `address` any more (a server that ends frees its port only
-    after it has closed its printers' ports); else why not, after `wait` seconds."""
+def wait_for_listener(address, probe, wait=START_WAIT):
+    """Up to `wait` seconds: "none" when nothing listens at `address`, "answers" when a server
+    answers there (slow the first time, or started meanwhile), "went away" when the one that
+    listened has gone, "stays" when it neither answers nor goes."""
+    seen = False
     deadline = time.monotonic() + wait
     while time.monotonic() < deadline:
         try:
             socket.create_connection((address.host, address.port), timeout=0.5).close()
         except ConnectionRefusedError:
-            return None
+            return "went away" if seen else "none"
         except OSError:
             pass
+        seen = True
+        if probe.healthy(0.5):
+            return "answers"
         time.sleep(0.05)
-    return "the server at %s neither answers nor ends" % address.url()
+    return "stays"
 
 
 def ensure_server(address, directories=None, wait=START_WAIT):
@@ -78,11 +83,19 @@ def ensure_server(address, directories=None, wait=START_WAIT):
         return "no server at %s and none registered" % address.url()
     exe, arguments = manifest
     # One that does not answer but still listens is ending (started on demand, its last object
-    # gone): it frees its port only after it has closed its printers' ports, and one started
-    # before would not bind.
-    why = wait_until_gone(address)
-    if why is not None:
-        return why
+    # gone; a service that restarts): it frees its port only after it has closed its printers'
+    # ports, and one started before would not bind. A service that restarts binds again within
+    # moments, and one started here would take its place: it is given a second to.
+    listener = wait_for_listener(address, probe, wait)
+    if listener == "answers":
+        return None
+    if listener == "stays":
+        return "the server at %s neither answers nor ends" % address.url()
+    if listener == "went away":
+        for _ in range(20):
+            if probe.healthy(0.2):
+                return None
+            time.sleep(0.05)
     try:
         # Detached: the shell starts the server in a session of its own and ends at once, so
         # the server outlives this program and is nobody's zombie.
