@@ -118,8 +118,14 @@ void ApiRouter::AddRoutes() {
   Add("GET", "/web/*", page);
   Add("GET", "/api/v1/typelib",
       Inline([](const HttpRequest&, HttpResponse& res) { SendJson(res, 200, TypeLibDocument()); }));
-  Add("GET", "/healthz",
-      Inline([](const HttpRequest&, HttpResponse& res) { res.SetContent("ok\n", "text/plain"); }));
+  // A server that takes no more objects (one started on demand, its last object gone) is not
+  // one to create them on: a client waits for the next.
+  Add("GET", "/healthz", Inline([this](const HttpRequest&, HttpResponse& res) {
+        if (m_context.objects != nullptr && m_context.objects->Closed()) {
+          return SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down");
+        }
+        res.SetContent("ok\n", "text/plain");
+      }));
   Add("GET", "/metrics", OnPool([this](const HttpRequest&, HttpResponse& res) {
         const ServerCounters counters{m_context.objects->Count(), m_requests.load(),
                                       m_refused.load(), m_connections ? m_connections() : 0,

@@ -34,7 +34,9 @@ void CloseFromThree() {
   for (rlim_t fd = 3; fd < last; ++fd) ::close(static_cast<int>(fd));
 }
 
-// Whether every address of the host refuses a connection: nothing listens there.
+// Whether nothing listens at any address of the host: each refuses a connection or cannot be
+// reached at all (::1 where IPv6 is off). One that takes it, or does not answer in time, may be
+// a server.
 bool Refused(const ServerAddress& address) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
@@ -44,17 +46,20 @@ bool Refused(const ServerAddress& address) {
       found == nullptr) {
     return false;
   }
-  bool refused = true;
-  for (const addrinfo* at = found; at != nullptr && refused; at = at->ai_next) {
+  bool tried = false;
+  bool listening = false;
+  for (const addrinfo* at = found; at != nullptr && !listening; at = at->ai_next) {
     const int fd = ::socket(at->ai_family, at->ai_socktype | SOCK_CLOEXEC, at->ai_protocol);
     if (fd < 0) continue;
+    tried = true;
     const timeval wait{0, 500'000};
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &wait, sizeof(wait));
-    refused = ::connect(fd, at->ai_addr, at->ai_addrlen) != 0 && errno == ECONNREFUSED;
+    listening = ::connect(fd, at->ai_addr, at->ai_addrlen) == 0 || errno == EINPROGRESS ||
+                errno == EAGAIN || errno == ETIMEDOUT || errno == EINTR;
     ::close(fd);
   }
   ::freeaddrinfo(found);
-  return refused;
+  return tried && !listening;
 }
 
 }  // namespace

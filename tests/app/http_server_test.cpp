@@ -340,6 +340,18 @@ TEST_F(HttpServerTest, LeaseEndIsTheFinalReleaseAndPingsRenewIt) {
   }
   EXPECT_EQ(Status(Post(Path(dropped, "/call/Done"), "")), 404);
   EXPECT_EQ(m_backend.destroyed.load(), 1);
+
+  // A server that ends with its last object: once that has gone it creates none, and is not
+  // healthy for a client to create one on.
+  EXPECT_TRUE(Healthy());
+  m_objects.SetOnEmpty([] {});
+  ASSERT_EQ(Status(m_client->Delete(("/api/v1/objects/" + kept).c_str())), 204);
+  EXPECT_FALSE(Healthy());
+  const auto refused =
+      m_client->Post("/api/v1/objects", R"({"class":"Orbis"})", "application/json");
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 503);
+  EXPECT_NE(refused->body.find("shutting down"), std::string::npos) << refused->body;
 }
 
 TEST_F(HttpServerTest, OperatorEndpoints) {

@@ -152,6 +152,9 @@ TEST(ObjectTable, QuietClientsAreAbandonedBeforeAnyIsReleasedAndAnEndingTableTak
   EXPECT_EQ(ended, 1);
   EXPECT_EQ(onDemand.Add(std::make_unique<Recorder>(events, "d"), 100), "");
   EXPECT_TRUE(onDemand.Closed());
+  ObjectTable plain{clock};  // of a server that does not end so
+  ASSERT_TRUE(plain.Release(plain.Add(std::make_unique<Recorder>(events, "f"), 100)));
+  EXPECT_NE(plain.Add(std::make_unique<Recorder>(events, "g"), 100), "");
   ObjectTable unused{clock};
   EXPECT_TRUE(unused.CloseIfNoneCreated());
   EXPECT_EQ(unused.Add(std::make_unique<Recorder>(events, "e"), 100), "");

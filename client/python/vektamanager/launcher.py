@@ -47,6 +47,33 @@ def read_server_manifest(directory):
     return exe, arguments
 
 
+def _nothing_listens(address):
+    """Whether every address of the host refuses a connection or cannot be reached at all (::1
+    where IPv6 is off); one that takes it, or does not answer in time, may be a server."""
+    try:
+        found = socket.getaddrinfo(address.host, address.port, type=socket.SOCK_STREAM)
+    except OSError:
+        return False
+    tried = False
+    for family, kind, proto, _, where in found:
+        try:
+            sock = socket.socket(family, kind, proto)
+        except OSError:
+            continue
+        tried = True
+        sock.settimeout(0.5)
+        try:
+            sock.connect(where)
+            return False
+        except TimeoutError:
+            return False
+        except OSError:
+            pass
+        finally:
+            sock.close()
+    return tried
+
+
 def wait_for_listener(address, probe, wait=START_WAIT):
     """Up to `wait` seconds: "none" when nothing listens at `address`, "answers" when a server
     answers there (slow the first time, or started meanwhile), "went away" when the one that
@@ -54,12 +81,8 @@ def wait_for_listener(address, probe, wait=START_WAIT):
     seen = False
     deadline = time.monotonic() + wait
     while time.monotonic() < deadline:
-        try:
-            socket.create_connection((address.host, address.port), timeout=0.5).close()
-        except ConnectionRefusedError:
+        if _nothing_listens(address):
             return "went away" if seen else "none"
-        except OSError:
-            pass
         seen = True
         if probe.healthy(0.5):
             return "answers"
