@@ -16,6 +16,7 @@ def test_refused_requests_raise_with_their_hresult_and_reason(client, orbis, dae
         ("Feed", [], vektamanager.DISP_E_BADPARAMCOUNT, 400, "arguments"),
         ("FiscalLine", {"GoodsName": "Чай", "Qty": 1}, vektamanager.DISP_E_BADPARAMCOUNT, 400, ""),
         ("NoSuchMember", [], vektamanager.DISP_E_UNKNOWNNAME, 400, "NoSuchMember"),
+        ("FiscalLine", ["\udcff", 1, 100, 0, 1, 0, 1], vektamanager.E_INVALIDARG, 400, "UTF-8"),
     ]
     for member, args, hr, status, word in cases:
         with pytest.raises(vektamanager.ProtocolError) as e:

@@ -145,7 +145,13 @@ class Connection:
             send["Authorization"] = "Bearer " + self.address.token
         data = None
         if body is not None:
-            data = json.dumps(body, ensure_ascii=False).encode("utf-8")
+            try:
+                data = json.dumps(body, ensure_ascii=False).encode("utf-8")
+            except UnicodeEncodeError as e:
+                # A text that is no Unicode (undecodable bytes kept as surrogates): refused
+                # here as the server would refuse it, and nothing goes out.
+                return Answer(400, None, {}, errors.E_INVALIDARG,
+                              "the body is not valid UTF-8 (%s)" % e)
             send["Content-Type"] = "application/json"
         if headers:
             send.update(headers)
