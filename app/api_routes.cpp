@@ -121,7 +121,7 @@ void ApiRouter::AddRoutes() {
   // A server that takes no more objects (one started on demand, its last object gone) is not
   // one to create them on: a client waits for the next.
   Add("GET", "/healthz", Inline([this](const HttpRequest&, HttpResponse& res) {
-        if (m_context.objects != nullptr && m_context.objects->Closed()) {
+        if (m_context.objects->Closed()) {
           return SendError(res, 503, RPC_S_SERVER_UNAVAILABLE, "the server is shutting down");
         }
         res.SetContent("ok\n", "text/plain");

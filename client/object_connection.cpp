@@ -5,27 +5,23 @@
 #include <algorithm>
 #include <cctype>
 #include <limits>
-#include <optional>
 #include <type_traits>
 
 namespace vekta {
 
 namespace {
 
-std::string Dump(const nlohmann::json& j) {
-  return j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
-}
-
-// A text that is not UTF-8 (a string in the printer's code page, say) would go out with its
-// bytes replaced, and "????" would print on a fiscal receipt reported done. The body the server
-// would refuse is refused here, with its answer, and nothing goes out.
-std::optional<std::string> NotUtf8(const nlohmann::json& j) {
+// The body as sent, or why it is not sent: a text that is not UTF-8 (a string in the printer's
+// code page, say) would go out with its bytes replaced, and "????" would print on a fiscal
+// receipt reported done. The body the server would refuse is refused here, with its answer.
+bool Dump(const nlohmann::json& j, std::string& text, std::string& why) {
   try {
-    (void)j.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
+    text = j.is_null() ? "" : j.dump(-1, ' ', false, nlohmann::json::error_handler_t::strict);
   } catch (const nlohmann::json::type_error& e) {
-    return std::string("the body is not valid UTF-8 (") + e.what() + ")";
+    why = std::string("the body is not valid UTF-8 (") + e.what() + ")";
+    return false;
   }
-  return std::nullopt;
+  return true;
 }
 
 // Another server's answer is outside input: a member of an unexpected type is taken as absent.
@@ -202,11 +198,11 @@ HttpAnswer ObjectConnection::Send(const std::string& method, const std::string& 
 HttpAnswer ObjectConnection::Request(const std::string& method, const std::string& path,
                                      const nlohmann::json& body, const std::string& idempotencyKey,
                                      std::chrono::milliseconds readTimeout) {
-  if (auto why = NotUtf8(body)) return HttpAnswer{E_INVALIDARG, 400, nlohmann::json(), *why};
+  std::string text, why;
+  if (!Dump(body, text, why)) return HttpAnswer{E_INVALIDARG, 400, nlohmann::json(), why};
   std::lock_guard<std::mutex> lock(m_mutex);
   httplib::Headers headers;
   if (!idempotencyKey.empty()) headers.emplace("Idempotency-Key", idempotencyKey);
-  const std::string text = body.is_null() ? "" : Dump(body);
   if (readTimeout != m_callTimeout) SetReadTimeout(*m_client, readTimeout);
   const auto started = std::chrono::steady_clock::now();
   httplib::Result result = method == "DELETE" ? m_client->Delete(path.c_str(), headers)

@@ -145,20 +145,19 @@ void PrinterLink::PurgeOldLogs() {
        it.increment(error)) {
     const std::filesystem::directory_entry& entry = *it;
     const std::string name = entry.path().filename().string();
-    std::error_code statError;
+    struct stat st {};
     // Only the files this link writes, by their whole name: a copy kept beside them
     // ("..._20250101-copy.log") is someone's, not ours to remove.
     if (name.size() != prefix.size() + 8 + 4 || name.compare(0, prefix.size(), prefix) != 0 ||
-        name.compare(name.size() - 4, 4, ".log") != 0 || !entry.is_regular_file(statError)) {
+        name.compare(name.size() - 4, 4, ".log") != 0 || ::stat(entry.path().c_str(), &st) != 0 ||
+        !S_ISREG(st.st_mode)) {
       continue;
     }
     std::time_t midnight = 0;
     if (!LogFileDate(name.substr(0, name.size() - 4), midnight)) continue;
     // A file is named for the day its link was made, and a link may live for weeks: one still
     // written to within the days kept (this morning's receipts, say) is not old.
-    struct stat st {};
-    const std::time_t written = ::stat(entry.path().c_str(), &st) == 0 ? st.st_mtime : 0;
-    const long long ageDays = static_cast<long long>(now - std::max(midnight, written)) / 86400;
+    const long long ageDays = static_cast<long long>(now - std::max(midnight, st.st_mtime)) / 86400;
     std::error_code ignored;
     if (ageDays > m_keepLogFiles) std::filesystem::remove(entry.path(), ignored);
   }

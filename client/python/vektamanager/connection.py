@@ -78,11 +78,6 @@ class Connection:
         self._requests = 0  # on their way, those waiting for _lock included; guarded by _count
         self._count = threading.Lock()
 
-    def busy(self):
-        """Whether a request is on its way (one that waits on the server holds the next back)."""
-        with self._count:
-            return self._requests > 0
-
     def close(self):
         with self._lock:
             self._drop()
