@@ -162,11 +162,15 @@ int RunApplication(const std::vector<std::string>& args) {
               << "\n";
     return 1;
   }
+  // Settings no start could take are not registered either: the service would fail each start.
+  if (!config) {
+    std::cerr << "vektamanager: " << error << "\n";
+    return 1;
+  }
   const std::string listenText =
-      config ? (config->listen.host.find(':') != std::string::npos ? "[" + config->listen.host + "]"
-                                                                   : config->listen.host) +
-                   ":" + std::to_string(config->listen.port)
-             : "127.0.0.1:8460";
+      (config->listen.host.find(':') != std::string::npos ? "[" + config->listen.host + "]"
+                                                          : config->listen.host) +
+      ":" + std::to_string(config->listen.port);
   const RegistrationInfo regInfo{ExecutablePath(), listenText, cl.serverArguments};
   if (cl.mode == RunMode::kRegister) {
     if (!Register(regPaths, regInfo, error)) {
@@ -174,10 +178,6 @@ int RunApplication(const std::vector<std::string>& args) {
       return 1;
     }
     return 0;
-  }
-  if (!config) {
-    std::cerr << "vektamanager: " << error << "\n";
-    return 1;
   }
   const std::string connectionsHeld = HoldConnectionsWithinOpenFileLimit(config->maxConnections);
   if (!connectionsHeld.empty()) std::cerr << "vektamanager: " << connectionsHeld << "\n";

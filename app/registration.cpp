@@ -10,6 +10,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
+#include <string_view>
 
 #include "app/command_line.h"
 #include "app/typelib_document.h"
@@ -106,6 +107,28 @@ bool RefreshesRegistration(const RegistrationPaths& paths, bool simulating) {
   return true;
 }
 
+namespace {
+
+// A path an earlier version stored as it was typed names another file in each folder a start
+// runs in (a client's, for a start on demand).
+bool HoldsRelativePath(const std::vector<std::string>& arguments) {
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string_view argument = arguments[i];
+    for (const std::string_view option : {"--config", "--sim-tape-dir", "--registration-dir"}) {
+      std::string_view value;
+      if (argument == option && i + 1 < arguments.size()) {
+        value = arguments[i + 1];
+      } else if (argument.starts_with(option) && argument.substr(option.size()).starts_with('=')) {
+        value = argument.substr(option.size() + 1);
+      }
+      if (!value.empty() && value.front() != '/') return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 RegistrationInfo RefreshedRegistration(const RegistrationPaths& paths, RegistrationInfo info) {
   const nlohmann::json manifest = ReadManifest(paths);
   const auto listen = manifest.find("listen");
@@ -118,8 +141,12 @@ RegistrationInfo RefreshedRegistration(const RegistrationPaths& paths, Registrat
   }
   const auto stored = arguments->get<std::vector<std::string>>();
   // The service starting itself writes what it runs with, its listen address as it now reads it
-  // included; options an earlier version stored that no start would take are replaced.
-  if (stored == info.serverArguments || !ParseCommandLine(stored).error.empty()) return info;
+  // included; options an earlier version stored that no start would take, or relative paths,
+  // are replaced.
+  if (stored == info.serverArguments || !ParseCommandLine(stored).error.empty() ||
+      HoldsRelativePath(stored)) {
+    return info;
+  }
   info.listen = listen->get<std::string>();
   info.serverArguments = stored;
   return info;

@@ -150,6 +150,12 @@ std::optional<ServerConfig> LoadServerConfig(const SettingsStore& settings,
   config.promptTimeoutSeconds =
       clamped(settings.ReadConfigDword("Server", "PromptTimeoutSeconds", 120), 1, 86400);
   config.logDirectory = DefaultLogDirectory(settings);
+  // A relative folder would follow the folder each start runs in (a client's, for a start on
+  // demand): the receipt journal a killed run left would not be found by the next.
+  if (config.logDirectory.front() != '/') {
+    error = "[Server] LogDir " + config.logDirectory + " is not an absolute path";
+    return std::nullopt;
+  }
   if (!IsLoopbackHost(config.listen.host) && config.token.empty()) {
     error =
         "listening on " + config.listen.host + " lets other computers in; set [Server] Token first";

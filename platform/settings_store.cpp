@@ -45,7 +45,8 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 enum class LoadResult { kLoaded, kMissing, kUnreadable };
 
 // Reads the whole file. A missing file is an empty one; anything else that keeps us from the
-// real contents (permissions, a directory, an oversized file) is unreadable, and `why` says so.
+// real contents (permissions, a directory, an oversized file, UTF-16) is unreadable, and `why`
+// says so.
 LoadResult LoadFile(const std::string& path, std::string& content, std::string* why = nullptr) {
   content.clear();
   const auto unreadable = [&](const std::string& reason) {
@@ -76,6 +77,10 @@ LoadResult LoadFile(const std::string& path, std::string& content, std::string* 
     content.append(buffer, static_cast<std::size_t>(n));
   }
   ::close(fd);
+  // Windows editors save "Unicode" as UTF-16: read byte by byte it holds no line we know.
+  if (content.starts_with("\xFF\xFE") || content.starts_with("\xFE\xFF")) {
+    return unreadable("UTF-16 text: save it as UTF-8");
+  }
   return LoadResult::kLoaded;
 }
 

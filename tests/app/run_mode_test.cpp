@@ -111,6 +111,9 @@ TEST(ServerConfigTest, EndpointsAndTheRequestChecks) {
   EXPECT_NE(refusal("Listen=0.0.0.0:8460\n").find("set [Server] Token first"), std::string::npos);
   EXPECT_EQ(refusal("CertFile=/etc/hostname\nKeyFile=/nonexistent/key.pem\n"),
             "[Server] KeyFile /nonexistent/key.pem: No such file or directory");
+  // The journal and the logs stay in one folder, wherever the daemon is started.
+  EXPECT_EQ(refusal("LogDir=\"/var/log/v\"\n"),
+            "[Server] LogDir \"/var/log/v\" is not an absolute path");
 }
 
 TEST(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
@@ -147,9 +150,14 @@ TEST(RegistrationTest, RegisterTwiceLeavesOneSetAndUnregisterRemovesExactlyIt) {
   EXPECT_EQ(refreshed.serverArguments, info.serverArguments);
   const RegistrationInfo itself{"/usr/sbin/vektamanager", "127.0.0.1:9", info.serverArguments};
   EXPECT_EQ(RefreshedRegistration(paths, itself).listen, itself.listen);
-  std::ofstream(dir + "/reg/registration.json")
-      << R"({"listen":"127.0.0.1:8460","serverArguments":["--config",""]})";
-  EXPECT_EQ(RefreshedRegistration(paths, byHand).serverArguments, byHand.serverArguments);
+  // Nor are options no start would take, or paths an earlier version kept relative, as typed.
+  for (const char* stored :
+       {R"(["--config",""])", R"(["--config","v.ini"])", R"(["--config=v"])"}) {
+    std::ofstream(dir + "/reg/registration.json")
+        << R"({"listen":"127.0.0.1:8460","serverArguments":)" << stored << "}";
+    EXPECT_EQ(RefreshedRegistration(paths, byHand).serverArguments, byHand.serverArguments)
+        << stored;
+  }
 
   ASSERT_TRUE(Unregister(paths, error)) << error;
   EXPECT_EQ(RefreshedRegistration(paths, byHand).serverArguments, byHand.serverArguments);

@@ -79,6 +79,11 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
   const int port = ntohs(at.sin_port);
   const std::string regDir = dir.Path() + "/reg";
   const std::string config = dir.Write("v.ini", "[Server]\nLogDir=" + dir.Path() + "/log\n");
+  // Settings that no start could take are not registered: the service would fail each start.
+  EXPECT_EQ(DaemonProcess::Run(dir, {"/RegServer", "--registration-dir", regDir, "--config", config,
+                                     "--listen", "0.0.0.0:" + std::to_string(port)}),
+            1);
+  EXPECT_FALSE(std::filesystem::exists(regDir + "/vektamanager.service"));
   ASSERT_EQ(
       DaemonProcess::Run(dir, {"/RegServer", "--registration-dir", regDir, "--config", config,
                                "--listen", "127.0.0.1:" + std::to_string(port), "--simulate", "1"}),

@@ -79,6 +79,15 @@ TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaultsAndLogSettingsKe
   EXPECT_EQ(ReadKeepLogFiles(store), 3u);
   EXPECT_FALSE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 5));
   EXPECT_TRUE(fs::is_directory(m_path));
+
+  // UTF-16 from a Windows editor is refused, not read as an empty file and appended to.
+  fs::remove(m_path);
+  const std::string utf16("\xFF\xFE[\0P\0o\0r\0t\0s\0]\0\n\0C\0O\0M\0\x33\0=\0/\0x\0", 32);
+  WriteFile(utf16);
+  EXPECT_NE(store.ReadProblem().find("UTF-16"), std::string::npos);
+  EXPECT_EQ(store.PortDevicePath("COM3"), "");
+  EXPECT_FALSE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 5));
+  EXPECT_EQ(ReadFile(), utf16);
 }
 
 TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
