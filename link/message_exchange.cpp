@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -39,13 +40,18 @@ void PrinterLink::DropStaleReplies() {
   }
 }
 
-bool PrinterLink::WriteFrame(const std::string& text) {
-  if (!m_portOpen.load() || m_lost.load() || text.size() > kMaxCommand) return false;
+bool PrinterLink::FrameCarries(const std::string& text) {
+  if (text.size() > kMaxCommand) return false;
   const std::string oem = Cp1251ToCp866(text);
-  for (const char c : oem) {
+  return std::none_of(oem.begin(), oem.end(), [](char c) {
     const auto byte = static_cast<std::uint8_t>(c);
-    if (byte == kFrameStart || byte == kFrameEnd) return false;
-  }
+    return byte == kFrameStart || byte == kFrameEnd;
+  });
+}
+
+bool PrinterLink::WriteFrame(const std::string& text) {
+  if (!m_portOpen.load() || m_lost.load() || !FrameCarries(text)) return false;
+  const std::string oem = Cp1251ToCp866(text);
   LogSent(text);
   std::vector<std::uint8_t> frame;
   frame.reserve(oem.size() + 3);

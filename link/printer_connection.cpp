@@ -218,6 +218,12 @@ short PrinterLink::Login(const std::string& cashierName, const std::string& pass
   std::string login = "UPAS" + cashierName;
   if (cashierName.size() < 10) login.append(10 - cashierName.size(), ' ');
   login += password;
+  // A name or password the frame cannot carry would be waited on as a printer that is not there:
+  // asked for again, as a wrong one is.
+  if (!FrameCarries(login)) {
+    RaiseError(6004, MessageBoxStyle::kStopOk);
+    return -2;
+  }
   int counter = 1;
   for (;;) {
     if (cancel) return 0;

@@ -99,6 +99,8 @@ class PrinterLink {
   std::string LogFilePath() const;
 
   // ---- message exchange (link/message_exchange.cpp) ----
+  // Whether a frame can carry the text: at most 251 bytes, none read as 0xFD or 0xFE.
+  static bool FrameCarries(const std::string& text);
   // Frames and writes the text. False, with nothing written, when the frame cannot carry it
   // (over 251 bytes, or holding 0xFD or 0xFE) or the port is not open.
   // Messages still queued from an earlier command are dropped first, up to the first error
