@@ -96,7 +96,9 @@ void PrinterLink::WriteLogLine(std::string_view text) {
   line = LocalStamp(m_clock.WallNow());
   line += ';';
   for (const char c : text) {
-    if (c != '\t' && c != '\r' && c != '\n') line += c;
+    // Any other control byte is shown as '?': a client's text must not break a line for some
+    // readers, make the file binary to grep or reach the terminal of whoever reads it.
+    if (c != '\t' && c != '\r' && c != '\n') line += (c >= 0 && c < ' ') || c == '\x7F' ? '?' : c;
   }
   line += "\r\n";
   std::lock_guard<std::mutex> lock(m_logMutex);

@@ -232,10 +232,7 @@ TEST_F(ConnectionTest, LoginRefusedWithAnErrorStatusAsksInsteadOfLoopingForever)
   // A password the frame cannot carry ("¤" is its start byte in DOS 866) is asked for again as a
   // wrong one is, not waited on as a printer that does not answer.
   m_host.ClearCalls();
-  EXPECT_EQ(Connect("COM3",
-                    "\xA4"
-                    "234567890"),
-            0);
+  EXPECT_EQ(Connect("COM3", std::string("\xA4") + "234567890"), 0);
   EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{"box:stop:" + Text(6004), "connect:COM3:"}));
 }
 

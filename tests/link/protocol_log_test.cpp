@@ -57,7 +57,7 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {
   ASSERT_EQ(::stat(path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0640u);
 
-  link->LogSent("KASS\t1\r\n2");
+  link->LogSent(std::string("KASS\t1\r\n2\v\x1B[2J\0\x7F", 16));
   link->LogReceived("READY");
   link->LogReceived("");
   EXPECT_FALSE(link->ReportPrinterStatus("SOFTPARAM"));
@@ -65,7 +65,7 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {
   const std::string start = LoadString1251(1000), stop = LoadString1251(1001);
   EXPECT_EQ(ReadWholeFile(path), "12/05/26 21:58:05;" + start +
                                      "\r\n"
-                                     "12/05/26 21:58:05;>>> To Printer >>>KASS12\r\n"
+                                     "12/05/26 21:58:05;>>> To Printer >>>KASS12??[2J??\r\n"
                                      "12/05/26 21:58:05;<< From Printer <<READY\r\n"
                                      "12/05/26 21:58:05;ERROR: SOFTPARAM\r\n"
                                      "12/05/26 21:58:05;ERROR: " +
