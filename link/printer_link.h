@@ -415,6 +415,7 @@ class PrinterLink {
   mutable std::mutex m_logMutex;
   std::FILE* m_logFile = nullptr;  // guarded by m_logMutex
   std::string m_logPath;           // guarded by m_logMutex
+  bool m_logFailing = false;       // guarded by m_logMutex: the last write failed
   // Read from the settings when the port opens, before the reader starts.
   bool m_saveToLog = false;
   std::int32_t m_keepLogFiles = 3;

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <system_error>
@@ -61,28 +63,34 @@ bool LogFileDate(const std::string& name, std::time_t& midnight) {
 }  // namespace
 
 void PrinterLink::OpenLog() {
-  std::lock_guard<std::mutex> lock(m_logMutex);
-  if (m_saveToLog && m_logFile == nullptr) {
-    const std::string dir = m_host.LogDirectory();
-    if (!dir.empty()) {
-      std::error_code error;
-      std::filesystem::create_directories(dir, error);
-      const std::string path = dir + "/" + Prefix(m_portNumber) + m_logDate + ".log";
-      const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
-      if (fd >= 0) {
-        m_logFile = fdopen(fd, "a");
-        if (m_logFile == nullptr) {
-          ::close(fd);
-        } else {
+  std::string problem;
+  {
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    if (m_saveToLog && m_logFile == nullptr) {
+      const std::string dir = m_host.LogDirectory();
+      if (!dir.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(dir, error);
+        const std::string path = dir + "/" + Prefix(m_portNumber) + m_logDate + ".log";
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0640);
+        m_logFile = fd >= 0 ? fdopen(fd, "a") : nullptr;
+        if (m_logFile != nullptr) {
           m_logPath = path;
+          m_logFailing = false;
+        } else {
+          problem = "the protocol log " + path + " cannot be written (" + std::strerror(errno) +
+                    "): this port's protocol is not logged";
+          if (fd >= 0) ::close(fd);
         }
       }
+    } else if (!m_saveToLog && m_logFile != nullptr) {
+      std::fclose(m_logFile);
+      m_logFile = nullptr;
+      m_logPath.clear();
     }
-  } else if (!m_saveToLog && m_logFile != nullptr) {
-    std::fclose(m_logFile);
-    m_logFile = nullptr;
-    m_logPath.clear();
   }
+  // Logging was asked for: whoever reads the service's messages learns that there is none.
+  if (!problem.empty()) m_host.ReportPortProblem(problem);
   PurgeOldLogs();
 }
 
@@ -101,11 +109,21 @@ void PrinterLink::WriteLogLine(std::string_view text) {
     if (c != '\t' && c != '\r' && c != '\n') line += (c >= 0 && c < ' ') || c == '\x7F' ? '?' : c;
   }
   line += "\r\n";
-  std::lock_guard<std::mutex> lock(m_logMutex);
-  if (m_logFile == nullptr) return;
-  // One write per line under the lock: both threads' lines stay whole.
-  std::fwrite(line.data(), 1, line.size(), m_logFile);
-  std::fflush(m_logFile);
+  std::string problem;
+  {
+    std::lock_guard<std::mutex> lock(m_logMutex);
+    if (m_logFile == nullptr) return;
+    // One write per line under the lock: both threads' lines stay whole.
+    const bool written = std::fwrite(line.data(), 1, line.size(), m_logFile) == line.size() &&
+                         std::fflush(m_logFile) == 0;
+    // The first of a run of failed writes is reported (a full disk); one that succeeds ends it.
+    if (!written && !m_logFailing) {
+      problem = "a write to the protocol log " + m_logPath + " failed (" + std::strerror(errno) +
+                "): protocol lines are lost";
+    }
+    m_logFailing = !written;
+  }
+  if (!problem.empty()) m_host.ReportPortProblem(problem);
 }
 
 void PrinterLink::LogMessageId(int id) {

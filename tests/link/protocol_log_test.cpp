@@ -1,5 +1,6 @@
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <filesystem>
@@ -130,7 +131,7 @@ TEST_F(ProtocolLogTest, LinesStayWholeWhenBothThreadsWrite) {
   EXPECT_EQ(broken, 0);
 }
 
-TEST_F(ProtocolLogTest, UnwritableDirectoryMeansNoLogAndNoError) {
+TEST_F(ProtocolLogTest, UnwritableDirectoryOrDiskMeansNoLogAndNoErrorButIsReported) {
   Touch("plain_file");
   m_host.SetLogDirectory(m_dir + "/plain_file/logs");
   auto link = Make(3);
@@ -138,6 +139,28 @@ TEST_F(ProtocolLogTest, UnwritableDirectoryMeansNoLogAndNoError) {
   link->LogSent("KASS");
   EXPECT_EQ(link->LastErrorText(), "");
   EXPECT_TRUE(m_host.Calls().empty());
+  const auto logProblems = [&] {
+    std::vector<std::string> found;
+    for (const std::string& text : m_host.PortProblems()) {
+      if (text.find("protocol log") != std::string::npos) found.push_back(text);
+    }
+    return found;
+  };
+  ASSERT_EQ(logProblems().size(), 1u);
+  EXPECT_NE(logProblems()[0].find("plain_file/logs/VektaManager_3_"), std::string::npos);
+
+  // A full disk: the first of the lines that fail is reported.
+  m_host.SetLogDirectory(m_dir);
+  link = Make(4);
+  ASSERT_NE(link->LogFilePath(), "");
+  const std::string path = link->LogFilePath();
+  std::filesystem::remove(path);
+  ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
+  link = Make(4);
+  link->LogSent("KASS");
+  link->LogSent("KASS");
+  ASSERT_EQ(logProblems().size(), 2u);
+  EXPECT_NE(logProblems()[1].find("No space left on device"), std::string::npos);
 
   m_host.SetLogDirectory("");
   EXPECT_EQ(Make(3)->LogFilePath(), "");
