@@ -279,8 +279,11 @@ void ApiRouter::WaitForCalls() {
 void ApiRouter::Receipts(HttpResponse& res) const {
   json receipts = json::array();
   const std::string dir = m_context.config.logDirectory;
-  ReceiptJournal journal(dir.empty() ? "" : dir + "/receipts.sqlite", true);
-  for (const ReceiptJournal::Entry& e : journal.Settled(200)) {
+  const std::string path = dir.empty() ? "" : dir + "/receipts.sqlite";
+  ReceiptJournal journal(path, true);
+  const auto settled = journal.Settled(200);
+  if (!settled) return SendError(res, 500, E_FAIL, "the receipt journal cannot be read: " + path);
+  for (const ReceiptJournal::Entry& e : *settled) {
     receipts.push_back({{"id", e.id},
                         {"port", e.port},
                         {"serialNumber", e.serial},

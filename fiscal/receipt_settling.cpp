@@ -110,8 +110,10 @@ void PrinterLink::JournalStep(const char* state, std::int64_t total, const std::
 void PrinterLink::SettleJournal() {
   if (!m_journal || m_journalSettled) return;
   const std::string serial = SerialNumber();
+  auto unsettled = m_journal->Unsettled(m_portNumber, serial);
+  if (!unsettled) return;  // reported by the journal; tried again before the next receipt
   const std::vector<ReceiptJournal::Entry> left =
-      LeftForThisPrinter(m_journal->Unsettled(m_portNumber, serial), m_portNumber, serial);
+      LeftForThisPrinter(std::move(*unsettled), m_portNumber, serial);
   if (left.empty()) {
     m_journalSettled = true;
     return;

@@ -46,8 +46,10 @@ class Statement {
     sqlite3_bind_text(m_stmt, index, text.c_str(), static_cast<int>(text.size()), SQLITE_TRANSIENT);
     return *this;
   }
-  bool Step() { return m_stmt != nullptr && sqlite3_step(m_stmt) == SQLITE_ROW; }
+  bool Step() { return m_stmt != nullptr && (m_last = sqlite3_step(m_stmt)) == SQLITE_ROW; }
   bool Run() { return m_stmt != nullptr && sqlite3_step(m_stmt) == SQLITE_DONE; }
+  // The rows were read to their end: no damaged page or busy file stopped the steps.
+  bool Done() const { return m_last == SQLITE_DONE; }
   std::int64_t Int(int column) const { return sqlite3_column_int64(m_stmt, column); }
   std::string Text(int column) const {
     const auto* text = sqlite3_column_text(m_stmt, column);
@@ -56,15 +58,17 @@ class Statement {
 
  private:
   sqlite3_stmt* m_stmt = nullptr;
+  int m_last = SQLITE_OK;
 };
 
-std::vector<ReceiptJournal::Entry> Entries(Statement& select) {
+std::optional<std::vector<ReceiptJournal::Entry>> Entries(Statement& select) {
   std::vector<ReceiptJournal::Entry> entries;
   while (select.Step()) {
     entries.push_back({select.Int(0), static_cast<int>(select.Int(1)), select.Text(2),
                        select.Text(3), select.Int(4), select.Text(5), select.Text(6),
                        select.Text(7), select.Text(8)});
   }
+  if (!select.Done()) return std::nullopt;
   return entries;
 }
 
@@ -254,24 +258,35 @@ void ReceiptJournal::Written(bool ok) {
   m_failing = !ok;
 }
 
-std::vector<ReceiptJournal::Entry> ReceiptJournal::Select(const std::string& where,
-                                                          std::int64_t number,
-                                                          const std::vector<std::string>& texts) {
-  std::vector<Entry> entries;
+std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Select(
+    const std::string& where, std::int64_t number, const std::vector<std::string>& texts) {
+  std::optional<std::vector<Entry>> entries = std::vector<Entry>();
   if (m_db == nullptr) return entries;
   Post([&] {
     Statement select(m_db,
                      (std::string("SELECT ") + kColumns + " FROM receipts WHERE " + where).c_str());
-    if (!select) return;
-    select.Bind(1, number);
-    for (std::size_t i = 0; i < texts.size(); ++i) select.Bind(static_cast<int>(i) + 2, texts[i]);
-    entries = Entries(select);
+    if (select) {
+      select.Bind(1, number);
+      for (std::size_t i = 0; i < texts.size(); ++i) {
+        select.Bind(static_cast<int>(i) + 2, texts[i]);
+      }
+      entries = Entries(select);
+    } else {
+      entries.reset();
+    }
+    // Read as "nothing left", a damaged file would forget the receipts an earlier run left.
+    if (!entries && !m_readFailing && m_report) {
+      m_report("the receipt journal " + m_path + " cannot be read (" + sqlite3_errmsg(m_db) +
+               "): receipts an earlier run left are not settled");
+    }
+    m_readFailing = !entries;
   });
   Flush();  // after the writes asked for before it
   return entries;
 }
 
-std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port, const std::string& serial) {
+std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Unsettled(
+    int port, const std::string& serial) {
   const std::string unsettled = "state IN ('open', 'closing', 'in doubt')";
   // A reader of a journal older than the run marks finds the port's own alone.
   if (!m_runColumn) return Select(unsettled + " AND port = ?1 ORDER BY id DESC", port);
@@ -281,7 +296,7 @@ std::vector<ReceiptJournal::Entry> ReceiptJournal::Unsettled(int port, const std
                 port, {serial, m_run});
 }
 
-std::vector<ReceiptJournal::Entry> ReceiptJournal::Settled(int limit) {
+std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Settled(int limit) {
   return Select("settled != 0 ORDER BY id DESC LIMIT ?", limit);
 }
 

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -73,9 +74,10 @@ class ReceiptJournal {
   // Receipts still open, closing or in doubt, newest first: those of `port`, and those an
   // earlier run left on another port for the printer `serial` (after a restart its device may
   // come under another COM number). The other ports' receipts of this run are their own links'.
-  std::vector<Entry> Unsettled(int port, const std::string& serial = {});
-  // The newest `limit` remarkable receipts, newest first.
-  std::vector<Entry> Settled(int limit);
+  // None when the file cannot be read (a damaged page), which is reported.
+  std::optional<std::vector<Entry>> Unsettled(int port, const std::string& serial = {});
+  // The newest `limit` remarkable receipts, newest first; none when the file cannot be read.
+  std::optional<std::vector<Entry>> Settled(int limit);
 
  private:
   // Runs `task` on the writer after the writes asked for before it (at once for a reader).
@@ -83,8 +85,8 @@ class ReceiptJournal {
   void RunWriter();
   // The entries `where` picks, once the writes before it are in: its first parameter is
   // `number`, the next ones `texts`.
-  std::vector<Entry> Select(const std::string& where, std::int64_t number,
-                            const std::vector<std::string>& texts = {});
+  std::optional<std::vector<Entry>> Select(const std::string& where, std::int64_t number,
+                                           const std::vector<std::string>& texts = {});
   void WriteUpdate(std::int64_t id, const std::string& state, std::int64_t total,
                    const std::string& note, bool remarkable);
   // Reports the first of a run of failed writes; a write that succeeds ends the run.
@@ -93,8 +95,9 @@ class ReceiptJournal {
   std::string m_path;
   ProblemReport m_report;
   std::string m_run;
-  bool m_runColumn = false;  // the file marks rows with their run (set when it is opened)
-  bool m_failing = false;    // writer only
+  bool m_runColumn = false;    // the file marks rows with their run (set when it is opened)
+  bool m_failing = false;      // writer only
+  bool m_readFailing = false;  // writer only: the last read stopped short
 
   sqlite3* m_db = nullptr;
   std::mutex m_mutex;

@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <string>
 #include <utility>
@@ -92,13 +94,14 @@ TEST_F(ReceiptWaitTest, AnUnansweredRegisterQueryAtTheOpenIsNoErrorOfTheReceipt)
 }
 
 // Without its journal a receipt a killed server left in doubt cannot be settled after the restart:
-// a journal that cannot be used, and a write to it that fails, are reported, not dropped.
-TEST_F(ReceiptWaitTest, AJournalThatCannotBeWrittenIsReported) {
+// a journal that cannot be used, a write to it that fails, and a read of a damaged file are
+// reported, not dropped.
+TEST_F(ReceiptWaitTest, AJournalThatCannotBeWrittenOrReadIsReported) {
   TempDir dir;
-  const auto journalProblems = [&] {
+  const auto journalProblems = [&](const std::string& about = "receipt journal") {
     Commands found;
     for (const std::string& text : m_host.PortProblems()) {
-      if (text.find("receipt journal") != std::string::npos) found.push_back(text);
+      if (text.find(about) != std::string::npos) found.push_back(text);
     }
     return found;
   };
@@ -123,6 +126,22 @@ TEST_F(ReceiptWaitTest, AJournalThatCannotBeWrittenIsReported) {
   ASSERT_EQ(journalProblems().size(), 2u);
   EXPECT_NE(journalProblems()[1].find("failed"), std::string::npos);
   m_link.reset();  // while its journal's folder is still there
+
+  // Damaged pages of the receipts are not read as "nothing left": reported, once while the
+  // reads fail; a reader gets no list.
+  {
+    const std::string path = dir.Path() + "/receipts.sqlite";
+    std::fstream file(path, std::ios::in | std::ios::out);
+    file.seekp(4096);  // every page after the first, which holds the tables' layout
+    file << std::string(std::filesystem::file_size(path) - 4096, '\xFF');
+  }
+  EXPECT_FALSE(ReceiptJournal(dir.Path() + "/receipts.sqlite", true).Settled(5));
+  Connect();
+  EXPECT_EQ(journalProblems("cannot be read").size(), 1u);
+  EXPECT_EQ(m_link->OpenCheck("1"), 1);
+  m_link->Journal()->Flush();
+  EXPECT_EQ(journalProblems("cannot be read").size(), 1u);
+  m_link.reset();
 }
 
 // Replies that come after the wait for them, or after the next command has gone out: the
@@ -298,8 +317,8 @@ TEST_F(ReceiptWaitTest, AReceiptWhoseAbortFailedIsJournalledAbortedOnceTheNextOn
   Answer("CANC", {});  // carried out, but answered too late
   ASSERT_EQ(m_link->OpenCheck("1"), 1);
   m_link->Journal()->Flush();
-  EXPECT_EQ(m_link->Journal()->Unsettled(1).size(), 1u);  // the open one alone
-  const auto settled = m_link->Journal()->Settled(5);
+  EXPECT_EQ(m_link->Journal()->Unsettled(1).value().size(), 1u);  // the open one alone
+  const auto settled = m_link->Journal()->Settled(5).value();
   ASSERT_EQ(settled.size(), 1u);
   EXPECT_EQ(settled[0].state, ReceiptJournal::kAborted);
   m_link.reset();  // while its journal's folder is still there
@@ -589,8 +608,8 @@ TEST_F(CloseInDoubtTest, AnotherPrinterOnThePortSettlesNothingOfTheReceiptThatWe
   EXPECT_FALSE(m_link->IsCheckOpen());
   EXPECT_EQ(Count("COMP"), 1);
   m_link->Journal()->Flush();
-  ASSERT_EQ(m_link->Journal()->Unsettled(1).size(), 1u);
-  EXPECT_EQ(m_link->Journal()->Unsettled(1)[0].serial, "5001234567");
+  ASSERT_EQ(m_link->Journal()->Unsettled(1).value().size(), 1u);
+  EXPECT_EQ(m_link->Journal()->Unsettled(1).value()[0].serial, "5001234567");
   // The printer now on the port sells as any other.
   OpenWithOneLine();
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
@@ -682,9 +701,9 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
     m_link.reset();  // the new receipt is aborted
 
     ReceiptJournal journal(path, true);
-    const auto left = journal.Unsettled(c.port);
+    const auto left = journal.Unsettled(c.port).value();
     if (c.alsoPort != 0) {
-      EXPECT_EQ(journal.Unsettled(c.alsoPort).size(), 1u);
+      EXPECT_EQ(journal.Unsettled(c.alsoPort).value().size(), 1u);
     }
     if (c.settled == nullptr) {
       ASSERT_EQ(left.size(), 2u);
@@ -692,7 +711,7 @@ TEST_F(EarlierRunTest, ReceiptsAnEarlierRunLeftAreSettledOnlyWhenThePrinterCanTe
       continue;
     }
     EXPECT_TRUE(left.empty());
-    const auto settled = journal.Settled(5);
+    const auto settled = journal.Settled(5).value();
     ASSERT_EQ(settled.size(), 2u);
     EXPECT_EQ(settled[0].state, c.settled);
     EXPECT_EQ(settled[0].total, c.total);

@@ -184,7 +184,7 @@ TEST_F(LinkSimTest, AfterAPowerCycleOrAnEarlierRunEveryReceiptIsBookedOnceWithIt
   PrinterLink next(1, m_host, m_clock, LinkTimings::Short());
   ASSERT_EQ(next.Connect("COM1", "KASIR", kPassword), 1);
   ReceiptJournal journal(logs + "/receipts.sqlite", true);
-  const std::vector<ReceiptJournal::Entry> settled = journal.Settled(5);
+  const std::vector<ReceiptJournal::Entry> settled = journal.Settled(5).value();
   ASSERT_EQ(settled.size(), 1u);
   EXPECT_EQ(settled[0].state, ReceiptJournal::kClosed);
   EXPECT_EQ(settled[0].total, 2500);

@@ -20,7 +20,7 @@ TEST(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing
   {
     // A reader before there is a journal finds nothing and creates nothing.
     ReceiptJournal reader(path, true);
-    EXPECT_TRUE(reader.Unsettled(1).empty());
+    EXPECT_TRUE(reader.Unsettled(1).value().empty());
     EXPECT_FALSE(std::filesystem::exists(dir + "/log"));
   }
   ReceiptJournal journal(path);
@@ -32,12 +32,12 @@ TEST(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing
   journal.Flush();
 
   ReceiptJournal reader(path, true);
-  const auto left = reader.Unsettled(1);
+  const auto left = reader.Unsettled(1).value();
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].state, ReceiptJournal::kInDoubt);  // the last of the steps, not the first
   EXPECT_EQ(left[0].total, 1050);
   EXPECT_EQ(left[0].baseline, "baseline-1");
-  EXPECT_EQ(reader.Unsettled(2).size(), 1u);
+  EXPECT_EQ(reader.Unsettled(2).value().size(), 1u);
 
   // Steps still queued when the journal closes are written, not dropped.
   {
@@ -47,12 +47,12 @@ TEST(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing
     // A later, unremarkable step leaves it on the list.
     last.Update(row, ReceiptJournal::kClosed, 700, "figures", false);
   }
-  const auto settled = reader.Settled(10);
+  const auto settled = reader.Settled(10).value();
   ASSERT_EQ(settled.size(), 2u);
   EXPECT_EQ(settled[0].port, 3);
   EXPECT_EQ(settled[0].state, ReceiptJournal::kClosed);
   EXPECT_EQ(settled[0].note, "figures");
-  EXPECT_TRUE(reader.Unsettled(3).empty());
+  EXPECT_TRUE(reader.Unsettled(3).value().empty());
 }
 
 // A journal written before rows were marked with their server's run is taken as it is: its
@@ -77,10 +77,10 @@ TEST(ReceiptJournalTest, AJournalOfAnEarlierVersionIsKeptAndReadAsAnEarlierRuns)
   ReceiptJournal journal(path);
   ASSERT_TRUE(journal.IsOpen());
   journal.Opened(3, "AB12345678", "");  // this run's, on a port of its own
-  const auto left = journal.Unsettled(1, "AB12345678");
+  const auto left = journal.Unsettled(1, "AB12345678").value();
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].port, 2);
-  EXPECT_EQ(journal.Unsettled(3, "AB12345678").size(), 2u);
+  EXPECT_EQ(journal.Unsettled(3, "AB12345678").value().size(), 2u);
 }
 
 }  // namespace
