@@ -2,6 +2,7 @@
 
 // Small helpers shared by the fiscal operations (fiscal/ only).
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -38,6 +39,17 @@ std::optional<std::int64_t> FieldNumber(std::string_view field);
 inline std::string CutTo(const std::string& text, int limit) {
   if (limit < 0 || text.size() <= static_cast<std::size_t>(limit)) return text;
   return text.substr(0, static_cast<std::size_t>(limit));
+}
+
+// The same, as the printer is to print it: each control byte (below 0x20, and 0x7F) becomes a
+// blank, so that no client text feeds the paper or starts a sequence of the mechanism inside a
+// field of fixed width.
+inline std::string PrintedText(const std::string& text, int limit) {
+  std::string printed = CutTo(text, limit);
+  std::replace_if(
+      printed.begin(), printed.end(),
+      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7F'; }, ' ');
+  return printed;
 }
 
 // A UTF-8 literal of the source in the link's code page.

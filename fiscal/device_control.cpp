@@ -16,6 +16,7 @@ using fiscal::CutTo;
 using fiscal::kCommandInDoubtMessage;
 using fiscal::kNoLinkMessage;
 using fiscal::kReceiptWaitMs;
+using fiscal::PrintedText;
 using fiscal::SendCommand;
 using fiscal::Text1251;
 using fiscal::ZeroPadded;
@@ -216,15 +217,15 @@ short PrinterLink::SetCheckMessagesMode(std::int32_t mode) {
 }
 
 short PrinterLink::SetDeptAlias(const std::string& alias) {
-  return Run(*this, "DEPT" + CutTo(alias, 5));
+  return Run(*this, "DEPT" + PrintedText(alias, 5));
 }
 
 short PrinterLink::SetCheckHeadLine(const std::string& text) {
-  return Run(*this, "HEAD" + CutTo(text, LineLimit()));
+  return Run(*this, "HEAD" + PrintedText(text, LineLimit()));
 }
 
 short PrinterLink::SetCheckBottomLine(const std::string& text) {
-  return Run(*this, "BOTM" + CutTo(text, LineLimit()));
+  return Run(*this, "BOTM" + PrintedText(text, LineLimit()));
 }
 
 short PrinterLink::SetInternalTime(std::int32_t hours32, std::int32_t minutes32,
@@ -242,7 +243,7 @@ short PrinterLink::SetInternalTime(std::int32_t hours32, std::int32_t minutes32,
 
 short PrinterLink::LongName(const std::string& longName) {
   if (!IsCheckOpen()) return 0;
-  return Run(*this, "FINF" + CutTo(longName, LongNameLimit()));
+  return Run(*this, "FINF" + PrintedText(longName, LongNameLimit()));
 }
 
 short PrinterLink::PutToDisplay(const std::string& line1, const std::string& line2) {

@@ -22,11 +22,11 @@
 namespace vekta {
 
 using fiscal::AwaitReceiptReply;
-using fiscal::CutTo;
 using fiscal::kInDoubtMessage;
 using fiscal::kNoLinkMessage;
 using fiscal::kPrinterFigureTolerance;
 using fiscal::kReceiptWaitMs;
+using fiscal::PrintedText;
 using fiscal::SendCommand;
 using fiscal::ZeroPadded;
 
@@ -164,7 +164,7 @@ short OpenReceipt(PrinterLink& link, const std::string& departmentName, bool isR
   // must still take its lines as returns. An open that goes no further leaves it as it was.
   returnCheck = isReturn;
 
-  const std::string name = CutTo(departmentName, link.ModelGeneration() == 1 ? 15 : 2);
+  const std::string name = PrintedText(departmentName, link.ModelGeneration() == 1 ? 15 : 2);
   link.ReplaceStatusWindow(kOpenCheckTitle, name);
   const auto sentAt = link.GetClock().Now();
   const bool lostBefore = link.IsLost();
@@ -330,12 +330,12 @@ std::string LineTail(const LineRequest& line, const LineFigures& f, int generati
   std::string tail;
   if (f.hasDiscount) {
     tail += line.discountDirection == 0 ? '-' : '+';
-    tail += PadRight(CutTo(line.discountName, 13), 13);
+    tail += PadRight(PrintedText(line.discountName, 13), 13);
     tail += ZeroPadded(f.discountAmount, 9);
   }
   if (generation == 1 && line.goodsName.size() > 12) {
     if (!f.hasDiscount) tail += "0" + std::string(13, '0') + std::string(9, '0');
-    tail += CutTo(line.goodsName.substr(12), variant >= 3 ? 31 : 24);
+    tail += PrintedText(line.goodsName.substr(12), variant >= 3 ? 31 : 24);
   }
   return tail;
 }
@@ -343,7 +343,7 @@ std::string LineTail(const LineRequest& line, const LineFigures& f, int generati
 std::string FiscalLineCommand(const PrinterLink& link, const LineRequest& line,
                               const LineFigures& f, const PrinterConfig& config, bool isReturn) {
   std::string command = isReturn ? "BFIS" : "FISC";
-  command += PadRight(CutTo(line.goodsName, 12), 12);
+  command += PadRight(PrintedText(line.goodsName, 12), 12);
   command += ZeroPadded(f.lineSum, 9);
   command += ZeroPadded(line.price, 9);
   command += ZeroPadded(line.quantity < 0 ? 0 : line.quantity, 5);

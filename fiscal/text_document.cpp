@@ -9,7 +9,7 @@
 
 namespace vekta {
 
-using fiscal::CutTo;
+using fiscal::PrintedText;
 using fiscal::SendCommand;
 
 namespace {
@@ -56,7 +56,7 @@ short PrinterLink::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t
   command += On(placeBeforeFiscalPart) ? '0' : '1';  // the digit means "after the fiscal part"
   command += On(printOnJornal) ? '1' : '0';
   command += On(useBoldStyle) ? '1' : '0';
-  command += CutTo(textMessage, LineLimit());
+  command += PrintedText(textMessage, LineLimit());
   if (!Run(*this, command)) return 0;
   m_textLinesBuffered = true;
   return 1;

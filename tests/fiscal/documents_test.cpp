@@ -130,12 +130,12 @@ TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
   EXPECT_EQ(Link().EndTextDocument(), 0);  // nothing open: nothing sent
   PrinterLink& l = Link();
   EXPECT_TRUE(l.OpenTextDocument() == 1 && l.FreeTextLine(1, 0, 0, W("Дякуємо")) == 1 &&
-              l.FreeTextLine(0, 1, 0, "after") == 1 &&
+              l.FreeTextLine(0, 1, 0, "after\f") == 1 &&
               l.FreeTextLine(0x10000, 0x10000, 7, "flags cut to 16 bits") == 1 &&
               l.FreeTextLine(0, 0, 0, std::string(50, 'x')) == 1 && l.CloseTextDocument(1) == 1);
   EXPECT_FALSE(Link().IsTextDocumentOpen());
   EXPECT_EQ(Link().ClearFreeTextLines(), 1);
-  EXPECT_EQ(SentText(), "CTXT|TEXT000Дякуємо|TEXT110after|TEXT101flags cut to 16 bits|TEXT100" +
+  EXPECT_EQ(SentText(), "CTXT|TEXT000Дякуємо|TEXT110after |TEXT101flags cut to 16 bits|TEXT100" +
                             std::string(43, 'x') + "|DBEG1|PRTX|CTXT");
 
   // A refused begin stops the document.

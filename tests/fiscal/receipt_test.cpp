@@ -33,8 +33,8 @@ TEST_F(ReceiptTest, LineAndOpenCommandsAreBuiltFieldByFieldAndCutToTheModel) {
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   Reset();
 
-  // Whole goods: 3 x 10.50, on-sale group А (20 %), article 7.
-  EXPECT_EQ(Link().FiscalLine(W("Хліб"), 3, 1050, 0, 1, 0, 7), 3150 + 630);
+  // Whole goods: 3 x 10.50, on-sale group А (20 %), article 7; a control byte prints as a blank.
+  EXPECT_EQ(Link().FiscalLine(W("Хліб\r\n"), 3, 1050, 0, 1, 0, 7), 3150 + 630);
   // Divisible goods: 1.500 x 19.99 = (2998500 + 500) / 1000; included group Б.
   EXPECT_EQ(Link().FiscalLine(W("Сир"), 1500, 1999, 1, 2, 0, 0), 2999);
   // Tax index 8 counts like the others; an article above MaxArticles is sent as 0000; a
