@@ -12,6 +12,12 @@ constexpr std::int64_t kMinKeepDays = 2;
 }  // namespace
 
 void AnswerGetSettings(SettingsStore& s, HttpResponse& res) {
+  // Shown as the defaults, a file that is there would tell the operator what the service does
+  // not do.
+  if (const std::string why = s.ReadProblem(); !why.empty()) {
+    SendError(res, 500, E_FAIL, "the settings file cannot be read: " + s.Path() + ": " + why);
+    return;
+  }
   SendJson(res, 200, {{"SaveToLog", ReadSaveToLog(s)}, {"KeepLogFiles", ReadKeepLogFiles(s)}});
 }
 

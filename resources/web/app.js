@@ -199,7 +199,20 @@ async function loadSettings() {
   const read = ++settingsReads;
   const res = await api('GET', '/api/v1/settings');
   // an answer overtaken by a later read or a save is stale
-  if (read !== settingsReads || !res.ok || !res.data) return;
+  if (read !== settingsReads) return;
+  const box = $('options-error');
+  if (!res.ok || !res.data) {
+    // the server could not read its settings: the fields would show values it does not use
+    if (res.status >= 400) {
+      optionsError(res.data && res.data.error ? res.data.error : 'HTTP ' + res.status);
+      box.dataset.read = '1';
+    }
+    return;
+  }
+  if (box.dataset.read) {
+    delete box.dataset.read;
+    optionsError('');
+  }
   showSettings(res.data, false);
 }
 

@@ -364,6 +364,12 @@ TEST_F(HttpServerTest, OperatorEndpoints) {
        {R"({"KeepLogFiles":1})", R"({"KeepLogFiles":4097})", R"({"SaveToLog":"yes"})"}) {
     EXPECT_EQ(Status(m_client->Put("/api/v1/settings", body, "application/json")), 400) << body;
   }
+  // A file the service cannot read is not shown as the defaults.
+  m_dir->Write("vektamanager.ini", std::string("\xFF\xFE[\0C\0]\0", 8));
+  const auto unreadable = m_client->Get("/api/v1/settings");
+  ASSERT_TRUE(unreadable);
+  EXPECT_EQ(unreadable->status, 500);
+  EXPECT_NE(unreadable->body.find("the settings file cannot be read"), std::string::npos);
 
   m_backend.m_stats.commandsSent = 5;
   m_backend.m_stats.AddLatency(7);

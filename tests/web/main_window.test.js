@@ -148,6 +148,20 @@ test('two pages editing the options: each saves only what it changed and shows w
   await b.waitForTimeout(300);
   assert.deepEqual(puts, []);
   assert.deepEqual([...a.errors, ...b.errors], []);
+  // a settings file the service cannot read is said so, not shown as the defaults
+  const kept = fs.readFileSync(daemon.config);
+  fs.writeFileSync(daemon.config, Buffer.from([0xff, 0xfe, 0x5b, 0x00]));
+  try {
+    await b.click('#tab-connections');
+    await b.click('#tab-options');
+    await b.waitForSelector('#options-error:not([hidden])');
+    assert.match(await b.textContent('#options-error'), /settings file cannot be read/);
+  } finally {
+    fs.writeFileSync(daemon.config, kept);
+  }
+  await b.click('#tab-connections');
+  await b.click('#tab-options');
+  await b.waitForFunction(() => document.getElementById('options-error').hidden);
   await a.close();
   await b.close();
 });
