@@ -44,10 +44,12 @@ def test_server_names_read_as_the_cpp_client_reads_them():
 
 
 @pytest.fixture
-def guarded():
+def guarded(tmp_path, monkeypatch):
     """A daemon that wants `Authorization: Bearer s3cret` from other computers; a wrong token
-    is refused from anywhere, and this computer may come without one."""
-    with LocalDaemon(settings={"Server": {"Token": "s3cret"}}) as d:
+    is refused from anywhere, and this computer may come without one. Its folder is given
+    relative to the working one."""
+    monkeypatch.chdir(tmp_path)
+    with LocalDaemon(settings={"Server": {"Token": "s3cret"}}, directory="daemon") as d:
         yield d
 
 

@@ -46,7 +46,8 @@ class LocalDaemon:
         self.executable = executable or daemon_executable()
         self.arguments = list(arguments)
         self._own_directory = directory is None
-        self.directory = directory or tempfile.mkdtemp(prefix="vekta-daemon-")
+        # absolute: the daemon refuses a relative LogDir
+        self.directory = os.path.abspath(directory or tempfile.mkdtemp(prefix="vekta-daemon-"))
         self.settings.setdefault("Server", {}).setdefault("LogDir",
                                                           os.path.join(self.directory, "log"))
         self.tls = bool(self.settings["Server"].get("CertFile"))
@@ -75,6 +76,7 @@ class LocalDaemon:
         return args + self.arguments
 
     def write_settings(self):
+        os.makedirs(self.directory, exist_ok=True)
         with open(self.config, "w", encoding="utf-8") as f:
             for section, values in self.settings.items():
                 f.write("[%s]\n" % section)
