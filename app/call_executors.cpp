@@ -1,5 +1,9 @@
 #include "app/call_executors.h"
 
+#include <algorithm>
+#include <chrono>
+#include <system_error>
+
 namespace vekta {
 
 namespace {
@@ -9,37 +13,48 @@ namespace {
 constexpr std::int32_t kMaxPortExecutor = 255;
 }  // namespace
 
-// A FIFO of jobs with its own threads.
+// A FIFO of jobs with its own threads: `ready` of them always, and up to `most` while every one
+// is taken. The threads grown end after a while without work.
 class CallExecutors::Queue {
  public:
-  explicit Queue(int threads) {
-    for (int i = 0; i < threads; ++i) m_threads.emplace_back([this] { Run(); });
+  Queue(int ready, std::size_t most) : m_ready(static_cast<std::size_t>(ready)), m_most(most) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (int i = 0; i < ready; ++i) Grow();
   }
   ~Queue() { Stop(); }
 
   bool Post(Job job) {
+    std::vector<std::thread> ended;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       if (m_stopped) return false;
       m_jobs.push_back(std::move(job));
       ++m_pending;
+      // A job no idle thread takes would wait for a running one to end, and that one may be a
+      // wait that this very job (an unlock, a release) is to end.
+      if (m_jobs.size() > m_idle && m_threads.size() < m_most) Grow();
+      ended = TakeEnded();
     }
     m_wake.notify_one();
+    for (std::thread& t : ended) t.join();
     return true;
   }
 
   void Stop() {
     std::deque<Job> dropped;
+    std::map<std::thread::id, std::thread> threads;
+    std::vector<std::thread> ended;
     {
       std::lock_guard<std::mutex> lock(m_mutex);
       m_stopped = true;
       dropped.swap(m_jobs);
       m_pending -= dropped.size();
+      threads.swap(m_threads);
+      ended = TakeEnded();
     }
     m_wake.notify_all();
-    for (std::thread& t : m_threads) {
-      if (t.joinable()) t.join();
-    }
+    for (auto& [id, t] : threads) t.join();
+    for (std::thread& t : ended) t.join();
     // Destroyed outside the lock: a job may own what posts to another queue.
     dropped.clear();
   }
@@ -50,33 +65,73 @@ class CallExecutors::Queue {
   }
 
  private:
-  void Run() {
-    for (;;) {
-      Job job;
-      {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        m_wake.wait(lock, [this] { return m_stopped || !m_jobs.empty(); });
-        if (m_stopped) return;
-        job = std::move(m_jobs.front());
-        m_jobs.pop_front();
+  static constexpr auto kGrownIdle = std::chrono::seconds(30);
+
+  // With m_mutex held. A thread the system will not give leaves the job queued for the next
+  // thread that is free.
+  void Grow() {
+    try {
+      std::thread t([this] { Run(); });
+      const std::thread::id id = t.get_id();
+      m_threads.emplace(id, std::move(t));
+    } catch (const std::system_error&) {
+    }
+  }
+
+  // With m_mutex held: the threads that ended, to be joined outside it.
+  std::vector<std::thread> TakeEnded() {
+    std::vector<std::thread> ended;
+    for (const std::thread::id id : m_ended) {
+      if (auto it = m_threads.find(id); it != m_threads.end()) {
+        ended.push_back(std::move(it->second));
+        m_threads.erase(it);
       }
+    }
+    m_ended.clear();
+    return ended;
+  }
+
+  void Run() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+      ++m_idle;
+      const auto due = [this] { return m_stopped || !m_jobs.empty(); };
+      while (!due()) {
+        if (m_threads.size() - m_ended.size() <= m_ready) {
+          m_wake.wait(lock, due);
+        } else if (!m_wake.wait_for(lock, kGrownIdle, due)) {
+          --m_idle;
+          m_ended.push_back(std::this_thread::get_id());
+          return;
+        }
+      }
+      --m_idle;
+      if (m_stopped) return;
+      Job job = std::move(m_jobs.front());
+      m_jobs.pop_front();
+      lock.unlock();
       job();
       job = nullptr;
-      std::lock_guard<std::mutex> lock(m_mutex);
+      lock.lock();
       --m_pending;
     }
   }
 
+  const std::size_t m_ready;
+  const std::size_t m_most;
   mutable std::mutex m_mutex;
   std::condition_variable m_wake;
   std::deque<Job> m_jobs;     // guarded by m_mutex
   std::size_t m_pending = 0;  // guarded by m_mutex: queued and running
+  std::size_t m_idle = 0;     // guarded by m_mutex: threads waiting for a job
   bool m_stopped = false;     // guarded by m_mutex
-  std::vector<std::thread> m_threads;
+  std::map<std::thread::id, std::thread> m_threads;  // guarded by m_mutex
+  std::vector<std::thread::id> m_ended;              // guarded by m_mutex: to be joined
 };
 
-CallExecutors::CallExecutors(int poolThreads)
-    : m_pool(std::make_unique<Queue>(poolThreads < 1 ? 1 : poolThreads)) {}
+CallExecutors::CallExecutors(int poolThreads, std::size_t mostPoolThreads)
+    : m_pool(std::make_unique<Queue>(poolThreads < 1 ? 1 : poolThreads,
+                                     std::max<std::size_t>(mostPoolThreads, 1))) {}
 
 CallExecutors::~CallExecutors() {
   Stop();
@@ -84,7 +139,7 @@ CallExecutors::~CallExecutors() {
 
 CallExecutors::Queue& CallExecutors::PortQueue(std::int32_t port) {
   auto& queue = m_ports[port];
-  if (!queue) queue = std::make_unique<Queue>(1);
+  if (!queue) queue = std::make_unique<Queue>(1, 1);
   return *queue;
 }
 

@@ -4,7 +4,9 @@
 // port has its own command executor: its calls run one at a time, in the order they arrived,
 // and a call that blocks there (a long report, a prompt) holds that port's queue only. Calls
 // that do not talk to a printer, and waits that must not hold a port (a printer lock, pending
-// messages, the connect dialog), run on a shared pool of `poolThreads`.
+// messages, the connect dialog), run on a shared pool of `poolThreads`, which grows to
+// `mostPoolThreads` while every thread is taken: a wait never holds back the call that would
+// end it.
 
 #include <condition_variable>
 #include <cstdint>
@@ -22,7 +24,7 @@ class CallExecutors {
  public:
   using Job = std::function<void()>;
 
-  explicit CallExecutors(int poolThreads);
+  CallExecutors(int poolThreads, std::size_t mostPoolThreads);
   ~CallExecutors();  // Stop()
   CallExecutors(const CallExecutors&) = delete;
   CallExecutors& operator=(const CallExecutors&) = delete;

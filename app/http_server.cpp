@@ -17,7 +17,10 @@ constexpr int kAcceptBurst = 256;
 
 struct HttpServer::Impl {
   explicit Impl(ServerContext context)
-      : executors(context.config.workers),
+      // Each object has one call running at most, so the pool never needs more threads than
+      // the objects have, with the ready ones for creation, release and the operator.
+      : executors(context.config.workers, static_cast<std::size_t>(context.config.workers) +
+                                              static_cast<std::size_t>(context.config.maxObjects)),
         router(context, executors, [this] { return connections.load(); }) {}
 
   void Accept();

@@ -617,5 +617,35 @@ TEST_F(HttpServerTest, AnObjectsWaitHoldsOnlyThatObjectsNextCall) {
   EXPECT_EQ(gate.Order(), (Order{"LowGetNextPendingPrinterMessage@1", "Feed@1", "OpenCheck@1"}));
 }
 
+// Waits off the port that take every worker kept ready hold back neither the unlock that would
+// end them nor a new object.
+TEST_F(HttpServerTest, WaitsThatTakeEveryWorkerHoldBackNoOtherCall) {
+  ServerConfig config;
+  config.workers = 2;
+  Start(config);
+  std::atomic<int> waiting{0};
+  std::promise<void> unlock;
+  std::shared_future<void> unlocked = unlock.get_future();
+  m_backend.onCall = [&](const std::string& member, std::int32_t) {
+    if (member != "LockPrinter") return;
+    ++waiting;
+    unlocked.wait_for(10s);
+  };
+  const std::string holder = Create();
+  std::vector<std::thread> waits;
+  for (int i = 0; i < 3; ++i) {
+    waits.emplace_back([this, id = Create()] { EXPECT_EQ(Call(id, "LockPrinter", "[-1]"), 200); });
+  }
+  for (int i = 0; i < 500 && waiting < 3; ++i) std::this_thread::sleep_for(10ms);
+  EXPECT_EQ(waiting, 3);
+  httplib::Client quick("127.0.0.1", m_server->Port());
+  quick.set_read_timeout(2, 0);
+  EXPECT_EQ(Status(quick.Post(Path(holder, "/call/UnlockPrinter"), "[]", "application/json")), 200);
+  EXPECT_EQ(Status(quick.Post("/api/v1/objects", R"({"class":"Orbis"})", "application/json")), 201);
+  unlock.set_value();
+  for (std::thread& t : waits) t.join();
+  m_backend.onCall = nullptr;
+}
+
 }  // namespace
 }  // namespace vekta
