@@ -124,7 +124,13 @@ bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock:
     }
     if (IsErrorStatus(message)) {
       if (!link.ReportPrinterStatus(message)) {
-        link.DrainQueue();
+        // Behind a status word sent unasked the command's own data may follow: the caller
+        // settles by what is queued after it.
+        if (dataWord.empty()) {
+          link.DrainQueue();
+        } else {
+          link.Queue().Pop();
+        }
         CountLatency(link, sentAt);
         return false;
       }

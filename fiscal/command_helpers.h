@@ -81,7 +81,8 @@ void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentA
 // wait of the link timed out (its reply may still come), the command's "READY" is the one after
 // a message holding that word: a "READY" before it is passed over as the earlier command's, and
 // an error status before it leaves the reply in doubt (flagged in `unanswered`); one after the
-// message holding that word is passed over (the command was carried out).
+// message holding that word is passed over (the command was carried out). A refusal then
+// leaves what came behind the status word queued.
 bool AwaitReceiptReply(PrinterLink& link, int stepMs, std::chrono::steady_clock::time_point sentAt,
                        std::string_view ignoredWord,
                        const std::function<void(const std::string&)>& onData = {},

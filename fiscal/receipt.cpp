@@ -12,7 +12,9 @@
 #include <array>
 #include <cstdlib>
 #include <limits>
+#include <optional>
 #include <string_view>
+#include <utility>
 
 #include "fiscal/command_helpers.h"
 #include "link/printer_link.h"
@@ -618,7 +620,9 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
                                   &unanswered, "COMP");
   // The printer sends its figures once it has closed the receipt: a status word after them,
   // or a "READY" that does not follow in time, does not undo the close.
-  const std::int32_t result = FinishClose(closed || figures, unanswered, total);
+  std::optional<std::int32_t> told;
+  if (sent && !closed && !figures && !unanswered) told = SettleRefusedClose(total);
+  const std::int32_t result = told ? *told : FinishClose(closed || figures, unanswered, total);
   DeleteStatusWindow();
   return result;
 }
@@ -643,6 +647,23 @@ std::int32_t PrinterLink::FinishClose(bool closed, bool unanswered, std::int64_t
   JournalStep(ReceiptJournal::kInDoubt, total, "", true);
   RaiseError(kInDoubtMessage, MessageBoxStyle::kStopOk);
   return -1;
+}
+
+std::optional<std::int32_t> PrinterLink::SettleRefusedClose(std::int64_t total) {
+  // A status word before the close's figures refuses it, but a printer also sends one unasked
+  // (its clock, a sensor) and may print the receipt all the same, its figures coming after the
+  // status word. As for a close that got no reply, the printer tells which.
+  const std::string refusal = LastErrorText();
+  WriteLogLine(
+      "The close was refused before its figures came: the printer is asked whether the "
+      "receipt printed");
+  m_doubtTotal = ClampToInt32(total);
+  m_closeInDoubt = true;
+  if (!SettleCloseInDoubt()) return FinishClose(false, true, total);
+  if (std::exchange(m_settledClosed, false)) return ClampToInt32(total);  // journalled closed
+  SetLastErrorText(refusal);
+  if (!m_checkOpen.load()) return -1;  // gone with the printer's session, journalled so
+  return std::nullopt;
 }
 
 std::int32_t PrinterLink::CloseCheck() {

@@ -21,6 +21,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -316,6 +317,9 @@ class PrinterLink {
   // After the close's reply wait: the receipt closed, stays open (refused), or is in doubt (no
   // reply) until the printer tells. The close's result.
   std::int32_t FinishClose(bool closed, bool unanswered, std::int64_t total);
+  // After a close refused by a status word: the result when the printer tells it printed (or
+  // that its receipt is gone, or cannot tell: in doubt), nullopt when the refusal stands.
+  std::optional<std::int32_t> SettleRefusedClose(std::int64_t total);
   // What the printer told of the receipt in doubt: printed, never taken, or gone with the
   // printer's session when it was switched off.
   void JournalDoubtSettled(bool printed, bool byFigures, bool loggedOut);

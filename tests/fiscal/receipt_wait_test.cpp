@@ -502,12 +502,13 @@ TEST_F(CloseInDoubtTest, ACloseCountsOnlyOnItsOwnReply) {
   // whatever the late "READY" seemed to say. Only the printer can tell; it is asked first.
   EXPECT_EQ(slowLineThenClose({"SOFTCHECK"}), -1);
   EXPECT_TRUE(m_link->IsCloseInDoubt());
-  // Once the printer has told, the late replies are behind: a retry's refusal is plain.
+  // Once the printer has told, the late replies are behind: a retry's refusal is no doubt, once
+  // the registers say that it did not print.
   Answer("COMP", {"SOFTCHECK"});
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
   EXPECT_FALSE(m_link->IsCloseInDoubt());
   EXPECT_EQ(m_link->AbortCheck(), 1);
-  EXPECT_EQ(Count("CCAS"), 1);
+  EXPECT_EQ(Count("CCAS"), 2);
   // A close the printer carried out counts with its own figures.
   EXPECT_EQ(slowLineThenClose({CloseReply(), "READY"}), 1000);
   EXPECT_EQ(m_link->CheckResultText(), "42;1000;0;0;0;0;0;0;0");
@@ -566,6 +567,56 @@ TEST_F(CloseInDoubtTest, AfterATimeOutHarmlessWordsAndTheNextReceiptsRegistersKe
   OpenWithOneLine();
   closeReplies = {"READY"};
   EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  m_link.reset();  // while its journal's folder is still there
+}
+
+// A status word that comes ahead of the close's figures (the printer's clock, sent unasked)
+// refuses the close only where the printer tells that the receipt did not print: by the figures
+// behind it, by the registers, or in doubt while it does not answer.
+TEST_F(CloseInDoubtTest, AStatusWordBeforeTheCloseRefusesOnlyAReceiptThatDidNotPrint) {
+  TempDir dir;
+  m_host.SetLogDirectory(dir.Path());
+  Connect();
+  m_link->SetShowErrorMessages(false);
+  std::string registers(88, '0');
+  Commands closeReplies;
+  m_handler = [&](const std::string& command) {
+    if (command == "CCAS") return Commands{"CCAS" + registers, "READY"};
+    return command.rfind("COMP", 0) == 0 ? closeReplies : Commands{"READY"};
+  };
+  OpenWithOneLine();
+  closeReplies = {"HARDTIMER", CloseReply(), "READY"};
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_EQ(m_link->CheckResultText(), "42;1000;0;0;0;0;0;0;0");
+  EXPECT_FALSE(m_link->IsCheckOpen());
+
+  // The figures lost on the line, the registers moved by the receipt: printed.
+  OpenWithOneLine();
+  closeReplies = {"HARDTIMER"};
+  registers.replace(33, 11, "00000001000");
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), 1000);
+  EXPECT_FALSE(m_link->IsCheckOpen());
+
+  // Registers unmoved: refused with the status word's own text, the receipt still open.
+  OpenWithOneLine();
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_TRUE(m_link->IsCheckOpen());
+  EXPECT_FALSE(m_link->IsCloseInDoubt());
+  EXPECT_NE(m_link->LastErrorText(), LoadString1251(6000));
+  EXPECT_EQ(m_link->AbortCheck(), 1);
+
+  // A printer silent after its status word cannot tell: in doubt.
+  OpenWithOneLine();
+  bool silent = false;
+  m_handler = [&](const std::string& command) {
+    if (command == "CCAS") return silent ? Commands{} : Commands{"CCAS" + registers, "READY"};
+    silent = command.rfind("COMP", 0) == 0;
+    return silent ? closeReplies : Commands{"READY"};
+  };
+  EXPECT_EQ(m_link->CloseCheckEx(1000, 0, 0, 0), -1);
+  EXPECT_TRUE(m_link->IsCloseInDoubt());
+  EXPECT_EQ(m_link->LastErrorText(), LoadString1251(6000));
+  EXPECT_EQ(Count("CANC"), 1);
   m_link.reset();  // while its journal's folder is still there
 }
 
