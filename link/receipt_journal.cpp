@@ -116,6 +116,8 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
       sqlite3_close(m_db);
       m_db = nullptr;
     }
+    // A link writing its receipt holds the file a moment: that is no journal that cannot be read.
+    if (m_db != nullptr) sqlite3_busy_timeout(m_db, 2000);
     m_runColumn = m_db != nullptr && HasRunColumn(m_db);
     return;
   }

@@ -159,6 +159,7 @@ const RECEIPT_STATES = {
 function renderReceipts(doc) {
   const receipts = (doc && doc.receipts) || [];
   $('receipts-box').hidden = receipts.length === 0;
+  $('receipts-error').hidden = true;
   $('receipts').tBodies[0].replaceChildren(...receipts.map((r) => el('tr', {},
     el('td', { text: 'COM' + r.port }),
     el('td', { text: RECEIPT_STATES[r.state] || r.state }),
@@ -169,7 +170,13 @@ function renderReceipts(doc) {
 
 async function refreshReceipts() {
   const res = await api('GET', '/api/v1/receipts');
-  if (res.ok && res.data) renderReceipts(res.data);
+  if (res.ok && res.data) return renderReceipts(res.data);
+  // a journal the server cannot read is said so: the list would look as if nothing were left
+  if (res.status >= 500 && res.data && res.data.error) {
+    $('receipts-error').textContent = res.data.error;
+    $('receipts-error').hidden = false;
+    $('receipts-box').hidden = false;
+  }
 }
 
 // ---- options page ----

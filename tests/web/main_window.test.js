@@ -90,6 +90,19 @@ db.commit()`, journal]);
   const cells = await page.$$eval('#receipts tbody td', (tds) => tds.map((td) => td.textContent));
   assert.deepEqual(cells.slice(0, 4), ['COM1', 'надруковано', '123.45', 'left by an earlier run; closed on the printer']);
   await shot(page, 'receipts-settled');
+  // a journal the server cannot read is said so, not shown as an empty list
+  fs.renameSync(journal, journal + '.kept');
+  fs.writeFileSync(journal, Buffer.alloc(4096, 0xff));
+  try {
+    await page.click('#refresh');
+    await page.waitForSelector('#receipts-error', { state: 'visible' });
+    assert.match(await page.textContent('#receipts-error'), /cannot be read/);
+    page.errors.splice(0);  // the browser's own line for the 500 asked for here
+  } finally {
+    fs.renameSync(journal + '.kept', journal);
+  }
+  await page.click('#refresh');
+  await page.waitForSelector('#receipts-error', { state: 'hidden' });
 });
 
 test('the options page stores both settings and refuses days outside 2 to 4096', async () => {
