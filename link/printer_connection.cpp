@@ -17,6 +17,7 @@ constexpr std::size_t kPasswordSize = 10;
 constexpr int kLoginStepMs = 1000;
 constexpr int kConfigWaitMs = 1000;
 constexpr int kWakeUpTries = 4;
+constexpr int kUncarriableLoginMessage = 6009;
 constexpr int kLoginStepsAfterTimeout = 3;
 constexpr std::uint8_t kWakeUp = 0x55;
 
@@ -221,7 +222,7 @@ short PrinterLink::Login(const std::string& cashierName, const std::string& pass
   // A name or password the frame cannot carry would be waited on as a printer that is not there:
   // asked for again, as a wrong one is.
   if (!FrameCarries(login)) {
-    RaiseError(6004, MessageBoxStyle::kStopOk);
+    RaiseError(kUncarriableLoginMessage, MessageBoxStyle::kStopOk);
     return -2;
   }
   int counter = 1;

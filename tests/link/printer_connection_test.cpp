@@ -233,7 +233,7 @@ TEST_F(ConnectionTest, LoginRefusedWithAnErrorStatusAsksInsteadOfLoopingForever)
   // wrong one is, not waited on as a printer that does not answer.
   m_host.ClearCalls();
   EXPECT_EQ(Connect("COM3", std::string("\xA4") + "234567890"), 0);
-  EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{"box:stop:" + Text(6004), "connect:COM3:"}));
+  EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{"box:stop:" + Text(6009), "connect:COM3:"}));
 }
 
 TEST_F(ConnectionTest, UnansweredConfigurationClosesThePortAndFailsTheConnection) {
