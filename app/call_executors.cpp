@@ -7,10 +7,10 @@
 namespace vekta {
 
 namespace {
-// Port numbers come from clients: beyond the ports a server can have (COM1 to COM255), a number
-// gets no thread of its own (its call fails on the pool like any call on a port that does not
-// exist). A port's thread is made when its first call comes.
-constexpr std::int32_t kMaxPortExecutor = 255;
+// Port numbers come from clients: past this many port numbers seen, a new number gets no queue
+// of its own (its call runs on the pool, where a call on a port that does not exist fails). A
+// port's thread is made when a call comes and ends after a while without one.
+constexpr std::size_t kMostPortQueues = 1024;
 }  // namespace
 
 // A FIFO of jobs with its own threads: `ready` of them always, and up to `most` while every one
@@ -30,10 +30,10 @@ class CallExecutors::Queue {
       if (m_stopped) return false;
       m_jobs.push_back(std::move(job));
       ++m_pending;
+      ended = TakeEnded();
       // A job no idle thread takes would wait for a running one to end, and that one may be a
       // wait that this very job (an unlock, a release) is to end.
       if (m_jobs.size() > m_idle && m_threads.size() < m_most) Grow();
-      ended = TakeEnded();
     }
     m_wake.notify_one();
     for (std::thread& t : ended) t.join();
@@ -137,10 +137,11 @@ CallExecutors::~CallExecutors() {
   Stop();
 }
 
-CallExecutors::Queue& CallExecutors::PortQueue(std::int32_t port) {
-  auto& queue = m_ports[port];
-  if (!queue) queue = std::make_unique<Queue>(1, 1);
-  return *queue;
+CallExecutors::Queue* CallExecutors::PortQueue(std::int32_t port) {
+  if (port <= 0) return nullptr;
+  if (auto it = m_ports.find(port); it != m_ports.end()) return it->second.get();
+  if (m_ports.size() >= kMostPortQueues) return nullptr;
+  return m_ports.emplace(port, std::make_unique<Queue>(0, 1)).first->second.get();
 }
 
 bool CallExecutors::Post(std::int32_t port, Job job) {
@@ -148,7 +149,8 @@ bool CallExecutors::Post(std::int32_t port, Job job) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_stopped) return false;
-    queue = port > 0 && port <= kMaxPortExecutor ? &PortQueue(port) : m_pool.get();
+    queue = PortQueue(port);
+    if (queue == nullptr) queue = m_pool.get();
   }
   return queue->Post(std::move(job));
 }

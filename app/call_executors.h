@@ -38,7 +38,7 @@ class CallExecutors {
 
  private:
   class Queue;
-  Queue& PortQueue(std::int32_t port);
+  Queue* PortQueue(std::int32_t port);  // with m_mutex held; null: the pool
 
   mutable std::mutex m_mutex;
   std::unique_ptr<Queue> m_pool;

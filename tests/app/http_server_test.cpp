@@ -568,15 +568,15 @@ using Order = std::vector<std::string>;
 
 // A call held on one port (a prompt, a long report) holds that port's later calls, and only
 // them: another port prints, and what does not talk to the printer is answered at once. A port
-// of a high number has a queue of its own too. The call that waits in the queue keeps its object
+// numbered past 255 has a queue of its own too. The call that waits in the queue keeps its object
 // alive past the lease it had when it came.
 TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
   CallGate gate(m_backend, "XReport");
   const std::string first = Create();
   const std::string second = Create(R"({"class":"Orbis","leaseMs":300})");
   const std::string other = Create();
-  ASSERT_EQ(Call(first, "Init", R"([200,"K","1",0,"A"])"), 200);
-  ASSERT_EQ(Call(second, "Init", R"([200,"K","1",0,"B"])"), 200);
+  ASSERT_EQ(Call(first, "Init", R"([300,"K","1",0,"A"])"), 200);
+  ASSERT_EQ(Call(second, "Init", R"([300,"K","1",0,"B"])"), 200);
   ASSERT_EQ(Call(other, "Init", R"([2,"K","1",0,"C"])"), 200);
 
   std::thread held([&] { EXPECT_EQ(Call(first, "XReport", "[]"), 200); });
@@ -588,12 +588,12 @@ TEST_F(HttpServerTest, ACallHeldOnOnePortHoldsOnlyThatPortsQueue) {
   m_objects.ExpireDue();
   EXPECT_EQ(Call(other, "OpenCheck", R"(["1"])"), 200);
   EXPECT_EQ(Call(second, "GetCheckSum", "[]"), 200);
-  EXPECT_EQ(gate.Order(), (Order{"XReport@200", "OpenCheck@2", "GetCheckSum@200"}));
+  EXPECT_EQ(gate.Order(), (Order{"XReport@300", "OpenCheck@2", "GetCheckSum@300"}));
   gate.Release();
   held.join();
   queued.join();
   EXPECT_EQ(gate.Order(),
-            (Order{"XReport@200", "OpenCheck@2", "GetCheckSum@200", "OpenCheck@200"}));
+            (Order{"XReport@300", "OpenCheck@2", "GetCheckSum@300", "OpenCheck@300"}));
 }
 
 // One object's wait off the port (pending messages) holds back that object's next printer call,
