@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/codepage.h"
+
 namespace vekta {
 
 class PrinterLink;
@@ -46,9 +48,7 @@ inline std::string CutTo(const std::string& text, int limit) {
 // field of fixed width.
 inline std::string PrintedText(const std::string& text, int limit) {
   std::string printed = CutTo(text, limit);
-  std::replace_if(
-      printed.begin(), printed.end(),
-      [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7F'; }, ' ');
+  std::replace_if(printed.begin(), printed.end(), IsControlByte, ' ');
   return printed;
 }
 

@@ -20,6 +20,14 @@ constexpr int kReadyWaitMs = 3000;
 constexpr int kPollWaitMs = 5;
 constexpr int kProbeWaitMs = 200;
 
+// The text as it goes on the wire (DOS 866) fits one frame.
+bool FrameCarriesOem(const std::string& oem) {
+  return oem.size() <= kMaxCommand && std::none_of(oem.begin(), oem.end(), [](char c) {
+           const auto byte = static_cast<std::uint8_t>(c);
+           return byte == kFrameStart || byte == kFrameEnd;
+         });
+}
+
 }  // namespace
 
 bool PrinterLink::SendFrame(const std::string& text) {
@@ -41,17 +49,13 @@ void PrinterLink::DropStaleReplies() {
 }
 
 bool PrinterLink::FrameCarries(const std::string& text) {
-  if (text.size() > kMaxCommand) return false;
-  const std::string oem = Cp1251ToCp866(text);
-  return std::none_of(oem.begin(), oem.end(), [](char c) {
-    const auto byte = static_cast<std::uint8_t>(c);
-    return byte == kFrameStart || byte == kFrameEnd;
-  });
+  return FrameCarriesOem(Cp1251ToCp866(text));
 }
 
 bool PrinterLink::WriteFrame(const std::string& text) {
-  if (!m_portOpen.load() || m_lost.load() || !FrameCarries(text)) return false;
+  if (!m_portOpen.load() || m_lost.load()) return false;
   const std::string oem = Cp1251ToCp866(text);
+  if (!FrameCarriesOem(oem)) return false;
   LogSent(text);
   std::vector<std::uint8_t> frame;
   frame.reserve(oem.size() + 3);

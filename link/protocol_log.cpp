@@ -12,6 +12,7 @@
 #include <system_error>
 
 #include "link/printer_link.h"
+#include "platform/codepage.h"
 
 namespace vekta {
 
@@ -106,7 +107,7 @@ void PrinterLink::WriteLogLine(std::string_view text) {
   for (const char c : text) {
     // Any other control byte is shown as '?': a client's text must not break a line for some
     // readers, make the file binary to grep or reach the terminal of whoever reads it.
-    if (c != '\t' && c != '\r' && c != '\n') line += (c >= 0 && c < ' ') || c == '\x7F' ? '?' : c;
+    if (c != '\t' && c != '\r' && c != '\n') line += IsControlByte(c) ? '?' : c;
   }
   line += "\r\n";
   std::string problem;

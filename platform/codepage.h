@@ -22,4 +22,9 @@ bool IsValidUtf8(std::string_view text);
 // Upper case in 1251, Cyrillic letters included.
 std::string ToUpper1251(std::string_view text);
 
+// A control byte of a single-byte code page: below 0x20, or DEL.
+inline bool IsControlByte(char c) {
+  return static_cast<unsigned char>(c) < 0x20 || c == '\x7F';
+}
+
 }  // namespace vekta
