@@ -1,7 +1,4 @@
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include "tests/integration/daemon_process.h"
 
@@ -12,37 +9,16 @@ using nlohmann::json;
 using testing::DaemonProcess;
 using testing::FreePort;
 
-struct CtlRun {
-  int status = -1;  // the exit code; -1 when it did not end within 60 s
-  std::string out;
-  std::string err;
-};
-
-// The built vektactl against `daemon`, to its end.
-CtlRun RunCtl(const TempDir& dir, const DaemonProcess& daemon, std::vector<std::string> args) {
-  args.insert(args.begin(), {testing::BuildDir() + "/client/vektactl", "--server",
-                             "127.0.0.1:" + std::to_string(daemon.Address().port)});
-  const std::string outPath = dir.Path() + "/ctl.out";
-  const std::string errPath = dir.Path() + "/ctl.err";
-  const pid_t pid = DaemonProcess::Spawn(args, errPath, outPath);
-  CtlRun run;
-  int status = 0;
-  if (testing::WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; },
-                         std::chrono::seconds(60))) {
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  } else {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, 0);
-  }
-  run.out = ReadWholeFile(outPath);
-  run.err = ReadWholeFile(errPath);
-  return run;
-}
-
 TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedReceiptFails) {
   TempDir dir;
   DaemonProcess daemon(dir, FreePort(), {"--simulate", "1", "--simulate", "2"});
   ObjectConnection http(daemon.Address());
+  // The built vektactl against the daemon, to its end.
+  const auto ctl = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), {testing::BuildDir() + "/client/vektactl", "--server",
+                               "127.0.0.1:" + std::to_string(daemon.Address().port)});
+    return testing::RunToEnd(dir, args);
+  };
   std::string id;
   ASSERT_EQ(http.CreateObject("VektaManager.Orbis", 0, id), S_OK);
   ASSERT_EQ(http.Call(id, "Init", json::array({1, "K", "7777777777", 0, "POS"})).body["ok"], true);
@@ -53,16 +29,16 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
   for (const bool whole : {false, true}) {
     std::vector<std::string> args = line;
     if (whole) args.insert(args.begin(), "--json");
-    const CtlRun run = RunCtl(dir, daemon, args);
+    const testing::Run run = ctl(args);
     EXPECT_EQ(run.status, 1) << run.out << run.err;
     EXPECT_NE(run.out.find(whole ? "\"ok\": false" : "E_FAIL"), std::string::npos) << run.out;
   }
-  EXPECT_EQ(RunCtl(dir, daemon, {"--json", "call", "--object", id, "GetPortNumber"}).status, 0);
+  EXPECT_EQ(ctl({"--json", "call", "--object", id, "GetPortNumber"}).status, 0);
   // A raw command's limit is 100 characters: 60 Cyrillic letters are 120 bytes here.
   std::string letters;
   for (int i = 0; i < 60; ++i) letters += "Ж";
-  EXPECT_NE(RunCtl(dir, daemon, {"send", "--object", id, letters}).status, 2);
-  EXPECT_EQ(RunCtl(dir, daemon, {"send", "--object", id, letters + letters}).status, 2);
+  EXPECT_NE(ctl({"send", "--object", id, letters}).status, 2);
+  EXPECT_EQ(ctl({"send", "--object", id, letters + letters}).status, 2);
 
   // Each of these once reached the object through its URL (Done, or the release itself).
   const std::vector<std::vector<std::string>> refused = {
@@ -74,15 +50,14 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
       {"send", "--object", "../" + id, "CONf"},
   };
   for (const auto& args : refused) {
-    const CtlRun run = RunCtl(dir, daemon, args);
+    const testing::Run run = ctl(args);
     EXPECT_EQ(run.status, 2) << args[0] << " " << args[1];
     EXPECT_NE(run.err.find("not an object id"), std::string::npos) << run.err;
   }
-  EXPECT_EQ(RunCtl(dir, daemon, {"call", "--class", "Foo", "--object", id, "GetPortNumber"}).status,
-            2);
+  EXPECT_EQ(ctl({"call", "--class", "Foo", "--object", id, "GetPortNumber"}).status, 2);
   EXPECT_EQ(http.Get("/api/v1/connections").body["rows"].size(), 1u);
-  EXPECT_EQ(RunCtl(dir, daemon, {"ping", id}).status, 0);
-  EXPECT_EQ(RunCtl(dir, daemon, {"release", id}).status, 0);
+  EXPECT_EQ(ctl({"ping", id}).status, 0);
+  EXPECT_EQ(ctl({"release", id}).status, 0);
   EXPECT_NE(http.Ping(id), S_OK);
 
   // On COM2 article 100 is already sold under another name: connect-print-disconnect fails there.
@@ -94,10 +69,10 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
   ASSERT_EQ(http.Call(id, "CloseCheck", nullptr).body["ok"], true);
   ASSERT_EQ(http.Release(id), S_OK);
 
-  const CtlRun printed = RunCtl(dir, daemon, {"connect-print-disconnect", "--port", "1"});
+  const testing::Run printed = ctl({"connect-print-disconnect", "--port", "1"});
   EXPECT_EQ(printed.status, 0) << printed.err;
   EXPECT_EQ(printed.out, "СУМА 1.23\n");
-  const CtlRun failed = RunCtl(dir, daemon, {"connect-print-disconnect", "--port", "2"});
+  const testing::Run failed = ctl({"connect-print-disconnect", "--port", "2"});
   EXPECT_EQ(failed.status, 1) << failed.out;
   EXPECT_EQ(failed.out.find("СУМА"), std::string::npos) << failed.out;
   EXPECT_NE(failed.err.find("vektactl: FiscalLineEx failed"), std::string::npos) << failed.err;

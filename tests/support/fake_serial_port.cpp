@@ -103,11 +103,8 @@ class FakeSerialPort final : public SerialPort {
           const std::size_t n = std::min(capacity, chunk.size());
           std::memcpy(buffer, chunk.data(), n);
           received = n;
-          if (n == chunk.size()) {
-            line.m_pending.erase(line.m_pending.begin());
-          } else {
-            chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
-          }
+          chunk.erase(chunk.begin(), chunk.begin() + static_cast<std::ptrdiff_t>(n));
+          if (chunk.empty()) line.m_pending.erase(line.m_pending.begin());
           line.m_readerWaiting = false;
           return ReadStatus::kData;
         }
@@ -138,8 +135,7 @@ class FakeSerialPort final : public SerialPort {
 
  private:
   bool SetSignal(bool& signal, bool on) {
-    std::lock_guard<std::mutex> lock(m_line->m_mutex);
-    signal = on;
+    m_line->Set(signal, on);
     return true;
   }
 

@@ -29,10 +29,7 @@ class FakeLine {
   void Feed(std::vector<std::uint8_t> chunk);
   // A whole frame around the text: 0xFD, text in 866, length byte, 0xFE; one Read.
   void FeedFrame(const std::string& text1251);
-  void SetResponder(Responder responder) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_responder = std::move(responder);
-  }
+  void SetResponder(Responder responder) { Set(m_responder, std::move(responder)); }
 
   // Everything the link wrote, and the texts of the frames among it (back in 1251).
   std::vector<std::uint8_t> Written() const { return Locked(m_written); }
@@ -51,16 +48,10 @@ class FakeLine {
 
   // Faults: the next Open fails; line errors reported by the next TakeLineErrors (and a Read
   // that returns kLineError).
-  void FailNextOpen() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_failOpen = true;
-  }
+  void FailNextOpen() { Set(m_failOpen, true); }
   void InjectLineErrors(std::string names);
   // Every later write fails while reads go on as before (a device that stopped taking bytes).
-  void FailWrites() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_failWrites = true;
-  }
+  void FailWrites() { Set(m_failWrites, true); }
 
  private:
   friend class FakeSerialPort;
@@ -68,6 +59,11 @@ class FakeLine {
   T Locked(const T& member) const {
     std::lock_guard<std::mutex> lock(m_mutex);
     return member;
+  }
+  template <class T>
+  void Set(T& member, T value) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    member = std::move(value);
   }
   // Wakes the reader and waits until it has taken everything pending.
   void Deliver(std::unique_lock<std::mutex>& lock);

@@ -42,11 +42,8 @@ const char* StyleName(MessageBoxStyle style) {
 ScriptedLinkHost::ScriptedLinkHost(std::shared_ptr<FakeLine> line) : m_line(std::move(line)) {}
 
 std::vector<std::string> ScriptedLinkHost::CallsStartingWith(const std::string& prefix) const {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  std::vector<std::string> found;
-  for (const std::string& call : m_calls) {
-    if (call.compare(0, prefix.size(), prefix) == 0) found.push_back(call);
-  }
+  std::vector<std::string> found = Calls();
+  std::erase_if(found, [&](const std::string& call) { return call.rfind(prefix, 0) != 0; });
   return found;
 }
 
@@ -91,8 +88,7 @@ std::string ScriptedLinkHost::PortDevicePath(const std::string& portName) {
 
 std::unique_ptr<SerialPort> ScriptedLinkHost::CreateSerialPort() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  if (m_realPorts) return MakeTermiosSerialPort();
-  return MakeFakeSerialPort(m_line);
+  return m_realPorts ? MakeTermiosSerialPort() : MakeFakeSerialPort(m_line);
 }
 
 }  // namespace vekta

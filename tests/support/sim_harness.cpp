@@ -42,8 +42,8 @@ SimProcess::SimProcess(std::vector<std::string> args) {
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  pid_t pid = fork();
-  if (pid == 0) {
+  m_pid = fork();
+  if (m_pid == 0) {
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     execv(binary.c_str(), argv.data());
@@ -53,11 +53,10 @@ SimProcess::SimProcess(std::vector<std::string> args) {
   close(out[1]);
   m_toChild = in[1];
   m_fromChild = out[0];
-  if (pid < 0) {
+  if (m_pid < 0) {
     ADD_FAILURE() << "fork failed";
     return;
   }
-  m_pid = pid;
   if (!ReadLine(m_devicePath, std::chrono::seconds(10)) || m_devicePath.empty()) {
     ADD_FAILURE() << "orbis-sim (" << binary << ") did not print its device path";
     Kill();
