@@ -10,7 +10,6 @@ namespace {
 using DeviceControlTest = FiscalFixture;
 
 TEST_F(DeviceControlTest, CommandTextsSixteenBitCutsAndRefusedTimes) {
-  Connect();
   // Only the low 16 bits count: 0x10000 is 0, 0x18000 negative.
   PrinterLink& l = Link();
   const auto ok = [](int result) { return result == 1; };
@@ -45,7 +44,6 @@ TEST_F(DeviceControlTest, CommandTextsSixteenBitCutsAndRefusedTimes) {
 }
 
 TEST_F(DeviceControlTest, CashMovesOnlyOnItsOwnReply) {
-  Connect();
   m_link->SetShowErrorMessages(false);
   // A refusal of an earlier command, still queued: reported, and no cash moves.
   DeliverUnasked("SOFTPROTOC");
@@ -134,7 +132,6 @@ TEST_F(DeviceControlTest, LineLimitsFollowGenerationAndVariant) {
 }
 
 TEST_F(DeviceControlTest, TaxesCalcModeFlagFollowsTheCommandSent) {
-  Connect();
   EXPECT_FALSE(Link().TaxesPerLine());
   // A negative value sends "PPMD" (per line), and the link computes per line with it.
   for (const auto& [mode, perLine] : {std::pair{0, true}, {1, false}, {-1, true}}) {

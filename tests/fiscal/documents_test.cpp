@@ -10,7 +10,6 @@ namespace {
 using DocumentsTest = FiscalFixture;
 
 TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
-  Connect();
   EXPECT_EQ(Link().XReport(), 1);
   EXPECT_TRUE(m_host.CallsStartingWith("status.").empty());
 
@@ -126,7 +125,6 @@ TEST_F(DocumentsTest, PeriodicReportsByNumbersAndByOleDates) {
 }
 
 TEST_F(DocumentsTest, TextDocumentIsClearedFilledAndPrinted) {
-  Connect();
   EXPECT_EQ(Link().EndTextDocument(), 0);  // nothing open: nothing sent
   PrinterLink& l = Link();
   EXPECT_TRUE(l.OpenTextDocument() == 1 && l.FreeTextLine(1, 0, 0, W("Дякуємо")) == 1 &&

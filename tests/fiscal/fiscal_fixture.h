@@ -40,7 +40,6 @@ inline const PrinterSetup kVariant2{"4501234567", "vTTs"};
 inline std::string W(const std::string& utf8) {
   return Utf8ToCp1251(utf8);
 }
-
 inline std::string Pad(std::string text, std::size_t width) {
   text.resize(width, ' ');
   return text;
@@ -68,13 +67,13 @@ inline LinkTimings FixtureTimings() {
   return timings;
 }
 
-// On a fake clock, which also records the fixed device delays the link slept.
+// On a fake clock, which also records the fixed device delays the link slept. Each test starts
+// connected to the default printer.
 class FiscalFixture : public ::testing::Test {
  protected:
-  using Handler = std::function<Commands(const std::string& commandUtf8)>;
-
   FiscalFixture() : m_line(std::make_shared<FakeLine>()), m_host(m_line) {}
   ~FiscalFixture() override { m_link.reset(); }
+  void SetUp() override { Connect(); }
 
   // Connects and logs in (dropping any earlier link); afterwards every command is answered by
   // the handler (default "READY"), and the sent list and host calls start empty.
@@ -126,8 +125,8 @@ class FiscalFixture : public ::testing::Test {
     return {"READY"};
   }
 
-  // Commands written since Connect, in UTF-8, as the printer read them: DOS 866 has no
-  // Ukrainian і, so it arrives as the Latin i.
+  // Commands written since Connect, in UTF-8, as the printer read them (DOS 866 has no
+  // Ukrainian і: it arrives as the Latin i).
   Commands Sent() const {
     Commands sent;
     for (const std::string& command : m_line->SentCommands()) {
@@ -164,7 +163,7 @@ class FiscalFixture : public ::testing::Test {
   PrinterSetup m_setup;
   bool m_connected = false;
   bool m_loggedOut = false;
-  Handler m_handler = PlainAnswer;
+  std::function<Commands(const std::string& commandUtf8)> m_handler = PlainAnswer;
 };
 
 }  // namespace vekta::testing_fiscal

@@ -29,7 +29,6 @@ std::string Groups(int index, const std::string& field) {
 using ReceiptTest = FiscalFixture;
 
 TEST_F(ReceiptTest, LineAndOpenCommandsAreBuiltFieldByFieldAndCutToTheModel) {
-  Connect();
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   Reset();
 
@@ -96,7 +95,6 @@ TEST_F(ReceiptTest, LineAndOpenCommandsAreBuiltFieldByFieldAndCutToTheModel) {
 }
 
 TEST_F(ReceiptTest, TaxesAreExactInIntegersAndThePrinterFigureCorrectsOnlyTheLinesOwn) {
-  Connect();
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   // 29.00 % of 1.00 is exactly 0.29; in binary floating point 100 * 0.29 is 28.999...
   EXPECT_EQ(Link().FiscalLine("A", 1, 100, 0, 4, 0, 0), 129);
@@ -163,7 +161,6 @@ TEST_F(ReceiptTest, TaxesAreExactInIntegersAndThePrinterFigureCorrectsOnlyTheLin
 }
 
 TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {
-  Connect();
   Answer("COMP",
          {"HARDPAPER", "COMP0000000125000000106100000000510000000000" + Zeros(50), "READY"});
   ASSERT_EQ(Link().OpenCheck("1"), 1);
@@ -197,7 +194,6 @@ TEST_F(ReceiptTest, CloseRecomputesGroupTaxesUnlessPerLineAndSendsThePayments) {
 }
 
 TEST_F(ReceiptTest, ReturnReceiptsKeepTheirDirectionUntilClosed) {
-  Connect();
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   ASSERT_EQ(Link().FiscalLine("A", 1, 2000, 0, 1, 0, 0), 2400);
   // Opening a return receipt over the open sale aborts the sale and keeps the new receipt a
@@ -226,7 +222,6 @@ TEST_F(ReceiptTest, ReturnReceiptsKeepTheirDirectionUntilClosed) {
 }
 
 TEST_F(ReceiptTest, LinesAndPaymentsThatCannotBeSentAreRefusedBeforeSending) {
-  Connect();
   EXPECT_EQ(Link().FiscalLine("A", 1, 100, 0, 0, 0, 0), -1);  // no receipt
   EXPECT_EQ(Link().CloseCheckEx(100, 0, 0, 0), 0);
   EXPECT_TRUE(Sent().empty());
@@ -284,7 +279,6 @@ TEST_F(ReceiptTest, LinesAndPaymentsThatCannotBeSentAreRefusedBeforeSending) {
 }
 
 TEST_F(ReceiptTest, ClosingThePortAbortsTheOpenReceipt) {
-  Connect();
   ASSERT_EQ(Link().OpenCheck("1"), 1);
   ASSERT_EQ(Link().FiscalLine("A", 1, 1000, 0, 1, 0, 0), 1200);
   Reset();
@@ -298,7 +292,6 @@ TEST_F(ReceiptTest, ClosingThePortAbortsTheOpenReceipt) {
 }
 
 TEST_F(ReceiptTest, StatusWindowFollowsTheReceipt) {
-  Connect();
   Link().SetShowStatusWindows(true);
   ASSERT_EQ(Link().OpenCheck(W("Каса")), 1);
   Link().FiscalLine(W("Сир"), 1500, 1999, 1, 0, 0, 0);
