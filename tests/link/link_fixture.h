@@ -18,6 +18,8 @@
 
 namespace vekta {
 
+using Texts = std::vector<std::string>;
+
 // 0xFD, the bytes as they are, length byte (0 for long texts, as printers send them), 0xFE.
 inline std::vector<std::uint8_t> FrameBytes(const std::string& raw) {
   const std::string frame = SimFrame(raw);
@@ -40,10 +42,13 @@ class LinkTest : public ::testing::Test {
     ASSERT_TRUE(m_link->OpenPort("COM3"));
     m_link->StartReader();
   }
-  void AnswerAll(std::vector<std::string> replies) {
+  void AnswerAll(Texts replies) {
     m_line->SetResponder([replies](const std::string&) { return replies; });
   }
-  std::vector<std::string> Boxes() const { return m_host.CallsStartingWith("box:"); }
+  void Feed(const Texts& frames) {
+    for (const std::string& frame : frames) m_line->FeedFrame(frame);
+  }
+  Texts Boxes() const { return m_host.CallsStartingWith("box:"); }
   std::string Text(int id) const { return LoadStringUtf8(id); }
   // How long `step` took on the fake clock.
   template <class Step>

@@ -8,7 +8,7 @@
 namespace vekta {
 namespace {
 
-TEST(StatusTableTest, EveryWordIsFoundInAReplyAndHasItsOwnMessageText) {
+TEST_F(LinkTest, EveryStatusWordIsFoundInAReplyAndReportedWithItsOwnMessageText) {
   std::set<int> messages;
   for (const StatusRow& status : kStatusTable) {
     const std::string word(status.word);
@@ -27,24 +27,23 @@ TEST(StatusTableTest, EveryWordIsFoundInAReplyAndHasItsOwnMessageText) {
   EXPECT_EQ(FindStatusRow("READY"), nullptr);
   EXPECT_FALSE(IsErrorStatus("READY"));
   EXPECT_FALSE(IsErrorStatus("soft"));
-}
 
-TEST_F(LinkTest, ReportPrinterStatusSetsTheErrorShowsItAndLogsTwoLines) {
+  // The link sets the error and shows it (the two log lines: ProtocolLogTest).
   MakeLink();
   EXPECT_FALSE(m_link->ReportPrinterStatus("SOFTUPAS SOFTCHECK"));
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2009));
-  EXPECT_EQ(m_host.Calls(), (std::vector<std::string>{"top", "box:stop:" + Text(2009)}));
+  EXPECT_EQ(m_host.Calls(), (Texts{"top", "box:stop:" + Text(2009)}));
 
   // "HARDSENSOR" lets the command go on: no new text and no box with an old one.
   m_host.ClearCalls();
   EXPECT_TRUE(m_link->ReportPrinterStatus("HARDSENSOR"));
   EXPECT_EQ(m_link->LastErrorText(), LoadString1251(2009));
-  EXPECT_EQ(m_host.Calls(), std::vector<std::string>{"top"});
+  EXPECT_EQ(m_host.Calls(), Texts{"top"});
 
   m_host.ClearCalls();
   EXPECT_FALSE(m_link->ReportPrinterStatus("SOFTNEWWORD 12"));
   EXPECT_EQ(m_link->LastErrorText(), "SOFTNEWWORD 12");
-  EXPECT_EQ(Boxes(), std::vector<std::string>{"box:stop:SOFTNEWWORD 12"});
+  EXPECT_EQ(Boxes(), Texts{"box:stop:SOFTNEWWORD 12"});
 
   m_host.ClearCalls();
   m_link->SetShowErrorMessages(false);

@@ -49,14 +49,12 @@ class ProtocolLogTest : public ::testing::Test {
   FakeClock m_clock;
 };
 
-TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {
+TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLinesThatStayWhole) {
   ::umask(022);
   auto link = Make(3);
   const std::string path = m_dir + "/VektaManager_3_20261205.log";
   EXPECT_EQ(link->LogFilePath(), path);
-  struct stat info {};
-  ASSERT_EQ(::stat(path.c_str(), &info), 0);
-  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(fs::status(path).permissions(), static_cast<fs::perms>(0640));
 
   link->LogSent(std::string("KASS\t1\r\n2\v\x1B[2J\0\x7F", 16));
   link->LogReceived("READY");
@@ -79,9 +77,26 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLines) {
   const std::string again = ReadWholeFile(path);
   EXPECT_EQ(again.rfind(";" + start + "\r\n"), again.find(stop + "\r\n") + stop.size() + 19);
   EXPECT_TRUE(Exists("VektaManager_12_20261205.log"));
+
+  // Lines stay whole when both threads write.
+  link = Make(4);
+  const std::string sent(40, 'S'), received(40, 'R');
+  std::thread other([&] {
+    for (int i = 0; i < 10000; ++i) link->LogReceived(received);
+  });
+  for (int i = 0; i < 10000; ++i) link->LogSent(sent);
+  other.join();
+  std::istringstream lines(ReadWholeFile(link->LogFilePath()));
+  const std::regex whole(
+      R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d;(>>> To Printer >>>S{40}|<< From Printer <<R{40})\r)");
+  int wholeLines = 0, others = 0;
+  for (std::string line; std::getline(lines, line);)
+    ++(std::regex_match(line, whole) ? wholeLines : others);
+  EXPECT_EQ(wholeLines, 20000);
+  EXPECT_EQ(others, 1);  // the start line
 }
 
-TEST_F(ProtocolLogTest, OldFilesArePurgedByAgeEvenWithLoggingOff) {
+TEST_F(ProtocolLogTest, OldFilesArePurgedByAgeAndAnUnwritableLogIsOnlyReported) {
   // Kept: 3 days old, no such day, not a date, another port, not a log, a copy someone made.
   const std::vector<std::pair<std::string, bool>> files = {
       {"VektaManager_3_20261202.log", true},  {"VektaManager_3_20261201.log", false},
@@ -106,32 +121,9 @@ TEST_F(ProtocolLogTest, OldFilesArePurgedByAgeEvenWithLoggingOff) {
   Make(3);
   EXPECT_FALSE(Exists(files[0].first));
   EXPECT_TRUE(Exists(files[1].first));
-}
 
-TEST_F(ProtocolLogTest, LinesStayWholeWhenBothThreadsWrite) {
-  auto link = Make(4);
-  const std::string sent(40, 'S'), received(40, 'R');
-  std::thread other([&] {
-    for (int i = 0; i < 10000; ++i) link->LogReceived(received);
-  });
-  for (int i = 0; i < 10000; ++i) link->LogSent(sent);
-  other.join();
-  const std::string path = link->LogFilePath();
-  link.reset();
-  std::istringstream lines(ReadWholeFile(path));
-  const std::regex whole(
-      R"(\d\d/\d\d/\d\d \d\d:\d\d:\d\d;(>>> To Printer >>>S{40}|<< From Printer <<R{40})\r)");
-  int count = 0, broken = 0;
-  for (std::string line; std::getline(lines, line);) {
-    if (line.find("Printer") == std::string::npos) continue;  // start and stop lines
-    ++count;
-    if (!std::regex_match(line, whole)) ++broken;
-  }
-  EXPECT_EQ(count, 20000);
-  EXPECT_EQ(broken, 0);
-}
-
-TEST_F(ProtocolLogTest, UnwritableDirectoryOrDiskMeansNoLogAndNoErrorButIsReported) {
+  // An unwritable directory or disk means no log and no error, but is reported.
+  m_host.SetSetting("SaveToLog", 1);
   Touch("plain_file");
   m_host.SetLogDirectory(m_dir + "/plain_file/logs");
   auto link = Make(3);
@@ -140,10 +132,10 @@ TEST_F(ProtocolLogTest, UnwritableDirectoryOrDiskMeansNoLogAndNoErrorButIsReport
   EXPECT_EQ(link->LastErrorText(), "");
   EXPECT_TRUE(m_host.Calls().empty());
   const auto logProblems = [&] {
-    std::vector<std::string> found;
-    for (const std::string& text : m_host.PortProblems()) {
-      if (text.find("protocol log") != std::string::npos) found.push_back(text);
-    }
+    std::vector<std::string> found = m_host.PortProblems();
+    std::erase_if(found, [](const std::string& text) {
+      return text.find("protocol log") == std::string::npos;
+    });
     return found;
   };
   ASSERT_EQ(logProblems().size(), 1u);
@@ -151,10 +143,9 @@ TEST_F(ProtocolLogTest, UnwritableDirectoryOrDiskMeansNoLogAndNoErrorButIsReport
 
   // A full disk: the first of the lines that fail is reported.
   m_host.SetLogDirectory(m_dir);
-  link = Make(4);
-  ASSERT_NE(link->LogFilePath(), "");
-  const std::string path = link->LogFilePath();
-  std::filesystem::remove(path);
+  const std::string path = Make(4)->LogFilePath();
+  ASSERT_NE(path, "");
+  fs::remove(path);
   ASSERT_EQ(::symlink("/dev/full", path.c_str()), 0);
   link = Make(4);
   link->LogSent("KASS");

@@ -13,10 +13,9 @@
 namespace vekta {
 namespace {
 
-TEST(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing) {
+TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournalsAreRead) {
   const TempDir temp;
   const std::string dir = temp.Path(), path = dir + "/log/receipts.sqlite";
-  ASSERT_FALSE(dir.empty());
   {
     // A reader before there is a journal finds nothing and creates nothing.
     ReceiptJournal reader(path, true);
@@ -53,15 +52,12 @@ TEST(ReceiptJournalTest, WritesAskedForAreOnDiskInOrderAfterFlushAndAfterClosing
   EXPECT_EQ(settled[0].state, ReceiptJournal::kClosed);
   EXPECT_EQ(settled[0].note, "figures");
   EXPECT_TRUE(reader.Unsettled(3).value().empty());
-}
 
-// A journal written before rows were marked with their server's run is taken as it is: its
-// rows are an earlier run's, and a printer finds its own on any port.
-TEST(ReceiptJournalTest, AJournalOfAnEarlierVersionIsKeptAndReadAsAnEarlierRuns) {
-  const TempDir temp;
-  const std::string path = temp.Path() + "/receipts.sqlite";
+  // A journal written before rows were marked with their server's run is taken as it is: its
+  // rows are an earlier run's, and a printer finds its own on any port.
+  const std::string oldPath = dir + "/old.sqlite";
   sqlite3* old = nullptr;
-  ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
+  ASSERT_EQ(sqlite3_open(oldPath.c_str(), &old), SQLITE_OK);
   ASSERT_EQ(sqlite3_exec(old,
                          "CREATE TABLE receipts (id INTEGER PRIMARY KEY AUTOINCREMENT, port "
                          "INTEGER NOT NULL, serial TEXT NOT NULL, state TEXT NOT NULL, total "
@@ -74,13 +70,13 @@ TEST(ReceiptJournalTest, AJournalOfAnEarlierVersionIsKeptAndReadAsAnEarlierRuns)
             SQLITE_OK);
   sqlite3_close(old);
 
-  ReceiptJournal journal(path);
-  ASSERT_TRUE(journal.IsOpen());
-  journal.Opened(3, "AB12345678", "");  // this run's, on a port of its own
-  const auto left = journal.Unsettled(1, "AB12345678").value();
-  ASSERT_EQ(left.size(), 1u);
-  EXPECT_EQ(left[0].port, 2);
-  EXPECT_EQ(journal.Unsettled(3, "AB12345678").value().size(), 2u);
+  ReceiptJournal upgraded(oldPath);
+  ASSERT_TRUE(upgraded.IsOpen());
+  upgraded.Opened(3, "AB12345678", "");  // this run's, on a port of its own
+  const auto earlier = upgraded.Unsettled(1, "AB12345678").value();
+  ASSERT_EQ(earlier.size(), 1u);
+  EXPECT_EQ(earlier[0].port, 2);
+  EXPECT_EQ(upgraded.Unsettled(3, "AB12345678").value().size(), 2u);
 }
 
 }  // namespace
