@@ -5,6 +5,7 @@
 #include <chrono>
 #include <future>
 #include <limits>
+#include <optional>
 
 #include "app/service_backend.h"
 #include "service/member_table.h"
@@ -58,14 +59,14 @@ struct ServedPrinter {
   }
 };
 
-// Waits a generous bound for the call to end; when it does not, `unblock` ends it another way
-// so that the test can go on to its end.
+// The call's result when it ends within a generous bound; when it does not, `unblock` ends it
+// another way so that the test can go on to its end.
 template <class T, class Unblock>
-bool EndsInTime(std::future<T>& call, Unblock&& unblock) {
-  if (call.wait_for(10s) == std::future_status::ready) return true;
+std::optional<T> EndsInTime(std::future<T>& call, Unblock&& unblock) {
+  if (call.wait_for(10s) == std::future_status::ready) return call.get();
   unblock();
   call.wait();
-  return false;
+  return std::nullopt;
 }
 
 TEST(ObjectTableOnSimulator, ALockWaitEndsWhenTheHolderIsReleasedOrLeasedOutOrTheWaiterReleased) {
@@ -81,8 +82,7 @@ TEST(ObjectTableOnSimulator, ALockWaitEndsWhenTheHolderIsReleasedOrLeasedOutOrTh
   // The lock of an object whose client went quiet goes with it when its lease runs out.
   ASSERT_EQ(p.Call(shortLived, "LockPrinter", {std::int32_t{0}}), S_OK);
   auto afterLease = p.CallLater(holder, "LockPrinter", {std::int32_t{-1}});
-  EXPECT_TRUE(EndsInTime(afterLease, [&] { p.table.Release(shortLived); }));
-  EXPECT_EQ(afterLease.get(), S_OK);
+  EXPECT_EQ(EndsInTime(afterLease, [&] { p.table.Release(shortLived); }), S_OK);
 
   // The holder is released while one of its calls still waits for a message: its lock goes at
   // once, and its wait ends.
@@ -92,10 +92,8 @@ TEST(ObjectTableOnSimulator, ALockWaitEndsWhenTheHolderIsReleasedOrLeasedOutOrTh
   EXPECT_EQ(locked.wait_for(50ms), std::future_status::timeout);
   ASSERT_TRUE(p.table.Release(holder));
   auto unsolicited = [&] { p.ports.Sim(1).Printer().SendUnsolicited("PAPER LOW"); };
-  EXPECT_TRUE(EndsInTime(locked, unsolicited));
-  EXPECT_TRUE(EndsInTime(pending, unsolicited));
-  EXPECT_EQ(locked.get(), S_OK);
-  EXPECT_EQ(pending.get(), S_OK);
+  EXPECT_EQ(EndsInTime(locked, unsolicited), S_OK);
+  EXPECT_EQ(EndsInTime(pending, unsolicited), S_OK);
   EXPECT_EQ(p.LockCount(), 1);
 
   // A waiter that is released stops waiting, here a wrapper's, and takes nothing.
@@ -104,8 +102,7 @@ TEST(ObjectTableOnSimulator, ALockWaitEndsWhenTheHolderIsReleasedOrLeasedOutOrTh
   });
   EXPECT_EQ(wrapped.wait_for(50ms), std::future_status::timeout);
   ASSERT_TRUE(p.table.Release(wrapper));
-  EXPECT_TRUE(EndsInTime(wrapped, [&] { p.table.Release(waiter); }));
-  EXPECT_EQ(wrapped.get(), Value(0));
+  EXPECT_EQ(EndsInTime(wrapped, [&] { p.table.Release(waiter); }), Value(0));
   EXPECT_EQ(p.LockCount(), 1);
   EXPECT_EQ(p.Call(waiter, "UnlockPrinter", {}), S_OK);
   EXPECT_EQ(p.LockCount(), 0);

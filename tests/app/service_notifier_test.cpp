@@ -17,37 +17,32 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class NotifySocket {
- public:
+struct NotifySocket {
   NotifySocket() {
-    m_path = ::testing::TempDir() + "/vekta-notify-" + std::to_string(::getpid());
-    ::unlink(m_path.c_str());
-    m_fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ::unlink(path.c_str());
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    m_path.copy(addr.sun_path, sizeof addr.sun_path - 1);
-    EXPECT_EQ(::bind(m_fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    ::setenv("NOTIFY_SOCKET", m_path.c_str(), 1);
+    path.copy(addr.sun_path, sizeof addr.sun_path - 1);
+    EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ::setenv("NOTIFY_SOCKET", path.c_str(), 1);
   }
   ~NotifySocket() {
-    ::unsetenv("NOTIFY_SOCKET");
-    ::unsetenv("WATCHDOG_USEC");
-    ::unsetenv("WATCHDOG_PID");
-    ::close(m_fd);
-    ::unlink(m_path.c_str());
+    for (const char* name : {"NOTIFY_SOCKET", "WATCHDOG_USEC", "WATCHDOG_PID"}) ::unsetenv(name);
+    ::close(fd);
+    ::unlink(path.c_str());
   }
   // The next datagram within `wait`; empty when none came.
   std::string Next(std::chrono::milliseconds wait = 3000ms) {
-    pollfd p{m_fd, POLLIN, 0};
-    if (::poll(&p, 1, static_cast<int>(wait.count())) <= 0) return "";
+    pollfd p{fd, POLLIN, 0};
     char buffer[512];
-    const ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
+    const ssize_t n = ::poll(&p, 1, static_cast<int>(wait.count())) > 0
+                          ? ::recv(fd, buffer, sizeof buffer, 0)
+                          : 0;
     return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : "";
   }
 
- private:
-  std::string m_path;
-  int m_fd = -1;
+  std::string path = ::testing::TempDir() + "/vekta-notify-" + std::to_string(::getpid());
+  int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
 };
 
 TEST(ServiceNotifier, ReadyThenWatchdogPingsOnlyWhileTheServerAnswersAndNoneWithoutSystemd) {

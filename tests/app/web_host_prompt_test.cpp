@@ -27,14 +27,14 @@ class Page {
   explicit Page(EventHub& hub) : m_subscription(hub.Subscribe(nullptr)) {}
   // The next event called `name`; null when none came within the patience.
   json Next(const std::string& name) {
-    const auto until = std::chrono::steady_clock::now() + kPatience;
-    while (std::chrono::steady_clock::now() < until) {
-      for (auto it = m_seen.begin(); it != m_seen.end(); ++it) {
-        if (it->name == name) {
-          json data = it->data;
-          m_seen.erase(it);
-          return data;
-        }
+    for (const auto until = std::chrono::steady_clock::now() + kPatience;
+         std::chrono::steady_clock::now() < until;) {
+      const auto it = std::find_if(m_seen.begin(), m_seen.end(),
+                                   [&](const StreamEvent& e) { return e.name == name; });
+      if (it != m_seen.end()) {
+        json data = it->data;
+        m_seen.erase(it);
+        return data;
       }
       std::vector<StreamEvent> events;
       if (!m_subscription->Next(100ms, events)) return nullptr;
@@ -80,7 +80,16 @@ class WebHostPromptTest : public ::testing::Test {
   PrinterLink m_link;
 };
 
-TEST_F(WebHostPromptTest, WithoutAPageEachPromptTakesItsDefaultAndIsKept) {
+// Without a page each prompt takes its default and is kept. A page that stops reading is ended
+// once its queue is full, and the host goes on: the hub tells it then that the last page has gone,
+// while a status update is being published.
+TEST_F(WebHostPromptTest, WithoutAPageOrBehindAStalledOneEachPromptTakesItsDefaultAndIsKept) {
+  auto stalled = m_events.Subscribe(nullptr);
+  auto window = m_host.CreateStatusWindow(m_link);
+  window->Show();
+  for (std::size_t i = 1; i <= EventHub::kMaxQueued; ++i) window->SetSumLine(std::to_string(i));
+  EXPECT_EQ(m_events.Subscribers(), 0u);
+  EXPECT_EQ(m_host.StatusDocument()["windows"][0]["sum"], std::to_string(EventHub::kMaxQueued));
   EXPECT_EQ(m_host.ShowMessageBox("a", MessageBoxStyle::kStopOk), MessageBoxResult::kOk);
   EXPECT_EQ(m_host.ShowMessageBox("b", MessageBoxStyle::kStopRetryCancel),
             MessageBoxResult::kCancel);
@@ -103,22 +112,9 @@ TEST_F(WebHostPromptTest, WithoutAPageEachPromptTakesItsDefaultAndIsKept) {
             std::stoull(recent[3]["id"].get<std::string>()));
 }
 
-// A page that stops reading is ended once its queue is full, and the host goes on: the hub tells
-// it then that the last page has gone, while a status update is being published.
-TEST_F(WebHostPromptTest, APageThatFallsBehindIsEndedAndStatusWindowsAndPromptsGoOn) {
-  auto stalled = m_events.Subscribe(nullptr);
-  auto window = m_host.CreateStatusWindow(m_link);
-  window->Show();
-  for (std::size_t i = 1; i <= EventHub::kMaxQueued; ++i) window->SetSumLine(std::to_string(i));
-  EXPECT_EQ(m_events.Subscribers(), 0u);
-  EXPECT_EQ(m_host.StatusDocument()["windows"][0]["sum"], std::to_string(EventHub::kMaxQueued));
-  EXPECT_EQ(m_host.ShowMessageBox("a", MessageBoxStyle::kStopRetryCancel),
-            MessageBoxResult::kCancel);
-}
-
-// Only an open prompt's own buttons are taken, once, and a refused answer leaves it open; a
-// prompt nobody answers takes its default at the time-out.
-TEST_F(WebHostPromptTest, AMessageBoxTakesOneOfItsButtonsOnceOrItsDefaultAtTheTimeOut) {
+// Only an open prompt's own buttons and fields are taken, once, and a refused answer leaves it
+// open; a prompt nobody answers takes its default at the time-out.
+TEST_F(WebHostPromptTest, APromptTakesItsOwnAnswerOnceOrItsDefaultAtTheTimeOut) {
   Page page(m_events);
   auto box = Box(MessageBoxStyle::kStopRetryCancel);
   json prompt = page.Next("prompt");
@@ -148,14 +144,12 @@ TEST_F(WebHostPromptTest, AMessageBoxTakesOneOfItsButtonsOnceOrItsDefaultAtTheTi
   const json closed = page.Next("promptClosed");
   EXPECT_EQ(closed["reason"], "timeout");
   EXPECT_EQ(closed["id"], prompt["id"]);
-}
 
-TEST_F(WebHostPromptTest, TheConnectDialogRefusesAnotherPortAndFieldsOverTheirLimits) {
-  Page page(m_events);
+  // The connect dialog refuses another port and fields over their limits.
   ConnectDialogData data{"COM200", "", "7777777777"};
   auto dialog =
       std::async(std::launch::async, [&] { return m_host.ShowConnectDialog(m_link, data); });
-  json prompt = page.Next("prompt");
+  prompt = page.Next("prompt");
   ASSERT_EQ(prompt["kind"], "connect") << prompt;
   EXPECT_EQ(prompt["portFixed"], true);
   EXPECT_FALSE(prompt.contains("password")) << "the stored password is not published";
