@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <fstream>
 #include <map>
 #include <thread>
 
@@ -20,6 +19,8 @@
 
 namespace vekta {
 namespace {
+
+using namespace std::chrono_literals;
 
 TEST(ServerNameTest, TheFormsAHostNameMayTake) {
   EXPECT_EQ(ParseServerName("\\\\kasa-2")->Url(), "http://kasa-2:8460");
@@ -48,7 +49,7 @@ class ScriptedServer {
       if (Foreign(res)) return;
       // The first answer comes too late for the client.
       if (Record("keys", req.get_header_value("Idempotency-Key")) == 1 || slow) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        std::this_thread::sleep_for(1500ms);
       }
       res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
                       R"("out":{"ThisLineSum":246}})",
@@ -57,10 +58,11 @@ class ScriptedServer {
     // The members that wait by their argument answer after the client's call time-out.
     m_server.Post(R"(/api/v1/objects/abc/call/(LockPrinter|LowGetNextPendingPrinterMessage))",
                   [this](Req req, Res res) {
+                    const int released = releases;
                     Record("waits", req.matches[1].str() + " " + req.body);
                     // Held: until the object is released (within a bound).
-                    for (int i = 0; i < (held ? 500 : 150) && !(held && releases > 0); ++i) {
-                      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+                    for (int i = 0; i < (held ? 500 : 150) && !(held && releases > released); ++i) {
+                      std::this_thread::sleep_for(10ms);
                     }
                     res.set_content(R"({"hresult":"0x00000000","hresultName":"S_OK","ok":true,)"
                                     R"("out":{"TextMessage":"44 01 00"}})",
@@ -76,9 +78,7 @@ class ScriptedServer {
     });
     port = m_server.bind_to_any_port("127.0.0.1");
     m_thread = std::thread([this] { m_server.listen_after_bind(); });
-    for (int i = 0; i < 100 && !m_server.is_running(); ++i) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
+    for (int i = 0; i < 100 && !m_server.is_running(); ++i) std::this_thread::sleep_for(10ms);
   }
   ~ScriptedServer() {
     m_server.stop();
@@ -93,8 +93,7 @@ class ScriptedServer {
 
   // A client's connection to it, with a call time-out of 1 s.
   std::shared_ptr<ObjectConnection> Connection() const {
-    return std::make_shared<ObjectConnection>(ServerAddress::At("127.0.0.1", port, false, ""),
-                                              std::chrono::seconds(1));
+    return std::make_shared<ObjectConnection>(ServerAddress::At("127.0.0.1", port, false, ""), 1s);
   }
 
   int port = 0;
@@ -125,12 +124,25 @@ class ScriptedServer {
   }
 };
 
-TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept) {
+TEST(RemoteOrbisTest, LostAnswersLongAndAbandonedWaitsForeignErrorsAndTheLease) {
   ScriptedServer server;
   auto connection = server.Connection();
   auto keeper = std::make_shared<LeaseKeeper>();
   std::unique_ptr<RemoteOrbis> orbis;
   ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
+  // Each answer comes after the call time-out and within the wait asked for; a lock taken by a
+  // server the client gave up on would keep every other register out.
+  EXPECT_EQ(orbis->LockPrinter(2000), S_OK);
+  EXPECT_EQ(orbis->LockPrinter(-1), S_OK);  // no limit
+  std::string message;
+  EXPECT_EQ(orbis->LowGetNextPendingPrinterMessage(2000, &message), S_OK);
+  EXPECT_EQ(message, "44 01 00");
+  EXPECT_EQ(server.Seen("waits"),
+            (std::vector<std::string>{"LockPrinter [2000]", "LockPrinter [-1]",
+                                      "LowGetNextPendingPrinterMessage [2000]"}));
+
+  // The next call is held to the call time-out again: its late first answer is asked for anew,
+  // under the same key.
   std::int32_t sum = 0;
   EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), S_OK);
   EXPECT_EQ(sum, 246);
@@ -147,88 +159,55 @@ TEST(RemoteOrbisTest, ALostAnswerIsAskedForAgainUnderTheSameKeyAndTheLeaseIsKept
   EXPECT_NE(orbis->LastTransportError().find("not valid UTF-8"), std::string::npos);
   EXPECT_EQ(server.Seen("keys").size(), 4u);
 
-  // The keeper pings while the object lives; its end releases the server's object.
-  const int pingsBefore = server.pings.load();
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  EXPECT_GT(server.pings.load(), pingsBefore);
-  orbis.reset();
-  EXPECT_EQ(server.releases.load(), 1);
-  EXPECT_EQ(keeper->Count(), 0u);
-  // A refused token and no server at all have their own codes: RunModesTest checks them against
-  // real daemons (InitExReachesAnotherServerWithItsToken).
-}
-
-TEST(RemoteOrbisTest, AWaitLongerThanTheCallTimeoutIsWaitedOutAndNotAskedAgain) {
-  ScriptedServer server;
-  auto connection = server.Connection();
-  std::unique_ptr<RemoteOrbis> orbis;
-  ASSERT_EQ(RemoteOrbis::Create(connection, orbis), S_OK);
-  // Each answer comes after the call time-out and within the wait asked for; a lock taken by a
-  // server the client gave up on would keep every other register out.
-  EXPECT_EQ(orbis->LockPrinter(2000), S_OK);
-  EXPECT_EQ(orbis->LockPrinter(-1), S_OK);  // no limit
-  std::string message;
-  EXPECT_EQ(orbis->LowGetNextPendingPrinterMessage(2000, &message), S_OK);
-  EXPECT_EQ(message, "44 01 00");
-  EXPECT_EQ(server.Seen("waits"),
-            (std::vector<std::string>{"LockPrinter [2000]", "LockPrinter [-1]",
-                                      "LowGetNextPendingPrinterMessage [2000]"}));
-  // The next call is held to the call time-out again: its late first answer is asked for anew.
-  std::int32_t sum = 0;
-  EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), S_OK);
-  EXPECT_EQ(server.Seen("keys").size(), 2u);
-
   // A ping does not wait behind a call: the leases of the connection's other objects go on.
   std::atomic<bool> ended{false};
   std::thread waiting([&] {
     EXPECT_EQ(orbis->LockPrinter(2000), S_OK);
     ended = true;
   });
-  for (int i = 0; i < 200 && server.Seen("waits").size() < 4; ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < 200 && server.Seen("waits").size() < 4; ++i) std::this_thread::sleep_for(5ms);
   EXPECT_EQ(connection->Ping("abc"), S_OK);
   EXPECT_FALSE(ended.load()) << "the ping waited for the call";
   waiting.join();
-}
 
-TEST(RemoteOrbisTest, AnAbandonedWaitEndsAtOnceAndAnotherServicesErrorsAreFailures) {
-  ScriptedServer server;
-  auto connection = server.Connection();
-  auto keeper = std::make_shared<LeaseKeeper>();
-  std::unique_ptr<RemoteOrbis> orbis;
-  ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
+  // The keeper pings while the object lives; its end releases the server's object.
+  const int pingsBefore = server.pings.load();
+  std::this_thread::sleep_for(300ms);
+  EXPECT_GT(server.pings.load(), pingsBefore);
+  orbis.reset();
+  EXPECT_EQ(server.releases.load(), 1);
+  EXPECT_EQ(keeper->Count(), 0u);
+
   // Let go while it waits without limit: the server's object goes now, and its wait with it,
   // instead of holding a worker (and the daemon's shutdown) until the lock comes.
+  ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
   server.held = true;
-  std::thread waiting([&] { orbis->LockPrinter(-1); });
-  for (int i = 0; i < 200 && server.Seen("waits").empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  std::thread held([&] { orbis->LockPrinter(-1); });
+  for (int i = 0; i < 200 && server.Seen("waits").size() < 5; ++i) std::this_thread::sleep_for(5ms);
   const auto abandoned = std::chrono::steady_clock::now();
   orbis->Abandon();
-  waiting.join();
-  EXPECT_LT(std::chrono::steady_clock::now() - abandoned, std::chrono::seconds(3));
-  EXPECT_EQ(server.releases.load(), 1);
+  held.join();
+  EXPECT_LT(std::chrono::steady_clock::now() - abandoned, 3s);
+  EXPECT_EQ(server.releases.load(), 2);
   // A call after that is not sent: it would wait there for no one.
   EXPECT_EQ(orbis->LockPrinter(-1), RPC_E_DISCONNECTED);
-  EXPECT_EQ(server.Seen("waits").size(), 1u);
+  EXPECT_EQ(server.Seen("waits").size(), 5u);
   orbis.reset();
-  EXPECT_EQ(server.releases.load(), 1);  // not released twice
+  EXPECT_EQ(server.releases.load(), 2);  // not released twice
 
   // Error bodies of another shape, in a call, the keeper's pings and the final release, are
   // failures: thrown on the keeper's thread or in a destructor they ended the process.
   ASSERT_EQ(RemoteOrbis::Create(connection, orbis, keeper), S_OK);
   server.foreign = true;
-  std::int32_t sum = 0;
   EXPECT_EQ(orbis->FiscalLine("Хліб", 2, 123, 0, 1, 0, 1, &sum), RPC_E_DISCONNECTED);
   const int pings = server.pings.load();
-  for (int i = 0; i < 200 && keeper->Count() > 0; ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  for (int i = 0; i < 200 && keeper->Count() > 0; ++i) std::this_thread::sleep_for(5ms);
   EXPECT_GT(server.pings.load(), pings);
   EXPECT_EQ(keeper->Count(), 0u) << "an object the server no longer has is pinged on";
   orbis.reset();
-  EXPECT_EQ(server.releases.load(), 2);
+  EXPECT_EQ(server.releases.load(), 3);
+  // A refused token and no server at all have their own codes: RunModesTest checks them against
+  // real daemons (InitExReachesAnotherServerWithItsToken).
 }
 
 TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
@@ -264,37 +243,34 @@ TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
   }
 }
 
-TEST(ServerLauncherTest, ManifestIsReadOnlyWhenItNamesAnAbsoluteExecutable) {
+TEST(ServerLauncherTest, AManifestNamesAnAbsoluteExecutableThatKeepsNoneOfTheCallersFiles) {
   const TempDir temp;
   const std::string dir = temp.Path();
-  const std::string path = dir + "/registration.json";
-  std::ofstream(path) << R"({"LocalServer32":"\"/opt/v/vektamanager\"",)"
-                      << R"("serverArguments":["--listen","127.0.0.1:9"],"listen":"127.0.0.1:9"})";
+  temp.Write("registration.json",
+             R"({"LocalServer32":"\"/opt/v/vektamanager\"","serverArguments":["--listen",)"
+             R"("127.0.0.1:9"],"listen":"127.0.0.1:9"})");
   ServerManifest manifest;
   ASSERT_TRUE(ReadServerManifest(dir, manifest));
   EXPECT_EQ(manifest.executable, "/opt/v/vektamanager");
   EXPECT_EQ(manifest.arguments, (std::vector<std::string>{"--listen", "127.0.0.1:9"}));
-  std::ofstream(path) << R"({"LocalServer32":"\"vektamanager\""})";
+  temp.Write("registration.json", R"({"LocalServer32":"\"vektamanager\""})");
   EXPECT_FALSE(ReadServerManifest(dir, manifest));
-  std::ofstream(path) << "{not json";
+  temp.Write("registration.json", "{not json");
   EXPECT_FALSE(ReadServerManifest(dir, manifest));
   // No server at a remote address is never started here.
-  ServerLauncher launcher({dir});
   std::string error;
-  EXPECT_FALSE(launcher.EnsureServer(ServerAddress::At("192.0.2.1", 9, false, ""), error));
-}
+  EXPECT_FALSE(
+      ServerLauncher({dir}).EnsureServer(ServerAddress::At("192.0.2.1", 9, false, ""), error));
 
-TEST(ServerLauncherTest, TheServerStartedOnDemandKeepsNoneOfTheCallersFiles) {
-  const TempDir temp;
   // A stand-in server that lists its open files and ends; the listing's path is its argument.
-  const std::string listing = temp.Path() + "/fds";
+  const std::string listing = dir + "/fds";
   const std::string script =
       temp.Write("server", "#!/bin/sh\nls -l /proc/$$/fd > \"$2.part\" && mv \"$2.part\" \"$2\"\n");
   ASSERT_EQ(::chmod(script.c_str(), 0755), 0);
   temp.Write("registration.json",
              nlohmann::json{{"LocalServer32", script}, {"serverArguments", {listing}}}.dump());
   // A point-of-sale program's file opened without O_CLOEXEC.
-  const int held = ::open((temp.Path() + "/held-by-the-caller").c_str(), O_RDWR | O_CREAT, 0600);
+  const int held = ::open((dir + "/held-by-the-caller").c_str(), O_RDWR | O_CREAT, 0600);
   ASSERT_GE(held, 3);
   // Nothing answers at a port bound but not listening.
   const int bound = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -305,13 +281,11 @@ TEST(ServerLauncherTest, TheServerStartedOnDemandKeepsNoneOfTheCallersFiles) {
   ASSERT_EQ(::bind(bound, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
   ASSERT_EQ(::getsockname(bound, reinterpret_cast<sockaddr*>(&addr), &len), 0);
 
-  ServerLauncher launcher({temp.Path()}, std::chrono::milliseconds(100));
-  std::string error;
-  EXPECT_FALSE(launcher.EnsureServer(ServerAddress::At("127.0.0.1", ntohs(addr.sin_port)), error));
+  EXPECT_FALSE(ServerLauncher({dir}, 100ms)
+                   .EnsureServer(ServerAddress::At("127.0.0.1", ntohs(addr.sin_port)), error));
   std::string fds;
-  for (int i = 0; i < 250 && fds.empty(); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    fds = ReadWholeFile(listing);
+  for (int i = 0; i < 250 && (fds = ReadWholeFile(listing)).empty(); ++i) {
+    std::this_thread::sleep_for(20ms);
   }
   ::close(bound);
   ::close(held);
