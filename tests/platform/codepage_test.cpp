@@ -49,18 +49,10 @@ TEST(CodepageTest, Utf8RoundTripAndInvalidInput) {
   EXPECT_EQ(Cp1251ToUtf8("\xCA\xE0\xF1\xE0 \x88 \xB9 \xA5\xB3\xBF\xE6"), "Каса € № Ґіїж");
 
   // Valid UTF-8 outside 1251: '?' per character, still valid.
-  EXPECT_EQ(Utf8ToCp1251("a\xE4\xB8\xAD"
-                         "b\xF0\x9F\x98\x80"
-                         "c",
-                         &valid),
-            "a?b?c");
+  EXPECT_EQ(Utf8ToCp1251("a中b😀c", &valid), "a?b?c");
   EXPECT_TRUE(valid);
 
-  struct Case {
-    std::string input;
-    std::string expected;
-  };
-  const Case invalid[] = {
+  const std::pair<std::string, std::string> invalid[] = {
       {"\x80", "?"},                 // continuation without a lead byte
       {"ab\xD0", "ab?"},             // truncated at the end
       {"\xD0\x41", "?A"},            // lead byte followed by ASCII
@@ -71,11 +63,11 @@ TEST(CodepageTest, Utf8RoundTripAndInvalidInput) {
       {"\xFF", "?"},                 // never a UTF-8 byte
       {"\xD0\x9A\xC3", "\xCA?"},     // good letter, then a cut one
   };
-  for (const Case& c : invalid) {
+  for (const auto& [input, expected] : invalid) {
     valid = true;
-    EXPECT_EQ(Utf8ToCp1251(c.input, &valid), c.expected) << c.expected;
-    EXPECT_FALSE(valid) << c.expected;
-    EXPECT_FALSE(IsValidUtf8(c.input)) << c.expected;
+    EXPECT_EQ(Utf8ToCp1251(input, &valid), expected) << expected;
+    EXPECT_FALSE(valid) << expected;
+    EXPECT_FALSE(IsValidUtf8(input)) << expected;
   }
   EXPECT_TRUE(IsValidUtf8(""));
   EXPECT_TRUE(IsValidUtf8("\xF4\x8F\xBF\xBF"));

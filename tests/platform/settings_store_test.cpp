@@ -18,10 +18,7 @@ namespace fs = std::filesystem;
 
 class SettingsStoreTest : public ::testing::Test {
  protected:
-  void WriteFile(const std::string& content) {
-    std::ofstream out(m_path, std::ios::binary | std::ios::trunc);
-    out << content;
-  }
+  void WriteFile(const std::string& content) { std::ofstream(m_path, std::ios::binary) << content; }
   std::string ReadFile() const { return ReadWholeFile(m_path); }
 
   TempDir m_temp;
@@ -42,23 +39,20 @@ TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaultsAndLogSettingsKe
   EXPECT_EQ(ReadKeepLogFiles(store), 3u);
   EXPECT_FALSE(ReadSaveToLog(store));
 
-  struct Case {
-    const char* text;
-    std::uint32_t expected;
-  };
-  const Case cases[] = {
+  using Case = std::pair<const char*, std::uint32_t>;
+  const Case values[] = {
       {"abc", 9},   {"-1", 9},    {"4294967296", 9}, {"", 9},
       {"12abc", 9}, {"1 2", 9},   {"+5", 9},         {"0x", 9},
       {"  7  ", 7}, {"0x10", 16}, {"0", 0},          {"4294967295", 4294967295u},
   };
-  for (const Case& c : cases) {
-    WriteFile(std::string("[CurrentConfig]\nValue=") + c.text + "\n");
-    EXPECT_EQ(store.ReadConfigDword("CurrentConfig", "Value", 9), c.expected) << c.text;
+  for (const auto& [text, expected] : values) {
+    WriteFile(std::string("[CurrentConfig]\nValue=") + text + "\n");
+    EXPECT_EQ(store.ReadConfigDword("CurrentConfig", "Value", 9), expected) << text;
   }
-  const Case days[] = {{"0", 3}, {"1", 1}, {"2", 2}, {"4096", 4096}, {"4097", 3}, {"5000", 3}};
-  for (const Case& c : days) {
-    WriteFile(std::string("[CurrentConfig]\nKeepLogFiles=") + c.text + "\n");
-    EXPECT_EQ(ReadKeepLogFiles(store), c.expected) << c.text;
+  for (const auto& [text, expected] :
+       {Case{"0", 3}, {"1", 1}, {"2", 2}, {"4096", 4096}, {"4097", 3}, {"5000", 3}}) {
+    WriteFile(std::string("[CurrentConfig]\nKeepLogFiles=") + text + "\n");
+    EXPECT_EQ(ReadKeepLogFiles(store), expected) << text;
   }
   // Any value but 0 turns logging on; names and sections compare without case; another
   // section's value does not count.
@@ -91,18 +85,10 @@ TEST_F(SettingsStoreTest, MissingOrMalformedSettingsGiveDefaultsAndLogSettingsKe
 }
 
 TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
-  WriteFile(
-      "; settings of the printer service\n"
-      "[Server]\n"
-      "Listen = 127.0.0.1:8460\n"
-      "this line is not ours\n"
-      "\n"
-      "[CurrentConfig]\r\n"
-      "  SaveToLog = 0\r\n"
-      "# kept comment\n"
-      "\n"
-      "[Ports]\n"
-      "COM3=/dev/ttyUSB0");
+  const std::string head =
+      "; settings of the printer service\n[Server]\nListen = 127.0.0.1:8460\n"
+      "this line is not ours\n\n[CurrentConfig]\r\n";
+  WriteFile(head + "  SaveToLog = 0\r\n# kept comment\n\n[Ports]\nCOM3=/dev/ttyUSB0");
   ::chmod(m_path.c_str(), 0600);
   SettingsStore store(m_path);
 
@@ -110,23 +96,12 @@ TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
   ASSERT_TRUE(store.WriteConfigDword("CurrentConfig", "KeepLogFiles", 10));
   ASSERT_TRUE(store.WriteString("Remote", "Token", "secret value"));
   ASSERT_TRUE(store.WriteString("Ports", "COM4", "/dev/ttyUSB1"));
+  // The value after "=" is replaced; a new name goes behind its section's last entry, a new
+  // section at the end.
   EXPECT_EQ(ReadFile(),
-            "; settings of the printer service\n"
-            "[Server]\n"
-            "Listen = 127.0.0.1:8460\n"
-            "this line is not ours\n"
-            "\n"
-            "[CurrentConfig]\r\n"
-            "  SaveToLog =1\r\n"
-            "# kept comment\n"
-            "KeepLogFiles=10\n"
-            "\n"
-            "[Ports]\n"
-            "COM3=/dev/ttyUSB0\n"
-            "COM4=/dev/ttyUSB1\n"
-            "\n"
-            "[Remote]\n"
-            "Token=secret value\n");
+            head +
+                "  SaveToLog =1\r\n# kept comment\nKeepLogFiles=10\n\n"
+                "[Ports]\nCOM3=/dev/ttyUSB0\nCOM4=/dev/ttyUSB1\n\n[Remote]\nToken=secret value\n");
   EXPECT_EQ(fs::status(m_path).permissions() & fs::perms::all,
             fs::perms::owner_read | fs::perms::owner_write);
   EXPECT_EQ(store.ReadString("Remote", "Token", ""), "secret value");
@@ -164,8 +139,7 @@ TEST_F(SettingsStoreTest, InterruptedWriteLeavesTheOldFileWhole) {
   }
   int status = 0;
   ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 42) << "the writer did not reach the replace step";
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 42) << "the writer did not replace";
 
   EXPECT_EQ(ReadFile(), before);
   SettingsStore store(m_path);

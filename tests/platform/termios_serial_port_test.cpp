@@ -61,7 +61,12 @@ class PtyTest : public ::testing::Test {
   struct Chunk {
     ReadStatus status;
     std::string bytes;
+    bool operator==(const Chunk&) const = default;
+    friend void PrintTo(const Chunk& c, std::ostream* os) {
+      *os << int(c.status) << ' ' << c.bytes;
+    }
   };
+  static Chunk Data(std::string bytes) { return {ReadStatus::kData, std::move(bytes)}; }
   static Chunk ReadChunk(SerialPort& port, std::size_t capacity = 4096, int timeoutMs = 2000) {
     std::vector<std::uint8_t> buffer(capacity);
     std::size_t received = 0;
@@ -121,29 +126,24 @@ TEST_F(PtyTest, OpenAppliesThePrinterLineSettingsAndHoldsThePortExclusively) {
   EXPECT_FALSE(m_port->IsOpen());
 }
 
-TEST_F(PtyTest, ReadHandsOverWhatHasArrivedAndTimesOutOnlyWhenAsked) {
+TEST_F(PtyTest, ReadHandsOverWhatHasArrivedUntilInterrupted) {
   // The start of a frame comes back at once, without waiting for its end or for a gap; a read
   // with a time-out and nothing on the line says so; the rest comes with a later read.
   SendFromPrinter("\xFDXY");
-  Chunk first = ReadChunk(*m_port);
-  EXPECT_EQ(first.status, ReadStatus::kData);
-  EXPECT_EQ(first.bytes, "\xFDXY");
+  EXPECT_EQ(ReadChunk(*m_port), Data("\xFDXY"));
   EXPECT_EQ(ReadChunk(*m_port, 4096, 20).status, ReadStatus::kTimeout);
   std::thread printer([this] {
     std::this_thread::sleep_for(50ms);
     SendFromPrinter("CD\xFE");
   });
-  Chunk second = ReadChunk(*m_port, 4096, -1);
+  EXPECT_EQ(ReadChunk(*m_port, 4096, -1), Data("CD\xFE"));
   printer.join();
-  EXPECT_EQ(second.status, ReadStatus::kData);
-  EXPECT_EQ(second.bytes, "CD\xFE");
 
   // A full buffer ends the chunk at once; the rest comes with the next read.
   SendFromPrinter("123456");
   std::this_thread::sleep_for(20ms);
-  Chunk partial = ReadChunk(*m_port, 4);
-  EXPECT_EQ(partial.bytes, "1234");
-  EXPECT_EQ(ReadChunk(*m_port).bytes, "56");
+  EXPECT_EQ(ReadChunk(*m_port, 4), Data("1234"));
+  EXPECT_EQ(ReadChunk(*m_port), Data("56"));
 
   // Every byte value passes unchanged: no line editing, flow control or CR/LF translation.
   std::string all;
@@ -156,9 +156,8 @@ TEST_F(PtyTest, ReadHandsOverWhatHasArrivedAndTimesOutOnlyWhenAsked) {
     got += chunk.bytes;
   }
   EXPECT_EQ(got, all);
-}
 
-TEST_F(PtyTest, InterruptWakesABlockedReadAndStopsLaterOnes) {
+  // Interrupt wakes a blocked Read and stops later ones.
   auto reader = std::async(std::launch::async, [&] { return ReadChunk(*m_port).status; });
   EXPECT_EQ(reader.wait_for(100ms), std::future_status::timeout) << "Read did not block";
   m_port->Interrupt();
@@ -171,9 +170,7 @@ TEST_F(PtyTest, InterruptWakesABlockedReadAndStopsLaterOnes) {
   m_port->Close();
   ASSERT_TRUE(m_port->Open(m_slavePath));
   SendFromPrinter("READY");
-  Chunk chunk = ReadChunk(*m_port);
-  EXPECT_EQ(chunk.status, ReadStatus::kData);
-  EXPECT_EQ(chunk.bytes, "READY");
+  EXPECT_EQ(ReadChunk(*m_port), Data("READY"));
 
   // An Interrupt that comes before the Read still stops it.
   m_port->Interrupt();
@@ -201,22 +198,12 @@ TEST_F(PtyTest, WriteAllDeliversEveryByteAndAVanishedDeviceIsLost) {
 }
 
 TEST(LineErrorNamesTest, NamesMovedCountersInFixedOrder) {
-  LineErrorCounts before;
-  EXPECT_EQ(LineErrorNames(before, before), "");
-  LineErrorCounts after = before;
-  after.parity = 2;
-  after.brk = 1;
-  after.bufferOverrun = 5;
-  EXPECT_EQ(LineErrorNames(before, after), " CE_BREAK CE_RXOVER CE_RXPARITY");
-  after = before;
-  after.frame = 1;
-  after.overrun = 1;
-  EXPECT_EQ(LineErrorNames(before, after), " CE_FRAME CE_OVERRUN");
+  EXPECT_EQ(LineErrorNames({}, {}), "");
+  EXPECT_EQ(LineErrorNames({}, {.brk = 1, .bufferOverrun = 5, .parity = 2}),
+            " CE_BREAK CE_RXOVER CE_RXPARITY");
+  EXPECT_EQ(LineErrorNames({.overrun = 7}, {.frame = 1, .overrun = 8}), " CE_FRAME CE_OVERRUN");
   // A counter that wrapped around still moved.
-  before.frame = 0xFFFFFFFFu;
-  after = before;
-  after.frame = 0;
-  EXPECT_EQ(LineErrorNames(before, after), " CE_FRAME");
+  EXPECT_EQ(LineErrorNames({.frame = 0xFFFFFFFFu}, {}), " CE_FRAME");
 }
 
 }  // namespace
