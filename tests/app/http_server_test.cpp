@@ -136,9 +136,9 @@ class RawConnection {
     }
     return m_received;
   }
-  // The answer to `request`, read until `until` or for two seconds.
+  // The answer to `request`, read until `until` or for five seconds.
   std::string Ask(const std::string& request, const std::string& until = "") {
-    return Send(request) ? Read(2s, until) : "not sent";
+    return Send(request) ? Read(5s, until) : "not sent";
   }
   bool Closed() const { return m_closed; }
 

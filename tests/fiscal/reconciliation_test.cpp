@@ -198,6 +198,13 @@ TEST_F(ReconciliationTest, FaultsInTheMiddleOfAReceipt) {
   EXPECT_EQ(link.LastErrorText(), "");
   EXPECT_EQ(link.GetCheckSum(), 1000);
 
+  // A silent printer during a line: no link, -1, the receipt stays open on the link's side.
+  printer.SetSilent(true);
+  EXPECT_EQ(link.FiscalLine("C", 1, 700, 0, 0, 0, 0), -1);
+  EXPECT_EQ(link.LastErrorText(), m_host.LoadString(1003));
+  EXPECT_EQ(m_host.CallsStartingWith("box:stop:").size(), 1u);
+  printer.SetSilent(false);
+  EXPECT_EQ(link.GetCheckSum(), 1000);
   EXPECT_EQ(link.CloseCheck(), 1000);
 
   // A status word that arrives unasked before a line: the receipt is aborted.

@@ -30,9 +30,19 @@ TEST(DaemonTest, RemoteOrbisGivesTheServersOutcomeAndEveryMemberAnswersByNameAnd
   std::unique_ptr<RemoteOrbis> remote;
   ASSERT_EQ(RemoteOrbis::Create(http, remote), S_OK);
   ASSERT_EQ(remote->Init(1, "Касир", "7777777777", 0, "Каса 1"), S_OK);
-  // A failed operation keeps its code and out value (receipts that succeed through the same
-  // client are printed by the C++ example, which the examples' test runs).
-  std::int32_t line = 0;
+  std::int32_t port = 0, line = 0, sum = 0;
+  EXPECT_EQ(remote->GetPortNumber(&port), S_OK);
+  EXPECT_EQ(port, 1);
+  EXPECT_EQ(remote->OpenCheck("Бакалея"), S_OK);
+  EXPECT_EQ(remote->FiscalLine("Хліб", 2, 1850, 0, 1, 0, 101, &line), S_OK);
+  EXPECT_EQ(line, 3700);
+  EXPECT_EQ(remote->CloseCheckEx(5000, 0, 0, 0, &sum), S_OK);
+  EXPECT_EQ(sum, 3700);
+  std::string xml;
+  EXPECT_EQ(remote->GetCheckResultXML(&xml), S_OK);
+  EXPECT_NE(xml.find("total=\"3700\""), std::string::npos);
+  // A failed operation keeps its code and out value.
+  line = 0;
   EXPECT_EQ(remote->FiscalLine("Хліб", 1, 100, 0, 1, 0, 101, &line), E_FAIL);
   EXPECT_EQ(line, -1);
   remote.reset();  // the final release detaches: the port closes

@@ -122,8 +122,11 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
   object.reset();
   EXPECT_TRUE(testing::WaitUntil([&] { return !http.Healthy(std::chrono::milliseconds(200)); }));
 
-  // Unregistered, nothing is started.
+  // Unregistering removes what registering wrote and leaves the folder; without a manifest
+  // nothing is started.
   EXPECT_EQ(DaemonProcess::Run(dir, {"--unregserver", "--registration-dir", regDir}), 0);
+  EXPECT_FALSE(std::filesystem::exists(regDir + "/typelib.json"));
+  EXPECT_TRUE(std::filesystem::exists(regDir));
   EXPECT_EQ(factory.CreateLocal(object), RPC_S_SERVER_UNAVAILABLE);
 }
 

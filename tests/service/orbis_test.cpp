@@ -133,6 +133,20 @@ TEST(OrbisOnSimulator, ClientsOfOnePortShareLinkLockFlagsLastErrorAndWaitsUntilT
   ports.Sim(1).Printer().SendUnsolicited("PAPER LOW");
   EXPECT_EQ(query.get(), S_OK);
   EXPECT_EQ(Ended(waiting), std::make_pair(S_OK, std::string("PAPER LOW")));
+  // A client let go while it waits: the wait ends with nothing, and it takes no lock.
+  {
+    Orbis gone(*ports.registry);
+    ASSERT_EQ(gone.Init(1, kCashier, kPassword, 0, "Monitor"), S_OK);
+    auto abandoned = std::async(std::launch::async, [&gone] {
+      std::string message = "untouched";
+      const HRESULT hr = gone.LowGetNextPendingPrinterMessage(kForever, &message);
+      return std::make_pair(hr, message);
+    });
+    std::this_thread::sleep_for(50ms);
+    gone.Abandon();
+    EXPECT_EQ(Ended(abandoned), std::make_pair(S_OK, std::string()));
+    EXPECT_EQ(gone.LockPrinter(0), E_FAIL);
+  }
 
   EXPECT_EQ(a.LockPrinter(0), S_OK);
   EXPECT_EQ(a.LockPrinter(1000), S_OK);
