@@ -631,11 +631,14 @@ int Ctl::ConnectPrintDisconnect() {
   HRESULT hr = object->OpenCheck("Бакалея");
   if (Failed(hr)) {
     failed = "OpenCheck";
-  } else if (Failed(hr = object->FiscalLineEx("Колбаска", 1, 123, 0, 1, 0, 100, 0, "", 0, &line))) {
+  } else if (Failed(hr = object->FiscalLineEx("Колбаска", 1, 123, 0, 1, 0, 100, 0, "", 0, &line)) ||
+             line <= 0) {
     failed = "FiscalLineEx";
     // closed, it would print an empty receipt; left open, it holds the printer
     object->AbortCheck();
-  } else if (Failed(hr = object->CloseCheck(&sum))) {
+  } else if (Failed(hr = object->CloseCheck(&sum)) || sum <= 0) {
+    // The close answers S_OK whatever the printer said: its sum tells (-1 not printed, 0 no
+    // receipt was open).
     failed = "CloseCheck";
   }
   if (failed != nullptr) {

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include "tests/integration/daemon_process.h"
 
@@ -76,6 +77,33 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
   EXPECT_EQ(failed.status, 1) << failed.out;
   EXPECT_EQ(failed.out.find("СУМА"), std::string::npos) << failed.out;
   EXPECT_NE(failed.err.find("vektactl: FiscalLineEx failed"), std::string::npos) << failed.err;
+
+  // A close answers S_OK whatever the printer said; its sum of -1 is a receipt not printed.
+  httplib::Server server;
+  server.Post("/api/v1/objects", [](const httplib::Request&, httplib::Response& res) {
+    res.status = 201;
+    res.set_content(R"({"object":"abc","class":"Orbis","leaseMs":5000})", "application/json");
+  });
+  server.Post(R"(/api/v1/objects/abc/call/(\w+))",
+              [](const httplib::Request& req, httplib::Response& res) {
+                const json out = req.matches[1] == "CloseCheck"     ? json{{"CheckSum", -1}}
+                                 : req.matches[1] == "FiscalLineEx" ? json{{"ThisLineSum", 123}}
+                                                                    : json::object();
+                res.set_content(json{{"hresult", "0x00000000"}, {"ok", true}, {"out", out}}.dump(),
+                                "application/json");
+              });
+  server.Delete("/api/v1/objects/abc",
+                [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
+  const int port = server.bind_to_any_port("127.0.0.1");
+  std::thread serving([&] { server.listen_after_bind(); });
+  const testing::Run unprinted =
+      testing::RunToEnd(dir, {testing::BuildDir() + "/client/vektactl", "--server",
+                              "127.0.0.1:" + std::to_string(port), "connect-print-disconnect"});
+  server.stop();
+  serving.join();
+  EXPECT_EQ(unprinted.status, 1) << unprinted.out;
+  EXPECT_EQ(unprinted.out.find("СУМА"), std::string::npos) << unprinted.out;
+  EXPECT_NE(unprinted.err.find("vektactl: CloseCheck failed"), std::string::npos) << unprinted.err;
 }
 
 }  // namespace
