@@ -585,10 +585,12 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
   if (total >= 0 && payments.cash == -1 && adjusted) payments.cash = 0;
   const bool signedSaleCash = total >= 0 && payments.cash < 0;
 
-  if (payments.AllZero()) {
-    std::lock_guard<std::mutex> lock(m_stateMutex);
-    ClearReceiptSums(m_sums);
-    sums = m_sums;
+  // A receipt whose sales and returns cancel out (an exchange) is closed with its own figures:
+  // the printer refuses figures other than its own. The link's sums go only once the printer
+  // has taken a close that books nothing, so that a refused one can still be paid.
+  const bool booksNothing = payments.AllZero() && total != 0;
+  if (booksNothing) {
+    ClearReceiptSums(sums);
   } else if (payments.Sum() < total) {
     RaiseError(kPaymentShortMessage, MessageBoxStyle::kExclamationOk);
     DeleteStatusWindow();
@@ -623,6 +625,10 @@ std::int32_t PrinterLink::CloseCheckEx(std::int32_t cash, std::int32_t payCheck,
   std::optional<std::int32_t> told;
   if (sent && !closed && !figures && !unanswered) told = SettleRefusedClose(total);
   const std::int32_t result = told ? *told : FinishClose(closed || figures, unanswered, total);
+  if (booksNothing && !m_checkOpen.load()) {
+    std::lock_guard<std::mutex> lock(m_stateMutex);
+    ClearReceiptSums(m_sums);
+  }
   DeleteStatusWindow();
   return result;
 }

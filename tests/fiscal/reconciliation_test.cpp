@@ -205,7 +205,22 @@ TEST_F(ReconciliationTest, FaultsInTheMiddleOfAReceipt) {
   EXPECT_EQ(m_host.CallsStartingWith("box:stop:").size(), 1u);
   printer.SetSilent(false);
   EXPECT_EQ(link.GetCheckSum(), 1000);
+  // A close that pays nothing on a receipt with a total is refused, and leaves its figures to
+  // be paid.
+  EXPECT_EQ(link.CloseCheckEx(0, 0, 0, 0), -1);
+  EXPECT_TRUE(printer.ReceiptOpen());
+  EXPECT_EQ(link.GetCheckSum(), 1000);
   EXPECT_EQ(link.CloseCheck(), 1000);
+  EXPECT_EQ(printer.Registers().daySales, 1000);
+
+  // An exchange, whose sale and return cancel out, closes with its own figures.
+  ASSERT_EQ(link.OpenCheck("1"), 1);
+  ASSERT_EQ(link.FiscalLine("E", 1, 1000, 0, 0, 0, 0), 1000);
+  ASSERT_EQ(link.SetCurrentCheckDirection(0), 1);
+  ASSERT_EQ(link.FiscalLine("E", 1, 1000, 0, 0, 0, 0), 1000);
+  EXPECT_EQ(link.CloseCheck(), 0);
+  EXPECT_FALSE(printer.ReceiptOpen());
+  EXPECT_EQ(printer.Registers().dayReturns, 1000);
 
   // A status word that arrives unasked before a line: the receipt is aborted.
   ASSERT_EQ(link.OpenCheck("1"), 1);
@@ -215,7 +230,7 @@ TEST_F(ReconciliationTest, FaultsInTheMiddleOfAReceipt) {
   EXPECT_FALSE(link.IsCheckOpen());
   EXPECT_FALSE(printer.ReceiptOpen());
   EXPECT_EQ(link.LastErrorText(), m_host.LoadString(2002));
-  EXPECT_EQ(printer.Registers().checkNumber, m_firstCheck + 1);
+  EXPECT_EQ(printer.Registers().checkNumber, m_firstCheck + 2);
 }
 
 }  // namespace
