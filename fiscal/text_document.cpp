@@ -30,10 +30,12 @@ bool ClearOpenDocuments(PrinterLink& link) {
   return link.AbortReceiptPerhapsOpen();
 }
 
-// A refusal still queued is reported before the command goes out: taken as a "DBEG"'s own, it
-// left the document begun on the printer with the flag clear, and every receipt refused.
+// A refusal still queued is reported, and an earlier command's late "READY" put behind, before
+// the command goes out: either, taken as a "DBEG"'s own, left the document begun on the printer
+// with the flag clear, and every receipt refused.
 bool Run(PrinterLink& link, const std::string& command) {
-  return (link.IsLost() || link.PollStatus()) && SendCommand(link, command) && link.WaitReady();
+  return (link.IsLost() || link.ReadyForOwnReply()) && SendCommand(link, command) &&
+         link.WaitReadyOnce();
 }
 
 }  // namespace

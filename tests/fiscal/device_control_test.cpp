@@ -87,6 +87,30 @@ TEST_F(DeviceControlTest, CashMovesOnlyOnItsOwnReply) {
   Reset();
   EXPECT_EQ(Link().MoveCash(1, 100), 1);
   EXPECT_EQ(SentText(), "CCAS|CAIOI0000000100");
+
+  // So do the other device commands and a text document's steps: a refused copy behind an X
+  // report is not printed, nor a document begun that the printer did not begin.
+  for (const std::string refused : {"COPY", "DBEG0"}) {
+    SCOPED_TRACE(refused);
+    Answer("", {"READY"});
+    if (refused == "DBEG0") {
+      ASSERT_EQ(Link().FreeTextLine(0, 0, 0, "x"), 1);
+    }
+    Answer("", {});
+    ASSERT_EQ(Link().XReportAsync(), 1);
+    bool late = true;
+    m_handler = [&](const std::string& command) {
+      Commands replies;
+      if (std::exchange(late, false)) replies.push_back("READY");
+      if (command == "CCAS") replies.push_back("CCAS" + std::string(88, '0'));
+      replies.push_back(command == refused ? "SOFTSLWORK" : "READY");
+      return replies;
+    };
+    Reset();
+    EXPECT_EQ(refused == "COPY" ? Link().CheckCopy() : Link().CloseTextDocument(0), 0);
+    EXPECT_EQ(SentText(), "CCAS|" + refused);
+    EXPECT_FALSE(Link().IsTextDocumentOpen());
+  }
 }
 
 TEST_F(DeviceControlTest, PreconditionsFailSilently) {
