@@ -43,7 +43,7 @@ TEST_F(DeviceControlTest, CommandTextsSixteenBitCutsAndRefusedTimes) {
   EXPECT_FALSE(Link().IsCheckOpen());
 }
 
-TEST_F(DeviceControlTest, CashMovesOnlyOnItsOwnReply) {
+TEST_F(DeviceControlTest, CashMovesCopiesAndDocumentsRunOnlyOnTheirOwnReply) {
   m_link->SetShowErrorMessages(false);
   // A refusal of an earlier command, still queued: reported, and no cash moves.
   DeliverUnasked("SOFTPROTOC");
@@ -56,14 +56,7 @@ TEST_F(DeviceControlTest, CashMovesOnlyOnItsOwnReply) {
     SCOPED_TRACE(report ? "report" : "feed");
     Answer("", {});
     EXPECT_EQ(report ? Link().XReportAsync() : Link().Feed(1), report ? 1 : 0);
-    bool late = true;
-    m_handler = [&](const std::string& command) {
-      Commands replies;
-      if (std::exchange(late, false)) replies.push_back("READY");
-      if (command == "CCAS") replies.push_back("CCAS" + std::string(88, '0'));
-      replies.push_back(command.rfind("CAIO", 0) == 0 ? "SOFTNEED" : "READY");
-      return replies;
-    };
+    AnswerAfterALateReady("CAIO", "SOFTNEED");
     Reset();
     EXPECT_EQ(Link().MoveCash(0, 500000), 0);
     EXPECT_EQ(SentText(), "CCAS|CAIOO0000500000");
@@ -98,14 +91,7 @@ TEST_F(DeviceControlTest, CashMovesOnlyOnItsOwnReply) {
     }
     Answer("", {});
     ASSERT_EQ(Link().XReportAsync(), 1);
-    bool late = true;
-    m_handler = [&](const std::string& command) {
-      Commands replies;
-      if (std::exchange(late, false)) replies.push_back("READY");
-      if (command == "CCAS") replies.push_back("CCAS" + std::string(88, '0'));
-      replies.push_back(command == refused ? "SOFTSLWORK" : "READY");
-      return replies;
-    };
+    AnswerAfterALateReady(refused, "SOFTSLWORK");
     Reset();
     EXPECT_EQ(refused == "COPY" ? Link().CheckCopy() : Link().CloseTextDocument(0), 0);
     EXPECT_EQ(SentText(), "CCAS|" + refused);

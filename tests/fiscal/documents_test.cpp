@@ -55,14 +55,7 @@ TEST_F(DocumentsTest, ReportCommandsAndStatusWindows) {
   Connect();
   Answer("", {});
   ASSERT_EQ(Link().XReportAsync(), 1);
-  bool late = true;
-  m_handler = [&](const std::string& command) {
-    Commands replies;
-    if (std::exchange(late, false)) replies.push_back("READY");
-    if (command == "CCAS") replies.push_back("CCAS" + std::string(88, '0'));
-    replies.push_back(command == "NREP" ? "SOFTSLNREP" : "READY");
-    return replies;
-  };
+  AnswerAfterALateReady("NREP", "SOFTSLNREP");
   Reset();
   EXPECT_EQ(Link().ZReport(), 0);
   EXPECT_EQ(SentText(), "CCAS|NREP");

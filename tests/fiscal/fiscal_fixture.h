@@ -119,6 +119,16 @@ class FiscalFixture : public ::testing::Test {
       return command.rfind(prefix, 0) == 0 ? replies : PlainAnswer(command);
     };
   }
+  // An earlier command's "READY" comes with the next command's replies: commands starting with
+  // `refused` get `status`, the others their plain answer.
+  void AnswerAfterALateReady(const std::string& refused, const std::string& status) {
+    m_handler = [late = true, refused, status](const std::string& command) mutable {
+      Commands replies = PlainAnswer(command);
+      if (command.rfind(refused, 0) == 0) replies.back() = status;
+      if (std::exchange(late, false)) replies.insert(replies.begin(), "READY");
+      return replies;
+    };
+  }
   // "READY", after zero registers for the register query.
   static Commands PlainAnswer(const std::string& command) {
     if (command == "CCAS") return {"CCAS" + std::string(88, '0'), "READY"};
