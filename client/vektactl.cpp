@@ -392,7 +392,12 @@ int Ctl::Call() {
 }
 
 int Ctl::Members() {
-  const bool orbis = m_args.empty() || m_args[0] == "Orbis";
+  const std::string cls = m_args.empty() ? "Orbis" : m_args[0];
+  const bool orbis = cls == "Orbis" || cls == "VektaManager.Orbis" || cls == "VektaManager.Orbis.1";
+  if (!orbis && cls != "VektaManager" && cls != "VektaManager.Application") {
+    std::cerr << "vektactl: no class " << cls << " (Orbis or VektaManager)\n";
+    return 2;
+  }
   const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
   for (const MemberInfo& m : info.members) {
     char dispid[16];

@@ -56,6 +56,8 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
     EXPECT_NE(run.err.find("not an object id"), std::string::npos) << run.err;
   }
   EXPECT_EQ(ctl({"call", "--class", "Foo", "--object", id, "GetPortNumber"}).status, 2);
+  EXPECT_EQ(ctl({"members", "Foo"}).status, 2);
+  EXPECT_NE(ctl({"members", "VektaManager"}).out.find(" CheckSumm (property"), std::string::npos);
   EXPECT_EQ(http.Get("/api/v1/connections").body["rows"].size(), 1u);
   EXPECT_EQ(ctl({"ping", id}).status, 0);
   EXPECT_EQ(ctl({"release", id}).status, 0);
