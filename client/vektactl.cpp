@@ -308,6 +308,14 @@ std::chrono::milliseconds ServerWait(const MemberInfo& member, bool orbis, const
   return RemoteOrbis::ServerWait(member.name, arg.get<std::int64_t>());
 }
 
+// Whether `cls` names Orbis (true) or VektaManager (false); neither is said on stderr.
+std::optional<bool> IsOrbisClass(const std::string& cls) {
+  if (cls == "Orbis" || cls == "VektaManager.Orbis" || cls == "VektaManager.Orbis.1") return true;
+  if (cls == "VektaManager" || cls == "VektaManager.Application") return false;
+  std::cerr << "vektactl: no class " << cls << " (Orbis or VektaManager)\n";
+  return std::nullopt;
+}
+
 int Ctl::Call() {
   const std::string cls = TakeOption("--class").value_or("Orbis");
   auto objectId = TakeOption("--object");
@@ -317,11 +325,9 @@ int Ctl::Call() {
     return 2;
   }
   if (objectId && !CheckObjectId(*objectId)) return 2;
-  const bool orbis = cls == "Orbis" || cls == "VektaManager.Orbis" || cls == "VektaManager.Orbis.1";
-  if (!orbis && cls != "VektaManager" && cls != "VektaManager.Application") {
-    std::cerr << "vektactl: no class " << cls << " (Orbis or VektaManager)\n";
-    return 2;
-  }
+  const std::optional<bool> orbisClass = IsOrbisClass(cls);
+  if (!orbisClass) return 2;
+  const bool orbis = *orbisClass;
   const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
   const std::string name = m_args[0];
   const MemberInfo* member = info.FindByName(name);
@@ -393,11 +399,9 @@ int Ctl::Call() {
 
 int Ctl::Members() {
   const std::string cls = m_args.empty() ? "Orbis" : m_args[0];
-  const bool orbis = cls == "Orbis" || cls == "VektaManager.Orbis" || cls == "VektaManager.Orbis.1";
-  if (!orbis && cls != "VektaManager" && cls != "VektaManager.Application") {
-    std::cerr << "vektactl: no class " << cls << " (Orbis or VektaManager)\n";
-    return 2;
-  }
+  const std::optional<bool> orbisClass = IsOrbisClass(cls);
+  if (!orbisClass) return 2;
+  const bool orbis = *orbisClass;
   const InterfaceInfo& info = orbis ? OrbisInterface() : VektaManagerInterface();
   for (const MemberInfo& m : info.members) {
     char dispid[16];

@@ -78,6 +78,11 @@ bool SendCommand(PrinterLink& link, const std::string& text) {
   return false;
 }
 
+bool RunCommand(PrinterLink& link, const std::string& text) {
+  return (link.IsLost() || link.ReadyForOwnReply()) && SendCommand(link, text) &&
+         link.WaitReadyOnce();
+}
+
 void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentAt) {
   const auto spent =
       std::chrono::duration_cast<std::chrono::milliseconds>(link.GetClock().Now() - sentAt);

@@ -68,6 +68,15 @@ bool ClearOpenDocuments(PrinterLink& link);
 // reply wait would and returns false, so that the caller fails without waiting.
 bool SendCommand(PrinterLink& link, const std::string& text);
 
+// A device command or a text document's step that waits for its own "READY". A refusal still
+// queued (an asynchronous report's, say) is reported before the command goes out, and an
+// earlier command's late "READY" is put behind it: either, waited for after it, would be taken
+// as the command's own ("PPMD" switched the taxes behind the link's back; a refused copy passed
+// for printed; a "DBEG" left the document begun on the printer with the flag clear, and every
+// receipt refused). A command that prints past its wait is asked about, not reported failed.
+// Over a lost line nothing is queued, and sending says so.
+bool RunCommand(PrinterLink& link, const std::string& text);
+
 // Counts the time since `sentAt` in the link's command latency histogram.
 void CountLatency(PrinterLink& link, std::chrono::steady_clock::time_point sentAt);
 

@@ -31,14 +31,8 @@ std::int16_t Low16(std::int32_t value) {
   return static_cast<std::int16_t>(value);
 }
 
-// A refusal still queued (an asynchronous report's, say) is reported before the command goes
-// out, and an earlier command's late "READY" is put behind it: either, waited for after it,
-// would be taken as the command's own ("PPMD" switched the taxes behind the link's back; a
-// refused copy passed for printed). A command that prints past its wait is asked about, not
-// reported failed. Over a lost line nothing is queued, and sending says so.
 short Run(PrinterLink& link, const std::string& command) {
-  if ((!link.IsLost() && !link.ReadyForOwnReply()) || !SendCommand(link, command)) return 0;
-  return link.WaitReadyOnce() ? 1 : 0;
+  return fiscal::RunCommand(link, command) ? 1 : 0;
 }
 
 std::string TwoDigits(std::int16_t value) {

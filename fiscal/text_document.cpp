@@ -10,7 +10,7 @@
 namespace vekta {
 
 using fiscal::PrintedText;
-using fiscal::SendCommand;
+using fiscal::RunCommand;
 
 namespace {
 
@@ -30,14 +30,6 @@ bool ClearOpenDocuments(PrinterLink& link) {
   return link.AbortReceiptPerhapsOpen();
 }
 
-// A refusal still queued is reported, and an earlier command's late "READY" put behind, before
-// the command goes out: either, taken as a "DBEG"'s own, left the document begun on the printer
-// with the flag clear, and every receipt refused.
-bool Run(PrinterLink& link, const std::string& command) {
-  return (link.IsLost() || link.ReadyForOwnReply()) && SendCommand(link, command) &&
-         link.WaitReadyOnce();
-}
-
 }  // namespace
 
 short PrinterLink::OpenTextDocument() {
@@ -46,7 +38,7 @@ short PrinterLink::OpenTextDocument() {
 }
 
 short PrinterLink::ClearFreeTextLines() {
-  if (!Run(*this, "CTXT")) return 0;
+  if (!RunCommand(*this, "CTXT")) return 0;
   m_textLinesBuffered = false;
   m_textLinesLost = false;
   return 1;
@@ -59,7 +51,7 @@ short PrinterLink::FreeTextLine(std::int32_t placeBeforeFiscalPart, std::int32_t
   command += On(printOnJornal) ? '1' : '0';
   command += On(useBoldStyle) ? '1' : '0';
   command += PrintedText(textMessage, LineLimit());
-  if (!Run(*this, command)) return 0;
+  if (!RunCommand(*this, command)) return 0;
   m_textLinesBuffered = true;
   return 1;
 }
@@ -76,7 +68,7 @@ short PrinterLink::CloseTextDocument(std::int32_t printOnJornal) {
   if (!ClearOpenDocuments(*this)) return 0;
   // After a refused begin nothing is printed, not even into a document an earlier refused
   // "DEND" left begun (the flag stays set for that one).
-  if (!Run(*this, On(printOnJornal) ? "DBEG1" : "DBEG0")) return 0;
+  if (!RunCommand(*this, On(printOnJornal) ? "DBEG1" : "DBEG0")) return 0;
   DeleteStatusWindow();
   m_textDocumentOpen = true;
   if (m_textLinesLost) {
@@ -87,7 +79,7 @@ short PrinterLink::CloseTextDocument(std::int32_t printOnJornal) {
   // A document the printer did not print stays begun there, and it would refuse every receipt
   // until the document ends: the flag stays set, so that the next receipt, report or ClosePort
   // sends "DEND" first.
-  const bool printed = Run(*this, "PRTX");
+  const bool printed = RunCommand(*this, "PRTX");
   if (printed) m_textDocumentOpen = false;
   if (linesLost()) return 0;
   return printed ? 1 : 0;
@@ -96,7 +88,7 @@ short PrinterLink::CloseTextDocument(std::int32_t printOnJornal) {
 short PrinterLink::EndTextDocument() {
   if (!m_textDocumentOpen.load()) return 0;
   ReplaceStatusWindow(kEndTextDocumentTitle);
-  const bool ok = Run(*this, "DEND");
+  const bool ok = RunCommand(*this, "DEND");
   if (ok) m_textDocumentOpen = false;
   DeleteStatusWindow();
   return ok ? 1 : 0;
