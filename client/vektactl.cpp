@@ -134,6 +134,7 @@ class Ctl {
 
   int Create();
   int Call();
+  std::optional<json> CallArguments(const MemberInfo& member);
   int Members();
   int Settings();
   int Simple(const std::string& method, const std::string& path);
@@ -316,6 +317,54 @@ std::optional<bool> IsOrbisClass(const std::string& cls) {
   return std::nullopt;
 }
 
+// The words after the member's name as the call's arguments: in order, or by name as
+// "Name=value" (after which all are by name). Nullopt, with the reason said, when they do not fit.
+std::optional<json> Ctl::CallArguments(const MemberInfo& member) {
+  std::vector<ParamInfo> params;
+  if (member.kind == MemberKind::kProperty) {
+    if (m_args.size() > 1) params.push_back({"value", member.valueType, ParamDir::kIn});
+  } else {
+    for (const auto& p : member.params) {
+      if (p.dir == ParamDir::kIn) params.push_back(p);
+    }
+  }
+  json args = json::array();
+  json named = json::object();
+  for (std::size_t i = 1; i < m_args.size(); ++i) {
+    const std::string& word = m_args[i];
+    const auto eq = word.find('=');
+    const ParamInfo* param = nullptr;
+    std::string value = word;
+    if (eq != std::string::npos) {
+      for (const auto& p : params) {
+        if (p.name == word.substr(0, eq)) param = &p;
+      }
+      if (param) value = word.substr(eq + 1);
+    }
+    if (!param && args.size() < params.size() && named.empty()) param = &params[args.size()];
+    if (!param) {
+      std::cerr << "vektactl: " << member.name << " takes " << params.size() << " arguments\n";
+      return std::nullopt;
+    }
+    auto typed = TypedArgument(*param, value);
+    if (!typed) {
+      std::cerr << "vektactl: " << param->name << " is a whole number, not \"" << value << "\"\n";
+      return std::nullopt;
+    }
+    if (param->name == params[std::min(args.size(), params.size() - 1)].name && named.empty() &&
+        eq == std::string::npos) {
+      args.push_back(*typed);
+    } else {
+      named[param->name] = *typed;
+    }
+  }
+  if (!named.empty()) {
+    for (std::size_t i = 0; i < args.size(); ++i) named[params[i].name] = args[i];
+    args = named;
+  }
+  return args;
+}
+
 int Ctl::Call() {
   const std::string cls = TakeOption("--class").value_or("Orbis");
   auto objectId = TakeOption("--object");
@@ -335,48 +384,8 @@ int Ctl::Call() {
     std::cerr << "vektactl: " << info.name << " has no member " << name << "\n";
     return 2;
   }
-  std::vector<ParamInfo> params;
-  if (member->kind == MemberKind::kProperty) {
-    if (m_args.size() > 1) params.push_back({"value", member->valueType, ParamDir::kIn});
-  } else {
-    for (const auto& p : member->params) {
-      if (p.dir == ParamDir::kIn) params.push_back(p);
-    }
-  }
-  json args = json::array();
-  json named = json::object();
-  for (std::size_t i = 1; i < m_args.size(); ++i) {
-    const std::string& word = m_args[i];
-    const auto eq = word.find('=');
-    const ParamInfo* param = nullptr;
-    std::string value = word;
-    if (eq != std::string::npos) {
-      for (const auto& p : params) {
-        if (p.name == word.substr(0, eq)) param = &p;
-      }
-      if (param) value = word.substr(eq + 1);
-    }
-    if (!param && args.size() < params.size() && named.empty()) param = &params[args.size()];
-    if (!param) {
-      std::cerr << "vektactl: " << name << " takes " << params.size() << " arguments\n";
-      return 2;
-    }
-    auto typed = TypedArgument(*param, value);
-    if (!typed) {
-      std::cerr << "vektactl: " << param->name << " is a whole number, not \"" << value << "\"\n";
-      return 2;
-    }
-    if (param->name == params[std::min(args.size(), params.size() - 1)].name && named.empty() &&
-        eq == std::string::npos) {
-      args.push_back(*typed);
-    } else {
-      named[param->name] = *typed;
-    }
-  }
-  if (!named.empty()) {
-    for (std::size_t i = 0; i < args.size(); ++i) named[params[i].name] = args[i];
-    args = named;
-  }
+  const std::optional<json> args = CallArguments(*member);
+  if (!args) return 2;
   auto connection = Connect(true);
   if (!connection) return 2;
   bool own = false;
@@ -392,7 +401,7 @@ int Ctl::Call() {
     own = true;
   }
   const int rc =
-      PrintAnswer(connection->Call(*objectId, name, args, key, ServerWait(*member, orbis, args)));
+      PrintAnswer(connection->Call(*objectId, name, *args, key, ServerWait(*member, orbis, *args)));
   if (own) connection->Release(*objectId);
   return rc;
 }

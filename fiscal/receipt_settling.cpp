@@ -152,6 +152,12 @@ void PrinterLink::SettleJournal() {
     if (!SendFrame("CANC") || !WaitReady()) return;
   }
   m_journalSettled = true;
+  JournalEarlierRunSettled(left, printed, printedTotal, moved);
+}
+
+void PrinterLink::JournalEarlierRunSettled(const std::vector<ReceiptJournal::Entry>& left,
+                                           bool printed, std::int64_t printedTotal, bool moved) {
+  const ReceiptJournal::Entry& newest = left.front();
   for (const ReceiptJournal::Entry& entry : left) {
     const bool closing = entry.state != ReceiptJournal::kOpen;
     const char* state = ReceiptJournal::kAborted;
@@ -188,18 +194,22 @@ bool PrinterLink::ReceiptOfAnotherPrinter() const {
   return !m_receiptSerial.empty() && !now.empty() && now != m_receiptSerial;
 }
 
+void PrinterLink::LeaveReceiptToItsPrinter() {
+  // Neither closed nor aborted here: its row is left in the journal for its own printer to
+  // settle when it is connected again, and the client is told.
+  WriteLogLine("The port now answers printer " + SerialNumber() + ", not " + m_receiptSerial +
+               ": its receipt is left to that printer");
+  m_checkOpen = false;
+  m_closeInDoubt = false;
+  m_settledClosed = false;
+  m_journalRow.reset();
+  RaiseError(kOtherPrinterMessage, MessageBoxStyle::kStopOk, " " + m_receiptSerial);
+}
+
 bool PrinterLink::SettleCloseInDoubt() {
   if (m_settlingClose) return true;
   if (std::exchange(m_receiptWentWithPrinter, false)) {
-    // Neither closed nor aborted here: its row is left in the journal for its own printer to
-    // settle when it is connected again, and the client is told.
-    WriteLogLine("The port now answers printer " + SerialNumber() + ", not " + m_receiptSerial +
-                 ": its receipt is left to that printer");
-    m_checkOpen = false;
-    m_closeInDoubt = false;
-    m_settledClosed = false;
-    m_journalRow.reset();
-    RaiseError(kOtherPrinterMessage, MessageBoxStyle::kStopOk, " " + m_receiptSerial);
+    LeaveReceiptToItsPrinter();
     return false;
   }
   if (!m_closeInDoubt.load()) return true;

@@ -323,12 +323,19 @@ class PrinterLink {
   // What the printer told of the receipt in doubt: printed, never taken, or gone with the
   // printer's session when it was switched off.
   void JournalDoubtSettled(bool printed, bool byFigures, bool loggedOut);
+  // The receipt in doubt belongs to the printer that was on the port before a reconnect: left
+  // in the journal for that printer, the client told.
+  void LeaveReceiptToItsPrinter();
   // After a doubt settled by the close's late figures: takes the replies still owed (the
   // query's answer, or the close's "READY"), or leaves them marked late.
   void TakeRepliesOwedAfterDoubt(bool queryAnswerOwed, bool closeReadyOwed, std::uint64_t passed);
   // At the first connect, and again before this run's first receipt if the printer could not
   // tell then: settles the receipts an earlier run left open, closing or in doubt.
   void SettleJournal();
+  // Journals what SettleJournal found of the receipts `left` (the newest first): the newest
+  // printed or aborted, the older ones aborted, followed by a later receipt.
+  void JournalEarlierRunSettled(const std::vector<ReceiptJournal::Entry>& left, bool printed,
+                                std::int64_t printedTotal, bool moved);
   // The sales and return registers out of a "CCAS" reply's data; empty when it is too short.
   static std::string SalesRegisters(std::string_view ccasData);
   void DropStaleReplies();
