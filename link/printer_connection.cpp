@@ -1,5 +1,6 @@
 #include <locale.h>
 
+#include <algorithm>
 #include <cctype>
 #include <ctime>
 #include <initializer_list>
@@ -7,6 +8,7 @@
 
 #include "link/printer_link.h"
 #include "link/status_table.h"
+#include "platform/codepage.h"
 
 namespace vekta {
 
@@ -215,9 +217,13 @@ short PrinterLink::FinishConnect(short result, const ConnectDialogData& login) {
 short PrinterLink::Login(const std::string& cashierName, const std::string& password,
                          bool& cancel) {
   if (!IsConnected()) return 0;
-  // "UPAS%-10s%s": the name left-aligned in 10 characters, then the password.
-  std::string login = "UPAS" + cashierName;
-  if (cashierName.size() < 10) login.append(10 - cashierName.size(), ' ');
+  // "UPAS%-10s%s": the name left-aligned in 10 characters, then the password. The printer
+  // prints the name on every receipt: a control byte in it would feed the paper or start a
+  // sequence of the mechanism, so it goes as a blank, as in every other printed text.
+  std::string name = cashierName;
+  std::replace_if(name.begin(), name.end(), IsControlByte, ' ');
+  std::string login = "UPAS" + name;
+  if (name.size() < 10) login.append(10 - name.size(), ' ');
   login += password;
   // A name or password the frame cannot carry would be waited on as a printer that is not there:
   // asked for again, as a wrong one is.

@@ -165,14 +165,14 @@ TEST_F(ConnectionTest, DialogAsksAgainForARefusedOrShortPasswordForNoPortAndABad
   EXPECT_EQ(Connect("COM3", "0000000000"), 1);
   EXPECT_EQ(m_host.CallsStartingWith("connect:"), Texts{"connect:COM3:"});
 
-  // A short password is padded with blanks, a long name cut.
+  // A short password is padded with blanks, a long name cut, a control byte in it a blank.
   m_host.ClearCalls();
   m_line->ClearSent();
   m_printer.password = "123456    ";
-  m_host.QueueConnectAnswer(true, {"COM3", "IVANENKO_LONG", "123456"});
+  m_host.QueueConnectAnswer(true, {"COM3", "IVAN\nENKO\x1bLONG", "123456"});
   EXPECT_EQ(m_link->Connect("COM3", "IVAN", "123456"), 1);
   EXPECT_EQ(m_host.Calls().front(), "connect:COM3:IVAN");
-  EXPECT_EQ(m_line->SentCommands().front(), "UPASIVANENKO_ 123456    ");
+  EXPECT_EQ(m_line->SentCommands().front(), "UPASIVAN ENKO 123456    ");
 
   // "NONE" counts as no port; Cancel in the dialog ends the connection.
   EXPECT_EQ(m_link->Connect("NONE", "IVAN", "1234567890"), 0);
