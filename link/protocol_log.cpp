@@ -106,8 +106,11 @@ void PrinterLink::WriteLogLine(std::string_view text) {
   line += ';';
   for (const char c : text) {
     // Any other control byte is shown as '?': a client's text must not break a line for some
-    // readers, make the file binary to grep or reach the terminal of whoever reads it.
-    if (c != '\t' && c != '\r' && c != '\n') line += IsControlByte(c) ? '?' : c;
+    // readers, make the file binary to grep or reach the terminal of whoever reads it. So is
+    // 0x98, which has no 1251 character (the wire carries '?' for it): a reader converting the
+    // file from 1251 would stop there.
+    if (c == '\t' || c == '\r' || c == '\n') continue;
+    line += IsControlByte(c) || c == '\x98' ? '?' : c;
   }
   line += "\r\n";
   std::string problem;

@@ -56,7 +56,7 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLinesThatStayWhole) {
   EXPECT_EQ(link->LogFilePath(), path);
   EXPECT_EQ(fs::status(path).permissions(), static_cast<fs::perms>(0640));
 
-  link->LogSent(std::string("KASS\t1\r\n2\v\x1B[2J\0\x7F", 16));
+  link->LogSent(std::string("KASS\t1\r\n2\v\x1B[2J\0\x7F\x98", 17));
   link->LogReceived("READY");
   link->LogReceived("");
   EXPECT_FALSE(link->ReportPrinterStatus("SOFTPARAM"));
@@ -64,7 +64,7 @@ TEST_F(ProtocolLogTest, OneFilePerPortAndDayWithStampedLinesThatStayWhole) {
   const std::string start = LoadString1251(1000), stop = LoadString1251(1001);
   EXPECT_EQ(ReadWholeFile(path), "12/05/26 21:58:05;" + start +
                                      "\r\n"
-                                     "12/05/26 21:58:05;>>> To Printer >>>KASS12??[2J??\r\n"
+                                     "12/05/26 21:58:05;>>> To Printer >>>KASS12??[2J???\r\n"
                                      "12/05/26 21:58:05;<< From Printer <<READY\r\n"
                                      "12/05/26 21:58:05;ERROR: SOFTPARAM\r\n"
                                      "12/05/26 21:58:05;ERROR: " +
