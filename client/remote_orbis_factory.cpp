@@ -55,9 +55,10 @@ bool RemoteOrbisFactory::TokenGoesTo(const ServerAddress& address) const {
   };
   const std::string host = lower(address.host);
   for (const std::string& entry : m_options.tokenHosts) {
-    // An entry is read as a server name is ("[::1]:8460" included); port 0 means any port.
+    // An entry is read as a server name is ("[::1]:8460" included); port 0 means any port. One
+    // written "https://" keeps the token on TLS: a client naming the host plainly gets none.
     auto allowed = ParseServerName(entry, 0);
-    if (!allowed) continue;
+    if (!allowed || (allowed->tls && !address.tls)) continue;
     if (lower(allowed->host) == host && (allowed->port == 0 || allowed->port == address.port)) {
       return true;
     }

@@ -226,6 +226,7 @@ TEST(RemoteOrbisTest, TheRemoteTokenGoesOnlyToTheHostsTheConfigurationNames) {
        host,
        ""},
       {{"127.0.0.1"}, "localhost:" + port, ""},         // nor the other way round
+      {{"https://" + host}, "http://" + host, ""},      // kept on TLS by its entry
       {{"other", "127.0.0.1"}, host, "Bearer secret"},  // the name, any port
       {{host}, host, "Bearer secret"},                  // the name and its port
       {{"LOCALHOST:" + port}, "http://LocalHost:" + port, "Bearer secret"},  // case aside
