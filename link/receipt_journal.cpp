@@ -1,5 +1,6 @@
 #include "link/receipt_journal.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
@@ -134,6 +135,10 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
     sqlite3_close(m_db);
     m_db = nullptr;
   };
+  // Made as the protocol logs are, for the service's group only: it holds the shop's receipts
+  // (SQLite gives the -wal and -shm files the same mode).
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
+  if (fd >= 0) ::close(fd);
   if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
     unusable();

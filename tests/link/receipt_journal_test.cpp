@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -22,6 +23,7 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
     EXPECT_TRUE(reader.Unsettled(1).value().empty());
     EXPECT_FALSE(std::filesystem::exists(dir + "/log"));
   }
+  ::umask(022);
   ReceiptJournal journal(path);
   ASSERT_TRUE(journal.IsOpen());
   const ReceiptJournal::Row first = journal.Opened(1, "AB12345678", "baseline-1");
@@ -29,6 +31,12 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
   journal.Update(first, ReceiptJournal::kInDoubt, 1050, "", true);
   journal.Opened(2, "CD12345678", "");
   journal.Flush();
+  // Readable by the service's group only, as the protocol logs are.
+  for (const char* file : {"", "-wal", "-shm"}) {
+    EXPECT_EQ(std::filesystem::status(path + file).permissions(),
+              static_cast<std::filesystem::perms>(0640))
+        << file;
+  }
 
   ReceiptJournal reader(path, true);
   const auto left = reader.Unsettled(1).value();
