@@ -244,7 +244,7 @@ short PrinterLink::LongName(const std::string& longName) {
 short PrinterLink::PutToDisplay(const std::string& line1, const std::string& line2) {
   if (ModelGeneration() == 0) {
     auto fit = [](const std::string& line) {
-      std::string text = CutTo(line, kDisplayLineGen0);
+      std::string text = PrintedText(line, kDisplayLineGen0);
       if (!text.empty()) text.append(kDisplayLineGen0 - text.size(), ' ');
       return text;
     };

@@ -163,12 +163,13 @@ TEST_F(DeviceControlTest, TaxesCalcModeFlagFollowsTheCommandSent) {
   EXPECT_FALSE(Link().TaxesPerLine());
 }
 
-// Generation 0 shows two cut lines; generation 1 one number with a label.
+// Generation 0 shows two cut lines (a control byte as a blank); generation 1 one number with a
+// label.
 TEST_F(DeviceControlTest, DisplayTextsFollowTheGeneration) {
   Connect(kGen0);
   PrinterLink& l = Link();
   EXPECT_TRUE(l.PutToDisplay("Total", "") == 1 && l.PutToDisplay("", "12345678901234567890") == 1 &&
-              l.PutToDisplay("", "") == 1 && l.PutToDisplay(W("Сума"), "12.50") == 1);
+              l.PutToDisplay("", "") == 1 && l.PutToDisplay(W("Сума"), "12.50\r\x1b") == 1);
   EXPECT_EQ(SentText(),
             "DISP1Total           |DISP21234567890123456|DISP|DISP1Сума            |"
             "DISP212.50           ");
