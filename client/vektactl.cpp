@@ -15,6 +15,7 @@
 #include "client/object_connection.h"
 #include "client/remote_orbis.h"
 #include "client/server_launcher.h"
+#include "platform/codepage.h"
 #include "service/member_table.h"
 
 namespace vekta {
@@ -252,6 +253,10 @@ int Ctl::Connections() {
     for (const auto& cell : row) {
       line += (line.empty() ? "" : "\t") + (cell.is_string() ? cell.get<std::string>() : "");
     }
+    // A client names itself: a control byte in its name would reach the terminal (an escape
+    // sequence, a row of its own making).
+    std::replace_if(
+        line.begin(), line.end(), [](char c) { return c != '\t' && IsControlByte(c); }, '?');
     std::cout << line << "\n";
   }
   return 0;

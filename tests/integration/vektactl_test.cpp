@@ -22,7 +22,11 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
   };
   std::string id;
   ASSERT_EQ(http.CreateObject("VektaManager.Orbis", 0, id), S_OK);
-  ASSERT_EQ(http.Call(id, "Init", json::array({1, "K", "7777777777", 0, "POS"})).body["ok"], true);
+  ASSERT_EQ(
+      http.Call(id, "Init", json::array({1, "K", "7777777777", 0, "P\x1b[2J\nOS"})).body["ok"],
+      true);
+  // A client's name reaches the operator's terminal without its control bytes.
+  EXPECT_NE(ctl({"connections"}).out.find("\tP?[2J?OS\n"), std::string::npos);
 
   // No receipt is open: the line fails, and --json changes only what is printed.
   const std::vector<std::string> line = {"call", "--object", id,  "FiscalLine", "Хліб", "1",
