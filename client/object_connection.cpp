@@ -200,6 +200,13 @@ HttpAnswer ObjectConnection::Request(const std::string& method, const std::strin
                                      std::chrono::milliseconds readTimeout) {
   std::string text, why;
   if (!Dump(body, text, why)) return HttpAnswer{E_INVALIDARG, 400, nlohmann::json(), why};
+  // A header line carries printable ASCII only: a line break in the key would add lines of its
+  // own to the request.
+  if (std::any_of(idempotencyKey.begin(), idempotencyKey.end(),
+                  [](char c) { return c < ' ' || c > '~'; })) {
+    return HttpAnswer{E_INVALIDARG, 400, nlohmann::json(),
+                      "the Idempotency-Key must be printable ASCII"};
+  }
   std::lock_guard<std::mutex> lock(m_mutex);
   httplib::Headers headers;
   if (!idempotencyKey.empty()) headers.emplace("Idempotency-Key", idempotencyKey);

@@ -157,6 +157,9 @@ TEST(RemoteOrbisTest, LostAnswersLongAndAbandonedWaitsForeignErrorsAndTheLease) 
   // A text in another code page goes nowhere: sent with its bytes replaced, it printed "??".
   EXPECT_EQ(orbis->FiscalLine("\xd5\xeb\xb3\xe1", 1, 1, 0, 1, 0, 1, &sum), E_INVALIDARG);
   EXPECT_NE(orbis->LastTransportError().find("not valid UTF-8"), std::string::npos);
+  // Nor does a key a header line cannot carry (vektactl passes the user's own).
+  EXPECT_EQ(connection->Call("abc", "FiscalLine", nlohmann::json::array(), "a\r\nX-Other: 1").hr,
+            E_INVALIDARG);
   EXPECT_EQ(server.Seen("keys").size(), 4u);
 
   // A ping does not wait behind a call: the leases of the connection's other objects go on.

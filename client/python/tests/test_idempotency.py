@@ -30,6 +30,12 @@ def test_a_key_stands_for_one_call(orbis, daemon):
     orbis.FiscalLine(*line)
     assert orbis.last_call.key != first_key and not orbis.last_call.replayed
     assert orbis.GetCheckSum() == 3 * 3000
+    # a key a header cannot carry is refused before anything goes out; the object goes on
+    for key in ("чек-1042", "a\r\nX-Other: 1"):
+        with pytest.raises(vektamanager.ProtocolError) as e:
+            orbis.call("FiscalLine", *line, idempotency_key=key)
+        assert e.value.hresult == vektamanager.E_INVALIDARG
+    assert orbis.GetCheckSum() == 3 * 3000
     orbis.CloseCheckEx(10000, 0, 0, 0)
     assert daemon.tape(1).count("Молоко") == 3
 

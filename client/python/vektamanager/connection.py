@@ -150,6 +150,12 @@ class Connection:
             send["Content-Type"] = "application/json"
         if headers:
             send.update(headers)
+        for name, value in send.items():
+            # A header line carries printable ASCII only: anything else would fail half-way
+            # through the request, or (a line break) add lines of its own. Nothing goes out.
+            if not all(" " <= c <= "~" for c in value):
+                return Answer(400, None, {}, errors.E_INVALIDARG,
+                              "%s must be printable ASCII" % name)
         with self._lock:
             started = time.monotonic()
             if self._stale():
@@ -182,6 +188,9 @@ class Connection:
                 self._drop()
                 return Answer(hresult=errors.RPC_S_SERVER_UNAVAILABLE,
                               error="%s: %s" % (type(e).__name__, e))
+            except BaseException:
+                self._drop()  # half-sent: the connection cannot carry the next request
+                raise
         return _finish(status, raw, received)
 
     def get(self, path):
