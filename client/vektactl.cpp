@@ -40,6 +40,7 @@ constexpr const char* kUsage =
     "  create [Orbis|VektaManager] [--lease MS]   create an object, print its id\n"
     "  call [--class Orbis|VektaManager] [--object ID] [--key KEY] MEMBER [ARG...]\n"
     "                    call any member; ARG is a value in parameter order or NAME=VALUE;\n"
+    "                    every word after MEMBER is an ARG (\"-h\" and \"--json\" too);\n"
     "                    without --object a new object is made for the one call.\n"
     "                    A VektaManager property is read without ARG, set with one\n"
     "  release ID        final release of an object\n"
@@ -129,7 +130,8 @@ class Ctl {
   }
   std::shared_ptr<ObjectConnection> Connect(bool startOnDemand);
   // Takes "--name VALUE" out of the arguments.
-  std::optional<std::string> TakeOption(const std::string& name);
+  // `leadingOnly`: among the options before the first other word.
+  std::optional<std::string> TakeOption(const std::string& name, bool leadingOnly = false);
   int PrintAnswer(const HttpAnswer& answer);
   int Fail(const HttpAnswer& answer);
 
@@ -158,8 +160,10 @@ class Ctl {
   std::shared_ptr<LeaseKeeper> m_keeper = std::make_shared<LeaseKeeper>();
 };
 
-std::optional<std::string> Ctl::TakeOption(const std::string& name) {
+std::optional<std::string> Ctl::TakeOption(const std::string& name, bool leadingOnly) {
   for (std::size_t i = 0; i < m_args.size(); ++i) {
+    // A member's arguments are texts: "--key" among them is a text, not the option.
+    if (leadingOnly && m_args[i].rfind("--", 0) != 0) break;
     if (m_args[i] == name && i + 1 < m_args.size()) {
       std::string value = m_args[i + 1];
       m_args.erase(m_args.begin() + static_cast<long>(i),
@@ -171,6 +175,7 @@ std::optional<std::string> Ctl::TakeOption(const std::string& name) {
       m_args.erase(m_args.begin() + static_cast<long>(i));
       return value;
     }
+    if (leadingOnly && m_args[i].find('=') == std::string::npos) ++i;  // another one's value
   }
   return std::nullopt;
 }
@@ -346,6 +351,7 @@ std::optional<json> Ctl::CallArguments(const MemberInfo& member) {
       }
       if (param) value = word.substr(eq + 1);
     }
+    const bool byName = param != nullptr;  // else a text that holds '=' is taken as it stands
     if (!param && args.size() < params.size() && named.empty()) param = &params[args.size()];
     if (!param) {
       std::cerr << "vektactl: " << member.name << " takes " << params.size() << " arguments\n";
@@ -356,8 +362,7 @@ std::optional<json> Ctl::CallArguments(const MemberInfo& member) {
       std::cerr << "vektactl: " << param->name << " is a whole number, not \"" << value << "\"\n";
       return std::nullopt;
     }
-    if (param->name == params[std::min(args.size(), params.size() - 1)].name && named.empty() &&
-        eq == std::string::npos) {
+    if (!byName) {
       args.push_back(*typed);
     } else {
       named[param->name] = *typed;
@@ -371,9 +376,9 @@ std::optional<json> Ctl::CallArguments(const MemberInfo& member) {
 }
 
 int Ctl::Call() {
-  const std::string cls = TakeOption("--class").value_or("Orbis");
-  auto objectId = TakeOption("--object");
-  const std::string key = TakeOption("--key").value_or("");
+  const std::string cls = TakeOption("--class", true).value_or("Orbis");
+  auto objectId = TakeOption("--object", true);
+  const std::string key = TakeOption("--key", true).value_or("");
   if (m_args.empty()) {
     std::cerr << "vektactl: call needs a member name\n";
     return 2;
@@ -727,9 +732,18 @@ int main(int argc, char** argv) {
   if (const char* server = std::getenv("VEKTA_SERVER")) options.server = server;
   if (const char* token = std::getenv("VEKTA_TOKEN")) options.token = token;
   std::vector<std::string> args;
+  bool callWords = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    if ((arg == "--server" || arg == "--token" || arg == "--cacert") && i + 1 < argc) {
+    // After a call's member name every word is the call's: a goods name may read "--json".
+    const bool inCall = !args.empty() && args.front() == "call";
+    if (callWords) {
+      args.push_back(arg);
+    } else if (inCall && (arg == "--class" || arg == "--object" || arg == "--key") &&
+               i + 1 < argc) {
+      args.push_back(arg);
+      args.push_back(argv[++i]);
+    } else if ((arg == "--server" || arg == "--token" || arg == "--cacert") && i + 1 < argc) {
       (arg == "--server"  ? options.server
        : arg == "--token" ? options.token
                           : options.caFile) = argv[++i];
@@ -744,6 +758,7 @@ int main(int argc, char** argv) {
       std::cout << "vektactl " VEKTA_VERSION "\n";
       return 0;
     } else {
+      callWords = inCall && arg.rfind("--", 0) != 0;
       args.push_back(arg);
     }
   }

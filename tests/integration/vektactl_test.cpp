@@ -28,11 +28,13 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
   // A client's name reaches the operator's terminal without its control bytes.
   EXPECT_NE(ctl({"connections"}).out.find("\tP?[2J?OS\n"), std::string::npos);
 
-  // No receipt is open: the line fails, and --json changes only what is printed.
-  const std::vector<std::string> line = {"call", "--object", id,  "FiscalLine", "Хліб", "1",
+  // No receipt is open: the line fails, and --json changes only what is printed. A goods name
+  // is the call's whatever it reads.
+  const std::vector<std::string> line = {"call", "--object", id,  "FiscalLine", "", "1",
                                          "100",  "0",        "1", "0",          "0"};
   for (const bool whole : {false, true}) {
     std::vector<std::string> args = line;
+    args[4] = whole ? "-h" : "Хліб=житній";
     if (whole) args.insert(args.begin(), "--json");
     const testing::Run run = ctl(args);
     EXPECT_EQ(run.status, 1) << run.out << run.err;
