@@ -1,10 +1,14 @@
 #include "client/object_connection.h"
 
 #include <httplib.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <cstdio>
 #include <limits>
+#include <random>
 #include <type_traits>
 
 namespace vekta {
@@ -64,6 +68,20 @@ void ConfigureTls(httplib::Client& client, const ServerAddress& address) {
 }
 
 }  // namespace
+
+std::string NewIdempotencyKey() {
+  static std::atomic<std::uint64_t> counter{0};
+  static const std::uint64_t process = [] {
+    std::random_device device;
+    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
+  }();
+  // A forked child counts on from its parent: its process id keeps its keys its own.
+  char buffer[64];
+  std::snprintf(buffer, sizeof(buffer), "%016llx-%ld-%llu",
+                static_cast<unsigned long long>(process), static_cast<long>(::getpid()),
+                static_cast<unsigned long long>(++counter));
+  return buffer;
+}
 
 std::string ServerAddress::Url() const {
   const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
@@ -254,6 +272,19 @@ HttpAnswer ObjectConnection::Call(const std::string& objectId, const std::string
   const auto wait = std::clamp(extraWait, std::chrono::milliseconds(0), kLongestRead);
   return Request("POST", "/api/v1/objects/" + objectId + "/call/" + member, args, idempotencyKey,
                  std::min<std::chrono::milliseconds>(m_callTimeout + wait, kLongestRead));
+}
+
+HttpAnswer ObjectConnection::CallOnce(const std::string& objectId, const std::string& member,
+                                      const nlohmann::json& args, std::string idempotencyKey,
+                                      std::chrono::milliseconds extraWait) {
+  if (idempotencyKey.empty()) idempotencyKey = NewIdempotencyKey();
+  HttpAnswer answer = Call(objectId, member, args, idempotencyKey, extraWait);
+  if (answer.status == 0) {
+    // The answer was lost on the way: ask again under the same key, so that a call that did
+    // run is answered from the server's record and not run twice.
+    answer = Call(objectId, member, args, idempotencyKey, extraWait);
+  }
+  return answer;
 }
 
 HRESULT ObjectConnection::BesideCalls(bool release, const std::string& objectId) {

@@ -44,6 +44,9 @@ struct ServerAddress {
 // the backslashes are dropped. Nullopt for an empty or malformed name.
 std::optional<ServerAddress> ParseServerName(const std::string& text, int defaultPort = 8460);
 
+// A key no other call of any process makes: this process's random part, its id and a count.
+std::string NewIdempotencyKey();
+
 struct HttpAnswer {
   HRESULT hr = S_OK;  // transport or protocol failure; S_OK when the server answered 2xx
   int status = 0;
@@ -78,6 +81,12 @@ class ObjectConnection {
   HttpAnswer Call(const std::string& objectId, const std::string& member,
                   const nlohmann::json& args, const std::string& idempotencyKey = "",
                   std::chrono::milliseconds extraWait = std::chrono::milliseconds(0));
+  // The call under `idempotencyKey` (a fresh one when empty), asked for once more under the
+  // same key when its answer was lost on the way: a call that ran is answered from the
+  // server's record, not run twice.
+  HttpAnswer CallOnce(const std::string& objectId, const std::string& member,
+                      const nlohmann::json& args, std::string idempotencyKey = "",
+                      std::chrono::milliseconds extraWait = std::chrono::milliseconds(0));
   HRESULT Ping(const std::string& objectId);
   HRESULT Release(const std::string& objectId);
   // The same on the ping connection, beside a call still waiting for its answer (that call's

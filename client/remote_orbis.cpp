@@ -1,10 +1,6 @@
 #include "client/remote_orbis.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <random>
 
 #include "client/lease_keeper.h"
 
@@ -13,20 +9,6 @@ namespace vekta {
 namespace {
 
 using nlohmann::json;
-
-std::string NewIdempotencyKey() {
-  static std::atomic<std::uint64_t> counter{0};
-  static const std::uint64_t process = [] {
-    std::random_device device;
-    return (static_cast<std::uint64_t>(device()) << 32) ^ device();
-  }();
-  // A forked child counts on from its parent: its process id keeps its keys its own.
-  char buffer[64];
-  std::snprintf(buffer, sizeof(buffer), "%016llx-%ld-%llu",
-                static_cast<unsigned long long>(process), static_cast<long>(::getpid()),
-                static_cast<unsigned long long>(++counter));
-  return buffer;
-}
 
 HRESULT ParseHr(const json& body) {
   if (!body.is_object() || !body.contains("hresult") || !body["hresult"].is_string()) {
@@ -93,7 +75,6 @@ void RemoteOrbis::ReleaseBeside() {
 
 HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, json* out,
                                 std::chrono::milliseconds extraWait) {
-  const std::string key = NewIdempotencyKey();
   ++m_callsRunning;
   if (m_abandoned) {
     // Let go while this call was on its way here: it would wait there for no one.
@@ -102,12 +83,7 @@ HRESULT RemoteOrbis::CallMember(const std::string& member, const json& args, jso
     m_lastTransportError = "the object was released";
     return RPC_E_DISCONNECTED;
   }
-  HttpAnswer answer = m_connection->Call(m_objectId, member, args, key, extraWait);
-  if (answer.status == 0) {
-    // The answer was lost on the way: ask again under the same key, so that a call that did
-    // run is answered from the server's record and not run twice.
-    answer = m_connection->Call(m_objectId, member, args, key, extraWait);
-  }
+  const HttpAnswer answer = m_connection->CallOnce(m_objectId, member, args, "", extraWait);
   --m_callsRunning;
   if (answer.status == 0 || answer.status >= 300) {
     m_lastTransportError = answer.error;

@@ -410,8 +410,8 @@ int Ctl::Call() {
     objectId = id;
     own = true;
   }
-  const int rc =
-      PrintAnswer(connection->Call(*objectId, name, *args, key, ServerWait(*member, orbis, *args)));
+  const int rc = PrintAnswer(
+      connection->CallOnce(*objectId, name, *args, key, ServerWait(*member, orbis, *args)));
   if (own) connection->Release(*objectId);
   return rc;
 }
@@ -528,7 +528,7 @@ int Ctl::TestConnect() {
     Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
     return 1;
   }
-  HttpAnswer answer = connection->Call(
+  HttpAnswer answer = connection->CallOnce(
       id, "Init", json::array({port, "Kassir123456789", "7777777777", 0, "VektaManTester"}));
   const bool attached = answer.status == 200 && OkOf(answer.body).value_or(false);
   if (!attached) Box("Init failed");
@@ -547,7 +547,7 @@ int Ctl::ShowPort() {
   if (!CheckObjectId(*id)) return 2;
   auto connection = Connect(false);
   if (!connection) return 2;
-  HttpAnswer answer = connection->Call(*id, "GetPortNumber", nullptr);
+  HttpAnswer answer = connection->CallOnce(*id, "GetPortNumber", nullptr);
   if (answer.status == 0 || answer.status >= 300) return Fail(answer);
   long port = 0;
   if (answer.body.contains("out") && answer.body["out"].contains("pPortNumber")) {

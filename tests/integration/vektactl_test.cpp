@@ -92,23 +92,39 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
     res.status = 201;
     res.set_content(R"({"object":"abc","class":"Orbis","leaseMs":5000})", "application/json");
   });
-  server.Post(R"(/api/v1/objects/abc/call/(\w+))",
-              [](const httplib::Request& req, httplib::Response& res) {
-                const json out = req.matches[1] == "CloseCheck"     ? json{{"CheckSum", -1}}
-                                 : req.matches[1] == "FiscalLineEx" ? json{{"ThisLineSum", 123}}
-                                                                    : json::object();
-                res.set_content(json{{"hresult", "0x00000000"}, {"ok", true}, {"out", out}}.dump(),
-                                "application/json");
-              });
+  std::vector<std::string> portKeys;  // the Idempotency-Key of each GetPortNumber
+  server.Post(R"(/api/v1/objects/abc/call/(\w+))", [&portKeys](const httplib::Request& req,
+                                                               httplib::Response& res) {
+    // The first answer is lost on the way: the connection closes without it.
+    if (req.matches[1] == "GetPortNumber" &&
+        (portKeys.push_back(req.get_header_value("Idempotency-Key")), portKeys.size() == 1)) {
+      return res.set_content_provider(
+          2, "application/json",
+          [](std::size_t, std::size_t, httplib::DataSink&) { return false; });
+    }
+    const json out = req.matches[1] == "CloseCheck"     ? json{{"CheckSum", -1}}
+                     : req.matches[1] == "FiscalLineEx" ? json{{"ThisLineSum", 123}}
+                                                        : json::object();
+    res.set_content(json{{"hresult", "0x00000000"}, {"ok", true}, {"out", out}}.dump(),
+                    "application/json");
+  });
   server.Delete("/api/v1/objects/abc",
                 [](const httplib::Request&, httplib::Response& res) { res.status = 204; });
   const int port = server.bind_to_any_port("127.0.0.1");
   std::thread serving([&] { server.listen_after_bind(); });
-  const testing::Run unprinted =
-      testing::RunToEnd(dir, {testing::BuildDir() + "/client/vektactl", "--server",
-                              "127.0.0.1:" + std::to_string(port), "connect-print-disconnect"});
+  const auto scripted = [&](const std::string& command, const std::string& member = "") {
+    std::vector<std::string> args = {testing::BuildDir() + "/client/vektactl", "--server",
+                                     "127.0.0.1:" + std::to_string(port), command};
+    if (!member.empty()) args.push_back(member);
+    return testing::RunToEnd(dir, args);
+  };
+  const testing::Run unprinted = scripted("connect-print-disconnect");
+  // A call whose answer is lost is asked for again under its key, and answered.
+  EXPECT_EQ(scripted("call", "GetPortNumber").status, 0);
   server.stop();
   serving.join();
+  ASSERT_EQ(portKeys.size(), 2u);
+  EXPECT_TRUE(!portKeys[0].empty() && portKeys[0] == portKeys[1]);
   EXPECT_EQ(unprinted.status, 1) << unprinted.out;
   EXPECT_EQ(unprinted.out.find("СУМА"), std::string::npos) << unprinted.out;
   EXPECT_NE(unprinted.err.find("vektactl: CloseCheck failed"), std::string::npos) << unprinted.err;
