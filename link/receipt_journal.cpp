@@ -4,8 +4,10 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <system_error>
 
@@ -84,8 +86,8 @@ std::string FirstLine(const char* path) {
 
 // This process, told apart from every other run on any boot: the boot, the pid and the start
 // time since boot (a pid is used again, and a service may get the same one at each boot). Empty
-// when they cannot be read: then no row counts as another run's.
-std::string ThisRun() {
+// when they cannot be read.
+std::string RunFromProc() {
   const std::string boot = FirstLine("/proc/sys/kernel/random/boot_id");
   const std::string stat = FirstLine("/proc/self/stat");
   const std::size_t name = stat.rfind(')');
@@ -99,6 +101,22 @@ std::string ThisRun() {
   }
   if (count != 22) return {};
   return boot + ":" + std::to_string(::getpid()) + ":" + started;
+}
+
+// The same for every journal of this process. Where /proc does not tell (the packaged unit
+// shows the service no /proc/sys), a random mark stands in: without one, no row would count as
+// another run's, and a receipt left on another COM number would never be settled.
+std::string ThisRun() {
+  static const std::string run = [] {
+    std::string mark = RunFromProc();
+    if (!mark.empty()) return mark;
+    std::random_device device;
+    char buffer[40];
+    std::snprintf(buffer, sizeof(buffer), "random:%08x%08x%08x%08x", device(), device(), device(),
+                  device());
+    return std::string(buffer);
+  }();
+  return run;
 }
 
 // Journals written before rows were marked with their run: their rows are all of earlier runs.
