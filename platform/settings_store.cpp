@@ -473,21 +473,25 @@ std::string DefaultConfigPath(const std::string& commandLinePath) {
 std::string DefaultLogDirectory(const SettingsStore& settings) {
   std::string configured = settings.ReadString("Server", "LogDir", "");
   if (!configured.empty()) return configured;
+  const std::string fallback =
+      ::geteuid() == 0 ? std::string("/var/log/vektamanager")
+                       : XdgDirectory("XDG_STATE_HOME", ".local/state") + "/vektamanager/log";
   // The folder systemd made for the service (LogsDirectory=vektamanager): the packaged service
-  // still has its journal where its settings, which name the folder, were deleted. Not another
-  // unit's folder (a daemon started on demand inherits its starter's environment), and not where
-  // a settings file exists: an existing journal stays where it is.
+  // still has its journal where its settings, which name the folder, were deleted, and where
+  // the page then wrote a settings file without the folder's name (the service user's home does
+  // not exist). Not another unit's folder (a daemon started on demand inherits its starter's
+  // environment), and not where a settings file exists and the usual folder too: an existing
+  // journal stays where it is.
   if (const char* env = std::getenv("LOGS_DIRECTORY"); env && env[0] != '\0') {
     const std::string_view dirs = env;
     const std::string dir(dirs.substr(0, dirs.find(':')));
     struct stat st {};
-    if (dir.ends_with("/vektamanager") && ::stat(settings.Path().c_str(), &st) != 0 &&
-        errno == ENOENT) {
+    const bool noSettings = ::stat(settings.Path().c_str(), &st) != 0 && errno == ENOENT;
+    if (dir.ends_with("/vektamanager") && (noSettings || ::stat(fallback.c_str(), &st) != 0)) {
       return dir;
     }
   }
-  if (::geteuid() == 0) return "/var/log/vektamanager";
-  return XdgDirectory("XDG_STATE_HOME", ".local/state") + "/vektamanager/log";
+  return fallback;
 }
 
 bool ReadSaveToLog(const SettingsStore& settings) {

@@ -224,14 +224,21 @@ TEST(SettingsPathsTest, ConfigAndLogLocations) {
   SettingsStore configured(temp.Path() + "/v.ini");
   ASSERT_TRUE(configured.WriteString("Server", "LogDir", "/srv/logs"));
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
-  // Under the packaged unit with its settings deleted: the folder systemd made for it; not
-  // another unit's (inherited by a daemon started on demand), nor where settings exist.
+  // Under the packaged unit with its settings deleted, or rewritten without the folder: the
+  // folder systemd made for it; not another unit's (inherited by a daemon started on demand),
+  // nor where settings exist and so does the usual folder.
   const std::string fallback = DefaultLogDirectory(none);
   ::setenv("LOGS_DIRECTORY", "/run/logs/vektamanager:/run/logs/other", 1);
   EXPECT_EQ(DefaultLogDirectory(none), "/run/logs/vektamanager");
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
-  SettingsStore withoutLogDir(temp.Write("w.ini", "[Server]\n"));
-  EXPECT_EQ(DefaultLogDirectory(withoutLogDir), fallback);
+  SettingsStore withoutLogDir(temp.Write("w.ini", "[CurrentConfig]\nSaveToLog=1\n"));
+  EXPECT_EQ(DefaultLogDirectory(withoutLogDir),
+            std::filesystem::exists(fallback) ? fallback : "/run/logs/vektamanager");
+  if (!root) {
+    ::setenv("XDG_STATE_HOME", temp.Path().c_str(), 1);
+    std::filesystem::create_directories(temp.Path() + "/vektamanager/log");
+    EXPECT_EQ(DefaultLogDirectory(withoutLogDir), temp.Path() + "/vektamanager/log");
+  }
   ::setenv("LOGS_DIRECTORY", "/var/log/pos", 1);
   EXPECT_EQ(DefaultLogDirectory(none), fallback);
 }
