@@ -194,6 +194,9 @@ int RunApplication(const std::vector<std::string>& args) {
   sigemptyset(&signals);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
+  // A closed terminal, or a habitual "reload": ends the daemon as SIGTERM does, its receipts
+  // settled, not killed with them open.
+  sigaddset(&signals, SIGHUP);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 
@@ -285,7 +288,9 @@ int RunApplication(const std::vector<std::string>& args) {
     timespec step{0, 200'000'000};
     while (!stop.Requested()) {
       const int sig = sigtimedwait(&signals, nullptr, &step);
-      if (sig == SIGINT || sig == SIGTERM) stop.Request(sig == SIGINT ? "SIGINT" : "SIGTERM");
+      if (sig == SIGINT || sig == SIGTERM || sig == SIGHUP) {
+        stop.Request(sig == SIGINT ? "SIGINT" : sig == SIGTERM ? "SIGTERM" : "SIGHUP");
+      }
     }
   });
 

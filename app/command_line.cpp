@@ -141,7 +141,7 @@ std::string UsageText() {
          "                             win over the register switches\n"
          "  without a switch           normal start: refreshes the registration (its\n"
          "                             executable; the options stay those of /Regserver)\n"
-         "                             and serves until SIGINT, SIGTERM or\n"
+         "                             and serves until SIGINT, SIGTERM, SIGHUP or\n"
          "                             POST /api/v1/app/exit\n"
          "\n"
          "Options:\n"
