@@ -134,6 +134,9 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
       sqlite3_close(m_db);
       m_db = nullptr;
+      // No journal yet is nothing to read; one that cannot be opened is not "nothing left".
+      std::error_code error;
+      m_unopened = std::filesystem::exists(path, error) || error;
     }
     // A link writing its receipt holds the file a moment: that is no journal that cannot be read.
     if (m_db != nullptr) sqlite3_busy_timeout(m_db, 2000);
@@ -286,7 +289,7 @@ void ReceiptJournal::Written(bool ok) {
 std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Select(
     const std::string& where, std::int64_t number, const std::vector<std::string>& texts) {
   std::optional<std::vector<Entry>> entries = std::vector<Entry>();
-  if (m_db == nullptr) return entries;
+  if (m_db == nullptr) return m_unopened ? std::nullopt : entries;
   Post([&] {
     Statement select(m_db,
                      (std::string("SELECT ") + kColumns + " FROM receipts WHERE " + where).c_str());

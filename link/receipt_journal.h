@@ -98,6 +98,7 @@ class ReceiptJournal {
   bool m_runColumn = false;    // the file marks rows with their run (set when it is opened)
   bool m_failing = false;      // writer only
   bool m_readFailing = false;  // writer only: the last read stopped short
+  bool m_unopened = false;     // set when it is opened: the file is there but cannot be opened
 
   sqlite3* m_db = nullptr;
   std::mutex m_mutex;

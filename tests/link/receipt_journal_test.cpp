@@ -22,6 +22,9 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
     ReceiptJournal reader(path, true);
     EXPECT_TRUE(reader.Unsettled(1).value().empty());
     EXPECT_FALSE(std::filesystem::exists(dir + "/log"));
+    // One there that cannot be opened is no empty journal.
+    std::filesystem::create_directories(dir + "/other/receipts.sqlite");
+    EXPECT_FALSE(ReceiptJournal(dir + "/other/receipts.sqlite", true).Settled(5));
   }
   ::umask(022);
   ReceiptJournal journal(path);
