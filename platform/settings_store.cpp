@@ -358,6 +358,8 @@ bool SettingsStore::WriteValue(const std::string& section, const std::string& na
   if (!MakeDirectories(ParentDirectory(target))) return false;
   DirectoryLock directoryLock(ParentDirectory(target));
 
+  // A file made read-only is left so: replacing it needs only the folder's write access.
+  if (::access(target.c_str(), F_OK) == 0 && ::access(target.c_str(), W_OK) != 0) return false;
   std::string content;
   // A file we cannot read in full is left alone: rewriting it would lose what we could not see.
   if (LoadFile(target, content) == LoadResult::kUnreadable) return false;

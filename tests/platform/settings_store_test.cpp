@@ -112,6 +112,12 @@ TEST_F(SettingsStoreTest, WriteChangesOnlyItsValue) {
   EXPECT_FALSE(store.WriteString("Server", "A=B", "x"));
   EXPECT_FALSE(store.WriteString("Se]rver", "A", "x"));
   EXPECT_FALSE(store.WriteString("", "A", "x"));
+  // Nor is a file its owner made read-only rewritten (root may write any file).
+  if (::geteuid() != 0) {
+    fs::permissions(m_path, fs::perms::owner_read);
+    EXPECT_FALSE(store.WriteString("Server", "Workers", "2"));
+    fs::permissions(m_path, fs::perms::owner_read | fs::perms::owner_write);
+  }
   EXPECT_EQ(ReadFile(), after);
 
   // No temporary file is left behind.
