@@ -167,10 +167,11 @@ int RunApplication(const std::vector<std::string>& args) {
     std::cerr << "vektamanager: " << error << "\n";
     return 1;
   }
-  const std::string listenText =
-      (config->listen.host.find(':') != std::string::npos ? "[" + config->listen.host + "]"
-                                                          : config->listen.host) +
-      ":" + std::to_string(config->listen.port);
+  // An IPv6 address is bracketed, as in a URL.
+  const std::string listenHost = config->listen.host.find(':') != std::string::npos
+                                     ? "[" + config->listen.host + "]"
+                                     : config->listen.host;
+  const std::string listenText = listenHost + ":" + std::to_string(config->listen.port);
   const RegistrationInfo regInfo{ExecutablePath(), listenText, cl.serverArguments};
   if (cl.mode == RunMode::kRegister) {
     if (!Register(regPaths, regInfo, error)) {
@@ -275,8 +276,8 @@ int RunApplication(const std::vector<std::string>& args) {
              (device.empty() || ::stat(device.c_str(), &st) == 0 ? "" : " (not there)");
   }
   const std::string started =
-      std::string("serving ") + (server->Tls() ? "https://" : "http://") + config->listen.host +
-      ":" + std::to_string(server->Port()) + " (" + RunModeName(cl.mode) + "); ports " +
+      std::string("serving ") + (server->Tls() ? "https://" : "http://") + listenHost + ":" +
+      std::to_string(server->Port()) + " (" + RunModeName(cl.mode) + "); ports " +
       (ports.empty() ? "none" : ports) + "; logs " + (logDirectory.empty() ? "none" : logDirectory);
   std::cerr << "vektamanager " VEKTA_VERSION ": " << started << "\n";
   ServiceNotifier notifier([&](std::chrono::milliseconds patience) {
