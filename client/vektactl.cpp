@@ -144,7 +144,8 @@ class Ctl {
   int Connections();
 
   // Test client.
-  HRESULT CreateTestObject(const std::string& server, std::unique_ptr<RemoteOrbis>& object);
+  // As the test client's CoCreateInstanceEx: the registered server is started if need be.
+  HRESULT CreateTestObject(std::unique_ptr<RemoteOrbis>& object);
   // Nullptr and the exit status in `rc` when there is no object to use.
   std::unique_ptr<RemoteOrbis> Attach(int& rc);
   int TestConnect();
@@ -472,10 +473,10 @@ int Ctl::Settings() {
   return PrintAnswer(connection->Send("PUT", "/api/v1/settings", body));
 }
 
-HRESULT Ctl::CreateTestObject(const std::string& server, std::unique_ptr<RemoteOrbis>& object) {
-  auto address = Address(server);
-  if (!address) return RPC_S_SERVER_UNAVAILABLE;
-  return RemoteOrbis::Create(std::make_shared<ObjectConnection>(*address), object, m_keeper);
+HRESULT Ctl::CreateTestObject(std::unique_ptr<RemoteOrbis>& object) {
+  auto connection = Connect(true);
+  if (!connection) return RPC_S_SERVER_UNAVAILABLE;
+  return RemoteOrbis::Create(connection, object, m_keeper);
 }
 
 // The object of --object ID, or a new one connected as "Підключитися до ЕККР" does.
@@ -499,7 +500,7 @@ std::unique_ptr<RemoteOrbis> Ctl::Attach(int& rc) {
     return nullptr;
   }
   std::unique_ptr<RemoteOrbis> object;
-  const HRESULT hr = CreateTestObject(m_options.server, object);
+  const HRESULT hr = CreateTestObject(object);
   if (Failed(hr)) {
     Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
     return nullptr;
@@ -519,9 +520,8 @@ int Ctl::TestConnect() {
     Box("Please enter an integer between 1 and 16.");
     return 2;
   }
-  auto address = Address(m_options.server);
-  if (!address) return 2;
-  auto connection = std::make_shared<ObjectConnection>(*address);
+  auto connection = Connect(true);
+  if (!connection) return 2;
   std::string id;
   const HRESULT hr = connection->CreateObject("VektaManager.Orbis", 0, id);
   if (Failed(hr)) {
@@ -643,7 +643,10 @@ int Ctl::ConnectPrintDisconnect() {
   const auto portText = TakeOption("--port");
   const std::int32_t port = portText ? std::atoi(portText->c_str()) : 1;
   std::unique_ptr<RemoteOrbis> object;
-  if (Failed(CreateTestObject(m_options.server, object))) return 1;
+  if (const HRESULT hr = CreateTestObject(object); Failed(hr)) {
+    Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
+    return 1;
+  }
   int rc = 0;
   if (Failed(object->Init(port, "Test", "7777777777", 1, "Test App"))) {
     Box("Init failed");

@@ -121,6 +121,13 @@ TEST(RunModesTest, ARegisteredServerStartsForAClientAndEndsWithItsLastObject) {
   EXPECT_EQ(http.Get("/api/v1/about").body["runMode"], "embedding");
   object.reset();
   EXPECT_TRUE(testing::WaitUntil([&] { return !http.Healthy(std::chrono::milliseconds(200)); }));
+  // So do vektactl's test-client commands, as the test client's CoCreateInstanceEx does.
+  const testing::Run printed =
+      testing::RunToEnd(dir, {"/usr/bin/env", "VEKTA_REGISTRATION_DIR=" + regDir,
+                              testing::BuildDir() + "/client/vektactl", "--server",
+                              "127.0.0.1:" + std::to_string(port), "connect-print-disconnect"});
+  EXPECT_EQ(printed.status, 0) << printed.out << printed.err;
+  EXPECT_TRUE(testing::WaitUntil([&] { return !http.Healthy(std::chrono::milliseconds(200)); }));
 
   // Unregistering removes what registering wrote and leaves the folder; without a manifest
   // nothing is started.
