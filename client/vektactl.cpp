@@ -1,6 +1,7 @@
 // vektactl: the command-line client of a VektaManager server.
 
 #include <algorithm>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -473,6 +474,19 @@ int Ctl::Settings() {
   return PrintAnswer(connection->Send("PUT", "/api/v1/settings", body));
 }
 
+// The port of --port (1 by default) as the test client's box takes it: a whole number from 1 to
+// 16, or nullopt with the box's text ("3x" is no port 3, nor "abc" port 0, the connect dialog).
+std::optional<std::int32_t> TestPort(const std::optional<std::string>& text) {
+  std::int32_t port = 1;
+  if (text) {
+    const auto [end, error] = std::from_chars(text->data(), text->data() + text->size(), port);
+    if (error != std::errc() || end != text->data() + text->size()) port = 0;
+  }
+  if (port >= 1 && port <= 16) return port;
+  Box("Please enter an integer between 1 and 16.");
+  return std::nullopt;
+}
+
 HRESULT Ctl::CreateTestObject(std::unique_ptr<RemoteOrbis>& object) {
   auto connection = Connect(true);
   if (!connection) return RPC_S_SERVER_UNAVAILABLE;
@@ -494,19 +508,15 @@ std::unique_ptr<RemoteOrbis> Ctl::Attach(int& rc) {
     rc = 0;
     return RemoteOrbis::AttachExisting(std::make_shared<ObjectConnection>(*address), *id);
   }
-  const long port = portText ? std::atol(portText->c_str()) : 1;
-  if (port < 1 || port > 16) {
-    Box("Please enter an integer between 1 and 16.");
-    return nullptr;
-  }
+  const auto port = TestPort(portText);
+  if (!port) return nullptr;
   std::unique_ptr<RemoteOrbis> object;
   const HRESULT hr = CreateTestObject(object);
   if (Failed(hr)) {
     Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
     return nullptr;
   }
-  if (Failed(object->Init(static_cast<std::int32_t>(port), "Kassir123456789", "7777777777", 0,
-                          "VektaManTester"))) {
+  if (Failed(object->Init(*port, "Kassir123456789", "7777777777", 0, "VektaManTester"))) {
     Box("Init failed");
   }
   rc = 0;
@@ -514,12 +524,8 @@ std::unique_ptr<RemoteOrbis> Ctl::Attach(int& rc) {
 }
 
 int Ctl::TestConnect() {
-  const auto portText = TakeOption("--port");
-  const long port = portText ? std::atol(portText->c_str()) : 1;
-  if (port < 1 || port > 16) {
-    Box("Please enter an integer between 1 and 16.");
-    return 2;
-  }
+  const auto port = TestPort(TakeOption("--port"));
+  if (!port) return 2;
   auto connection = Connect(true);
   if (!connection) return 2;
   std::string id;
@@ -529,7 +535,7 @@ int Ctl::TestConnect() {
     return 1;
   }
   HttpAnswer answer = connection->CallOnce(
-      id, "Init", json::array({port, "Kassir123456789", "7777777777", 0, "VektaManTester"}));
+      id, "Init", json::array({*port, "Kassir123456789", "7777777777", 0, "VektaManTester"}));
   const bool attached = answer.status == 200 && OkOf(answer.body).value_or(false);
   if (!attached) Box("Init failed");
   // The object lives on the server until disconnect or the end of its lease, attached or not
@@ -640,15 +646,15 @@ int Ctl::TestReceipt() {
 }
 
 int Ctl::ConnectPrintDisconnect() {
-  const auto portText = TakeOption("--port");
-  const std::int32_t port = portText ? std::atoi(portText->c_str()) : 1;
+  const auto port = TestPort(TakeOption("--port"));
+  if (!port) return 2;
   std::unique_ptr<RemoteOrbis> object;
   if (const HRESULT hr = CreateTestObject(object); Failed(hr)) {
     Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
     return 1;
   }
   int rc = 0;
-  if (Failed(object->Init(port, "Test", "7777777777", 1, "Test App"))) {
+  if (Failed(object->Init(*port, "Test", "7777777777", 1, "Test App"))) {
     Box("Init failed");
     return 1;
   }

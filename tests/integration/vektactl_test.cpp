@@ -81,6 +81,7 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
   const testing::Run printed = ctl({"connect-print-disconnect", "--port", "1"});
   EXPECT_EQ(printed.status, 0) << printed.err;
   EXPECT_EQ(printed.out, "СУМА 1.23\n");
+  EXPECT_EQ(ctl({"connect-print-disconnect", "--port", "1x"}).status, 2);  // no port 1
   const testing::Run failed = ctl({"connect-print-disconnect", "--port", "2"});
   EXPECT_EQ(failed.status, 1) << failed.out;
   EXPECT_EQ(failed.out.find("СУМА"), std::string::npos) << failed.out;
