@@ -679,7 +679,13 @@ int Ctl::ConnectPrintDisconnect() {
     failed = "CloseCheck";
   }
   if (failed != nullptr) {
-    std::cerr << "vektactl: " << failed << " failed (" << Hex(hr) << ")\n";
+    // The printer's reason, and the code only where the call itself failed (a close the printer
+    // refused answers S_OK).
+    std::string why;
+    if (Failed(object->GetLastErrorMessage(&why))) why.clear();
+    std::cerr << "vektactl: " << failed << " failed";
+    if (Failed(hr)) std::cerr << " (" << Hex(hr) << ")";
+    std::cerr << (why.empty() ? "" : ": ") << why << "\n";
     rc = 1;
   } else {
     char text[32];
