@@ -196,8 +196,11 @@ int RunApplication(const std::vector<std::string>& args) {
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGTERM);
   // A closed terminal, or a habitual "reload": ends the daemon as SIGTERM does, its receipts
-  // settled, not killed with them open.
-  sigaddset(&signals, SIGHUP);
+  // settled, not killed with them open. Unless it was started to ignore it (nohup).
+  struct sigaction hangUp {};
+  if (sigaction(SIGHUP, nullptr, &hangUp) == 0 && hangUp.sa_handler != SIG_IGN) {
+    sigaddset(&signals, SIGHUP);
+  }
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   signal(SIGPIPE, SIG_IGN);
 

@@ -155,9 +155,15 @@ TEST(RunModesTest, StartFailuresAndTheWaysAServerEnds) {
   EXPECT_NE(unreadable.Stderr().find("cannot read the settings file"), std::string::npos)
       << unreadable.Stderr();
 
-  // A normal start ends cleanly on SIGHUP (a closed terminal), as on SIGTERM.
-  first.Signal(SIGHUP);
+  // A normal start ends cleanly on SIGTERM, and on SIGHUP (a closed terminal).
+  first.Signal(SIGTERM);
   EXPECT_EQ(first.WaitExit(std::chrono::seconds(10)), 0);
+  DaemonProcess hungUp(dir, FreePort(), {});
+  DaemonProcess underNohup(dir, FreePort(), {}, true, "", {"/usr/bin/nohup"});
+  hungUp.Signal(SIGHUP);
+  underNohup.Signal(SIGHUP);
+  EXPECT_EQ(hungUp.WaitExit(std::chrono::seconds(10)), 0);
+  EXPECT_TRUE(ObjectConnection(underNohup.Address()).Healthy(std::chrono::seconds(2)));
 
   EXPECT_EQ(unused.WaitExit(std::chrono::seconds(45)), 0);
   EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::seconds(25));
