@@ -41,7 +41,6 @@ constexpr const char* kUsage =
     "  create [Orbis|VektaManager] [--lease MS]   create an object, print its id\n"
     "  call [--class Orbis|VektaManager] [--object ID] [--key KEY] MEMBER [ARG...]\n"
     "                    call any member; ARG is a value in parameter order or NAME=VALUE;\n"
-    "                    every word after MEMBER is an ARG (\"-h\" and \"--json\" too);\n"
     "                    without --object a new object is made for the one call.\n"
     "                    A VektaManager property is read without ARG, set with one\n"
     "  release ID        final release of an object\n"
@@ -131,8 +130,7 @@ class Ctl {
   }
   std::shared_ptr<ObjectConnection> Connect(bool startOnDemand);
   // Takes "--name VALUE" out of the arguments.
-  // `leadingOnly`: among the options before the first other word.
-  std::optional<std::string> TakeOption(const std::string& name, bool leadingOnly = false);
+  std::optional<std::string> TakeOption(const std::string& name);
   int PrintAnswer(const HttpAnswer& answer);
   int Fail(const HttpAnswer& answer);
 
@@ -162,10 +160,8 @@ class Ctl {
   std::shared_ptr<LeaseKeeper> m_keeper = std::make_shared<LeaseKeeper>();
 };
 
-std::optional<std::string> Ctl::TakeOption(const std::string& name, bool leadingOnly) {
+std::optional<std::string> Ctl::TakeOption(const std::string& name) {
   for (std::size_t i = 0; i < m_args.size(); ++i) {
-    // A member's arguments are texts: "--key" among them is a text, not the option.
-    if (leadingOnly && m_args[i].rfind("--", 0) != 0) break;
     if (m_args[i] == name && i + 1 < m_args.size()) {
       std::string value = m_args[i + 1];
       m_args.erase(m_args.begin() + static_cast<long>(i),
@@ -177,7 +173,6 @@ std::optional<std::string> Ctl::TakeOption(const std::string& name, bool leading
       m_args.erase(m_args.begin() + static_cast<long>(i));
       return value;
     }
-    if (leadingOnly && m_args[i].find('=') == std::string::npos) ++i;  // another one's value
   }
   return std::nullopt;
 }
@@ -258,12 +253,12 @@ int Ctl::Connections() {
   for (const auto& row : answer.body["rows"]) {
     std::string line;
     for (const auto& cell : row) {
-      line += (line.empty() ? "" : "\t") + (cell.is_string() ? cell.get<std::string>() : "");
+      // A client names itself: a control byte in its name would reach the terminal (an escape
+      // sequence, a row or column of its own making).
+      std::string text = cell.is_string() ? cell.get<std::string>() : "";
+      std::replace_if(text.begin(), text.end(), IsControlByte, '?');
+      line += (line.empty() ? "" : "\t") + text;
     }
-    // A client names itself: a control byte in its name would reach the terminal (an escape
-    // sequence, a row of its own making).
-    std::replace_if(
-        line.begin(), line.end(), [](char c) { return c != '\t' && IsControlByte(c); }, '?');
     std::cout << line << "\n";
   }
   return 0;
@@ -378,14 +373,18 @@ std::optional<json> Ctl::CallArguments(const MemberInfo& member) {
 }
 
 int Ctl::Call() {
-  const std::string cls = TakeOption("--class", true).value_or("Orbis");
-  auto objectId = TakeOption("--object", true);
-  const std::string key = TakeOption("--key", true).value_or("");
+  const std::string cls = TakeOption("--class").value_or("Orbis");
+  auto objectId = TakeOption("--object");
+  const std::string key = TakeOption("--key").value_or("");
   if (m_args.empty()) {
     std::cerr << "vektactl: call needs a member name\n";
     return 2;
   }
   if (objectId && !CheckObjectId(*objectId)) return 2;
+  if (std::any_of(key.begin(), key.end(), [](char c) { return c < ' ' || c > '~'; })) {
+    std::cerr << "vektactl: the key must be printable ASCII (it goes in a header line)\n";
+    return 2;
+  }
   const std::optional<bool> orbisClass = IsOrbisClass(cls);
   if (!orbisClass) return 2;
   const bool orbis = *orbisClass;
@@ -509,7 +508,10 @@ std::unique_ptr<RemoteOrbis> Ctl::Attach(int& rc) {
     return RemoteOrbis::AttachExisting(std::make_shared<ObjectConnection>(*address), *id);
   }
   const auto port = TestPort(portText);
-  if (!port) return nullptr;
+  if (!port) {
+    rc = 2;
+    return nullptr;
+  }
   std::unique_ptr<RemoteOrbis> object;
   const HRESULT hr = CreateTestObject(object);
   if (Failed(hr)) {
@@ -682,7 +684,8 @@ int Ctl::ConnectPrintDisconnect() {
     // The printer's reason, and the code only where the call itself failed (a close the printer
     // refused answers S_OK).
     std::string why;
-    if (Failed(object->GetLastErrorMessage(&why))) why.clear();
+    const bool printerSaid = !Failed(hr) || hr == E_FAIL;  // else the call did not get through
+    if (printerSaid && Failed(object->GetLastErrorMessage(&why))) why.clear();
     std::cerr << "vektactl: " << failed << " failed";
     if (Failed(hr)) std::cerr << " (" << Hex(hr) << ")";
     std::cerr << (why.empty() ? "" : ": ") << why << "\n";
@@ -747,18 +750,9 @@ int main(int argc, char** argv) {
   if (const char* server = std::getenv("VEKTA_SERVER")) options.server = server;
   if (const char* token = std::getenv("VEKTA_TOKEN")) options.token = token;
   std::vector<std::string> args;
-  bool callWords = false;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
-    // After a call's member name every word is the call's: a goods name may read "--json".
-    const bool inCall = !args.empty() && args.front() == "call";
-    if (callWords) {
-      args.push_back(arg);
-    } else if (inCall && (arg == "--class" || arg == "--object" || arg == "--key") &&
-               i + 1 < argc) {
-      args.push_back(arg);
-      args.push_back(argv[++i]);
-    } else if ((arg == "--server" || arg == "--token" || arg == "--cacert") && i + 1 < argc) {
+    if ((arg == "--server" || arg == "--token" || arg == "--cacert") && i + 1 < argc) {
       (arg == "--server"  ? options.server
        : arg == "--token" ? options.token
                           : options.caFile) = argv[++i];
@@ -773,7 +767,6 @@ int main(int argc, char** argv) {
       std::cout << "vektactl " VEKTA_VERSION "\n";
       return 0;
     } else {
-      callWords = inCall && arg.rfind("--", 0) != 0;
       args.push_back(arg);
     }
   }
