@@ -26,7 +26,7 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
     std::filesystem::create_directories(dir + "/other/receipts.sqlite");
     EXPECT_FALSE(ReceiptJournal(dir + "/other/receipts.sqlite", true).Settled(5));
   }
-  ::umask(022);
+  const mode_t umask = ::umask(022);
   ReceiptJournal journal(path);
   ASSERT_TRUE(journal.IsOpen());
   const ReceiptJournal::Row first = journal.Opened(1, "AB12345678", "baseline-1");
@@ -40,6 +40,7 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
               static_cast<std::filesystem::perms>(0640))
         << file;
   }
+  ::umask(umask);
 
   ReceiptJournal reader(path, true);
   const auto left = reader.Unsettled(1).value();

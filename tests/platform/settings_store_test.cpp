@@ -237,6 +237,7 @@ TEST(SettingsPathsTest, ConfigAndLogLocations) {
   ::setenv("LOGS_DIRECTORY", "/run/logs/vektamanager:/run/logs/other", 1);
   EXPECT_EQ(DefaultLogDirectory(none), "/run/logs/vektamanager");
   EXPECT_EQ(DefaultLogDirectory(configured), "/srv/logs");
+  // (Root's usual folder is this machine's own, there or not.)
   SettingsStore withoutLogDir(temp.Write("w.ini", "[CurrentConfig]\nSaveToLog=1\n"));
   EXPECT_EQ(DefaultLogDirectory(withoutLogDir),
             std::filesystem::exists(fallback) ? fallback : "/run/logs/vektamanager");
@@ -244,6 +245,7 @@ TEST(SettingsPathsTest, ConfigAndLogLocations) {
     ::setenv("XDG_STATE_HOME", temp.Path().c_str(), 1);
     std::filesystem::create_directories(temp.Path() + "/vektamanager/log");
     EXPECT_EQ(DefaultLogDirectory(withoutLogDir), temp.Path() + "/vektamanager/log");
+    ::setenv("XDG_STATE_HOME", "relative/ignored", 1);
   }
   ::setenv("LOGS_DIRECTORY", "/var/log/pos", 1);
   EXPECT_EQ(DefaultLogDirectory(none), fallback);

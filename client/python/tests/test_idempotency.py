@@ -36,6 +36,7 @@ def test_a_key_stands_for_one_call(orbis, daemon):
             orbis.call("FiscalLine", *line, idempotency_key=key)
         assert e.value.hresult == vektamanager.E_INVALIDARG
     assert orbis.GetCheckSum() == 3 * 3000
+    assert orbis.call("GetCheckSum", idempotency_key=1042) == 3 * 3000  # a receipt number
     orbis.CloseCheckEx(10000, 0, 0, 0)
     assert daemon.tape(1).count("Молоко") == 3
 

@@ -153,7 +153,9 @@ class Connection:
         for name, value in send.items():
             # A header line carries printable ASCII only: anything else would fail half-way
             # through the request, or (a line break) add lines of its own. Nothing goes out.
-            if not all(" " <= c <= "~" for c in value):
+            # (A number is sent as its digits.)
+            text = value.decode("latin-1") if isinstance(value, bytes) else str(value)
+            if not all(" " <= c <= "~" for c in text):
                 return Answer(400, None, {}, errors.E_INVALIDARG,
                               "%s must be printable ASCII" % name)
         with self._lock:
