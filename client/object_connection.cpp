@@ -83,6 +83,10 @@ std::string NewIdempotencyKey() {
   return buffer;
 }
 
+bool FitsHeaderLine(std::string_view value) {
+  return std::all_of(value.begin(), value.end(), [](char c) { return c >= ' ' && c <= '~'; });
+}
+
 std::string ServerAddress::Url() const {
   const std::string h = host.find(':') != std::string::npos ? "[" + host + "]" : host;
   return std::string(tls ? "https://" : "http://") + h + ":" + std::to_string(port);
@@ -218,10 +222,7 @@ HttpAnswer ObjectConnection::Request(const std::string& method, const std::strin
                                      std::chrono::milliseconds readTimeout) {
   std::string text, why;
   if (!Dump(body, text, why)) return HttpAnswer{E_INVALIDARG, 400, nlohmann::json(), why};
-  // A header line carries printable ASCII only: a line break in the key would add lines of its
-  // own to the request.
-  if (std::any_of(idempotencyKey.begin(), idempotencyKey.end(),
-                  [](char c) { return c < ' ' || c > '~'; })) {
+  if (!FitsHeaderLine(idempotencyKey)) {
     return HttpAnswer{E_INVALIDARG, 400, nlohmann::json(),
                       "the Idempotency-Key must be printable ASCII"};
   }

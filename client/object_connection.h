@@ -11,6 +11,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "service/hresult.h"
 
@@ -46,6 +47,10 @@ std::optional<ServerAddress> ParseServerName(const std::string& text, int defaul
 
 // A key no other call of any process makes: this process's random part, its id and a count.
 std::string NewIdempotencyKey();
+
+// Whether a header line can carry `value`: printable ASCII only (a line break would add lines
+// of its own to the request).
+bool FitsHeaderLine(std::string_view value);
 
 struct HttpAnswer {
   HRESULT hr = S_OK;  // transport or protocol failure; S_OK when the server answered 2xx

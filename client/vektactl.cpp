@@ -381,7 +381,7 @@ int Ctl::Call() {
     return 2;
   }
   if (objectId && !CheckObjectId(*objectId)) return 2;
-  if (std::any_of(key.begin(), key.end(), [](char c) { return c < ' ' || c > '~'; })) {
+  if (!FitsHeaderLine(key)) {
     std::cerr << "vektactl: the key must be printable ASCII (it goes in a header line)\n";
     return 2;
   }
