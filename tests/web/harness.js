@@ -49,18 +49,19 @@ class Daemon {
       '--sim-tape-dir', path.join(this.dir, 'tape')];
     for (const n of o.simulate || []) args.push('--simulate', String(n));
     this.process = spawn(path.join(BUILD, 'app/vektamanager'), args, { stdio: ['ignore', 'ignore', 'pipe'] });
-    let log = '';
+    this.log = '';
     this.port = await new Promise((resolve, reject) => {
-      const timer = setTimeout(() => reject(new Error('no daemon: ' + log)), STARTUP_MS);
+      const timer = setTimeout(() => reject(new Error('no daemon: ' + this.log)), STARTUP_MS);
       this.process.stderr.on('data', (chunk) => {
-        log += chunk;
+        this.log += chunk;
+        const log = this.log;
         const m = /serving http:\/\/127\.0\.0\.1:(\d+)/.exec(log);
         if (m) {
           clearTimeout(timer);
           resolve(Number(m[1]));
         }
       });
-      this.process.on('exit', (code) => reject(new Error('daemon ended with ' + code + ': ' + log)));
+      this.process.on('exit', (code) => reject(new Error('daemon ended with ' + code + ': ' + this.log)));
     });
     this.url = 'http://127.0.0.1:' + this.port;
     return this;
@@ -73,6 +74,8 @@ class Daemon {
     const timer = setTimeout(() => this.process.kill('SIGKILL'), PATIENCE_MS);
     await ended;
     clearTimeout(timer);
+    // what the daemon said goes with the test's output, which is shown when a test fails
+    process.stderr.write(this.log.split('\n').slice(-200).map((l) => '# daemon: ' + l).join('\n') + '\n');
   }
 
   tape(port) {
@@ -127,6 +130,8 @@ async function openPage(browser, daemon, viewport = { width: 1280, height: 800 }
   page.errors = [];
   page.on('pageerror', (e) => page.errors.push(String(e)));
   page.on('console', (m) => { if (m.type() === 'error') page.errors.push(m.text()); });
+  // which request a "Failed to load resource" above was
+  page.on('response', (r) => { if (r.status() >= 500) page.errors.push(r.status() + ' ' + r.request().method() + ' ' + r.url()); });
   await page.goto(daemon.url + '/', { timeout: STARTUP_MS });
   // the stream is open once its first state has arrived
   await page.waitForSelector('body[data-stream=live]', { state: 'attached', timeout: STARTUP_MS });
