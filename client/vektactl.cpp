@@ -710,7 +710,7 @@ int Ctl::Run() {
   if (command == "create") return Create();
   if (command == "call") return Call();
   if (command == "members") return Members();
-  if (command == "release" || command == "disconnect") {
+  if (command == "release" || command == "disconnect" || command == "ping") {
     auto id = command == "disconnect" ? TakeOption("--object") : std::nullopt;
     if (!id && !m_args.empty()) id = m_args[0];
     if (!id) {
@@ -718,11 +718,8 @@ int Ctl::Run() {
       return 2;
     }
     if (!CheckObjectId(*id)) return 2;
+    if (command == "ping") return Simple("POST", "/api/v1/objects/" + *id + "/ping");
     return Simple("DELETE", "/api/v1/objects/" + *id);
-  }
-  if (command == "ping" && !m_args.empty()) {
-    if (!CheckObjectId(m_args[0])) return 2;
-    return Simple("POST", "/api/v1/objects/" + m_args[0] + "/ping");
   }
   if (command == "connect") return TestConnect();
   if (command == "show-port") return ShowPort();
