@@ -460,12 +460,17 @@ int Ctl::Settings() {
       std::cerr << "vektactl: settings take SaveToLog=0|1 and KeepLogFiles=DAYS\n";
       return 2;
     }
+    // "5" is no switch: taken as on, a typo for a number of days would turn logging on
+    if (name == "SaveToLog" && v != 0 && v != 1) {
+      std::cerr << "vektactl: SaveToLog is 0 (off) or 1 (on)\n";
+      return 2;
+    }
     if (name == "KeepLogFiles" && (v < 2 || v > 4096)) {
       std::cerr << "vektactl: KeepLogFiles must be a whole number of days from 2 to 4096\n";
       return 2;
     }
     if (name == "SaveToLog") {
-      body[name] = v != 0;
+      body[name] = v == 1;
     } else {
       body[name] = v;
     }

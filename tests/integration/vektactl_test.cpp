@@ -64,6 +64,7 @@ TEST(VektactlTest, FailedCallsExitOneMalformedIdsReachNoObjectAndAnUnprintedRece
   EXPECT_EQ(ctl({"call", "--key", "чек-1", "--object", id, "GetPortNumber"}).status, 2);
   EXPECT_EQ(ctl({"members", "Foo"}).status, 2);
   EXPECT_NE(ctl({"ping"}).err.find("ping needs an object id"), std::string::npos);
+  EXPECT_EQ(ctl({"settings", "SaveToLog=5"}).status, 2);
   EXPECT_NE(ctl({"members", "VektaManager"}).out.find(" CheckSumm (property"), std::string::npos);
   EXPECT_EQ(http.Get("/api/v1/connections").body["rows"].size(), 1u);
   EXPECT_EQ(ctl({"ping", id}).status, 0);
