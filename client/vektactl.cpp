@@ -143,7 +143,8 @@ class Ctl {
   int Connections();
 
   // Test client.
-  // As the test client's CoCreateInstanceEx: the registered server is started if need be.
+  // As the test client's CoCreateInstanceEx: the registered server is started if need be, and a
+  // failure is shown.
   HRESULT CreateTestObject(std::unique_ptr<RemoteOrbis>& object);
   // Nullptr and the exit status in `rc` when there is no object to use.
   std::unique_ptr<RemoteOrbis> Attach(int& rc);
@@ -493,8 +494,10 @@ std::optional<std::int32_t> TestPort(const std::optional<std::string>& text) {
 
 HRESULT Ctl::CreateTestObject(std::unique_ptr<RemoteOrbis>& object) {
   auto connection = Connect(true);
-  if (!connection) return RPC_S_SERVER_UNAVAILABLE;
-  return RemoteOrbis::Create(connection, object, m_keeper);
+  const HRESULT hr =
+      connection ? RemoteOrbis::Create(connection, object, m_keeper) : RPC_S_SERVER_UNAVAILABLE;
+  if (Failed(hr)) Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
+  return hr;
 }
 
 // The object of --object ID, or a new one connected as "Підключитися до ЕККР" does.
@@ -518,11 +521,7 @@ std::unique_ptr<RemoteOrbis> Ctl::Attach(int& rc) {
     return nullptr;
   }
   std::unique_ptr<RemoteOrbis> object;
-  const HRESULT hr = CreateTestObject(object);
-  if (Failed(hr)) {
-    Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
-    return nullptr;
-  }
+  if (Failed(CreateTestObject(object))) return nullptr;
   if (Failed(object->Init(*port, "Kassir123456789", "7777777777", 0, "VektaManTester"))) {
     Box("Init failed");
   }
@@ -656,10 +655,7 @@ int Ctl::ConnectPrintDisconnect() {
   const auto port = TestPort(TakeOption("--port"));
   if (!port) return 2;
   std::unique_ptr<RemoteOrbis> object;
-  if (const HRESULT hr = CreateTestObject(object); Failed(hr)) {
-    Box("CoCreateInstanceEx failed: " + Hex(hr) + "\n");
-    return 1;
-  }
+  if (Failed(CreateTestObject(object))) return 1;
   int rc = 0;
   if (Failed(object->Init(*port, "Test", "7777777777", 1, "Test App"))) {
     Box("Init failed");

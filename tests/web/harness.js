@@ -54,8 +54,7 @@ class Daemon {
       const timer = setTimeout(() => reject(new Error('no daemon: ' + this.log)), STARTUP_MS);
       this.process.stderr.on('data', (chunk) => {
         this.log += chunk;
-        const log = this.log;
-        const m = /serving http:\/\/127\.0\.0\.1:(\d+)/.exec(log);
+        const m = /serving http:\/\/127\.0\.0\.1:(\d+)/.exec(this.log);
         if (m) {
           clearTimeout(timer);
           resolve(Number(m[1]));
