@@ -9,6 +9,8 @@
 #include "platform/settings_store.h"
 #include "platform/string_table.h"
 
+#include <iostream>
+
 namespace vekta {
 
 namespace {
@@ -280,7 +282,9 @@ void ApiRouter::Receipts(HttpResponse& res) const {
   json receipts = json::array();
   const std::string dir = m_context.config.logDirectory;
   const std::string path = dir.empty() ? "" : dir + "/receipts.sqlite";
-  ReceiptJournal journal(path, true);
+  // why it cannot be read goes to the daemon's log: the page shows the 500's text only
+  ReceiptJournal journal(
+      path, true, [](const std::string& why) { std::cerr << "vektamanager: " << why << "\n"; });
   const auto settled = journal.Settled(200);
   if (!settled) return SendError(res, 500, E_FAIL, "the receipt journal cannot be read: " + path);
   for (const ReceiptJournal::Entry& e : *settled) {

@@ -132,11 +132,15 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
   if (path.empty()) return;
   if (readOnly) {
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      sqlite3_close(m_db);
-      m_db = nullptr;
       // No journal yet is nothing to read; one that cannot be opened is not "nothing left".
       std::error_code error;
       m_unopened = std::filesystem::exists(path, error) || error;
+      if (m_unopened && m_report) {
+        m_report("the receipt journal " + path + " cannot be opened (" +
+                 (m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory") + ")");
+      }
+      sqlite3_close(m_db);
+      m_db = nullptr;
     }
     // A link writing its receipt holds the file a moment: that is no journal that cannot be read.
     if (m_db != nullptr) sqlite3_busy_timeout(m_db, 2000);
