@@ -124,6 +124,13 @@ bool HasRunColumn(sqlite3* db) {
   return Statement(db, "SELECT run FROM receipts LIMIT 0") ? true : false;
 }
 
+// The first link makes the file before its table: a reader in between finds an empty journal,
+// which has nothing to read and is not damaged.
+bool HasNoTable(sqlite3* db) {
+  Statement count(db, "SELECT count(*) FROM sqlite_master WHERE name = 'receipts'");
+  return count && count.Step() && count.Int(0) == 0;
+}
+
 }  // namespace
 
 ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemReport report,
@@ -303,7 +310,7 @@ std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Select(
         select.Bind(static_cast<int>(i) + 2, texts[i]);
       }
       entries = Entries(select);
-    } else {
+    } else if (!HasNoTable(m_db)) {
       entries.reset();
     }
     // Read as "nothing left", a damaged file would forget the receipts an earlier run left.

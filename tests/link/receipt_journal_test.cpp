@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "tests/support/files.h"
@@ -22,6 +23,9 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
     ReceiptJournal reader(path, true);
     EXPECT_TRUE(reader.Unsettled(1).value().empty());
     EXPECT_FALSE(std::filesystem::exists(dir + "/log"));
+    // Nor does one its first link has made but not yet filled.
+    std::ofstream(dir + "/made.sqlite").flush();
+    EXPECT_TRUE(ReceiptJournal(dir + "/made.sqlite", true).Settled(5).value().empty());
     // One there that cannot be opened is no empty journal.
     std::filesystem::create_directories(dir + "/other/receipts.sqlite");
     EXPECT_FALSE(ReceiptJournal(dir + "/other/receipts.sqlite", true).Settled(5));
