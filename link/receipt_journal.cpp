@@ -168,8 +168,9 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
     m_db = nullptr;
   };
   // Made as the protocol logs are, for the service's group only: it holds the shop's receipts
-  // (SQLite gives the -wal and -shm files the same mode).
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0640);
+  // (SQLite gives the -wal and -shm files the same mode). Only made: closing a descriptor of a
+  // journal already there would drop every lock this process's connections hold on it.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0640);
   if (fd >= 0) ::close(fd);
   if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {

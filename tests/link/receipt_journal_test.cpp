@@ -2,9 +2,12 @@
 // the journal is closed, must be on disk for the next reader, in the order it was asked for.
 #include "link/receipt_journal.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -53,6 +56,25 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
   EXPECT_EQ(left[0].total, 1050);
   EXPECT_EQ(left[0].baseline, "baseline-1");
   EXPECT_EQ(reader.Unsettled(2).value().size(), 1u);
+
+  // Another port's link opening the journal leaves this process's hold on it as it was: another
+  // process (an operator's sqlite3, a second server) must still see it.
+  {
+    ReceiptJournal another(path);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      struct flock shared = {};
+      shared.l_type = F_WRLCK;
+      shared.l_whence = SEEK_SET;
+      shared.l_start = 0x40000002;  // where SQLite's readers lock the file
+      shared.l_len = 510;
+      const int fd = ::open(path.c_str(), O_RDONLY);
+      ::_exit(fd >= 0 && ::fcntl(fd, F_GETLK, &shared) == 0 && shared.l_type == F_RDLCK ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_EQ(status, 0) << "the readers' lock was dropped";
+  }
 
   // Steps still queued when the journal closes are written, not dropped.
   {
