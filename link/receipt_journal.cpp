@@ -138,10 +138,12 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
     : m_path(path), m_report(std::move(report)), m_run(run.empty() ? ThisRun() : std::move(run)) {
   if (path.empty()) return;
   if (readOnly) {
+    // No journal yet is nothing to read; one that cannot be opened is not "nothing left". Asked
+    // before the open: the first link may make the file between a failed open and the question.
+    std::error_code error;
+    const bool there = std::filesystem::exists(path, error) || error;
     if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      // No journal yet is nothing to read; one that cannot be opened is not "nothing left".
-      std::error_code error;
-      m_unopened = std::filesystem::exists(path, error) || error;
+      m_unopened = there;
       if (m_unopened && m_report) {
         m_report("the receipt journal " + path + " cannot be opened (" +
                  (m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory") + ")");
@@ -303,6 +305,9 @@ std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Select(
   std::optional<std::vector<Entry>> entries = std::vector<Entry>();
   if (m_db == nullptr) return m_unopened ? std::nullopt : entries;
   Post([&] {
+    // Asked first: a table made after a select failed to find it would make that failure look
+    // like damage.
+    if (HasNoTable(m_db)) return;
     Statement select(m_db,
                      (std::string("SELECT ") + kColumns + " FROM receipts WHERE " + where).c_str());
     if (select) {
@@ -311,7 +316,7 @@ std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Select(
         select.Bind(static_cast<int>(i) + 2, texts[i]);
       }
       entries = Entries(select);
-    } else if (!HasNoTable(m_db)) {
+    } else {
       entries.reset();
     }
     // Read as "nothing left", a damaged file would forget the receipts an earlier run left.

@@ -9,9 +9,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "tests/support/files.h"
 
@@ -26,9 +29,6 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
     ReceiptJournal reader(path, true);
     EXPECT_TRUE(reader.Unsettled(1).value().empty());
     EXPECT_FALSE(std::filesystem::exists(dir + "/log"));
-    // Nor does one its first link has made but not yet filled.
-    std::ofstream(dir + "/made.sqlite").flush();
-    EXPECT_TRUE(ReceiptJournal(dir + "/made.sqlite", true).Settled(5).value().empty());
     // One there that cannot be opened is no empty journal.
     std::filesystem::create_directories(dir + "/other/receipts.sqlite");
     EXPECT_FALSE(ReceiptJournal(dir + "/other/receipts.sqlite", true).Settled(5));
@@ -115,6 +115,36 @@ TEST(ReceiptJournalTest, WritesAreOnDiskInOrderAfterFlushAndClosingAndOldJournal
   ASSERT_EQ(earlier.size(), 1u);
   EXPECT_EQ(earlier[0].port, 2);
   EXPECT_EQ(upgraded.Unsettled(3, "AB12345678").value().size(), 2u);
+}
+
+// The receipts list reads the journal while the first link in its folder may be making it: every
+// read of a journal on its way is an empty list, none is a journal that cannot be read.
+TEST(ReceiptJournalTest, AJournalBeingMadeReadsAsEmptyNeverAsUnreadable) {
+  const TempDir temp;
+  std::atomic<int> made{0};
+  std::atomic<bool> done{false};
+  std::atomic<int> reads{0}, failed{0};
+  const auto pathOf = [&](int n) { return temp.Path() + "/" + std::to_string(n) + "/j.sqlite"; };
+  std::vector<std::thread> readers;
+  for (int i = 0; i < 2; ++i) {
+    readers.emplace_back([&] {
+      while (!done) {
+        if (!ReceiptJournal(pathOf(made), true, [&](const std::string&) { ++failed; }).Settled(5)) {
+          ++failed;
+        }
+        ++reads;
+      }
+    });
+  }
+  for (int n = 1; n <= 60; ++n) {
+    made = n;  // read from now on, made just after
+    std::this_thread::sleep_for(std::chrono::microseconds(300));
+    ReceiptJournal(pathOf(n)).Flush();
+  }
+  done = true;
+  for (std::thread& reader : readers) reader.join();
+  EXPECT_GT(reads, 60);
+  EXPECT_EQ(failed, 0);
 }
 
 }  // namespace
