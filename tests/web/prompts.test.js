@@ -4,7 +4,7 @@
 // answering one prompt, and pages that leave one open.
 'use strict';
 
-const { test, before, after } = require('node:test');
+const { test, before, after, afterEach } = require('node:test');
 const assert = require('node:assert');
 const { start, stop, openPage, shot, heldFor, eventually, PATIENCE_MS } = require('./harness');
 
@@ -12,6 +12,8 @@ let daemon, browser, page;
 before(async () => ({ daemon, browser, page } =
   await start({ simulate: [1, 2, 3, 4], ports: { COM7: '/nonexistent/vekta-tty' } })));
 after(() => stop(browser, daemon));
+// what the main page logged fails the case it happened in, not a later one
+afterEach(() => assert.deepEqual(page.errors.splice(0), []));
 
 const dialog = (p, kind) => p.locator('dialog[open][data-kind=' + kind + ']');
 
