@@ -4,12 +4,14 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <sstream>
 #include <system_error>
+#include <thread>
 
 namespace vekta {
 
@@ -131,6 +133,20 @@ bool HasNoTable(sqlite3* db) {
   return count && count.Step() && count.Int(0) == 0;
 }
 
+// The journal's mode, table and run column, as a link finds or makes them: SQLITE_OK, or the
+// code of the step that failed.
+int MakeJournal(sqlite3* db) {
+  int rc = sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
+                        nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
+  if (rc == SQLITE_OK && !HasRunColumn(db)) {
+    rc = sqlite3_exec(db, "ALTER TABLE receipts ADD COLUMN run TEXT NOT NULL DEFAULT ''", nullptr,
+                      nullptr, nullptr);
+    if (rc != SQLITE_OK && HasRunColumn(db)) rc = SQLITE_OK;  // another link added it meanwhile
+  }
+  return rc;
+}
+
 }  // namespace
 
 ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemReport report,
@@ -160,10 +176,9 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
   std::error_code ignored;
   std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
   // Without a journal a receipt left in doubt by a killed server cannot be settled: say so.
-  const auto unusable = [&] {
+  const auto unusable = [&](const char* why) {
     if (m_report) {
-      m_report("the receipt journal " + path + " cannot be used (" +
-               (m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory") +
+      m_report("the receipt journal " + path + " cannot be used (" + why +
                "): receipts are not journalled");
     }
     sqlite3_close(m_db);
@@ -176,20 +191,23 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
   if (fd >= 0) ::close(fd);
   if (sqlite3_open_v2(path.c_str(), &m_db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
-    unusable();
+    unusable(m_db != nullptr ? sqlite3_errmsg(m_db) : "out of memory");
     return;
   }
   // Every commit is on disk before the writer takes the next: a server killed right after a
   // close was sent still finds the receipt in the journal. Several ports' links share the file.
   sqlite3_busy_timeout(m_db, 2000);
-  if (sqlite3_exec(m_db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;", nullptr, nullptr,
-                   nullptr) != SQLITE_OK ||
-      sqlite3_exec(m_db, kSchema, nullptr, nullptr, nullptr) != SQLITE_OK ||
-      (!HasRunColumn(m_db) &&
-       sqlite3_exec(m_db, "ALTER TABLE receipts ADD COLUMN run TEXT NOT NULL DEFAULT ''", nullptr,
-                    nullptr, nullptr) != SQLITE_OK &&
-       !HasRunColumn(m_db))) {  // another link may have added it meanwhile
-    unusable();
+  // Links making a new journal at once can each hold what the other waits for: SQLite refuses
+  // one of them at once rather than let both wait. That one tries again, within the time it
+  // would have waited; a journal someone keeps locked has had its wait after the first try.
+  const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  int rc = MakeJournal(m_db);
+  while ((rc & 0xff) == SQLITE_BUSY && std::chrono::steady_clock::now() < giveUp) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    rc = MakeJournal(m_db);
+  }
+  if (rc != SQLITE_OK) {
+    unusable(sqlite3_errstr(rc));
     return;
   }
   m_runColumn = true;

@@ -147,5 +147,22 @@ TEST(ReceiptJournalTest, AJournalBeingMadeReadsAsEmptyNeverAsUnreadable) {
   EXPECT_EQ(failed, 0);
 }
 
+// Links opened at once on a new log folder all keep the journal: none is left without it.
+TEST(ReceiptJournalTest, LinksMakingTheJournalAtOnceAllKeepIt) {
+  const TempDir temp;
+  int without = 0;
+  for (int n = 0; n < 50 && without == 0; ++n) {
+    const std::string path = temp.Path() + "/" + std::to_string(n) + "/j.sqlite";
+    std::atomic<int> closed{0};
+    std::vector<std::thread> links;
+    for (int i = 0; i < 4; ++i) {
+      links.emplace_back([&] { closed += ReceiptJournal(path).IsOpen() ? 0 : 1; });
+    }
+    for (std::thread& link : links) link.join();
+    without += closed;
+  }
+  EXPECT_EQ(without, 0);
+}
+
 }  // namespace
 }  // namespace vekta
