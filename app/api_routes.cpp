@@ -5,11 +5,10 @@
 #include "app/settings_api.h"
 #include "app/typelib_document.h"
 #include "app/web_assets.h"
+#include "link/headless_link_host.h"
 #include "link/receipt_journal.h"
 #include "platform/settings_store.h"
 #include "platform/string_table.h"
-
-#include <iostream>
 
 namespace vekta {
 
@@ -283,8 +282,7 @@ void ApiRouter::Receipts(HttpResponse& res) const {
   const std::string dir = m_context.config.logDirectory;
   const std::string path = dir.empty() ? "" : dir + "/receipts.sqlite";
   // why it cannot be read goes to the daemon's log: the page shows the 500's text only
-  ReceiptJournal journal(
-      path, true, [](const std::string& why) { std::cerr << "vektamanager: " << why << "\n"; });
+  ReceiptJournal journal(path, true, WriteProblemLine);
   const auto settled = journal.Settled(200);
   if (!settled) return SendError(res, 500, E_FAIL, "the receipt journal cannot be read: " + path);
   for (const ReceiptJournal::Entry& e : *settled) {

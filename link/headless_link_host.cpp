@@ -47,11 +47,14 @@ std::unique_ptr<SerialPort> HeadlessLinkHost::CreateSerialPort() {
   return MakeTermiosSerialPort();
 }
 
-void HeadlessLinkHost::ReportPortProblem(const std::string& text) {
-  // One write, so that lines of two ports never interleave.
+void WriteProblemLine(const std::string& text) {
   const std::string line = "vektamanager: " + text + "\n";
   std::fwrite(line.data(), 1, line.size(), stderr);
   std::fflush(stderr);
+}
+
+void HeadlessLinkHost::ReportPortProblem(const std::string& text) {
+  WriteProblemLine(text);
 }
 
 }  // namespace vekta

@@ -7,6 +7,10 @@
 
 namespace vekta {
 
+// "vektamanager: TEXT" on standard error, in one write, so that lines of two threads never
+// interleave.
+void WriteProblemLine(const std::string& text);
+
 // The host of a link when nobody watches: no windows, and every prompt takes its default
 // answer at once (OK; Cancel for Retry/Cancel and for the connect dialog). The daemon extends
 // it to publish status windows and prompts to the web page.

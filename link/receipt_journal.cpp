@@ -127,7 +127,8 @@ bool HasRunColumn(sqlite3* db) {
 }
 
 // The first link makes the file before its table: a reader in between finds an empty journal,
-// which has nothing to read and is not damaged.
+// which has nothing to read and is not damaged. Asked before any select: a table made after a
+// select failed to find it would make that failure look like damage.
 bool HasNoTable(sqlite3* db) {
   Statement count(db, "SELECT count(*) FROM sqlite_master WHERE name = 'receipts'");
   return count && count.Step() && count.Int(0) == 0;
@@ -169,6 +170,10 @@ ReceiptJournal::ReceiptJournal(const std::string& path, bool readOnly, ProblemRe
     }
     // A link writing its receipt holds the file a moment: that is no journal that cannot be read.
     if (m_db != nullptr) sqlite3_busy_timeout(m_db, 2000);
+    if (m_db != nullptr && HasNoTable(m_db)) {
+      sqlite3_close(m_db);  // nothing yet, as with no file
+      m_db = nullptr;
+    }
     m_runColumn = m_db != nullptr && HasRunColumn(m_db);
     return;
   }
@@ -323,9 +328,6 @@ std::optional<std::vector<ReceiptJournal::Entry>> ReceiptJournal::Select(
   std::optional<std::vector<Entry>> entries = std::vector<Entry>();
   if (m_db == nullptr) return m_unopened ? std::nullopt : entries;
   Post([&] {
-    // Asked first: a table made after a select failed to find it would make that failure look
-    // like damage.
-    if (HasNoTable(m_db)) return;
     Statement select(m_db,
                      (std::string("SELECT ") + kColumns + " FROM receipts WHERE " + where).c_str());
     if (select) {
