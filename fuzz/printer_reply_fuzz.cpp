@@ -18,7 +18,6 @@
 #include <filesystem>
 #include <memory>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include <stdlib.h>
@@ -27,6 +26,7 @@
 #include "fuzz/fuzz_check.h"
 #include "link/printer_link.h"
 #include "platform/clock.h"
+#include "tests/fiscal/fiscal_fixture.h"
 #include "tests/support/fake_serial_port.h"
 #include "tests/support/scripted_link_host.h"
 
@@ -37,26 +37,12 @@ using vekta::PrinterLink;
 using vekta::ReceiptSums;
 using Replies = std::vector<std::string>;
 
-std::string Pad(std::string text, std::size_t width) {
-  text.resize(width, ' ');
-  return text;
-}
-
-// A printer that logs in plainly: generation 1, variant 3, groups А to Д programmed.
+// A printer that logs in plainly: the fiscal tests' default one.
 Replies LoginAnswer(const std::string& command) {
-  if (command == "CONf") {
-    return {"CONf" + Pad("5001234567", 10) + "FN00000001" + Pad("TOV", 36) + "20240115103000" +
-                "1" + std::string(35, '0') + "UMTM" + "20240115" + std::string(18, '0') +
-                "20240101" + "2" + "UAH",
-            "READY"};
-  }
-  if (command == "CNAL") {
-    return {
-        "CNAL20240101 1200020240101 0200020240101 2050020240101 12900" + std::string(4 * 14, '0'),
-        "READY"};
-  }
-  if (command == "CCAS") return {"SOFTPARAM"};
-  return {"READY"};
+  const vekta::testing_fiscal::PrinterSetup setup;
+  if (command == "CONf") return {vekta::testing_fiscal::ConfReply(setup), "READY"};
+  if (command == "CNAL") return {vekta::testing_fiscal::CnalReply(setup), "READY"};
+  return {command == "CCAS" ? "SOFTPARAM" : "READY"};
 }
 
 class Printer {
